@@ -1,0 +1,36 @@
+# Warnings, sanitizers and the helper that makes one library per source folder.
+
+add_compile_options(-Wall -Wextra -Wno-missing-field-initializers)
+
+if(QUENTA_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
+elseif(QUENTA_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT QUENTA_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "QUENTA_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+# quenta_folder_library(<target> [DEPS <targets>...])
+# One static library from every .cpp of the calling folder; the repository root is the include root,
+# so code includes "ss/ss_log.h", "protocol/ss_pair.h", ...
+function(quenta_folder_library target)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(sources)
+    add_library(${target} STATIC ${sources} ${headers})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  else() # a folder whose sources are not written yet
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# Fuzz builds instrument every library for coverage; the fuzz targets add the libFuzzer driver.
+if(QUENTA_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan+UBSan) and runs each for a fixed number of runs
+# over its seed corpus (fuzz/corpus/<name>/). Usage: bash scripts/fuzz.sh [build-folder] [runs]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-fuzz}
+runs=${2:-20000}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+  -DQUENTA_SANITIZE=address -DQUENTA_BUILD_FUZZ=ON -DQUENTA_BUILD_GUI=OFF -DQUENTA_BUILD_TESTS=OFF \
+  -DQUENTA_BUILD_BENCH=OFF
+cmake --build "$build" -j"$(nproc)"
+shopt -s nullglob
+for target in "$build"/fuzz/*_fuzz; do
+  name=$(basename "$target")
+  corpus="$root/fuzz/corpus/${name%_fuzz}"
+  work=$(mktemp -d)
+  [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+  echo "--- $name: $runs runs"
+  QUENTA_DRIVE_ROOT=$(mktemp -d) UBSAN_OPTIONS=halt_on_error=1 \
+    "$target" -runs="$runs" -max_len=8192 "$work"
+  rm -rf "$work"
+done
