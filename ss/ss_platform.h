@@ -1,0 +1,58 @@
+// The platform layer: everything the runtime library needs from the operating system that differs
+// between systems — path mapping, file operations, text conversion between code page 936 and
+// Unicode, clocks and sleeping. ss_platform_posix.cpp implements it for Linux; a Windows file would
+// implement the same header. Callers never use #ifdef.
+//
+// Narrow paths are GBK texts as the program builds them, including fixed Windows drive paths such as
+// "C:\\Work/quenta/temp". On this system a drive path "X:\..." or "X:/..." is mapped to
+// $QUENTA_DRIVE_ROOT/X/... (default ${XDG_DATA_HOME:-$HOME/.local/share}/quenta-upgrade/drives);
+// "\" and "/" both separate; every other path keeps its place. Narrow paths of SS_MAX_PATH (260) bytes
+// or more are refused by every operation here, never cut.
+//
+// The socket shims of this layer are declared in ss/ss_platform_net.h.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+constexpr int SS_MAX_PATH = 260;  // narrow paths of 260 bytes or more are refused
+
+// Maps a narrow (GBK) path to the local UTF-8 path. A drive path's drive folder is created when it
+// does not exist yet (a drive always exists). Returns "" for a null, too long or non-GBK path.
+std::string ss_platform_mapPath(const char* narrowPath);
+
+// The drive root folder in use (UTF-8), from QUENTA_DRIVE_ROOT or the default above.
+std::string ss_platform_driveRoot();
+
+// fopen on the mapped path; null when the path is refused or the file cannot be opened.
+FILE* ss_platform_fopen(const char* narrowPath, const char* mode);
+
+// File operations on narrow paths. Results 0 success / -1 failure unless said otherwise.
+// Attributes: -1 absent (or refused path); otherwise the bits below.
+enum {
+    SS_PLATFORM_ATTRIBUTE_READONLY = 0x01,
+    SS_PLATFORM_ATTRIBUTE_DIRECTORY = 0x10,
+    SS_PLATFORM_ATTRIBUTE_NORMAL = 0x80,  // a file that is neither read-only nor a folder
+};
+int ss_platform_fileAttributes(const char* narrowPath);
+int ss_platform_mkdir(const char* narrowPath);                            // fails when it exists
+int ss_platform_rename(const char* oldNarrowPath, const char* newNarrowPath);  // fails when new exists
+int ss_platform_unlink(const char* narrowPath);                           // files only
+int ss_platform_setReadOnly(const char* narrowPath, bool readOnly);       // owner write permission
+
+// Clocks and sleeping.
+int64_t ss_platform_nowMs();        // milliseconds since 1970-01-01 UTC
+int64_t ss_platform_monotonicMs();  // milliseconds of a clock that never goes back
+void ss_platform_sleepMs(int ms);
+// Local time "%Y-%m-%d %H:%M:%S" (19 characters) of now.
+std::string ss_platform_localTimeText();
+
+// Text conversion, code page 936 (GBK) <-> Unicode. Strict: 0 when the whole input converted, -1 on
+// bad input (an invalid or truncated sequence, a character GBK lacks); `out` then holds the lenient
+// result (bad input replaced by "?" in GBK, U+FFFD in UTF-8 and UTF-16).
+int ss_platform_gbkToUtf16(std::string_view gbk, std::u16string& out);
+int ss_platform_utf16ToGbk(std::u16string_view utf16, std::string& out);
+int ss_platform_gbkToUtf8(std::string_view gbk, std::string& out);
+int ss_platform_utf8ToGbk(std::string_view utf8, std::string& out);
