@@ -1,0 +1,44 @@
+// The socket shims of the platform layer: the few BSD-socket operations whose spelling differs
+// between systems (closing a descriptor, the non-blocking switch, the last error of the calling
+// thread). ss_platform_net_posix.cpp implements them for Linux; a Windows file would implement the
+// same header over Winsock. Errors are reported in the Winsock numbering (10004 WSAEINTR ...), so the
+// error text table of ss_socket is the same on every system.
+#pragma once
+
+// The socket types (sockaddr_in, socklen_t) come from different headers on each system.
+#ifdef _WIN32  // Winsock declares the BSD socket types in its own header
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#endif
+
+// Starts the system's socket library once per process (Winsock 2.2 on Windows; nothing to start on
+// POSIX systems). 0, or -1 when it cannot be started.
+int ss_platform_startNetwork();
+
+// Closes a socket descriptor. 0, or -1 (the last socket error tells why).
+int ss_platform_closeSocket(int descriptor);
+
+// Switches a descriptor to non-blocking (nonBlocking != 0) or blocking mode. 0, or -1.
+int ss_platform_setNonBlocking(int descriptor, int nonBlocking);
+
+// The calling thread's last socket error in Winsock numbers: POSIX errno values are mapped
+// (EINTR -> 10004, EAGAIN -> 10035, ECONNRESET -> 10054, ...); an errno without a Winsock
+// counterpart is returned as it is; 0 when there is none.
+int ss_platform_lastSocketError();
+
+// Sets the calling thread's last socket error (the counterpart of WSASetLastError): a Winsock number
+// is stored so that ss_platform_lastSocketError returns it until the next failing call replaces it.
+void ss_platform_setLastSocketError(int winsockCode);
+
+// Maps one POSIX errno value to its Winsock number (as ss_platform_lastSocketError does).
+int ss_platform_winsockCodeOf(int posixErrno);
+
+// Flags for send()/sendto() on stream sockets: a send to a peer that has gone must fail with an
+// error, not end the process (MSG_NOSIGNAL on Linux; 0 on Windows, which has no SIGPIPE).
+extern const int SS_PLATFORM_SEND_FLAGS;

@@ -1,0 +1,123 @@
+// ss_tcpfile: the TCP file transfer to a device's upload service. A client connects to the port the
+// device named, puts a file under a remote name and reads the device's verdict (OK, an error text, or
+// a file sent back). Wire format: integers are 4 bytes little-endian, byte strings are an integer
+// length and the bytes, file content is raw bytes after its size. Commands: 1 PUT (client: name,
+// size, content), 3 SIZE (server: size 1..419430400 and content), 4 CLOSE (client, on release while
+// the connection works), 5 OK, 255 ERROR (server: a byte string).
+//
+// Results: 0 success, -1 failure, 1 nothing done (record absent or connection dead), -4 the local
+// file cannot be read, -5 a received file cannot be written.
+//
+// Start-up duty: the engine sets the decryptor of received upgrade files with
+// SS_TcpFile_setUploadDecryptor(desDecryptBuffer) before any transfer (ss cannot depend on the
+// protocol library that holds the cipher).
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "ss/ss_socket.h"
+
+enum {
+    SS_TCPFILE_CMD_PUT = 1,
+    SS_TCPFILE_CMD_SIZE = 3,
+    SS_TCPFILE_CMD_CLOSE = 4,
+    SS_TCPFILE_CMD_OK = 5,
+    SS_TCPFILE_CMD_ERROR = 255,
+};
+
+constexpr int SS_TCPFILE_CHUNK = 2048;                // one send or recv of file content
+constexpr int SS_TCPFILE_MAX_RECV_SIZE = 419430400;  // 400 MiB, largest file a SIZE reply may bring
+constexpr int SS_TCPFILE_PATH_SIZE = 260;             // local paths have at most 259 bytes
+constexpr int SS_TCPFILE_DEFAULT_INACTIVITY_MS = 120000;
+// Received files whose path starts with this have their first 1024 bytes deciphered.
+extern const char SS_TCPFILE_UPLOAD_PATH_PREFIX[];  // "C:\\Work/quenta/upload/QN_UPGRADE"
+
+struct FileCloser {
+    void operator()(FILE* file) const {
+        if (file) std::fclose(file);
+    }
+};
+
+// One connection. The transfer runs on the thread that owns the client; another thread may read the
+// progress (size, transferred: atomics) and stop the transfer (alive, under lock).
+struct SS_FileSocket {
+    SS_SocketPtr socket;                     // the stream, blocking; released once, at close
+    std::mutex lock;                         // guards alive
+    int alive = 0;                           // guarded by lock; 1 while the connection can be used
+    std::unique_ptr<FILE, FileCloser> file;  // the file being sent or received; none in between
+    std::atomic<int> size{0};                // bytes of the current transfer
+    std::atomic<int> transferred{0};         // bytes moved so far in it
+    char path[SS_TCPFILE_PATH_SIZE] = {};    // local path of the transfer
+    unsigned char buffer[SS_TCPFILE_CHUNK] = {};  // one chunk; integers read; a received error text
+    int (*readableCheck)(SS_FileSocket*) = nullptr;  // select for reading, 500 ms
+    int (*writableCheck)(SS_FileSocket*) = nullptr;  // select for writing, 500 ms
+    int (*progress)(SS_FileSocket*) = nullptr;       // percentage of the current transfer
+};
+
+// Marks the record dead and releases it with its socket; null allowed.
+void _SS_FileSocket_close(SS_FileSocket* record);
+struct SS_FileSocketDeleter {
+    void operator()(SS_FileSocket* record) const { _SS_FileSocket_close(record); }
+};
+using SS_FileSocketPtr = std::unique_ptr<SS_FileSocket, SS_FileSocketDeleter>;
+
+// The handle callers hold: the connection and a caller tag (the upload job keeps the device's list
+// index there so that the window's timer can find the transfer).
+struct SS_TcpFileClient {
+    SS_FileSocketPtr fileSocket;
+    int tag = 0;
+};
+
+// Connects to host:port; null when the connection cannot be made. The caller releases the client
+// with SS_TcpFileClient_free (or holds it in an SS_TcpFileClientPtr).
+SS_TcpFileClient* SS_TcpFileClient_new(int port, const char* host);
+
+// Puts the local file under the remote name and reads the reply. 0 when the server answered OK, or
+// answered with a file that was received whole (into a fresh temporary file: the local file is never
+// written); else -1. Null/empty arguments and a missing or empty local file give -1 before anything
+// is sent; so does a local path of 260 bytes or more.
+int SS_TcpFileClient_putFile(const char* remoteName, SS_TcpFileClient* client, const char* localPath);
+
+// Says goodbye (the close command, only while the connection works) and releases everything. Null ok.
+void SS_TcpFileClient_free(SS_TcpFileClient* client);
+struct SS_TcpFileClientDeleter {
+    void operator()(SS_TcpFileClient* client) const { SS_TcpFileClient_free(client); }
+};
+using SS_TcpFileClientPtr = std::unique_ptr<SS_TcpFileClient, SS_TcpFileClientDeleter>;
+
+// From another thread: clears alive, so the running transfer stops at its next step (within 500 ms)
+// and the release sends no close command. Null ok.
+void SS_TcpFileClient_abort(SS_TcpFileClient* client);
+
+// Percentage 0..100 of the current transfer; 0 for an absent record or size <= 0. Any thread.
+int _SS_FileSocket_progress(SS_FileSocket* record);
+inline int _SS_FileSocket_progress(const SS_FileSocketPtr& record) { return _SS_FileSocket_progress(record.get()); }
+
+// Reads one reply and acts on it. 0 or -1.
+int _SS_TcpFileClient_handReturn(SS_FileSocket* record);
+
+// Reads/writes exactly `count` bytes, one byte per call after its readiness check. 0 done, 1 record
+// absent or dead, -1 error (the record turns dead).
+int _SS_FileSocket_readBytes(SS_FileSocket* record, unsigned char* buffer, int count);
+int _SS_FileSocket_writeBytes(SS_FileSocket* record, const unsigned char* bytes, int count);
+// Integers, little-endian. The read value is -1 when the read failed.
+int _SS_FileSocket_readInteger(SS_FileSocket* record, int& value);
+int _SS_FileSocket_writeInteger(SS_FileSocket* record, int value);
+// File content of record->size bytes from/to record->path in 2048-byte chunks. 0, 1, -1, -4 / -5.
+int _SS_FileSocket_sendFile(SS_FileSocket* record);
+int _SS_FileSocket_recvFile(SS_FileSocket* record);
+// select on the stream with the shared 500 ms wait: 1 ready, 0 time-out, -1 error.
+int _SS_FileSocket_waitReadable(SS_FileSocket* record);
+int _SS_FileSocket_waitWritable(SS_FileSocket* record);
+
+// Sets the decryptor applied to the first 1024 bytes of files received under the upgrade receive
+// path (desDecryptBuffer of the protocol library; set by the engine at start-up). Null unsets it.
+void SS_TcpFile_setUploadDecryptor(void (*decryptor)(int length, unsigned char* buffer));
+
+// How long a transfer waits without a single byte moving before it gives up (default 120 s). Tests
+// shorten it.
+void SS_TcpFile_setInactivityLimitMs(int milliseconds);
+int SS_TcpFile_inactivityLimitMs();
