@@ -1,0 +1,92 @@
+// Configuration of the simulated site: the address box and the devices that quenta-sim plays, with
+// the fault each device shows. Read from the JSON file described in sim/README.md, or built in code
+// by tests. Also the address rules the site keeps: the tool owns x.x.x.1, the site never binds it,
+// nor a network or broadcast address, and only loopback outside a private network namespace.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How an answer text travels: plain, or as a marked text (XOR or DES form).
+enum class SimAnswerForm { Plain, Xor, Des };
+
+// Junk datagrams sent to the requester: none, before the real answer, or instead of it.
+enum class SimGarbage { None, Before, Instead };
+
+// Faults of one peer. Several may be combined.
+struct SimFaults {
+    bool silent = false;          // never answers a datagram (the TCP service is never opened either)
+    int delayMs = 0;              // every UDP answer leaves this many ms after the request
+    bool answerTwice = false;     // every UDP answer is sent twice
+    bool noTcpSupport = false;    // "TcpSupport: 0" in GetSystemInfoOK and StartUploadServiceOK
+    bool portZero = false;        // StartUploadServiceOK carries "Port: 0" (no service is opened)
+    std::optional<std::string> tcpErrorText;  // the put is answered 255 with this text (GBK)
+    std::optional<int> tcpReplyCode;          // the put is answered with this integer (e.g. 7)
+    bool closeHalfway = false;    // the service closes the connection after half the content
+    bool noSerialNum = false;     // GetSystemInfoOK without "SerialNum"
+    SimGarbage garbage = SimGarbage::None;
+};
+
+// One peer: a device, or the address box (a device with the box's role on UDP 5160 too).
+struct SimDeviceConfig {
+    std::string ip;               // dotted IPv4; unique within the site
+    std::string model;            // GBK, like every text below
+    std::string platform;         // empty: no "Platform" key
+    std::optional<int> master;    // absent: no "Master" key
+    std::optional<int> slave;     // absent: no "Slave" key
+    std::string hardVersion;
+    std::string kernelVersion;
+    std::string softVersion;
+    std::string serialNum;
+    bool tcpSupport = true;
+    std::string uploadPath = "C:\\Work/quenta/upload/QN_UPGRADE/upgrade.bin";
+    SimAnswerForm systemInfoForm = SimAnswerForm::Plain;  // form of GetSystemInfoOK
+    SimAnswerForm answerForm = SimAnswerForm::Plain;      // form of StartUploadServiceOK and RebootOK
+    // SoftVersion after a Reboot when the received payload carries no version text; absent: the
+    // version stays as it was unless a payload said otherwise.
+    std::optional<std::string> versionAfterReboot;
+    bool listed = true;           // the address box lists this device (when its model is asked for)
+    SimFaults faults;
+};
+
+struct SimAddressBoxConfig {
+    SimDeviceConfig device;              // its own system information (serial number of a box type)
+    int maxAddressesPerDatagram = 50;    // addresses per UpdateIPAddress datagram (at least 1)
+    // Addresses listed for every request besides the matching devices (addresses where no device
+    // answers); each with the model it is listed under ("*" = every request).
+    struct Phantom {
+        std::string ip;
+        std::string model = "*";
+    };
+    std::vector<Phantom> phantoms;
+    SimFaults listFaults;                // faults of the UDP 5160 service (silent, delay, twice, garbage)
+};
+
+struct SimConfig {
+    std::optional<SimAddressBoxConfig> addressBox;
+    std::vector<SimDeviceConfig> devices;
+};
+
+// Parses a site configuration (format in sim/README.md); entries with "count" are expanded to that
+// many devices on consecutive site addresses. 0, or -1 with a message in `error`.
+int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error);
+// Reads and parses a configuration file (local path). 0 or -1 with `error`.
+int simConfigLoad(const std::string& path, SimConfig& out, std::string& error);
+
+// The site's address sequence inside a private namespace: 192.0.2.2 .. 192.0.2.254, then
+// 198.51.100.2 .. .254, then 203.0.113.2 .. .254 (759 addresses); absent past the end.
+std::optional<std::string> simSiteAddress(int index);
+inline constexpr int kSimSiteAddressCount = 3 * 253;
+// The address after `ip` in that sequence (absent at the end or for an address outside it).
+std::optional<std::string> simNextSiteAddress(const std::string& ip);
+
+// True when the current network namespace holds no interface but "lo" (asked of the kernel with
+// if_nameindex, which answers for the namespace; /sys/class/net may show another one).
+bool simInPrivateNamespace();
+// May the site bind this address? Refused: invalid text, a .0/.255 address, x.x.x.1 of a
+// documentation range and 127.0.0.1 (the tool's source addresses), and any address outside
+// 127.0.0.0/8 unless the process runs in a private namespace with only lo. 0, or -1 with `error`.
+int simCheckBindAddress(const std::string& ip, std::string& error);
