@@ -1,0 +1,87 @@
+// The main window's controls as data, so the batch flow runs without a toolkit: per control id its
+// enabled / checked state and text, the two IP texts, the path box and package label, the model
+// check boxes, and the enabling table of the window per flow state. Used on the flow thread only;
+// a front end mirrors it into real widgets on FlowUi::stateChanged.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Control ids of the main window.
+enum DialogControlId : int {
+    IDC_UPGRADE = 1,            // "升级" / "取消" (IDOK)
+    IDC_EXIT = 2,               // "退出" (IDCANCEL)
+    IDC_QUERY = 1009,           // " 获取设备列表"
+    IDC_SELECT_ALL = 1011,      // "选取全部可升级设备"
+    IDC_MODELS_ALL = 1012,      // " 全选"
+    IDC_PATH_BOX = 1014,        // path box (read-only edit)
+    IDC_BROWSE = 1015,          // "浏览"
+    IDC_ADD = 1016,             // "添加"
+    IDC_ADDRESS_BOX_IP = 1021,  // address box IP control
+    IDC_SINGLE_IP = 1023,       // single device IP control
+    IDC_PACKAGE_LABEL = 1027,   // package label
+    IDC_VERSION_DIFF = 1028,    // "选取与升级包版本不一致的设备"
+    IDC_CLEAR = 1029,           // "  清空列表"
+    IDC_SHOW_FAILED = 1030,     // "显示连接失败的设备"
+    IDC_RADIO_SINGLE = 1033,    // "指定IP升级"
+    IDC_RADIO_BATCH = 1034,     // "批量升级"
+    IDC_MODEL_GROUP = 1035,     // group box of the model check boxes
+};
+inline constexpr int kFirstModelBoxId = 4368;
+inline constexpr char kBlankIp[] = "0.0.0.0";  // the text of an empty IP address control
+
+struct ControlState {
+    bool enabled = true;
+    bool checked = false;
+    std::string text;  // UTF-8 caption or content
+};
+
+struct ModelBox {
+    int id = 0;                 // kFirstModelBoxId + item index
+    std::string narrowLabel;    // GBK model name (what the query's account text is made of)
+    std::string utf8Label;      // the same for display
+    bool checked = true;
+    bool enabled = true;
+    // Layout inside group box 1035, in dialog units relative to the box's top-left corner.
+    int x = 0, y = 0, width = 110, height = 13;
+};
+
+// States of the enabling table.
+enum class FlowUiState { afterInit, loadedBatch, loadedSingle, querying, upgrading };
+enum class EnableRule { on, off, unchanged };
+struct EnablingRow {
+    int controlId;
+    EnableRule rules[5];  // indexed by FlowUiState
+};
+// The table, one row per control it names (other controls are always enabled). The "升级" row gives
+// its state right after the event that entered the state (on after a query / "添加", on while
+// upgrading with the caption "取消").
+const std::vector<EnablingRow>& enablingTable();
+
+class DialogState {
+public:
+    DialogState();
+
+    ControlState& control(int id);
+    const ControlState& control(int id) const;
+    bool enabled(int id) const { return control(id).enabled; }
+    bool checked(int id) const { return control(id).checked; }
+    const std::string& text(int id) const { return control(id).text; }
+    void setEnabled(int id, bool on) { control(id).enabled = on; }
+    void setChecked(int id, bool on) { control(id).checked = on; }
+    void setText(int id, const std::string& utf8) { control(id).text = utf8; }
+
+    // Applies one column of the enabling table (rules "unchanged" leave the control alone).
+    void applyEnabling(FlowUiState state);
+
+    // IP address controls 1021 and 1023: dotted text, kBlankIp when empty.
+    std::string addressBoxIp = kBlankIp;
+    std::string singleIp = kBlankIp;
+
+    std::vector<ModelBox> modelBoxes;
+    ModelBox* modelBox(int id);
+
+private:
+    std::map<int, ControlState> controls_;
+};

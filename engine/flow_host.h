@@ -1,0 +1,51 @@
+// What the engine threads (dispatcher, handler, connect thread, upgrade thread, upload jobs) need of
+// the batch flow that owns them: the server, the flow's dispatcher, the shared flags, and the
+// flow-thread handlers they reach with blocking sends. UpgradeFlow implements it; engine tests use a
+// small fake.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/device_info.h"
+
+class FlowDispatcher;
+struct QuentaUpgradeServer;
+
+// One upgrade job's view of its row, taken on the flow thread when the job is queued.
+struct UploadJobTarget {
+    int row = -1;                 // the row's index when queued (the fallback when the key is gone)
+    std::uint32_t ownerKey = 0;   // the row's IPv4 value: how the job's messages find the row again
+    std::string narrowIp;         // column 4 in GBK
+    std::string narrowPackagePath;
+    std::string narrowUploadPath;  // the shared upload path
+};
+
+class FlowHost {
+public:
+    virtual ~FlowHost() = default;
+
+    virtual QuentaUpgradeServer* server() = 0;
+    virtual FlowDispatcher& dispatcher() = 0;
+
+    // --- flow-thread handlers (engine threads call them through dispatcher().send/post) ---
+    // The row update of an answering device (lookupFirst false from the handler thread).
+    virtual void UpdateIPList(const DeviceInfo& info, bool lookupFirst) = 0;
+    // Upgrade thread, row i: when the row is ticked and "已连接", set "等待升级", fill `target`
+    // and return true. Rows past the end give false.
+    virtual bool takeRowForUpgrade(int row, UploadJobTarget& target) = 0;
+    virtual int rowCount() = 0;
+    virtual void OnUploadStart(int row, std::uint32_t ownerKey) = 0;
+    virtual void OnUploadFinish(int row, std::uint32_t ownerKey, int result) = 0;
+    virtual void OnUpgradingEnd() = 0;
+    // Progress for the current progress box (posted; ignored when none is open).
+    virtual void postProgressSearch(std::optional<std::string> narrowAddress, int count) = 0;
+    virtual void postProgressFailed(int total, int done) = 0;
+
+    // --- shared flags (atomics: read by engine threads without a lock) ---
+    std::atomic<int> addressListArrived{0};  // set by the handler on the first address list
+    std::atomic<int> upgrading{0};           // written by the flow thread only
+    std::atomic<int> progressCurrent{0};     // 1 while a query / failed-device progress box is open
+};

@@ -1,0 +1,61 @@
+// What a front end (the Qt window, the command line, a test) implements for the batch flow: modal
+// message boxes, the modal progress box with its task on a worker thread, the file-open dialog,
+// per-row timers, and a notice that the dialog state changed. Every call comes on the flow thread.
+// While a modal box or the progress box is open the front end keeps serving the flow's dispatcher
+// (FlowDispatcher::drain), because engine threads may be blocked in a send to the flow thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+// Message box answers, with the values of the dialog framework.
+inline constexpr int IDOK = 1;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+enum class BoxIcon { none, information, exclamation, stop };
+enum class BoxButtons { ok, yesNo };
+
+// What changed, for FlowUi::stateChanged (bits may be combined).
+enum FlowStateChange : unsigned {
+    kChangedControls = 1u << 0,    // enabled / checked / text of fixed controls, IP texts
+    kChangedModelBoxes = 1u << 1,  // the model check boxes were rebuilt or changed
+    kChangedPackage = 1u << 2,     // path box and package label
+};
+
+class FlowUi {
+public:
+    virtual ~FlowUi() = default;
+
+    // Modal box; returns IDOK, IDYES or IDNO. utf8Title is e.g. "错误提示".
+    virtual int messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
+                           BoxButtons buttons) = 0;
+
+    // The modal progress box: shows utf8Line1 and a sweeping bar, runs `task` on a worker thread and
+    // returns its result once it returned, serving the dispatcher meanwhile. makeCurrent: the flow
+    // reports engine progress (progressSearch / progressFailed) to this box while it is open.
+    virtual int runProgress(const std::string& utf8Line1, std::function<int()> task, bool makeCurrent) = 0;
+
+    // Progress for the open progress box (called on the flow thread; ignore when no box is open).
+    // progressSearch: count > 0 -> line 1 "当前已发现设备数量：%d"; address -> line 2 "正在连接设备：%s",
+    // none -> line 2 empty. progressFailed: line 2 "共有 %d 连接失败设备，正在处理：%d" (total, done).
+    virtual void progressSearch(const std::optional<std::string>& utf8Address, int count) = 0;
+    virtual void progressFailed(int total, int done) = 0;
+
+    // File-open dialog with the given filter (kPackageFileFilter); UTF-8 path or none (cancel).
+    virtual std::optional<std::string> chooseOpenFile(const std::string& utf8Filter) = 0;
+
+    // The dialog state changed (FlowStateChange bits): sync the controls from UpgradeFlow::state().
+    virtual void stateChanged(unsigned what) = 0;
+
+    // Per-row upload timers: after startTimer the front end calls UpgradeFlow::OnTimer(id) every ms
+    // milliseconds on the flow thread until stopTimer(id). Ids are the rows' owner keys.
+    virtual void startTimer(std::uint32_t id, int ms) = 0;
+    virtual void stopTimer(std::uint32_t id) = 0;
+
+    // Close the window (after OnBnClickedCancel or a failed start-up). The front end then calls
+    // UpgradeFlow::OnDestroy.
+    virtual void closeWindow() = 0;
+};
