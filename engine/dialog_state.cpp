@@ -1,0 +1,80 @@
+#include "engine/dialog_state.h"
+
+#include <cstdlib>
+
+namespace {
+constexpr EnableRule on = EnableRule::on;
+constexpr EnableRule off = EnableRule::off;
+constexpr EnableRule keep = EnableRule::unchanged;
+
+struct InitialControl {
+    int id;
+    const char* text;
+};
+// Captions of the fixed controls, as the window shows them.
+const InitialControl kInitialControls[] = {
+    {IDC_UPGRADE, "升级"},
+    {IDC_EXIT, "退出"},
+    {IDC_QUERY, " 获取设备列表"},
+    {IDC_SELECT_ALL, "选取全部可升级设备"},
+    {IDC_MODELS_ALL, " 全选"},
+    {IDC_PATH_BOX, ""},
+    {IDC_BROWSE, "浏览"},
+    {IDC_ADD, "添加"},
+    {IDC_ADDRESS_BOX_IP, ""},
+    {IDC_SINGLE_IP, ""},
+    {IDC_PACKAGE_LABEL, "适用于以下产品型号"},
+    {IDC_VERSION_DIFF, "选取与升级包版本不一致的设备"},
+    {IDC_CLEAR, "  清空列表"},
+    {IDC_SHOW_FAILED, "显示连接失败的设备"},
+    {IDC_RADIO_SINGLE, "指定IP升级"},
+    {IDC_RADIO_BATCH, "批量升级"},
+    {IDC_MODEL_GROUP, ""},
+};
+}  // namespace
+
+const std::vector<EnablingRow>& enablingTable() {
+    //                     afterInit loadedBatch loadedSingle querying upgrading
+    static const std::vector<EnablingRow> table = {
+        {IDC_UPGRADE, {off, keep, keep, off, on}},
+        {IDC_QUERY, {off, on, off, off, off}},
+        {IDC_SELECT_ALL, {off, on, off, keep, keep}},
+        {IDC_VERSION_DIFF, {off, on, off, keep, keep}},
+        {IDC_SHOW_FAILED, {off, on, off, keep, keep}},
+        {IDC_SINGLE_IP, {off, off, on, keep, keep}},
+        {IDC_ADD, {off, off, on, keep, keep}},
+        // Single-IP mode: off for a multimedia file package, else on; the load decides.
+        {IDC_RADIO_BATCH, {off, on, keep, keep, keep}},
+        {IDC_RADIO_SINGLE, {off, on, on, keep, keep}},
+        {IDC_BROWSE, {on, on, on, on, off}},
+        {IDC_EXIT, {on, on, on, on, off}},
+        {IDC_CLEAR, {on, on, on, on, off}},
+    };
+    return table;
+}
+
+DialogState::DialogState() {
+    for (const auto& initial : kInitialControls) controls_[initial.id].text = initial.text;
+}
+
+ControlState& DialogState::control(int id) { return controls_[id]; }
+
+const ControlState& DialogState::control(int id) const {
+    auto found = controls_.find(id);
+    if (found == controls_.end()) std::abort();  // an id the window does not have
+    return found->second;
+}
+
+void DialogState::applyEnabling(FlowUiState state) {
+    for (const auto& row : enablingTable()) {
+        EnableRule rule = row.rules[static_cast<int>(state)];
+        if (rule == EnableRule::unchanged) continue;
+        control(row.controlId).enabled = rule == EnableRule::on;
+    }
+}
+
+ModelBox* DialogState::modelBox(int id) {
+    for (auto& box : modelBoxes)
+        if (box.id == id) return &box;
+    return nullptr;
+}
