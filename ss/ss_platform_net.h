@@ -39,6 +39,11 @@ void ss_platform_setLastSocketError(int winsockCode);
 // Maps one POSIX errno value to its Winsock number (as ss_platform_lastSocketError does).
 int ss_platform_winsockCodeOf(int posixErrno);
 
+// Sends up to `length` bytes on a stream without waiting (whatever the descriptor's mode) and without
+// a signal when the peer has gone. The count sent (possibly fewer than `length`), or -1: the last
+// socket error is then 10035 (WSAEWOULDBLOCK) when the send buffer is full, else the failure.
+int ss_platform_sendNow(int descriptor, const void* bytes, int length);
+
 // Flags for send()/sendto() on stream sockets: a send to a peer that has gone must fail with an
 // error, not end the process (MSG_NOSIGNAL on Linux; 0 on Windows, which has no SIGPIPE).
 extern const int SS_PLATFORM_SEND_FLAGS;
