@@ -1,0 +1,234 @@
+// DeviceList: the rows of the device list, without any toolkit.
+//
+// Holds what the list control shows and keeps per row: columns (heading, width, alignment), the cell
+// texts (UTF-8), the check / selection / focus state and the row record (owner value, per-cell text
+// and background colours, per-cell progress, check lock, owner key), plus the sort state. The Qt
+// control (ui/CReportCtrl) is a view of it; the batch flow and the command line drive it directly.
+//
+// Threading: a DeviceList is used on one thread only, the flow's (window's) thread. Engine threads
+// hand their changes to that thread through the flow's dispatcher. Debug builds assert this; the
+// thread is the one of the first call after construction (or of BindToCurrentThread()).
+//
+// Colours are 0x00BBGGRR values; -1 means the system default (window text / window background).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+// Mouse messages reported with a check change (the values of the window system the tool came from).
+enum : int {
+    DEVICE_LIST_WM_LBUTTONDOWN = 0x0201,
+    DEVICE_LIST_WM_LBUTTONDBLCLK = 0x0203,
+    DEVICE_LIST_WM_RBUTTONDOWN = 0x0204,
+    DEVICE_LIST_WM_RBUTTONDBLCLK = 0x0206,
+    DEVICE_LIST_WM_MBUTTONDOWN = 0x0207,
+    DEVICE_LIST_WM_MBUTTONDBLCLK = 0x0209,
+};
+
+// Notification numbers of the list (check change and sorted), kept for callers that forward them.
+enum : int {
+    DEVICE_LIST_NOTIFY_CHECKCHANGE = 0x8000 + 10000,  // WM_APP + 10000 (row, mouse message)
+    DEVICE_LIST_NOTIFY_SORTED = 0x8000 + 10001,       // WM_APP + 10001 (column, ascending)
+};
+
+// CountRows filter bits; a row matches when it has every requested property.
+enum : int {
+    RC_ITEM_ALL = 0x01,
+    RC_ITEM_SELECTED = 0x02,
+    RC_ITEM_UNSELECTED = 0x04,
+    RC_ITEM_CHECKED = 0x08,
+    RC_ITEM_UNCHECKED = 0x10,
+    RC_ITEM_FOCUSED = 0x20,
+    RC_ITEM_UNFOCUSED = 0x40,
+};
+
+constexpr int32_t DEVICE_LIST_DEFAULT_COLOR = -1;  // system window-text / window colour
+constexpr int DEVICE_LIST_STATUS_COLUMN = 1;       // the column that can show a progress bar
+
+enum ColumnAlignment { COLUMN_ALIGN_LEFT = 0, COLUMN_ALIGN_CENTER = 1, COLUMN_ALIGN_RIGHT = 2 };
+
+struct ListColumn {
+    std::string heading;  // UTF-8
+    int width = 100;      // pixels
+    ColumnAlignment alignment = COLUMN_ALIGN_LEFT;
+    bool editable = false;  // no cell of this list is ever editable
+};
+
+struct PROGRESS_DATA {
+    int32_t inUse = 0;       // set: the cell is drawn as a progress bar instead of its text
+    int32_t percent = 0;     // 0..100
+    std::string textFormat;  // printf format applied to the percent; empty means "%d%%"
+    int32_t showText = 0;
+};
+
+// Per-row record; every array has one entry per column.
+struct RowRecord {
+    uint32_t ownerValue = 0;           // the row's item data before the record was attached
+    std::vector<int32_t> textColors;   // -1 = system window-text colour
+    std::vector<int32_t> backColors;   // -1 = system window colour
+    std::vector<PROGRESS_DATA> progress;
+    int32_t checkEnabled = 1;  // 0 locks the check box (there is no unlock)
+    uint32_t ownerKey = 0;     // the device's IPv4 value
+};
+
+struct ListRow {
+    std::vector<std::string> texts;  // UTF-8, one per column
+    bool checked = false;
+    bool selected = false;
+    bool focused = false;
+    uint32_t itemData = 0;            // plain item data while the row has no record
+    std::optional<RowRecord> record;  // absent for a row inserted with InsertItem and not attached yet
+};
+
+// Change notices for a view. Every method has an empty default. "About to" notices come before the
+// rows change, the others after, so a Qt model can bracket the change as Qt requires.
+class DeviceListObserver {
+public:
+    virtual ~DeviceListObserver() = default;
+    virtual void listAboutToBeReset() {}  // columns and rows replaced (DefineColumns)
+    virtual void listReset() {}
+    virtual void rowsAboutToBeInserted(int /*first*/, int /*last*/) {}
+    virtual void rowsInserted(int /*first*/, int /*last*/) {}
+    virtual void rowsAboutToBeRemoved(int /*first*/, int /*last*/) {}
+    virtual void rowsRemoved(int /*first*/, int /*last*/) {}
+    // Text or check state of cells [firstColumn, lastColumn] of one row changed.
+    virtual void cellsChanged(int /*row*/, int /*firstColumn*/, int /*lastColumn*/) {}
+    // Text or background colours of rows [firstRow, lastRow] changed (all columns).
+    virtual void colorsChanged(int /*firstRow*/, int /*lastRow*/, bool /*text*/, bool /*background*/) {}
+    // A progress cell must be repainted (started, stopped, percent written and refreshed).
+    virtual void progressChanged(int /*row*/, int /*column*/) {}
+    virtual void selectionChanged() {}  // selected / focused rows changed through the list
+    virtual void rowsAboutToBeSorted() {}
+    // newToOld[newRow] is the row's index before the sort.
+    virtual void rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {}
+    // The check-change notification of a mouse click (after cellsChanged for column 0).
+    virtual void checkChanged(int /*row*/, int /*mouseMessage*/) {}
+    virtual void redrawChanged(bool /*on*/) {}
+};
+
+// Parses a date and time; returns a point in time (any unit, compared only with others of the same
+// parser) or nothing when the whole text is not a date.
+using DeviceListDateParser = std::function<std::optional<int64_t>(std::string_view utf8)>;
+
+class DeviceList {
+public:
+    DeviceList();
+    ~DeviceList();
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+
+    // Observers are not owned; remove one before it is destroyed.
+    void AddObserver(DeviceListObserver* observer);
+    void RemoveObserver(DeviceListObserver* observer);
+    void BindToCurrentThread();
+
+    // --- columns -------------------------------------------------------------------------------
+    // Replaces all rows and columns. "heading,width,format;heading,width,format..."; empty pieces are
+    // skipped; width defaults to 100; format 1 centred, 2 right, else left. True when a column was added.
+    bool DefineColumns(const std::string& description);
+    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    const ListColumn* Column(int column) const;  // nullptr outside
+    void EnableChecks();
+    bool ChecksEnabled() const { return checksEnabled_; }
+
+    // --- rows ----------------------------------------------------------------------------------
+    int RowCount() const { return static_cast<int>(rows_.size()); }
+    const ListRow* Row(int row) const;  // nullptr outside
+    // Inserts an empty row with a new record at index (clamped to the end); resets the sort state.
+    // Returns the new row's index, -1 when there are no columns.
+    int InsertRow(int index);
+    // The plain list insertion: a row with text in column 0 and no record; the sort state is kept.
+    int InsertItem(int index, const std::string& text);
+    // Attaches a new record to a row that has none (keeps its item data as owner value). 1 / 0.
+    int AttachRowRecord(int row);
+    int DeleteRow(int row);  // 1 deleted, 0 outside
+    int DeleteAllRows();     // the number of rows there were
+
+    // Sets a cell's text and resets the sort state. 1 / 0 outside the list.
+    int SetCellText(int row, int column, const std::string& utf8);
+    std::string GetItemText(int row, int column) const;  // empty outside
+
+    // Colour of every column of a row; a row outside the list applies it to every row.
+    void SetRowTextColor(int row, int32_t color);
+    void SetRowBackColor(int row, int32_t color);
+    int32_t GetCellTextColor(int row, int column) const;  // -1 without record / outside
+    int32_t GetCellBackColor(int row, int column) const;
+
+    int LockRowCheck(int row);  // 1, or 0 for a row outside the list or without record
+    bool IsRowCheckLocked(int row) const;
+    bool GetCheck(int row) const;
+    int SetCheck(int row, bool checked);  // programmatic; no notification to the parent. 1 / 0
+    // A mouse click on the row's check box: toggles it; a locked row flips back and nothing else
+    // happens (returns 0); otherwise the row becomes the only selected and focused row and the
+    // check-change notice goes out (returns 1). 0 for a row outside the list.
+    int ClickCheck(int row, int mouseMessage);
+
+    // Selection and focus (kept in step with the view's selection).
+    bool IsSelected(int row) const;
+    bool IsFocused(int row) const;
+    int SetSelected(int row, bool selected);  // 1 / 0 outside
+    int SetFocusedRow(int row);               // -1 clears the focus; 1 / 0 outside
+    int FocusedRow() const;                   // -1 when none
+    // Replaces the whole selection (view -> list); notifies selectionChanged only when it differs.
+    void SetSelection(const std::vector<int>& selectedRows, int focusedRow);
+
+    int CountRows(int stateFilter) const;
+
+    // Item data / owner key.
+    int SetItemData(int row, uint32_t value);  // owner value of the record, or the plain item data
+    uint32_t GetItemData(int row) const;
+    int SetOwnerKey(int row, uint32_t key);  // 1, or 0 outside / without record
+    uint32_t GetOwnerKey(int row) const;
+    int FindRowByOwnerKey(uint32_t key) const;  // first row with the key, -1 when none
+
+    // --- progress cell (the status column) -------------------------------------------------------
+    int StartCellProgress(int row);  // 1 / 0: needs two columns and a record
+    int StopCellProgress(int row);   // 1 / 0
+    // Writes the percent (clamped to 0..100) into the status cell's progress; call RefreshStatusCell.
+    int SetCellProgressPercent(int row, int percent);
+    void RefreshStatusCell(int row);
+    const PROGRESS_DATA* CellProgress(int row, int column) const;  // nullptr without record / outside
+
+    // --- sorting -------------------------------------------------------------------------------
+    // Quicksort of all rows by column; everything of a row moves with it. Out-of-range column: nothing.
+    void SortByColumn(int column, bool ascending);
+    // A header click: same column toggles the direction, another column sorts ascending.
+    void OnHeaderClick(int column);
+    int SortColumn() const { return sortColumn_; }
+    bool SortAscending() const { return sortAscending_; }
+    // -1 / 0 / 1 under the rules: both hexadecimal, both decimal (optional single "%"), both dates,
+    // else UTF-16 code-unit order.
+    int CompareCells(std::string_view a, std::string_view b) const;
+    // Replaces the date parser (default: a few common notations); empty restores the default.
+    void SetDateParser(DeviceListDateParser parser);
+
+    // --- redraw --------------------------------------------------------------------------------
+    void SetRedraw(bool on);
+    bool RedrawEnabled() const { return redraw_; }
+
+    // The default date parser: "YYYY-MM-DD", "YYYY/MM/DD", "YYYY.MM.DD", each optionally followed by
+    // " HH:MM" or " HH:MM:SS"; and "HH:MM:SS". Seconds since 0000-03-01 (any monotone unit will do).
+    static std::optional<int64_t> DefaultDateParser(std::string_view text);
+
+private:
+    void checkThread() const;
+    RowRecord newRecord() const;
+    void resetSortState();
+    template <typename Fn>
+    void notify(Fn&& fn);
+
+    std::vector<ListColumn> columns_;
+    std::vector<ListRow> rows_;
+    int sortColumn_ = -1;
+    bool sortAscending_ = true;
+    bool checksEnabled_ = false;
+    bool redraw_ = true;
+    DeviceListDateParser dateParser_;
+    std::vector<DeviceListObserver*> observers_;
+    mutable std::thread::id owner_;  // set on first use; debug builds assert every call is on it
+};
