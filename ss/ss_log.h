@@ -29,5 +29,9 @@ int ss_log_write(int level, const char* file, int line, const char* function, co
 // otherwise to standard output. Used by the lock trace of ss_thread.
 void ss_log_traceWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Internal: writes a banner (a rule of 78 "=", the centred text "<time> <message> Log level[<name>]",
+// another rule) whatever the threshold. Nothing when the log is closed.
+void ss_log_banner(const char* message);
+
 // The local (UTF-8) path of the open log file, "" when the log is closed. For tests and diagnostics.
 std::string ss_log_currentPath();
