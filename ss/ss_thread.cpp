@@ -158,6 +158,12 @@ int ss_event_wait(ss_event* event) {
     return 0;
 }
 
+bool ss_event_pending(ss_event* event) {
+    if (event == nullptr) return false;
+    std::lock_guard<std::mutex> lock(event->mutex);
+    return event->signalled;
+}
+
 int ss_cond_wait_timedwait(ss_mutex* mutex, ss_event* event) {
     bool trace = g_lockTrace.load() != 0;
     if (trace)

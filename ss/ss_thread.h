@@ -61,6 +61,7 @@ using ss_event_ptr = std::unique_ptr<ss_event, ss_event_deleter>;
 
 int ss_event_set(ss_event* event);   // 0; null -> 0
 int ss_event_wait(ss_event* event);  // waits with no time limit and consumes the signal; 0, null -> -1
+bool ss_event_pending(ss_event* event);  // whether a signal waits to be consumed (tests, diagnostics)
 
 // Releases `mutex` (owned by the caller), waits for `event` with no time limit, retakes `mutex`.
 // 0 when the event came, -1 when the wait failed (null event). A set between the release and the wait
