@@ -29,8 +29,24 @@ size_t findCharacter(const std::string& text, size_t from, char wanted) {
     return std::string::npos;
 }
 
-// Guards the standard library's random generator between srand and the last rand of one name.
-std::mutex g_randomLock;
+// The random numbers of temporary names: the C runtime generator of the target system (srand/rand
+// with values 0..32767), kept here so that names look the same on every system and other users of
+// rand() neither disturb nor are disturbed by it. Reseeded for every name, so two names made in the
+// same millisecond follow the same sequence.
+class TempNameRandom {
+public:
+    void seed(uint32_t value) { state_ = value; }
+    unsigned next() {
+        state_ = state_ * 214013u + 2531011u;
+        return (state_ >> 16) & 0x7FFFu;
+    }
+
+private:
+    uint32_t state_ = 1;
+};
+
+std::mutex g_randomLock;         // guards g_random between the seed and the last number of one name
+TempNameRandom g_random;         // guarded by g_randomLock
 
 }  // namespace
 
@@ -104,9 +120,9 @@ int ss_temp_name(char* buffer, size_t size) {
     if (buffer == nullptr || size < static_cast<size_t>(SS_MAX_PATH)) return -1;
     {
         std::lock_guard<std::mutex> lock(g_randomLock);
-        std::srand(static_cast<unsigned>(static_cast<uint64_t>(ss_platform_nowMs()) & 0xFFFFFFFFu));
+        g_random.seed(static_cast<uint32_t>(static_cast<uint64_t>(ss_platform_nowMs()) & 0xFFFFFFFFu));
         for (int attempt = 0; attempt < 5; ++attempt) {
-            std::snprintf(buffer, size, "%s%ctmp__%08x", kTempFolder, '\\', static_cast<unsigned>(std::rand()));
+            std::snprintf(buffer, size, "%s%ctmp__%08x", kTempFolder, '\\', g_random.next());
             int attributes = ss_file_attributes(buffer);
             if (attributes == -1 || (attributes & SS_FILE_ATTRIBUTE_DIRECTORY)) break;
         }
