@@ -7,7 +7,9 @@
 // FlowUi, mirrors state() and list() into widgets, and routes clicks to the handlers below.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +66,10 @@ public:
     const LoadedPackage* package() const { return package_.get(); }  // null: none loaded (or refused)
     bool isUpgrading() const { return upgrading.load() != 0; }
     bool upgradeThreadActive() const;  // the run has not sent its end yet
+    // True once OnUpgradingEnd ran since the last clearRunEnded() (for headless front ends).
+    bool runEnded() const { return runEnded_; }
+    void clearRunEnded() { runEnded_ = false; }
+    bool destroyed() const { return destroyed_; }
     bool batchMode() const { return state_.checked(IDC_RADIO_BATCH); }
     const std::string& sharedUploadPath() const { return sharedUploadPath_; }  // GBK
 
@@ -130,11 +136,12 @@ public:
 private:
     void showError(const std::string& utf8Text);
     void notify(unsigned what);
-    void clearListAndIpRecords();
     void joinDiscoveryThreads();
-    void applyVersionRule();
     void cancelRun();
     void startUpgrade();
+    // Runs a progress task through the front end; taskActive_ tells OnDestroy when it returned.
+    int runTask(const std::string& line1, std::function<int()> task, bool makeCurrent);
+    void serveFor(int milliseconds);  // waits on the flow thread while serving the dispatcher
 
     FlowUi& ui_;
     FlowDispatcher dispatcher_;
@@ -143,6 +150,8 @@ private:
     QuentaUpgradeServerPtr server_;             // created in OnInitDialog; destroyed in OnDestroy
     std::unique_ptr<LoadedPackage> package_;    // guard: flow thread
     std::string sharedUploadPath_;              // GBK; guard: flow thread
+    std::atomic<bool> taskActive_{false};       // a progress task is running on its worker
+    bool runEnded_ = false;                     // guard: flow thread; set by OnUpgradingEnd
     bool destroyed_ = false;
     bool initialised_ = false;
 };

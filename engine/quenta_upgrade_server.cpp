@@ -1,0 +1,447 @@
+#include "engine/quenta_upgrade_server.h"
+
+#include <cstring>
+
+#include "engine/flow_dispatcher.h"
+#include "engine/flow_host.h"
+#include "protocol/des_variant.h"
+#include "protocol/device_actions.h"
+#include "protocol/ss_pair.h"
+#include "ss/ss_dir.h"
+#include "ss/ss_log.h"
+#include "ss/ss_platform.h"
+
+namespace {
+
+// Private UDP ports of jobs and single-device queries: one counter for both, so a query made while
+// a run is active never shares a port with a job. Incremented before each use.
+std::atomic<int> g_privatePort{kJobPortStart};
+
+constexpr char kAddressZero[] = "0.0.0.0";
+
+bool usableAddressText(const char* text) {
+    if (text == nullptr || std::strcmp(text, kAddressZero) == 0) return false;
+    return std::strlen(text) <= 15;  // longer texts do not fit the record: refused, never cut
+}
+
+IpRecord* findRecord(QuentaUpgradeServer* server, uint32_t value) {
+    for (auto& record : server->ipList)
+        if (record.value == value) return &record;
+    return nullptr;
+}
+
+void appendRecord(QuentaUpgradeServer* server, const char* text, int state) {
+    IpRecord record;
+    record.value = ss_ip_toInteger(text);
+    std::strncpy(record.text, text, sizeof(record.text) - 1);
+    record.state = state;
+    server->ipList.push_back(record);
+}
+
+bool queueEmpty(QuentaUpgradeServer* server) {
+    ss_mutex_guard guard(server->lock.get());
+    return server->messages.empty();
+}
+
+// Sleeps up to `ms` in short steps; returns early once the server stops running.
+void sleepWhileRunning(QuentaUpgradeServer* server, int ms) {
+    for (int waited = 0; waited < ms && server->running.load(); waited += 100)
+        ss_platform_sleepMs(ms - waited < 100 ? ms - waited : 100);
+}
+
+void setUploadDecryptorOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        void (*decryptor)(int, uint8_t*) = desDecryptBuffer;
+        SS_TcpFile_setUploadDecryptor(decryptor);
+    });
+}
+
+}  // namespace
+
+int nextJobPort() { return g_privatePort.fetch_add(1) + 1; }
+
+void QuentaUpgradeServerDeleter::operator()(QuentaUpgradeServer* server) const {
+    QuentaUpgradeServer_destory(server);
+}
+
+QuentaUpgradeServer* QuentaUpgradeServer_new() {
+    SS_LOG(SS_LOG_DEBUG, "Starting Quenta Server.....");
+    auto server = std::make_unique<QuentaUpgradeServer>();
+    for (int port = kListenerFirstPort; port - kListenerFirstPort < kListenerPortCount; ++port) {
+        server->listener = SS_Socket_newUdpServerSocket(port);
+        if (server->listener) {
+            SS_LOG(SS_LOG_DEBUG, "pServer->listener port=%d\n", port);
+            break;
+        }
+    }
+    if (!server->listener) return nullptr;
+    server->lock.reset(ss_mutex_new());
+    _SS_Socket_setBlockMode(server->listener.get(), 1);
+    server->localAddress = server->listener->address;
+    server->pool.reset(ss_threadpool_new(kUploadWorkers));
+    setUploadDecryptorOnce();
+    SS_LOG(SS_LOG_DEBUG, ">>>>>>>QuentaVOIP Server started<<<<<<<<<");
+    return server.release();
+}
+
+void QuentaUpgradeServer_destory(QuentaUpgradeServer* server) {
+    if (server == nullptr) return;
+    SS_LOG(SS_LOG_DEBUG, "Stopping Quenta Server.....");
+    std::unique_ptr<QuentaUpgradeServer> owned(server);
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->running = 0;
+        // A closing tool stops transfers still running; their jobs then end on their own.
+        for (auto& slot : server->slots)
+            if (slot.client) SS_TcpFileClient_abort(slot.client.get());
+    }
+    ss_thread_join(server->connectThread);
+    ss_thread_join(server->dispatcherThread);
+    ss_thread_join(server->handlerThread);
+    ss_thread_join(server->upgradeThread);
+    // The pool goes before the lock is taken: a job finishing its transfer takes the lock to empty
+    // its slot, so joining the workers under the lock could wait for ever.
+    server->pool.reset();
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->messages.clear();
+        server->ipList.clear();
+        for (auto& slot : server->slots) {
+            slot.client.reset();
+            slot.reserved = false;
+        }
+    }
+    server->listener.reset();
+    owned.reset();
+    SS_LOG(SS_LOG_DEBUG, ">>>>>>>Quenta Server stopped. <<<<<<<<<");
+}
+
+// ---- IP records -------------------------------------------------------------------------------
+
+void addIpRecord(QuentaUpgradeServer* server, const char* text) {
+    if (server == nullptr || !usableAddressText(text)) return;
+    ss_mutex_guard guard(server->lock.get());
+    if (findRecord(server, ss_ip_toInteger(text)) != nullptr) return;
+    appendRecord(server, text, 0);
+}
+
+int markIpAnswered(QuentaUpgradeServer* server, const char* text) {
+    if (server == nullptr || !usableAddressText(text)) return -1;
+    ss_mutex_guard guard(server->lock.get());
+    IpRecord* record = findRecord(server, ss_ip_toInteger(text));
+    if (record != nullptr) {
+        if (record->state == 3) return -1;
+        record->state = 3;
+        return 0;
+    }
+    appendRecord(server, text, 3);
+    return 0;
+}
+
+int ipRecordCount(QuentaUpgradeServer* server) {
+    if (server == nullptr) return 0;
+    ss_mutex_guard guard(server->lock.get());
+    return static_cast<int>(server->ipList.size());
+}
+
+void clearIpRecords(QuentaUpgradeServer* server) {
+    if (server == nullptr) return;
+    ss_mutex_guard guard(server->lock.get());
+    server->ipList.clear();
+}
+
+bool anyUploadSlotBusy(QuentaUpgradeServer* server) {
+    if (server == nullptr) return false;
+    ss_mutex_guard guard(server->lock.get());
+    for (const auto& slot : server->slots)
+        if (slot.reserved) return true;
+    return false;
+}
+
+int uploadSlotProgress(QuentaUpgradeServer* server, uint32_t ownerKey, int row) {
+    if (server == nullptr) return -1;
+    ss_mutex_guard guard(server->lock.get());
+    for (const auto& slot : server->slots) {
+        if (!slot.client) continue;
+        bool mine = ownerKey != 0 ? slot.ownerKey == ownerKey : slot.row == row;
+        if (!mine) continue;
+        SS_FileSocket* file = slot.client->fileSocket.get();
+        if (file == nullptr || file->size.load() <= 0) return 0;
+        return _SS_FileSocket_progress(file);
+    }
+    return -1;
+}
+
+// ---- discovery threads ------------------------------------------------------------------------
+
+int _messageDispatcherProc(void* arg) {
+    auto& host = *static_cast<FlowHost*>(arg);
+    QuentaUpgradeServer* server = host.server();
+    while (server->running.load()) {
+        std::optional<std::string> text;
+        SS_Socket_receive_plain(server->listener.get(), text);
+        if (!text || text->empty()) {
+            ss_platform_sleepMs(200);
+            continue;
+        }
+        SS_LOG(SS_LOG_DEBUG, "Got message:%s\n", text->c_str());
+        ss_mutex_guard guard(server->lock.get());
+        server->messages.push_back(std::move(*text));
+    }
+    SS_LOG(SS_LOG_DEBUG, "------->1.THREAD _messageDispatcherProc exist!\n");
+    return 0;
+}
+
+int _messageHandlerThreadProc(void* arg) {
+    auto& host = *static_cast<FlowHost*>(arg);
+    QuentaUpgradeServer* server = host.server();
+    // The first message: up to 30 s (cut short when the query is stopped).
+    for (int i = 0; i < 30 && queueEmpty(server) && server->running.load(); ++i) ss_platform_sleepMs(1000);
+
+    while (server->running.load()) {
+        if (queueEmpty(server)) ss_platform_sleepMs(500);
+        if (server->msgHandleIdleTimes.load() >= 5 && queueEmpty(server)) break;
+        std::string message;
+        {
+            ss_mutex_guard guard(server->lock.get());
+            if (!server->messages.empty()) {
+                message = std::move(server->messages.front());
+                server->messages.pop_front();
+            }
+        }
+        if (message.empty()) {
+            ss_platform_sleepMs(200);
+            int idle = server->msgHandleIdleTimes.fetch_add(1) + 1;
+            SS_LOG(SS_LOG_DEBUG, ">>>>>>>>>msgHandleIdleTimes=%d", idle);
+            continue;
+        }
+        SS_LOG(SS_LOG_DEBUG, "Handling Message[%s]\n", message.c_str());
+        SS_PairList pairs;
+        stringToPairList(message.c_str(), pairs);
+        std::optional<std::string> action;
+        pairListGetString(&pairs, QNKEY_ACTION, action);
+        if (!action) continue;
+        if (listenerActionIs(action->c_str(), QNACTION_UPDATE_IP_ADDRESS)) {
+            std::optional<std::string> ip;
+            pairListGetString(&pairs, QNKEY_IP, ip);
+            if (ip && ip->size() >= 7) {
+                for (const auto& piece : splitString(ip->c_str(), ",")) addIpRecord(server, piece.c_str());
+                host.addressListArrived = 1;
+            }
+        } else if (listenerActionIs(action->c_str(), QNACTION_GET_SYSTEM_INFO_OK)) {
+            std::optional<std::string> ip;
+            pairListGetString(&pairs, QNKEY_IP, ip);
+            if (ip && markIpAnswered(server, ip->c_str()) == 0) {
+                DeviceInfo info = readDeviceInfo(pairs);
+                // A blocking send: the row is written before the next message is handled. Refused
+                // (and skipped) once the window closes.
+                host.dispatcher().send([&host, &info] { host.UpdateIPList(info, false); });
+            }
+        }
+    }
+    SS_LOG(SS_LOG_DEBUG, "------->2.THREAD messageHandlerThread exist!\n");
+    return 0;
+}
+
+int _ipConnectThreadProc(void* arg) {
+    auto& host = *static_cast<FlowHost*>(arg);
+    QuentaUpgradeServer* server = host.server();
+    const std::string request = buildActionRequest(QNACTION_GET_SYSTEM_INFO);
+
+    for (int i = 0; i < 20 && host.addressListArrived.load() == 0 && server->running.load(); ++i)
+        ss_platform_sleepMs(1000);
+
+    int lastCount = 0;
+    int position = 0;
+    bool sentInLastPass = true;
+    for (;;) {
+        if (!server->running.load()) break;
+        if (!sentInLastPass) {
+            if (server->connectIdleTimes.load() > 2 && queueEmpty(server)) break;
+            ss_platform_sleepMs(300);
+        }
+        int count = ipRecordCount(server);
+        SS_LOG(SS_LOG_DEBUG, "Send IP Connect command. Current ip count = %d\n", count);
+        if (count == lastCount) {
+            SS_LOG(SS_LOG_DEBUG, "No new ip found. Current count=%d", count);
+            position = 0;
+            if (!sentInLastPass) {
+                int idle = server->connectIdleTimes.fetch_add(1) + 1;
+                SS_LOG(SS_LOG_DEBUG, ">>>>>>>>>ipConnectingIdleTimes=%d", idle);
+            }
+        } else {
+            lastCount = count;
+        }
+        sentInLastPass = false;
+        for (size_t index = static_cast<size_t>(position);; ++index) {
+            if (!server->running.load()) break;
+            char text[16] = {};
+            bool send = false;
+            {
+                ss_mutex_guard guard(server->lock.get());
+                if (index >= server->ipList.size()) break;
+                IpRecord& record = server->ipList[index];
+                std::memcpy(text, record.text, sizeof(text));
+                ++position;
+                switch (record.state) {
+                case 0:
+                    record.state = 1;
+                    SS_LOG(SS_LOG_DEBUG, " Try 1 sent to ip: %s", text);
+                    sentInLastPass = send = true;
+                    break;
+                case 1:
+                    record.state = 2;
+                    SS_LOG(SS_LOG_DEBUG, " Try 2 sent to ip: %s", text);
+                    sentInLastPass = send = true;
+                    break;
+                case 2:
+                    send = sentInLastPass;
+                    break;
+                default:
+                    break;
+                }
+            }
+            if (!send) {
+                if (position % 20 == 0 && host.progressCurrent.load()) host.postProgressSearch(std::nullopt, count);
+                continue;
+            }
+            SS_LOG(SS_LOG_DEBUG, "-------sent to ip: %s", text);
+            sockaddr_in destination{};
+            _SS_Socket_initAddress(&destination, text);
+            destination.sin_port = htons(QN_PORT_DEVICE);
+            _SS_Socket_sendUDPData_plain(server->listener.get(), &destination, static_cast<int>(request.size()) + 1,
+                                         request.c_str());
+            if (position % 20 == 0 && host.progressCurrent.load()) host.postProgressSearch(std::string(text), count);
+            ss_platform_sleepMs(10);
+        }
+    }
+    int count = ipRecordCount(server);
+    if (host.progressCurrent.load()) host.postProgressSearch(std::nullopt, count);
+    SS_LOG(SS_LOG_DEBUG, "------->3.THREAD _ipConnectThreadProc exist!\n");
+    return 0;
+}
+
+// ---- upgrade ----------------------------------------------------------------------------------
+
+int _upgradeThreadProc(void* arg) {
+    auto& host = *static_cast<FlowHost*>(arg);
+    QuentaUpgradeServer* server = host.server();
+    FlowDispatcher& dispatcher = host.dispatcher();
+    int rows = 0;
+    dispatcher.send([&] { rows = host.rowCount(); });
+    int queued = 0;
+    for (int row = 0; row < rows && server->running.load() && host.upgrading.load(); ++row) {
+        UploadJobTarget target;
+        bool take = false;
+        if (!dispatcher.send([&] { take = host.takeRowForUpgrade(row, target); })) break;
+        if (!take) continue;
+        ++queued;
+        FlowHost* hostPtr = &host;
+        ss_threadpool_add(server->pool.get(),
+                          ss_job_fromFunction([hostPtr, target] { _uploadingHandler(*hostPtr, target); }));
+    }
+    if (queued > 0) {
+        _ss_threadpool_flush(server->pool.get());
+        sleepWhileRunning(server, 5000);
+        while (server->running.load() && anyUploadSlotBusy(server)) ss_platform_sleepMs(100);
+    }
+    dispatcher.send([&] { host.OnUpgradingEnd(); });
+    return 0;
+}
+
+void _uploadingHandler(FlowHost& host, const UploadJobTarget& target) {
+    QuentaUpgradeServer* server = host.server();
+    if (host.upgrading.load() == 0 || server == nullptr || server->running.load() == 0) return;
+    SS_SocketPtr jobSocket;
+    while (!jobSocket) {
+        jobSocket = SS_Socket_newUdpServerSocket(nextJobPort());
+        if (!jobSocket && server->running.load() == 0) return;
+    }
+    jobSocket->waitTimeoutMs = 200;
+    const int row = target.row;
+    const uint32_t key = target.ownerKey;
+    if (!host.dispatcher().send([&] { host.OnUploadStart(row, key); })) return;  // the window closed
+    SS_LOG(SS_LOG_DEBUG, "_upload_file [%d] ip:%s %s ==>%s\n", row, target.narrowIp.c_str(),
+           target.narrowPackagePath.c_str(), target.narrowUploadPath.c_str());
+    int result = _upload_file(host, target, jobSocket.get());
+    host.dispatcher().send([&] { host.OnUploadFinish(row, key, result); });
+}
+
+int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSocket, bool* rebootMissing) {
+    QuentaUpgradeServer* server = host.server();
+    if (rebootMissing != nullptr) *rebootMissing = false;
+    SS_SocketPtr device = _SS_Socket_newClientSocket(target.narrowIp.c_str(), QN_PORT_DEVICE, SS_SOCKET_UDP);
+    if (!device || server == nullptr) return -1;
+    std::string answer;
+    if (_requestAction(jobSocket, device.get(), QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK,
+                       answer) != 0)
+        return -1;
+    SS_PairList pairs;
+    stringToPairList(answer.c_str(), pairs);
+    int port = -1;
+    pairListGetInt(QNKEY_PORT, port, &pairs);
+    int tcpSupport = 0;
+    getTcpSupport(tcpSupport, &pairs);
+    if (port <= 0 || tcpSupport == 0) return -1;
+
+    // Claim the first free slot under the lock (first come, first served), then connect without it.
+    int slotIndex = -1;
+    while (slotIndex < 0) {
+        {
+            ss_mutex_guard guard(server->lock.get());
+            for (int i = 0; i < kUploadSlotCount; ++i) {
+                UploadSlot& slot = server->slots[i];
+                if (slot.reserved) continue;
+                slot.reserved = true;
+                slot.row = target.row;
+                slot.ownerKey = target.ownerKey;
+                slotIndex = i;
+                break;
+            }
+        }
+        if (slotIndex >= 0) break;
+        if (server->running.load() == 0) return -1;
+        ss_platform_sleepMs(100);
+    }
+    SS_TcpFileClientPtr client(SS_TcpFileClient_new(port, target.narrowIp.c_str()));
+    if (!client) {
+        ss_mutex_guard guard(server->lock.get());
+        server->slots[slotIndex].reserved = false;
+        return -1;
+    }
+    client->tag = target.row;
+    SS_TcpFileClient* transfer = client.get();
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->slots[slotIndex].client = std::move(client);
+    }
+    int result = SS_TcpFileClient_putFile(target.narrowUploadPath.c_str(), transfer,
+                                          target.narrowPackagePath.c_str()) == 0
+                     ? 0
+                     : -1;
+    SS_TcpFileClientPtr finished;
+    {
+        ss_mutex_guard guard(server->lock.get());
+        finished = std::move(server->slots[slotIndex].client);
+        server->slots[slotIndex].reserved = false;
+    }
+    finished.reset();  // the goodbye goes out without the lock
+
+    std::string rebootAnswer;
+    if (_requestAction(jobSocket, device.get(), QNACTION_REBOOT, QNACTION_REBOOT_OK, rebootAnswer) != 0) {
+        SS_LOG(SS_LOG_ERROR, "[%d][%s]Stop server error!", target.row, target.narrowIp.c_str());
+        if (rebootMissing != nullptr) *rebootMissing = true;
+    }
+    // Only an accepted transfer counts: a RebootOK never turns a failed transfer into success.
+    return result;
+}
+
+int _waitUploadsIdle(FlowHost& host) {
+    QuentaUpgradeServer* server = host.server();
+    while (host.upgrading.load() != 0 || anyUploadSlotBusy(server)) {
+        if (server == nullptr || server->running.load() == 0) break;
+        ss_platform_sleepMs(200);
+    }
+    return 0;
+}

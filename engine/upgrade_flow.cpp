@@ -1,0 +1,695 @@
+#include "engine/upgrade_flow.h"
+
+#include <cstring>
+
+#include "devtypes/devtypes.h"
+#include "engine/device_list.h"
+#include "engine/device_status.h"
+#include "package/compatibility.h"
+#include "package/package_info.h"
+#include "package/package_load.h"
+#include "protocol/device_actions.h"
+#include "protocol/marked_text.h"
+#include "protocol/ss_pair.h"
+#include "ss/ss_dir.h"
+#include "ss/ss_log.h"
+#include "ss/ss_platform.h"
+
+// The main window's log lines keep the source file and line the tool has always written.
+#define DLG_LOG(level, line, function, ...) \
+    ss_log_write(level, "quenta_upgradeDlg.cpp", line, "Cquenta_upgradeDlg::" function, __VA_ARGS__)
+
+namespace {
+
+std::string utf8(const std::string& gbk) { return ss_text_gbkToUtf8(gbk); }
+std::string gbk(const std::string& utf8Text) { return ss_text_utf8ToGbk(utf8Text); }
+
+constexpr int kTimerPeriodMs = 1000;
+
+}  // namespace
+
+UpgradeFlow::UpgradeFlow(FlowUi& ui) : ui_(ui), list_(std::make_unique<DeviceList>()) {
+    list_->BindToCurrentThread();
+}
+
+UpgradeFlow::~UpgradeFlow() { OnDestroy(); }
+
+bool UpgradeFlow::upgradeThreadActive() const {
+    return server_ && server_->upgradeThread && !ss_thread_finished(server_->upgradeThread);
+}
+
+void UpgradeFlow::showError(const std::string& utf8Text) {
+    ui_.messageBox(utf8Text, flowtext::kErrorTitle, BoxIcon::stop, BoxButtons::ok);
+}
+
+void UpgradeFlow::notify(unsigned what) { ui_.stateChanged(what); }
+
+int UpgradeFlow::runTask(const std::string& line1, std::function<int()> task, bool makeCurrent) {
+    taskActive_ = true;
+    if (makeCurrent) progressCurrent = 1;
+    int result = ui_.runProgress(
+        line1,
+        [this, task = std::move(task)] {
+            int value = task();
+            taskActive_ = false;
+            return value;
+        },
+        makeCurrent);
+    // A front end whose progress box failed to start never ran the task.
+    taskActive_ = false;
+    if (makeCurrent) progressCurrent = 0;
+    return result;
+}
+
+// ---- lifecycle ----------------------------------------------------------------------------------
+
+bool UpgradeFlow::OnInitDialog() {
+    if (destroyed_) {  // a flow opened again after OnDestroy (tests)
+        destroyed_ = false;
+        dispatcher_.reopen();
+    }
+    list_->DefineColumns(buildDeviceColumnDescription());
+    list_->EnableChecks();
+    state_.setChecked(IDC_SELECT_ALL, false);
+    state_.setChecked(IDC_VERSION_DIFF, false);
+    state_.setChecked(IDC_SHOW_FAILED, false);
+    state_.applyEnabling(FlowUiState::afterInit);
+    server_.reset(QuentaUpgradeServer_new());
+    notify(kChangedControls | kChangedModelBoxes | kChangedPackage);
+    if (!server_) {
+        ui_.messageBox(flowtext::kServerStartFailed, flowtext::kErrorTitle, BoxIcon::stop, BoxButtons::ok);
+        ui_.closeWindow();
+        return false;
+    }
+    initialised_ = true;
+    return true;
+}
+
+void UpgradeFlow::OnDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    upgrading = 0;
+    // Stop the engine first, so that a progress task still running (a close during a query or a
+    // cancel) ends; engine threads now get "closed" for their sends and never wait for this thread.
+    if (server_) {
+        ss_mutex_guard guard(server_->lock.get());
+        server_->running = 0;
+    }
+    dispatcher_.close();
+    dispatcher_.waitWhileServing([this] { return !taskActive_.load(); });
+    state_.modelBoxes.clear();
+    server_.reset();  // joins every engine thread
+    sharedUploadPath_.clear();
+    package_.reset();
+    initialised_ = false;
+}
+
+// ---- package and mode ---------------------------------------------------------------------------
+
+void UpgradeFlow::loadPackage() {
+    std::optional<std::string> path = ui_.chooseOpenFile(kPackageFileFilter);
+    if (!path) return;
+    loadPackageFile(*path);
+}
+
+int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
+    if (!packageExtensionIsQuenta(utf8Path) &&
+        ui_.messageBox(kPackageExtensionWarning, kPackageWarningTitle, BoxIcon::exclamation, BoxButtons::yesNo) !=
+            IDYES)
+        return -1;
+    if (utf8Path == state_.text(IDC_PATH_BOX)) return -1;  // the same package is not loaded twice
+    std::string message;
+    if (packagePrecheck(utf8Path, message) != 0) {
+        showError(message);
+        return -1;
+    }
+    // The previous package is discarded here: until a package loads completely, no device is judged
+    // against it, and query, add and upgrade are refused with "请先选择升级文件".
+    package_.reset();
+    state_.modelBoxes.clear();
+    state_.setText(IDC_PATH_BOX, "");
+    state_.setText(IDC_PACKAGE_LABEL, "适用于以下产品型号");
+    OnBnClickedButtonClear();
+    notify(kChangedModelBoxes | kChangedPackage);
+    auto loaded = std::make_unique<LoadedPackage>();
+    if (packageRead(utf8Path, *loaded, message) != 0) {
+        showError(message);
+        return -1;
+    }
+    package_ = std::move(loaded);
+    state_.setText(IDC_PACKAGE_LABEL, packageVersionLabel(*package_));
+    state_.setText(IDC_PATH_BOX, utf8Path);
+    notify(kChangedPackage);
+
+    if (applyPackageKindRules(*package_)) {
+        rebuildModelBoxes();
+        ui_.messageBox(kMultimediaFilePackageNotice, flowtext::kNoticeTitle, BoxIcon::none, BoxButtons::ok);
+        setMode(false);
+        state_.setEnabled(IDC_RADIO_BATCH, false);
+    } else {
+        setMode(true);
+        state_.setEnabled(IDC_RADIO_BATCH, true);
+        rebuildModelBoxes();
+    }
+    state_.setEnabled(IDC_RADIO_SINGLE, true);
+    notify(kChangedControls | kChangedModelBoxes);
+    return 0;
+}
+
+void UpgradeFlow::rebuildModelBoxes() {
+    state_.modelBoxes.clear();
+    state_.setChecked(IDC_MODELS_ALL, true);
+    if (package_) {
+        std::vector<std::string> items = splitString(package_->modelList.c_str(), ",");
+        for (size_t index = 0; index < items.size(); ++index) {
+            ModelBox box;
+            box.id = kFirstModelBoxId + static_cast<int>(index);
+            box.narrowLabel = items[index];
+            box.utf8Label = utf8(items[index]);
+            box.checked = true;
+            box.enabled = items.size() != 1;  // a single model can never be unticked
+            box.x = 10 + 110 * static_cast<int>(index % 12);
+            box.y = 10 + 13 * static_cast<int>(index / 12);
+            state_.modelBoxes.push_back(std::move(box));
+        }
+    }
+    notify(kChangedModelBoxes | kChangedControls);
+}
+
+void UpgradeFlow::clickModelBox(int id) {
+    ModelBox* box = state_.modelBox(id);
+    if (box == nullptr || !box->enabled) return;
+    box->checked = !box->checked;
+    notify(kChangedModelBoxes);
+}
+
+void UpgradeFlow::OnBnClickedCheckModelsAll() {
+    if (state_.modelBoxes.size() < 2) return;
+    for (auto& box : state_.modelBoxes) box.checked = state_.checked(IDC_MODELS_ALL);
+    notify(kChangedModelBoxes);
+}
+
+void UpgradeFlow::setMode(bool batch) {
+    state_.setChecked(IDC_RADIO_BATCH, batch);
+    state_.setChecked(IDC_RADIO_SINGLE, !batch);
+    state_.setEnabled(IDC_SINGLE_IP, !batch);
+    state_.setEnabled(IDC_ADD, !batch);
+    for (int id : {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED}) state_.setEnabled(id, batch);
+    notify(kChangedControls);
+}
+
+void UpgradeFlow::OnBnClickedRadioBatch() {
+    if (state_.checked(IDC_RADIO_SINGLE)) list_->DeleteAllRows();
+    setMode(true);
+}
+
+void UpgradeFlow::OnBnClickedRadioSingle() {
+    if (state_.checked(IDC_RADIO_BATCH)) list_->DeleteAllRows();
+    setMode(false);
+}
+
+void UpgradeFlow::setAddressBoxIp(const std::string& dotted) {
+    std::string text = dotted.empty() ? std::string(kBlankIp) : dotted;
+    if (text == state_.addressBoxIp) return;
+    state_.addressBoxIp = text;
+    OnIpFieldChangedAddressBox();
+    notify(kChangedControls);
+}
+
+void UpgradeFlow::OnIpFieldChangedAddressBox() { list_->DeleteAllRows(); }
+
+void UpgradeFlow::setSingleIp(const std::string& dotted) {
+    state_.singleIp = dotted.empty() ? std::string(kBlankIp) : dotted;
+    notify(kChangedControls);
+}
+
+// ---- list and selection -------------------------------------------------------------------------
+
+void UpgradeFlow::OnBnClickedButtonClear() {
+    list_->DeleteAllRows();
+    clearIpRecords(server_.get());
+}
+
+void UpgradeFlow::serveFor(int milliseconds) {
+    int64_t until = ss_platform_monotonicMs() + milliseconds;
+    dispatcher_.waitWhileServing([until] { return ss_platform_monotonicMs() >= until; });
+}
+
+void UpgradeFlow::joinDiscoveryThreads() {
+    QuentaUpgradeServer* server = server_.get();
+    if (server == nullptr) return;
+    if (server->running.load()) {
+        ss_mutex_guard guard(server->lock.get());
+        server->running = 0;
+    }
+    dispatcher_.waitWhileServing([server] {
+        return ss_thread_finished(server->dispatcherThread) && ss_thread_finished(server->handlerThread) &&
+               ss_thread_finished(server->connectThread);
+    });
+    ss_thread_join(server->dispatcherThread);
+    ss_thread_join(server->handlerThread);
+    ss_thread_join(server->connectThread);
+}
+
+void UpgradeFlow::OnBnClickedButtonQuery() {
+    if (!server_) return;
+    OnBnClickedButtonClear();
+    std::string account;
+    for (const auto& box : state_.modelBoxes) {
+        if (!box.checked) continue;
+        if (!account.empty()) account += ",";
+        account += box.narrowLabel;
+    }
+    // No package (a load failed after the previous package was discarded): nothing to judge against.
+    if (!package_) return showError(flowtext::kNoPackage);
+    if (account.empty()) return showError(flowtext::kNoModel);
+    if (state_.addressBoxIp == kBlankIp) return showError(flowtext::kNoAddressBox);
+    if (state_.text(IDC_PATH_BOX).empty() || !package_) return showError(flowtext::kNoPackage);
+    const std::string addressBox = gbk(state_.addressBoxIp);
+    if (!ss_ip_isValid(addressBox.c_str())) return showError(flowtext::kBadAddressBox);
+    if (checkAddressBox(addressBox) != 0) return;
+
+    QuentaUpgradeServer* server = server_.get();
+    // A run that ended earlier may still hold its thread handle; it is finished or finishing.
+    addressListArrived = 0;
+    sharedUploadPath_.clear();
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->running = 1;
+        server->connectIdleTimes = 0;
+        server->msgHandleIdleTimes = 0;
+    }
+    FlowHost* host = this;
+    ss_thread_create(server->dispatcherThread, _messageDispatcherProc, host);
+    ss_thread_create(server->handlerThread, _messageHandlerThreadProc, host);
+    ss_thread_create(server->connectThread, _ipConnectThreadProc, host);
+    serveFor(50);
+    state_.setEnabled(IDC_UPGRADE, false);
+    state_.setEnabled(IDC_QUERY, false);
+    notify(kChangedControls);
+
+    std::optional<std::string> auth = makeAuthToken(account.c_str());
+    std::string request = buildGetModelIPList(auth ? auth->c_str() : "", account.c_str());
+    DLG_LOG(SS_LOG_DEBUG, 1398, "OnBnClickedButtonQuery", "Send QNACTION_GET_MODEL_IP_LIST command.\n%s\n",
+            request.c_str());
+    sockaddr_in destination{};
+    _SS_Socket_initAddress(&destination, addressBox.c_str());
+    destination.sin_port = htons(QN_PORT_ADDRESS_BOX);
+    SS_Socket_send_plain(&destination, request.c_str(), server->listener.get());
+
+    if (package_->kind == PACKAGE_KIND_ADDRESS_BOX || package_->kind == PACKAGE_KIND_MANAGEMENT_SERVER) {
+        DeviceInfo info;
+        std::string message;
+        if (queryDeviceInfo(addressBox, info, message) == 0) UpdateIPList(info, true);
+        state_.setEnabled(IDC_UPGRADE, true);
+    } else {
+        int64_t started = ss_platform_monotonicMs();
+        runTask(flowtext::kProgressQuery, [this] { return waitConnectDone(); }, true);
+        if (destroyed_) return;
+        static const std::string format = gbk("测试连接 %d ms\n");
+        DLG_LOG(SS_LOG_DEBUG, 1415, "OnBnClickedButtonQuery", format.c_str(),
+                static_cast<int>(ss_platform_monotonicMs() - started));
+    }
+    state_.setEnabled(IDC_UPGRADE, true);
+    state_.setEnabled(IDC_QUERY, true);
+    notify(kChangedControls);
+    OnBnClickedCheckShowFailed();
+    if (destroyed_) return;
+    joinDiscoveryThreads();
+    if (destroyed_) return;
+    state_.setChecked(IDC_VERSION_DIFF, true);
+    notify(kChangedControls);
+    OnBnClickedCheckVersionDiff();
+}
+
+int UpgradeFlow::waitConnectDone() {
+    QuentaUpgradeServer* server = server_.get();
+    while (!ss_thread_finished(server->connectThread) && !ss_thread_finished(server->handlerThread))
+        ss_platform_sleepMs(500);
+    return 0;
+}
+
+int UpgradeFlow::checkAddressBox(const std::string& narrowIp) {
+    DeviceInfo info;
+    std::string message;
+    if (queryDeviceInfo(narrowIp, info, message) != 0) {
+        showError(flowtext::kAddressBoxSilent);
+        return -1;
+    }
+    if (!info.model || !info.serialNum) return -1;
+    int type = classifySerialNumber(info.serialNum->c_str());
+    if (type == SS_SN_TYPE_SERVER || type == SS_SN_TYPE_ADMINISTRATION_SERVER) return 0;
+    showError(formatString(flowtext::kNotAddressBox, utf8(narrowIp).c_str(), utf8(*info.model).c_str()));
+    return -1;
+}
+
+int UpgradeFlow::queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage) {
+    SS_SocketPtr socket;
+    while (!socket) socket = SS_Socket_newUdpServerSocket(nextJobPort());
+    sockaddr_in destination{};
+    _SS_Socket_initAddress(&destination, narrowIp.c_str());
+    destination.sin_port = htons(QN_PORT_DEVICE);
+    const std::string request = buildActionRequest(QNACTION_GET_SYSTEM_INFO);
+    SS_Socket_send_plain(&destination, request.c_str(), socket.get());
+    ss_platform_sleepMs(50);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::optional<std::string> text;
+        SS_Socket_receive_plain(socket.get(), text);
+        if (!text || text->empty()) {
+            ss_platform_sleepMs(200);
+            continue;
+        }
+        int kind = 0;
+        std::optional<std::string> decoded = decodeMarkedText(text->c_str(), kind);
+        const std::string& plain = decoded ? *decoded : *text;
+        if (plain.compare(0, 6, "Action") != 0) continue;
+        SS_PairList pairs;
+        stringToPairList(plain.c_str(), pairs);
+        std::optional<std::string> action;
+        pairListGetString(&pairs, QNKEY_ACTION, action);
+        if (action && action->compare(0, std::strlen(QNACTION_GET_SYSTEM_INFO_OK), QNACTION_GET_SYSTEM_INFO_OK) == 0) {
+            info = readDeviceInfo(pairs);
+            return 0;
+        }
+    }
+    static const std::string format = gbk(flowtext::kDeviceSilent);
+    narrowMessage = formatString(format.c_str(), narrowIp.c_str());
+    return -1;
+}
+
+void UpgradeFlow::OnBnClickedButtonAdd() {
+    if (state_.singleIp == kBlankIp) return showError(flowtext::kNoSingleIp);
+    const std::string ip = gbk(state_.singleIp);
+    if (!package_) {
+        showError(flowtext::kNoPackage);
+    } else if (!ss_ip_isValid(ip.c_str())) {
+        showError(flowtext::kBadSingleIp);
+    } else {
+        DeviceInfo info;
+        std::string message;
+        if (queryDeviceInfo(ip, info, message) != 0)
+            showError(utf8(message));
+        else
+            UpdateIPList(info, true);
+    }
+    state_.setEnabled(IDC_UPGRADE, true);
+    notify(kChangedControls);
+}
+
+void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool lookupFirst) {
+    if (!package_) return;  // never judged against a package that is not (or no longer) loaded
+    if (!info.ip || !info.model || !info.softVersion || !info.hardVersion || !info.kernelVersion ||
+        !info.serialNum)
+        return;
+    const uint32_t key = ss_ip_toInteger(info.ip->c_str());
+    int row = lookupFirst ? list_->FindRowByOwnerKey(key) : -1;
+    if (row < 0) {
+        row = list_->InsertRow(list_->RowCount());
+        if (row < 0) return;
+        list_->SetItemData(row, key);
+        list_->SetOwnerKey(row, key);
+        DLG_LOG(SS_LOG_DEBUG, 1019, "UpdateIPList", "===>Insert IP[%s] to List[%d]\n", info.ip->c_str(),
+                list_->RowCount());
+    }
+    const std::string platform = info.platform.value_or("");
+    if (!modelFits(info.model->c_str(), package_->modelList.c_str())) {
+        DLG_LOG(SS_LOG_ERROR, 1057, "UpdateIPList", "IP[%s] Model[%s] is not fit this soft package!\n",
+                info.ip->c_str(), info.model->c_str());
+        setRowStatus(*list_, row, DEVICE_STATUS_INVALID_MODEL);
+        list_->LockRowCheck(row);
+        list_->SetCheck(row, false);
+    } else {
+        if (sharedUploadPath_.empty() && info.uploadPath) sharedUploadPath_ = *info.uploadPath;
+        if (!platformFits(platform.c_str(), package_->kind, package_->platformCode)) {
+            setRowStatus(*list_, row, DEVICE_STATUS_PLATFORM_MISMATCH);
+            list_->LockRowCheck(row);
+            list_->SetCheck(row, false);
+        } else {
+            setRowStatus(*list_, row, DEVICE_STATUS_CONNECTED);
+            list_->SetCheck(row, true);
+        }
+    }
+    list_->SetCellText(row, DEVICE_COLUMN_MASTER, info.master > 0 ? std::to_string(info.master) : "N/A");
+    list_->SetCellText(row, DEVICE_COLUMN_SLAVE, info.slave >= 0 ? std::to_string(info.slave) : "N/A");
+    list_->SetCellText(row, DEVICE_COLUMN_IP, utf8(*info.ip));
+    std::string model = package_->kind == PACKAGE_KIND_MULTIMEDIA_CONTROL_BOX
+                            ? formatString("%s(%s)", info.model->c_str(), platform.c_str())
+                            : *info.model;
+    list_->SetCellText(row, DEVICE_COLUMN_MODEL, utf8(model));
+    list_->SetCellText(row, DEVICE_COLUMN_SERIAL, utf8(*info.serialNum));
+    list_->SetCellText(row, DEVICE_COLUMN_SOFT_VERSION, utf8(*info.softVersion));
+    list_->SetCellText(row, DEVICE_COLUMN_HARD_VERSION, utf8(*info.hardVersion));
+    list_->SetCellText(row, DEVICE_COLUMN_KERNEL_VERSION, utf8(*info.kernelVersion));
+    list_->SetCellText(row, DEVICE_COLUMN_PROTOCOL, info.tcpSupport ? "TCP" : "UDP");
+}
+
+void UpgradeFlow::OnBnClickedCheckSelectAll() {
+    bool on = state_.checked(IDC_SELECT_ALL);
+    if (on) state_.setChecked(IDC_VERSION_DIFF, false);
+    for (int row = 0; row < list_->RowCount(); ++row)
+        if (rowStatus(*list_, row) == DEVICE_STATUS_CONNECTED) list_->SetCheck(row, on);
+    notify(kChangedControls);
+}
+
+void UpgradeFlow::OnBnClickedCheckVersionDiff() {
+    bool on = state_.checked(IDC_VERSION_DIFF);
+    if (on) state_.setChecked(IDC_SELECT_ALL, false);
+    notify(kChangedControls);
+    const std::string version = package_ ? utf8(package_->version) : std::string();
+    int count = 0;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (rowStatus(*list_, row) != DEVICE_STATUS_CONNECTED) continue;
+        if (on && package_ && list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION) != version) {
+            list_->SetCheck(row, true);
+            ++count;
+        } else {
+            list_->SetCheck(row, false);
+        }
+    }
+    OnVersionDiffFound(count);
+}
+
+void UpgradeFlow::OnVersionDiffFound(int count) {
+    if (count <= 0) {
+        ui_.messageBox(flowtext::kNoVersionDiff, flowtext::kInfoTitle, BoxIcon::information, BoxButtons::ok);
+        return;
+    }
+    std::string text = formatString(flowtext::kVersionDiffAsk, count);
+    if (ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::none, BoxButtons::yesNo) == IDYES) OnBnClickedOk();
+}
+
+void UpgradeFlow::OnBnClickedCheckShowFailed() {
+    if (state_.checked(IDC_SHOW_FAILED)) {
+        runTask(flowtext::kProgressFailed, [this] { return listUnansweredDevices(); }, true);
+        return;
+    }
+    list_->SetRedraw(false);
+    for (int row = list_->RowCount() - 1; row >= 0; --row)
+        if (rowStatus(*list_, row) == DEVICE_STATUS_CONNECT_FAILED) list_->DeleteRow(row);
+    list_->SetRedraw(true);
+}
+
+int UpgradeFlow::listUnansweredDevices() {
+    QuentaUpgradeServer* server = server_.get();
+    if (server == nullptr) return 0;
+    const int total = ipRecordCount(server);
+    if (!dispatcher_.send([this] { list_->SetRedraw(false); })) return 0;
+    for (size_t index = 0;; ++index) {
+        IpRecord record;
+        {
+            // One step of the walk under the lock: the handler may still append records.
+            ss_mutex_guard guard(server->lock.get());
+            if (index >= server->ipList.size()) break;
+            record = server->ipList[index];
+        }
+        if (record.state != 3) {
+            bool sent = dispatcher_.send([this, &record] {
+                int row = list_->InsertRow(list_->RowCount());
+                if (row < 0) return;
+                list_->SetItemData(row, record.value);
+                list_->SetOwnerKey(row, record.value);
+                list_->SetCellText(row, DEVICE_COLUMN_IP, utf8(record.text));
+                setRowStatus(*list_, row, DEVICE_STATUS_CONNECT_FAILED);
+                list_->LockRowCheck(row);
+                list_->SetCheck(row, false);
+            });
+            if (!sent) return 0;  // the window closed
+        }
+        if (index % 20 == 0 && progressCurrent.load()) postProgressFailed(total, static_cast<int>(index));
+    }
+    if (progressCurrent.load()) postProgressFailed(total, total);
+    dispatcher_.send([this] { list_->SetRedraw(true); });
+    return 0;
+}
+
+void UpgradeFlow::click(int id) {
+    if (id >= kFirstModelBoxId) return clickModelBox(id);
+    if (!state_.enabled(id)) return;
+    switch (id) {
+    case IDC_UPGRADE: return OnBnClickedOk();
+    case IDC_EXIT: return OnBnClickedCancel();
+    case IDC_QUERY: return OnBnClickedButtonQuery();
+    case IDC_BROWSE: return loadPackage();
+    case IDC_ADD: return OnBnClickedButtonAdd();
+    case IDC_CLEAR: return OnBnClickedButtonClear();
+    case IDC_RADIO_BATCH: return OnBnClickedRadioBatch();
+    case IDC_RADIO_SINGLE: return OnBnClickedRadioSingle();
+    case IDC_SELECT_ALL:
+        state_.setChecked(id, !state_.checked(id));
+        return OnBnClickedCheckSelectAll();
+    case IDC_MODELS_ALL:
+        state_.setChecked(id, !state_.checked(id));
+        return OnBnClickedCheckModelsAll();
+    case IDC_VERSION_DIFF:
+        state_.setChecked(id, !state_.checked(id));
+        return OnBnClickedCheckVersionDiff();
+    case IDC_SHOW_FAILED:
+        state_.setChecked(id, !state_.checked(id));
+        notify(kChangedControls);
+        return OnBnClickedCheckShowFailed();
+    default: return;
+    }
+}
+
+// ---- upgrade ------------------------------------------------------------------------------------
+
+void UpgradeFlow::OnBnClickedOk() {
+    state_.setEnabled(IDC_UPGRADE, false);
+    notify(kChangedControls);
+    if (!upgrading.load())
+        startUpgrade();
+    else
+        cancelRun();
+    if (destroyed_) return;
+    state_.setEnabled(IDC_UPGRADE, true);
+    notify(kChangedControls);
+}
+
+void UpgradeFlow::startUpgrade() {
+    if (state_.addressBoxIp == kBlankIp) return showError(flowtext::kNoAddressBox);
+    if (state_.addressBoxIp.size() < 7 || state_.addressBoxIp.size() > 15) return showError(flowtext::kBadAddressBox);
+    if (state_.text(IDC_PATH_BOX).empty() || !package_) return showError(flowtext::kNoPackage);
+    if (list_->RowCount() == 0) return showError(flowtext::kListEmpty);
+    if (list_->CountRows(RC_ITEM_CHECKED) == 0) return showError(flowtext::kNoneTicked);
+    QuentaUpgradeServer* server = server_.get();
+    if (server == nullptr) return;
+    // The thread of an earlier run has sent its end; collect it before starting the next.
+    dispatcher_.waitWhileServing([server] { return ss_thread_finished(server->upgradeThread); });
+    ss_thread_join(server->upgradeThread);
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->running = 1;
+        upgrading = 1;
+    }
+    state_.setText(IDC_UPGRADE, flowtext::kCaptionCancel);
+    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE}) state_.setEnabled(id, false);
+    notify(kChangedControls);
+    FlowHost* host = this;
+    if (ss_thread_create(server->upgradeThread, _upgradeThreadProc, host) != 0) OnUpgradingEnd();
+}
+
+void UpgradeFlow::cancelRun() {
+    upgrading = 0;
+    runTask(flowtext::kProgressCancel, [this] { return waitUploadsIdle(); }, false);
+    if (destroyed_) return;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (rowStatus(*list_, row) != DEVICE_STATUS_WAIT_UPGRADE) continue;
+        setRowStatus(*list_, row, DEVICE_STATUS_CONNECTED);
+        list_->SetCheck(row, true);
+    }
+    state_.setText(IDC_UPGRADE, flowtext::kCaptionUpgrade);
+    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR}) state_.setEnabled(id, true);
+    notify(kChangedControls);
+}
+
+int UpgradeFlow::waitUploadsIdle() { return _waitUploadsIdle(*this); }
+
+void UpgradeFlow::OnBnClickedCancel() {
+    if (upgrading.load()) cancelRun();
+    ui_.closeWindow();
+}
+
+int UpgradeFlow::rowCount() { return list_->RowCount(); }
+
+bool UpgradeFlow::takeRowForUpgrade(int row, UploadJobTarget& target) {
+    if (!upgrading.load() || !package_ || row < 0 || row >= list_->RowCount()) return false;
+    if (!list_->GetCheck(row) || rowStatus(*list_, row) != DEVICE_STATUS_CONNECTED) return false;
+    setRowStatus(*list_, row, DEVICE_STATUS_WAIT_UPGRADE);
+    target.row = row;
+    target.ownerKey = list_->GetOwnerKey(row);
+    target.narrowIp = gbk(list_->GetItemText(row, DEVICE_COLUMN_IP));
+    target.narrowPackagePath = package_->narrowPath;
+    target.narrowUploadPath = sharedUploadPath_;
+    return true;
+}
+
+int UpgradeFlow::rowOfJob(int row, uint32_t ownerKey) {
+    if (ownerKey != 0) {
+        int found = list_->FindRowByOwnerKey(ownerKey);
+        if (found >= 0) return found;
+    }
+    if (row >= 0 && row < list_->RowCount() && (ownerKey == 0 || list_->GetOwnerKey(row) == 0)) return row;
+    return -1;
+}
+
+static uint32_t timerIdOf(int row, uint32_t ownerKey) { return ownerKey != 0 ? ownerKey : static_cast<uint32_t>(row); }
+
+void UpgradeFlow::OnUploadStart(int row, uint32_t ownerKey) {
+    DLG_LOG(SS_LOG_DEBUG, 1589, "OnUploadStart", "Start uploading[%d]\n", row);
+    int current = rowOfJob(row, ownerKey);
+    if (current < 0) return;
+    setRowStatus(*list_, current, DEVICE_STATUS_UPGRADING);
+    list_->StartCellProgress(current);
+    ui_.startTimer(timerIdOf(row, ownerKey), kTimerPeriodMs);
+}
+
+void UpgradeFlow::OnTimer(uint32_t id) {
+    int current = list_->FindRowByOwnerKey(id);
+    int percent = uploadSlotProgress(server_.get(), current >= 0 ? id : 0, static_cast<int>(id));
+    if (current < 0) current = rowOfJob(static_cast<int>(id), 0);
+    if (percent < 0 || current < 0) return;
+    list_->SetCellProgressPercent(current, percent);
+    list_->RefreshStatusCell(current);
+}
+
+void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result) {
+    ui_.stopTimer(timerIdOf(row, ownerKey));
+    int current = rowOfJob(row, ownerKey);
+    if (current >= 0) {
+        list_->StopCellProgress(current);
+        if (result == 0) {
+            setRowStatus(*list_, current, DEVICE_STATUS_UPGRADE_DONE);
+            list_->SetCheck(current, false);
+            if (package_) list_->SetCellText(current, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
+        } else {
+            // The device did not take the package: it keeps its version and shows the failure.
+            setRowStatus(*list_, current, DEVICE_STATUS_UPGRADE_FAILED);
+            list_->SetCheck(current, false);
+        }
+    }
+    DLG_LOG(SS_LOG_DEBUG, 1601, "OnUploadFinish", "Finished uploading[%d]\n", row);
+}
+
+void UpgradeFlow::OnUpgradingEnd() {
+    upgrading = 0;
+    state_.setText(IDC_UPGRADE, flowtext::kCaptionUpgrade);
+    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE}) state_.setEnabled(id, true);
+    notify(kChangedControls);
+    runEnded_ = true;
+    ui_.messageBox(flowtext::kUpgradeDone, flowtext::kInfoTitle, BoxIcon::none, BoxButtons::ok);
+    DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");
+}
+
+void UpgradeFlow::postProgressSearch(std::optional<std::string> narrowAddress, int count) {
+    std::optional<std::string> address;
+    if (narrowAddress) address = utf8(*narrowAddress);
+    dispatcher_.post([this, address, count] {
+        if (progressCurrent.load()) ui_.progressSearch(address, count);
+    });
+}
+
+void UpgradeFlow::postProgressFailed(int total, int done) {
+    dispatcher_.post([this, total, done] {
+        if (progressCurrent.load()) ui_.progressFailed(total, done);
+    });
+}
