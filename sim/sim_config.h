@@ -90,3 +90,8 @@ bool simInPrivateNamespace();
 // documentation range and 127.0.0.1 (the tool's source addresses), and any address outside
 // 127.0.0.0/8 unless the process runs in a private namespace with only lo. 0, or -1 with `error`.
 int simCheckBindAddress(const std::string& ip, std::string& error);
+
+// Text conversions between the configuration/record (UTF-8) and the wire (GBK). False when the
+// input is not valid in its encoding (out then holds what could be converted).
+bool simUtf8ToGbk(std::string_view utf8, std::string& gbk);
+bool simGbkToUtf8(std::string_view gbk, std::string& utf8);

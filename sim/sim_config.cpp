@@ -1,0 +1,402 @@
+// Configuration of the simulated site: JSON parsing, the address sequence and the bind rules.
+#include "sim/sim_config.h"
+
+#include <arpa/inet.h>
+#include <iconv.h>
+#include <net/if.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "sim/mini_json.h"
+
+namespace {
+
+using mini_json::Value;
+
+const char* const kPrefixes[] = {"192.0.2.", "198.51.100.", "203.0.113."};
+
+bool convert(const char* to, const char* from, std::string_view in, std::string& out) {
+    out.clear();
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string input(in);
+    char* inPtr = input.data();
+    size_t inLeft = input.size();
+    bool ok = true;
+    std::string buffer(4096, '\0');
+    while (inLeft > 0) {
+        char* outPtr = buffer.data();
+        size_t outLeft = buffer.size();
+        size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buffer.data(), buffer.size() - outLeft);
+        if (result == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            ok = false;
+            break;
+        }
+    }
+    iconv_close(cd);
+    return ok;
+}
+
+// Reads the fields of one JSON object into a device; `strict` refuses unknown keys.
+class DeviceReader {
+public:
+    std::string error;
+
+    bool readFaults(const Value& v, SimFaults& f, const std::string& where) {
+        if (!v.isObject()) return fail(where + ": \"faults\" must be an object");
+        for (const auto& [key, value] : v.object) {
+            const std::string at = where + ": faults." + key;
+            if (key == "silent") {
+                if (!boolean(value, f.silent, at)) return false;
+            } else if (key == "delayMs") {
+                if (!integer(value, f.delayMs, 0, 600000, at)) return false;
+            } else if (key == "answerTwice") {
+                if (!boolean(value, f.answerTwice, at)) return false;
+            } else if (key == "noTcpSupport") {
+                if (!boolean(value, f.noTcpSupport, at)) return false;
+            } else if (key == "portZero") {
+                if (!boolean(value, f.portZero, at)) return false;
+            } else if (key == "tcpErrorText") {
+                std::string text;
+                if (!gbkText(value, text, at)) return false;
+                f.tcpErrorText = text;
+            } else if (key == "tcpReplyCode") {
+                int code = 0;
+                if (!integer(value, code, INT32_MIN, INT32_MAX, at)) return false;
+                f.tcpReplyCode = code;
+            } else if (key == "closeHalfway") {
+                if (!boolean(value, f.closeHalfway, at)) return false;
+            } else if (key == "noSerialNum") {
+                if (!boolean(value, f.noSerialNum, at)) return false;
+            } else if (key == "garbage") {
+                std::string g;
+                if (!value.isString()) return fail(at + " must be \"none\", \"before\" or \"instead\"");
+                g = value.string;
+                if (g == "none") f.garbage = SimGarbage::None;
+                else if (g == "before") f.garbage = SimGarbage::Before;
+                else if (g == "instead") f.garbage = SimGarbage::Instead;
+                else return fail(at + " must be \"none\", \"before\" or \"instead\"");
+            } else {
+                return fail(at + ": unknown fault");
+            }
+        }
+        return true;
+    }
+
+    // Applies the members of `v` to `d`; `extra` names members the caller handles itself.
+    bool readDevice(const Value& v, SimDeviceConfig& d, const std::string& where,
+                    const std::set<std::string>& extra) {
+        if (!v.isObject()) return fail(where + " must be an object");
+        for (const auto& [key, value] : v.object) {
+            const std::string at = where + "." + key;
+            if (extra.count(key) != 0) continue;
+            if (key == "ip") {
+                if (!value.isString()) return fail(at + " must be a text");
+                d.ip = value.string;
+            } else if (key == "model") {
+                if (!gbkText(value, d.model, at)) return false;
+            } else if (key == "platform") {
+                if (!gbkText(value, d.platform, at)) return false;
+            } else if (key == "master" || key == "slave") {
+                std::optional<int>& field = key == "master" ? d.master : d.slave;
+                if (value.isNull()) {
+                    field.reset();
+                } else {
+                    int n = 0;
+                    if (!integer(value, n, INT32_MIN, INT32_MAX, at)) return false;
+                    field = n;
+                }
+            } else if (key == "hardVersion") {
+                if (!gbkText(value, d.hardVersion, at)) return false;
+            } else if (key == "kernelVersion") {
+                if (!gbkText(value, d.kernelVersion, at)) return false;
+            } else if (key == "softVersion") {
+                if (!gbkText(value, d.softVersion, at)) return false;
+            } else if (key == "serialNum") {
+                if (!gbkText(value, d.serialNum, at)) return false;
+            } else if (key == "tcpSupport") {
+                if (!boolean(value, d.tcpSupport, at)) return false;
+            } else if (key == "uploadPath") {
+                if (!gbkText(value, d.uploadPath, at)) return false;
+            } else if (key == "systemInfoForm") {
+                if (!form(value, d.systemInfoForm, at)) return false;
+            } else if (key == "answerForm") {
+                if (!form(value, d.answerForm, at)) return false;
+            } else if (key == "versionAfterReboot") {
+                if (value.isNull()) {
+                    d.versionAfterReboot.reset();
+                } else {
+                    std::string text;
+                    if (!gbkText(value, text, at)) return false;
+                    d.versionAfterReboot = text;
+                }
+            } else if (key == "listed") {
+                if (!boolean(value, d.listed, at)) return false;
+            } else if (key == "faults") {
+                if (!readFaults(value, d.faults, where)) return false;
+            } else {
+                return fail(at + ": unknown member");
+            }
+        }
+        return true;
+    }
+
+    bool fail(const std::string& why) {
+        if (error.empty()) error = why;
+        return false;
+    }
+    bool boolean(const Value& v, bool& out, const std::string& at) {
+        if (!v.isBool()) return fail(at + " must be true or false");
+        out = v.boolean;
+        return true;
+    }
+    bool integer(const Value& v, int& out, int64_t low, int64_t high, const std::string& at) {
+        if (!v.isNumber() || !v.isInteger || v.integer < low || v.integer > high)
+            return fail(at + " must be an integer from " + std::to_string(low) + " to " + std::to_string(high));
+        out = static_cast<int>(v.integer);
+        return true;
+    }
+    bool gbkText(const Value& v, std::string& out, const std::string& at) {
+        if (!v.isString()) return fail(at + " must be a text");
+        if (!simUtf8ToGbk(v.string, out)) return fail(at + " cannot be written in GBK");
+        return true;
+    }
+    bool form(const Value& v, SimAnswerForm& out, const std::string& at) {
+        if (v.isString() && v.string == "plain") out = SimAnswerForm::Plain;
+        else if (v.isString() && v.string == "xor") out = SimAnswerForm::Xor;
+        else if (v.isString() && v.string == "des") out = SimAnswerForm::Des;
+        else return fail(at + " must be \"plain\", \"xor\" or \"des\"");
+        return true;
+    }
+};
+
+// Replaces "{n}" in a text with the 4-digit index (from 1) of a device within its group.
+std::string numbered(const std::string& text, int index) {
+    std::string out = text;
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04d", index);
+    for (size_t at = out.find("{n}"); at != std::string::npos; at = out.find("{n}", at + 1))
+        out.replace(at, 3, digits);
+    return out;
+}
+
+}  // namespace
+
+bool simUtf8ToGbk(std::string_view utf8, std::string& gbk) { return convert("GBK", "UTF-8", utf8, gbk); }
+bool simGbkToUtf8(std::string_view gbk, std::string& utf8) { return convert("UTF-8", "GBK", gbk, utf8); }
+
+std::optional<std::string> simSiteAddress(int index) {
+    if (index < 0 || index >= kSimSiteAddressCount) return std::nullopt;
+    return std::string(kPrefixes[index / 253]) + std::to_string(2 + index % 253);
+}
+
+std::optional<std::string> simNextSiteAddress(const std::string& ip) {
+    for (int p = 0; p < 3; ++p) {
+        std::string prefix = kPrefixes[p];
+        if (ip.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string rest = ip.substr(prefix.size());
+        if (rest.empty() || rest.size() > 3 || rest.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        int host = std::stoi(rest);
+        if (host < 2 || host > 254) return std::nullopt;
+        return simSiteAddress(p * 253 + host - 2 + 1);
+    }
+    return std::nullopt;
+}
+
+bool simInPrivateNamespace() {
+    struct if_nameindex* names = if_nameindex();
+    if (names == nullptr) return false;
+    bool onlyLo = true;
+    for (struct if_nameindex* n = names; n->if_index != 0 || n->if_name != nullptr; ++n) {
+        if (n->if_name == nullptr) break;
+        if (std::strcmp(n->if_name, "lo") != 0) onlyLo = false;
+    }
+    if_freenameindex(names);
+    return onlyLo;
+}
+
+int simCheckBindAddress(const std::string& ip, std::string& error) {
+    in_addr address{};
+    if (inet_pton(AF_INET, ip.c_str(), &address) != 1) {
+        error = "not an IPv4 address: \"" + ip + "\"";
+        return -1;
+    }
+    const uint32_t host = ntohl(address.s_addr);
+    const uint32_t last = host & 0xFF;
+    if (last == 0 || last == 255) {
+        error = ip + " is a network or broadcast address";
+        return -1;
+    }
+    if (ip == "127.0.0.1" || ip == "192.0.2.1" || ip == "198.51.100.1" || ip == "203.0.113.1") {
+        error = ip + " is the tool's own address; the site never binds it";
+        return -1;
+    }
+    if ((host >> 24) == 127) return 0;
+    if (!simInPrivateNamespace()) {
+        error = "refusing to bind " + ip +
+                ": outside 127.0.0.0/8 the site runs only in a private network namespace with only lo "
+                "(use sim/netns-run)";
+        return -1;
+    }
+    return 0;
+}
+
+int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error) {
+    out = SimConfig{};
+    std::optional<Value> root = mini_json::parse(json, error);
+    if (!root) return -1;
+    if (!root->isObject()) {
+        error = "the configuration must be a JSON object";
+        return -1;
+    }
+    DeviceReader reader;
+    SimDeviceConfig defaults;
+    std::optional<std::string> lastIp;
+    std::set<std::string> used;
+    auto claim = [&](const std::string& ip, const std::string& where) {
+        if (!used.insert(ip).second) return reader.fail(where + ": address " + ip + " is used twice");
+        lastIp = ip;
+        return true;
+    };
+
+    for (const auto& [key, value] : root->object) {
+        if (key != "addressBox" && key != "defaults" && key != "devices" && key != "comment") {
+            error = "unknown member \"" + key + "\"";
+            return -1;
+        }
+    }
+    if (const Value* d = root->find("defaults")) {
+        if (!reader.readDevice(*d, defaults, "defaults", {"comment"})) {
+            error = reader.error;
+            return -1;
+        }
+    }
+    if (const Value* box = root->find("addressBox"); box != nullptr && !box->isNull()) {
+        SimAddressBoxConfig config;
+        config.device = defaults;
+        if (!reader.readDevice(*box, config.device, "addressBox",
+                               {"maxAddressesPerDatagram", "phantoms", "listFaults", "comment"})) {
+            error = reader.error;
+            return -1;
+        }
+        if (const Value* m = box->find("maxAddressesPerDatagram")) {
+            if (!reader.integer(*m, config.maxAddressesPerDatagram, 1, 400, "addressBox.maxAddressesPerDatagram")) {
+                error = reader.error;
+                return -1;
+            }
+        }
+        if (const Value* lf = box->find("listFaults")) {
+            if (!reader.readFaults(*lf, config.listFaults, "addressBox.listFaults")) {
+                error = reader.error;
+                return -1;
+            }
+        }
+        if (const Value* ph = box->find("phantoms")) {
+            if (!ph->isArray()) {
+                error = "addressBox.phantoms must be an array";
+                return -1;
+            }
+            for (const Value& p : ph->array) {
+                SimAddressBoxConfig::Phantom phantom;
+                if (p.isString()) {
+                    phantom.ip = p.string;
+                } else if (p.isObject() && p.find("ip") != nullptr && p.find("ip")->isString()) {
+                    phantom.ip = p.find("ip")->string;
+                    if (const Value* m = p.find("model")) {
+                        if (!reader.gbkText(*m, phantom.model, "addressBox.phantoms.model")) {
+                            error = reader.error;
+                            return -1;
+                        }
+                    }
+                } else {
+                    error = "addressBox.phantoms: each entry is an address or {\"ip\", \"model\"}";
+                    return -1;
+                }
+                config.phantoms.push_back(phantom);
+            }
+        }
+        if (config.device.ip.empty()) config.device.ip = *simSiteAddress(0);
+        if (!claim(config.device.ip, "addressBox")) {
+            error = reader.error;
+            return -1;
+        }
+        out.addressBox = config;
+    }
+    if (const Value* devices = root->find("devices")) {
+        if (!devices->isArray()) {
+            error = "\"devices\" must be an array";
+            return -1;
+        }
+        for (size_t i = 0; i < devices->array.size(); ++i) {
+            const Value& entry = devices->array[i];
+            const std::string where = "devices[" + std::to_string(i) + "]";
+            SimDeviceConfig device = defaults;
+            device.ip.clear();
+            if (!reader.readDevice(entry, device, where, {"count", "comment"})) {
+                error = reader.error;
+                return -1;
+            }
+            int count = 1;
+            if (const Value* c = entry.find("count")) {
+                if (!reader.integer(*c, count, 1, kSimSiteAddressCount, where + ".count")) {
+                    error = reader.error;
+                    return -1;
+                }
+            }
+            std::string ip = device.ip;
+            for (int n = 1; n <= count; ++n) {
+                if (ip.empty()) {
+                    std::optional<std::string> next = lastIp ? simNextSiteAddress(*lastIp) : simSiteAddress(0);
+                    while (next && used.count(*next) != 0) next = simNextSiteAddress(*next);
+                    if (!next) {
+                        error = where + ": no free site address left";
+                        return -1;
+                    }
+                    ip = *next;
+                }
+                SimDeviceConfig one = device;
+                one.ip = ip;
+                one.serialNum = numbered(device.serialNum, n);
+                one.model = numbered(device.model, n);
+                if (!claim(ip, where)) {
+                    error = reader.error;
+                    return -1;
+                }
+                out.devices.push_back(one);
+                ip.clear();
+                if (n < count) {
+                    std::optional<std::string> next = simNextSiteAddress(one.ip);
+                    if (!next) {
+                        error = where + ": the addresses run out after " + one.ip;
+                        return -1;
+                    }
+                    ip = *next;
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+int simConfigLoad(const std::string& path, SimConfig& out, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (simConfigFromJson(text, out, error) != 0) {
+        error = path + ": " + error;
+        return -1;
+    }
+    return 0;
+}
