@@ -48,12 +48,15 @@ bool readAt(std::FILE* file, int64_t offset, void* buffer, size_t size) {
     return std::fread(buffer, 1, size, file) == size;
 }
 
-// The trailer reader behind both public entry points. `open` opens the file for reading as bytes.
-template <typename Open>
-int readTrailer(Open&& open, std::string& modelList, int& length, bool* digestVerified) {
+}  // namespace
+
+int readPackageInfoFrom(const PackageFileOpener& open, std::string& modelList, int& length,
+                        bool* digestVerified) {
     modelList.clear();
     length = 0;
     if (digestVerified) *digestVerified = false;
+
+    if (!open) return -1;
 
     // Measure the size with one open, read with a second.
     int64_t size = -1;
@@ -138,6 +141,8 @@ int readTrailer(Open&& open, std::string& modelList, int& length, bool* digestVe
     return 0;
 }
 
+namespace {
+
 bool isGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
 // Offsets of the character starts of a GBK text (a lead byte and its trail byte form one character).
@@ -187,7 +192,7 @@ int readPackageInfo(const char* narrowPath, std::string& modelList, int& length)
     if (!narrowPath) return -1;
     const int attributes = ss_platform_fileAttributes(narrowPath);
     if (attributes == -1 || (attributes & SS_PLATFORM_ATTRIBUTE_DIRECTORY)) return -1;
-    return readTrailer([&] { return ss_platform_fopen(narrowPath, "rb"); }, modelList, length, nullptr);
+    return readPackageInfoFrom([&] { return ss_platform_fopen(narrowPath, "rb"); }, modelList, length, nullptr);
 }
 
 int readPackageInfoLocal(const char* localPath, std::string& modelList, int& length, bool* digestVerified) {
@@ -198,7 +203,7 @@ int readPackageInfoLocal(const char* localPath, std::string& modelList, int& len
     std::error_code error;
     const auto status = std::filesystem::status(localPath, error);
     if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return -1;
-    return readTrailer([&] { return std::fopen(localPath, "rb"); }, modelList, length, digestVerified);
+    return readPackageInfoFrom([&] { return std::fopen(localPath, "rb"); }, modelList, length, digestVerified);
 }
 
 std::string packageFileNameFromPath(std::string_view narrowPath) {

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,12 @@ int readPackageInfo(const char* narrowPath, std::string& modelList, int& length)
 // says whether a digest suffix was present and matched (false on failure or without a suffix).
 int readPackageInfoLocal(const char* localPath, std::string& modelList, int& length,
                          bool* digestVerified = nullptr);
+
+// The reader behind both entry points, on the files that `open` returns (called twice: once to
+// measure the size, once to read; the reader closes them). For tests with failing or shrinking files.
+using PackageFileOpener = std::function<std::FILE*()>;
+int readPackageInfoFrom(const PackageFileOpener& open, std::string& modelList, int& length,
+                        bool* digestVerified = nullptr);
 
 // The file name of a narrow path: the part after the last "\" or "/" (both separate on this platform).
 // Scans GBK characters, so a trail byte 0x5C inside a double-byte character is not taken for "\".
