@@ -1,0 +1,437 @@
+// Cquenta_upgradeDlg; see quenta_upgradeDlg.h.
+// The engine headers come before any Qt header: they use names (such as "slots") that Qt defines
+// as macros.
+#include "engine/upgrade_flow.h"
+
+#include "ui/quenta_upgradeDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <atomic>
+
+#include "ui/CHelpDlg.h"
+#include "ui/ip_address_edit.h"
+#include "ui/qt_flow_ui.h"
+
+#if __has_include("ui/CReportCtrl.h")
+#include "ui/CReportCtrl.h"
+#define QUENTA_HAVE_REPORT_CTRL 1
+#endif
+
+namespace {
+const QColor kTint(0xF1, 0xF3, 0xF8);  // COLORREF 0xF8F3F1
+constexpr int kAboutCommand = 1026;
+}  // namespace
+
+// Ties the dispatcher's wake-up hook (called on engine threads) to the GUI thread. The hook posts at
+// most one pending drain at a time; `flow` is cleared before the flow is destroyed.
+struct Cquenta_upgradeDlg::WakeLink {
+    std::atomic<bool> scheduled{false};
+    std::atomic<UpgradeFlow*> flow{nullptr};
+};
+
+Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    initUiResources();
+    setObjectName(QStringLiteral("Cquenta_upgradeDlg"));
+    setWindowTitle(QStringLiteral("产品升级工具"));
+    setWindowIcon(QIcon(QStringLiteral(":/quenta/icon128.png")));
+    dialogFont_ = dialogFont(QStringLiteral("宋体"), 9);
+    setFont(dialogFont_);
+    units_ = dialogBaseUnits(dialogFont_);
+    setFixedSize(units_.toPixelsX(900), units_.toPixelsY(472));
+
+    // One solid brush for the window and every control (the device list keeps its own colours).
+    QPalette tint = palette();
+    tint.setColor(QPalette::Window, kTint);
+    tint.setColor(QPalette::Button, kTint);
+    tint.setColor(QPalette::Base, kTint);
+    setPalette(tint);
+    setAutoFillBackground(true);
+
+    flowUi_ = new QtFlowUi(
+        this, [this](unsigned what) { syncFromState(what); }, [this] { closeForFlow(); });
+    flow_ = std::make_unique<UpgradeFlow>(*flowUi_);
+    flowUi_->setFlow(flow_.get());
+    wake_ = std::make_shared<WakeLink>();
+    wake_->flow.store(flow_.get());
+    flow_->dispatcher().setWakeup([link = wake_] {
+        if (link->scheduled.exchange(true)) return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [link] {
+                link->scheduled.store(false);
+                if (UpgradeFlow* flow = link->flow.load()) flow->dispatcher().drain();
+            },
+            Qt::QueuedConnection);
+    });
+
+    buildControls();
+    qApp->installEventFilter(this);
+    OnInitDialog();
+}
+
+Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
+    qApp->removeEventFilter(this);
+    if (!destroyed_) {
+        destroyed_ = true;
+        flow_->OnDestroy();
+    }
+    flow_->dispatcher().setWakeup({});
+    wake_->flow.store(nullptr);
+    flowUi_->setFlow(nullptr);
+    // The list view observes the flow's device list: it goes before the flow does.
+    delete list_;
+    list_ = nullptr;
+    flow_.reset();
+}
+
+QAbstractButton* Cquenta_upgradeDlg::addButton(int id, int x, int y, int w, int h, bool checkBox, bool radio) {
+    QAbstractButton* button = nullptr;
+    const QString text = QString::fromStdString(flow_->state().text(id));
+    if (checkBox) {
+        button = new QCheckBox(text, this);
+    } else if (radio) {
+        auto* radioButton = new QRadioButton(text, this);
+        // The two radios lie in different groups: the window sets both whenever the mode changes.
+        radioButton->setAutoExclusive(false);
+        button = radioButton;
+    } else {
+        auto* push = new QPushButton(text, this);
+        push->setAutoDefault(false);
+        push->setDefault(id == IDC_UPGRADE);
+        button = push;
+    }
+    button->setObjectName(QStringLiteral("control%1").arg(id));
+    button->setGeometry(units_.toPixels(x, y, w, h));
+    connect(button, &QAbstractButton::clicked, this, [this, id] { routeClick(id); });
+    controls_[id] = button;
+    return button;
+}
+
+QLabel* Cquenta_upgradeDlg::addStatic(const QString& text, int x, int y, int w, int h, Qt::Alignment alignment) {
+    auto* label = new QLabel(text, this);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(alignment | Qt::AlignTop);
+    label->setGeometry(units_.toPixels(x, y, w, h));
+    return label;
+}
+
+void Cquenta_upgradeDlg::buildControls() {
+    // Resource 102, in template order (positions in dialog units).
+    addButton(IDC_UPGRADE, 789, 452, 50, 16, false, false);
+    addButton(IDC_EXIT, 848, 452, 50, 16, false, false);
+    addStatic(QStringLiteral("请选择升级文件"), 142, 43, 57, 8, Qt::AlignLeft);
+
+    pathBox_ = new QLineEdit(this);
+    pathBox_->setObjectName(QStringLiteral("control%1").arg(IDC_PATH_BOX));
+    pathBox_->setReadOnly(true);
+    pathBox_->setGeometry(units_.toPixels(199, 40, 309, 14));
+    controls_[IDC_PATH_BOX] = pathBox_;
+
+    addButton(IDC_BROWSE, 515, 39, 39, 14, false, false);
+
+#ifdef QUENTA_HAVE_REPORT_CTRL
+    auto* report = new CReportCtrl(flow_->list(), this);
+    list_ = report;
+#else
+    auto* placeholder = new QFrame(this);  // stands in until the list control is linked in
+    placeholder->setFrameShape(QFrame::StyledPanel);
+    placeholder->setAutoFillBackground(true);
+    list_ = placeholder;
+#endif
+    list_->setObjectName(QStringLiteral("control1001"));
+    list_->setGeometry(units_.toPixels(1, 147, 897, 301));
+    list_->setPalette(QApplication::palette());  // the list keeps the system colours
+    controls_[1001] = list_;
+
+    addStatic(QStringLiteral("地址盒IP"), 4, 43, 33, 8, Qt::AlignLeft);
+    addButton(IDC_QUERY, 55, 128, 70, 14, false, false);
+    addButton(IDC_SELECT_ALL, 148, 131, 93, 10, true, false);
+
+    addressBoxIp_ = new IpAddressEdit(this);
+    addressBoxIp_->setObjectName(QStringLiteral("control%1").arg(IDC_ADDRESS_BOX_IP));
+    addressBoxIp_->setGeometry(units_.toPixels(43, 39, 92, 14));
+    controls_[IDC_ADDRESS_BOX_IP] = addressBoxIp_;
+    connect(addressBoxIp_, &IpAddressEdit::fieldChanged, this, [this] { OnIpFieldChangedAddressBox(); });
+
+    addButton(IDC_VERSION_DIFF, 250, 131, 126, 10, true, false);
+    packageLabel_ = addStatic(QString::fromStdString(flow_->state().text(IDC_PACKAGE_LABEL)), 558, 41, 301, 8,
+                              Qt::AlignHCenter);
+    packageLabel_->setObjectName(QStringLiteral("control%1").arg(IDC_PACKAGE_LABEL));
+    controls_[IDC_PACKAGE_LABEL] = packageLabel_;
+
+    singleIp_ = new IpAddressEdit(this);
+    singleIp_->setObjectName(QStringLiteral("control%1").arg(IDC_SINGLE_IP));
+    singleIp_->setGeometry(units_.toPixels(765, 129, 88, 14));
+    controls_[IDC_SINGLE_IP] = singleIp_;
+    connect(singleIp_, &IpAddressEdit::fieldChanged, this, [this] {
+        if (!syncing_) flow_->setSingleIp(singleIp_->text().toStdString());
+    });
+
+    addButton(IDC_ADD, 856, 129, 39, 14, false, false);
+    addButton(IDC_CLEAR, 4, 452, 50, 16, false, false);
+    addButton(IDC_RADIO_SINGLE, 698, 129, 56, 10, false, true);
+    addButton(IDC_RADIO_BATCH, 3, 130, 48, 10, false, true);
+
+    auto* group = new QGroupBox(this);
+    group->setObjectName(QStringLiteral("control%1").arg(IDC_MODEL_GROUP));
+    group->setGeometry(units_.toPixels(0, 51, 897, 74));
+    group->lower();  // the model boxes are drawn over it
+    controls_[IDC_MODEL_GROUP] = group;
+
+    addButton(IDC_MODELS_ALL, 861, 39, 33, 10, true, false);
+
+    banner_ = new QLabel(this);
+    banner_->setObjectName(QStringLiteral("banner137"));
+    const QPixmap bannerPicture(QStringLiteral(":/quenta/banner137.png"));
+    banner_->setPixmap(bannerPicture);
+    // A picture control takes the size of its bitmap.
+    banner_->setGeometry(QRect(QPoint(0, 0), bannerPicture.isNull() ? units_.toPixels(0, 0, 15, 14).size()
+                                                                     : bannerPicture.size()));
+    banner_->setCursor(Qt::PointingHandCursor);
+    banner_->setToolTip(QStringLiteral("关于产品升级工具"));
+    banner_->installEventFilter(this);
+
+    addButton(IDC_SHOW_FAILED, 386, 131, 87, 10, true, false);
+
+    modelBoxFont_ = dialogFont(QStringLiteral("Courier New"), 8);
+}
+
+void Cquenta_upgradeDlg::OnInitDialog() {
+    initialised_ = flow_->OnInitDialog();
+    syncFromState();
+}
+
+QWidget* Cquenta_upgradeDlg::control(int id) const {
+    auto found = controls_.find(id);
+    if (found != controls_.end()) return found->second;
+    auto model = modelBoxes_.find(id);
+    return model != modelBoxes_.end() ? model->second : nullptr;
+}
+
+std::vector<QCheckBox*> Cquenta_upgradeDlg::modelBoxes() const {
+    std::vector<QCheckBox*> boxes;
+    for (const auto& [id, box] : modelBoxes_) boxes.push_back(box);
+    return boxes;
+}
+
+void Cquenta_upgradeDlg::rebuildModelBoxes() {
+    for (auto& [id, box] : modelBoxes_) delete box;
+    modelBoxes_.clear();
+    const QRect group = units_.toPixels(0, 51, 897, 74);
+    for (const ModelBox& model : flow_->state().modelBoxes) {
+        auto* box = new QCheckBox(QString::fromStdString(model.utf8Label), this);
+        box->setObjectName(QStringLiteral("model%1").arg(model.id));
+        box->setFont(modelBoxFont_);
+        box->setGeometry(QRect(group.topLeft(), QSize()).topLeft().x() + units_.toPixelsX(model.x),
+                         group.top() + units_.toPixelsY(model.y), units_.toPixelsX(model.width),
+                         units_.toPixelsY(model.height));
+        const int id = model.id;
+        connect(box, &QCheckBox::clicked, this, [this, id] {
+            flow_->clickModelBox(id);
+            syncFromState(kChangedControls);
+        });
+        box->show();
+        modelBoxes_[id] = box;
+    }
+}
+
+void Cquenta_upgradeDlg::syncFromState(unsigned what) {
+    if (!flow_) return;
+    syncing_ = true;
+    DialogState& state = flow_->state();
+    if ((what & kChangedModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size()) rebuildModelBoxes();
+    for (auto& [id, widget] : controls_) {
+        if (id == 1001) continue;  // the list is always enabled
+        const ControlState& control = state.control(id);
+        widget->setEnabled(control.enabled);
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            const QSignalBlocker block(button);
+            const QString text = QString::fromStdString(control.text);
+            if (button->text() != text) button->setText(text);
+            if (button->isCheckable()) button->setChecked(control.checked);
+        }
+    }
+    for (const ModelBox& model : state.modelBoxes) {
+        auto found = modelBoxes_.find(model.id);
+        if (found == modelBoxes_.end()) continue;
+        const QSignalBlocker block(found->second);
+        found->second->setChecked(model.checked);
+        found->second->setEnabled(model.enabled);
+    }
+    const QString path = QString::fromStdString(state.text(IDC_PATH_BOX));
+    if (pathBox_->text() != path) pathBox_->setText(path);
+    const QString label = QString::fromStdString(state.text(IDC_PACKAGE_LABEL));
+    if (packageLabel_->text() != label) packageLabel_->setText(label);
+    const QString boxIp = QString::fromStdString(state.addressBoxIp);
+    if (addressBoxIp_->text() != boxIp) {
+        const QSignalBlocker block(addressBoxIp_);
+        if (boxIp == QLatin1String(kBlankIp)) addressBoxIp_->clear(); else addressBoxIp_->setText(boxIp);
+    }
+    const QString single = QString::fromStdString(state.singleIp);
+    if (singleIp_->text() != single) {
+        const QSignalBlocker block(singleIp_);
+        if (single == QLatin1String(kBlankIp)) singleIp_->clear(); else singleIp_->setText(single);
+    }
+    syncing_ = false;
+}
+
+void Cquenta_upgradeDlg::routeClick(int id) {
+    switch (id) {
+        case IDC_BROWSE: loadPackage(); break;
+        case IDC_QUERY: OnBnClickedButtonQuery(); break;
+        case IDC_ADD: OnBnClickedButtonAdd(); break;
+        case IDC_CLEAR: OnBnClickedButtonClear(); break;
+        case IDC_UPGRADE: OnBnClickedOk(); break;
+        case IDC_EXIT: OnBnClickedCancel(); break;
+        case IDC_SELECT_ALL: OnBnClickedCheckSelectAll(); break;
+        case IDC_VERSION_DIFF: OnBnClickedCheckVersionDiff(); break;
+        case IDC_SHOW_FAILED: OnBnClickedCheckShowFailed(); break;
+        case IDC_MODELS_ALL: OnBnClickedCheckModelsAll(); break;
+        case IDC_RADIO_BATCH: OnBnClickedRadioBatch(); break;
+        case IDC_RADIO_SINGLE: OnBnClickedRadioSingle(); break;
+        default: break;
+    }
+    syncFromState();
+}
+
+// --- handlers ----------------------------------------------------------------------------------
+
+void Cquenta_upgradeDlg::loadPackage() {
+    flow_->loadPackage();
+    syncFromState();
+}
+void Cquenta_upgradeDlg::OnBnClickedButtonQuery() {
+    flow_->OnBnClickedButtonQuery();
+    syncFromState();
+}
+void Cquenta_upgradeDlg::OnBnClickedButtonAdd() {
+    flow_->OnBnClickedButtonAdd();
+    syncFromState();
+}
+void Cquenta_upgradeDlg::OnBnClickedButtonClear() {
+    flow_->OnBnClickedButtonClear();
+    syncFromState();
+}
+void Cquenta_upgradeDlg::OnBnClickedOk() {
+    flow_->OnBnClickedOk();
+    if (flow_) syncFromState();
+}
+void Cquenta_upgradeDlg::OnBnClickedCancel() {
+    if (destroyed_) return;
+    flow_->OnBnClickedCancel();  // cancels a running upgrade first, then asks the window to close
+    if (!destroyed_) syncFromState();
+}
+// The check boxes: Qt has toggled the widget; the flow's click toggles its state and runs the rule.
+void Cquenta_upgradeDlg::OnBnClickedCheckSelectAll() { flow_->click(IDC_SELECT_ALL); }
+void Cquenta_upgradeDlg::OnBnClickedCheckVersionDiff() { flow_->click(IDC_VERSION_DIFF); }
+void Cquenta_upgradeDlg::OnBnClickedCheckShowFailed() { flow_->click(IDC_SHOW_FAILED); }
+void Cquenta_upgradeDlg::OnBnClickedCheckModelsAll() { flow_->click(IDC_MODELS_ALL); }
+void Cquenta_upgradeDlg::OnBnClickedRadioBatch() { flow_->click(IDC_RADIO_BATCH); }
+void Cquenta_upgradeDlg::OnBnClickedRadioSingle() { flow_->click(IDC_RADIO_SINGLE); }
+
+void Cquenta_upgradeDlg::OnIpFieldChangedAddressBox() {
+    if (syncing_) return;
+    flow_->setAddressBoxIp(addressBoxIp_->text().toStdString());  // stores it and empties the list
+    syncFromState();
+}
+
+void Cquenta_upgradeDlg::OnAbout() {
+    CHelpDlg about(this);
+    about.exec();
+}
+
+void Cquenta_upgradeDlg::OnUploadStart(int row, std::uint32_t ownerKey) { flow_->OnUploadStart(row, ownerKey); }
+void Cquenta_upgradeDlg::OnUploadFinish(int row, std::uint32_t ownerKey, int result) {
+    flow_->OnUploadFinish(row, ownerKey, result);
+}
+void Cquenta_upgradeDlg::OnUpgradingEnd() {
+    flow_->OnUpgradingEnd();
+    syncFromState();
+}
+
+// --- closing -----------------------------------------------------------------------------------
+
+void Cquenta_upgradeDlg::closeForFlow() {
+    if (destroyed_) return;
+    closedByFlow_ = true;
+    destroyed_ = true;
+    flow_->OnDestroy();  // clears the upgrading flag, closes the dispatcher, joins the engine threads
+    QDialog::done(QDialog::Rejected);
+}
+
+void Cquenta_upgradeDlg::requestClose() {
+    if (destroyed_) return;
+    if (flowUi_->modalDepth() > 0) {
+        QTimer::singleShot(200, this, [this] { requestClose(); });
+        return;
+    }
+    OnBnClickedCancel();
+}
+
+void Cquenta_upgradeDlg::reject() {
+    // IDCANCEL from anywhere but the keyboard (Escape is swallowed before it gets here).
+    if (flowUi_->modalDepth() > 0) return;
+    OnBnClickedCancel();
+}
+
+void Cquenta_upgradeDlg::closeEvent(QCloseEvent* event) {
+    if (destroyed_) {
+        event->accept();
+        return;
+    }
+    event->ignore();  // the close box acts as "退出", which closes the window itself when done
+    if (flowUi_->modalDepth() == 0) OnBnClickedCancel();
+}
+
+void Cquenta_upgradeDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            event->accept();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+bool Cquenta_upgradeDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+        // Enter and Escape addressed to any window of this dialog are swallowed (not to its boxes).
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (widget != nullptr && (widget == this || isAncestorOf(widget)) &&
+            (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape)) {
+            return event->type() == QEvent::KeyPress;
+        }
+    }
+    if (watched == banner_ && event->type() == QEvent::MouseButtonRelease) {
+        OnAbout();  // command 1026
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void Cquenta_upgradeDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(QStringLiteral("关于产品升级工具(&A)..."));
+    about->setData(kAboutCommand);
+    if (menu.exec(event->globalPos()) == about) OnAbout();
+}

@@ -1,0 +1,111 @@
+// Cquenta_upgradeDlg: the tool's only window (dialog resource 102, "产品升级工具"), a thin Qt front
+// end over the toolkit-free batch flow (UpgradeFlow). It lays out every control at its dialog-unit
+// position, mirrors the flow's dialog state (enabled / checked / texts, model check boxes) into the
+// widgets, routes clicks to the flow's handlers, and serves the flow's dispatcher on the GUI thread:
+// the dispatcher's wake-up hook posts a queued drain, so engine threads are served also while a
+// message box or the progress box is open. Enter and Escape are swallowed; the close box acts as
+// "退出". The window owns the flow, which owns the device list, the upgrade server and the package.
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <QPointer>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "ui/dialog_units.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class IpAddressEdit;
+class QtFlowUi;
+class UpgradeFlow;
+
+class Cquenta_upgradeDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit Cquenta_upgradeDlg(QWidget* parent = nullptr);
+    ~Cquenta_upgradeDlg() override;  // OnDestroy (stops and joins every engine thread) when not done yet
+
+    UpgradeFlow& flow() { return *flow_; }
+    QtFlowUi& flowUi() { return *flowUi_; }
+    // False when the upgrade server could not start (the window closed itself after the message).
+    bool initialised() const { return initialised_; }
+    bool closedByFlow() const { return closedByFlow_; }
+
+    // The widget of a control id of resource 102 (model boxes included), or null.
+    QWidget* control(int id) const;
+    QWidget* deviceListWidget() const { return list_; }
+    IpAddressEdit* addressBoxIp() const { return addressBoxIp_; }
+    IpAddressEdit* singleIp() const { return singleIp_; }
+    const DialogUnits& units() const { return units_; }
+    // The model check boxes in id order.
+    std::vector<QCheckBox*> modelBoxes() const;
+
+    // --- handlers: thin entry points into the flow (GUI thread) ---
+    void OnInitDialog();
+    void loadPackage();                  // 1015 "浏览"
+    void OnBnClickedButtonQuery();       // 1009
+    void OnBnClickedButtonAdd();         // 1016
+    void OnBnClickedButtonClear();       // 1029
+    void OnBnClickedOk();                // 1 "升级" / "取消"
+    void OnBnClickedCancel();            // 2 "退出", the close box
+    void OnBnClickedCheckSelectAll();    // 1011 (after the operator toggled it)
+    void OnBnClickedCheckVersionDiff();  // 1028
+    void OnBnClickedCheckShowFailed();   // 1030
+    void OnBnClickedCheckModelsAll();    // 1012
+    void OnBnClickedRadioBatch();        // 1034
+    void OnBnClickedRadioSingle();       // 1033
+    void OnIpFieldChangedAddressBox();   // 1021 field edited
+    void OnAbout();                      // command 1026: the about box
+    void OnUploadStart(int row, std::uint32_t ownerKey);
+    void OnUploadFinish(int row, std::uint32_t ownerKey, int result);
+    void OnUpgradingEnd();
+
+    // Mirrors the flow's state into the widgets (FlowStateChange bits; all when ~0u).
+    void syncFromState(unsigned what = ~0u);
+
+    // Closes the window as "退出" would (used for a termination request); retried while a modal box
+    // of the flow is open.
+    void requestClose();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void reject() override;  // IDCANCEL -> OnBnClickedCancel
+
+private:
+    struct WakeLink;
+    void buildControls();
+    void rebuildModelBoxes();
+    void routeClick(int id);
+    void closeForFlow();
+    QAbstractButton* addButton(int id, int x, int y, int w, int h, bool checkBox, bool radio);
+    QLabel* addStatic(const QString& text, int x, int y, int w, int h, Qt::Alignment alignment);
+
+    DialogUnits units_;
+    QFont dialogFont_;
+    QFont modelBoxFont_;  // "Courier New" 8 pt
+    std::unique_ptr<UpgradeFlow> flow_;
+    QtFlowUi* flowUi_ = nullptr;  // child QObject
+    std::shared_ptr<WakeLink> wake_;
+    std::map<int, QWidget*> controls_;        // children, by control id
+    std::map<int, QCheckBox*> modelBoxes_;    // children, by id (4368 + item index)
+    QWidget* list_ = nullptr;                 // 1001
+    IpAddressEdit* addressBoxIp_ = nullptr;   // 1021
+    IpAddressEdit* singleIp_ = nullptr;       // 1023
+    QLineEdit* pathBox_ = nullptr;            // 1014
+    QLabel* packageLabel_ = nullptr;          // 1027
+    QLabel* banner_ = nullptr;                // bitmap 137, click: about box
+    bool initialised_ = false;
+    bool closedByFlow_ = false;
+    bool destroyed_ = false;
+    bool syncing_ = false;
+};
