@@ -1,0 +1,203 @@
+// test-labels: threads
+// The device-list query against a simulated site of about 50 devices: who is listed, with which
+// status, columns and colours; the failed-device step; the version rule; kind-specific packages.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "engine/device_list.h"
+#include "engine/device_status.h"
+#include "package/package_load.h"
+#include "tests/support/engine_site.h"
+#include "tests/support/netns.h"
+#include "tests/support/temp_dir.h"
+
+QUENTA_TEST_IN_PRIVATE_NAMESPACE(80);
+
+using namespace engine_test;
+
+namespace {
+
+class QueryTest : public ::testing::Test {
+protected:
+    quenta_test::ScopedDriveRoot drive;
+    quenta_test::TempDir folder{"query-"};
+    MixedSite site = makeMixedSite();
+    std::string package =
+        writePackage(folder.path(), "QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210,QN-D310,QN-Q800", "2.4.1");
+};
+
+TEST_F(QueryTest, ListsExactlyTheAnsweringDevicesOfTheTickedModels) {
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
+    DeviceList& list = rig.flow->list();
+
+    std::set<std::string> listed;
+    for (int row = 0; row < list.RowCount(); ++row) listed.insert(list.GetItemText(row, DEVICE_COLUMN_IP));
+    EXPECT_EQ(static_cast<size_t>(list.RowCount()), listed.size()) << "a device listed twice";
+    for (const auto& d : site.devices) {
+        bool shouldList = d.expect == Expect::upToDate || d.expect == Expect::older || d.expect == Expect::uploadFails;
+        EXPECT_EQ(shouldList, listed.count(d.ip) == 1) << d.ip << " model " << d.model;
+        if (!shouldList) continue;
+        EXPECT_EQ("已连接", rig.status(d.ip)) << d.ip;
+        EXPECT_EQ(d.model, rig.cell(d.ip, DEVICE_COLUMN_MODEL));
+        EXPECT_EQ(d.softVersion, rig.cell(d.ip, DEVICE_COLUMN_SOFT_VERSION));
+        EXPECT_EQ("HW-1.0", rig.cell(d.ip, DEVICE_COLUMN_HARD_VERSION));
+        EXPECT_EQ("3.10.108", rig.cell(d.ip, DEVICE_COLUMN_KERNEL_VERSION));
+        EXPECT_EQ(d.tcp ? "TCP" : "UDP", rig.cell(d.ip, DEVICE_COLUMN_PROTOCOL)) << d.ip;
+        // The version rule ticks exactly the connected rows whose version differs from 2.4.1.
+        EXPECT_EQ(d.softVersion != "2.4.1", rig.checked(d.ip)) << d.ip;
+        int row = rig.rowOf(d.ip);
+        EXPECT_EQ(0x000000, list.GetCellTextColor(row, 4));
+        EXPECT_EQ(0xE7E5C9, list.GetCellBackColor(row, 4));
+    }
+    for (const auto& phantom : site.phantoms) EXPECT_EQ(-1, rig.rowOf(phantom));
+
+    // The version prompt came with the count of differing devices (and was answered "no").
+    int differing = site.count(Expect::older) + site.count(Expect::uploadFails);
+    ASSERT_FALSE(rig.ui.boxes.empty());
+    EXPECT_EQ("共发现" + std::to_string(differing) + "个不同版本的设备可以升级, 现在立即升级吗？",
+              rig.ui.boxes.back().text);
+    EXPECT_EQ("信息", rig.ui.boxes.back().title);
+    EXPECT_EQ(std::vector<std::string>{"正在测试连接，请稍后..."}, rig.ui.progressBoxes);
+    EXPECT_GT(rig.ui.lastSearchCount, 0);
+}
+
+TEST_F(QueryTest, MasterSlaveColumnsAndNA) {
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
+    for (const auto& c : site.config.devices) {
+        if (rig.rowOf(c.ip) < 0) continue;
+        int master = c.master.value_or(-1), slave = c.slave.value_or(-1);
+        EXPECT_EQ(master > 0 ? std::to_string(master) : "N/A", rig.cell(c.ip, DEVICE_COLUMN_MASTER)) << c.ip;
+        EXPECT_EQ(slave >= 0 ? std::to_string(slave) : "N/A", rig.cell(c.ip, DEVICE_COLUMN_SLAVE)) << c.ip;
+    }
+}
+
+TEST_F(QueryTest, FailedDeviceStepAddsLockedRowsForSilentAddresses) {
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels, true));
+    DeviceList& list = rig.flow->list();
+    std::vector<std::string> silent = site.phantoms;
+    for (const auto& d : site.devices)
+        if (d.expect == Expect::silent) silent.push_back(d.ip);
+    int failedRows = 0;
+    for (int row = 0; row < list.RowCount(); ++row)
+        if (rowStatus(list, row) == DEVICE_STATUS_CONNECT_FAILED) ++failedRows;
+    EXPECT_EQ(static_cast<int>(silent.size()), failedRows);
+    for (const auto& ip : silent) {
+        int row = rig.rowOf(ip);
+        ASSERT_GE(row, 0) << ip;
+        EXPECT_EQ("连接失败", rig.status(ip));
+        EXPECT_TRUE(list.IsRowCheckLocked(row));
+        EXPECT_FALSE(list.GetCheck(row));
+        EXPECT_EQ(0x7F7F7F, list.GetCellTextColor(row, 1));
+    }
+    EXPECT_GT(rig.ui.failedReports, 0);
+
+    // Unticking the step removes exactly those rows.
+    rig.flow->click(IDC_SHOW_FAILED);
+    for (const auto& ip : silent) EXPECT_EQ(-1, rig.rowOf(ip));
+    EXPECT_EQ(site.count(Expect::upToDate) + site.count(Expect::older) + site.count(Expect::uploadFails),
+              list.RowCount());
+}
+
+TEST_F(QueryTest, UntickingTheVersionRuleUnticksConnectedRowsAndReportsNothingToDo) {
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
+    rig.flow->click(IDC_VERSION_DIFF);
+    EXPECT_EQ(0, rig.flow->list().CountRows(RC_ITEM_CHECKED));
+    EXPECT_EQ("没有发现需要升级的设备", rig.ui.boxes.back().text);
+    rig.flow->click(IDC_SELECT_ALL);
+    EXPECT_EQ(rig.flow->list().RowCount(), rig.flow->list().CountRows(RC_ITEM_CHECKED));
+    EXPECT_FALSE(rig.flow->state().checked(IDC_VERSION_DIFF));
+}
+
+TEST_F(QueryTest, RefusedQueriesNameTheReasonAndLeaveTheListEmpty) {
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_EQ(0, rig.flow->loadPackageFile(package));
+    struct Case {
+        std::string addressBox;
+        bool untickModels;
+        std::string message;
+    } cases[] = {
+        {site.addressBoxIp, true, "至少一个型号必须选择！"},
+        {"0.0.0.0", false, "请先输入地址盒IP"},
+        {"192.0.2.300", false, "非法地址盒IP"},
+        {site.phantoms[0], false, "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！"},
+        {site.devices[0].ip, false, "IP地址" + site.devices[0].ip + "的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!"},
+    };
+    for (const auto& c : cases) {
+        for (auto& box : rig.flow->state().modelBoxes) box.checked = !c.untickModels;
+        rig.flow->setAddressBoxIp(c.addressBox);
+        size_t mark = rig.ui.boxes.size();
+        rig.flow->OnBnClickedButtonQuery();
+        auto error = rig.ui.errorSince(mark);
+        ASSERT_TRUE(error.has_value()) << c.message;
+        EXPECT_EQ(c.message, error->text);
+        EXPECT_EQ("错误提示", error->title);
+        EXPECT_EQ(0, rig.flow->list().RowCount());
+    }
+}
+
+TEST_F(QueryTest, AddressBoxPackageListsTheAddressBoxItself) {
+    std::string boxPackage = writePackage(folder.path(), "地址盒升级包-1.8.2.quenta", "QN-AB100", "1.8.2");
+    std::string serverPackage = writePackage(folder.path(), "管理服务器升级包-1.8.3.quenta", "QN-AB100", "1.8.3");
+    for (const auto& path : {boxPackage, serverPackage}) {
+        FlowRig rig(site.config);
+        ASSERT_TRUE(rig.ok) << rig.error;
+        ASSERT_TRUE(rig.query(path, site.addressBoxIp));
+        ASSERT_GE(rig.rowOf(site.addressBoxIp), 0) << path;
+        EXPECT_EQ("已连接", rig.status(site.addressBoxIp));
+        EXPECT_EQ("1.8.0", rig.cell(site.addressBoxIp, DEVICE_COLUMN_SOFT_VERSION));
+        EXPECT_TRUE(rig.checked(site.addressBoxIp));
+        EXPECT_TRUE(rig.ui.progressBoxes.empty()) << "no connection test for these kinds";
+    }
+}
+
+TEST_F(QueryTest, MultimediaControlBoxPackageJudgesPlatformAndShowsIt) {
+    SimConfig config = site.config;
+    SimDeviceConfig a20 = config.devices[0], s5p = config.devices[1];
+    a20.model = s5p.model = "QN-MB10";
+    a20.platform = "A20";
+    s5p.platform = "S5P4418";
+    config.devices = {a20, s5p};
+    std::string mm = writePackage(folder.path(), "A20多媒体控制盒升级包-3.1.0.quenta", "QN-MB10", "3.1.0");
+    FlowRig rig(config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_TRUE(rig.query(mm, site.addressBoxIp));
+    EXPECT_EQ("已连接", rig.status(a20.ip));
+    EXPECT_EQ("QN-MB10(A20)", rig.cell(a20.ip, DEVICE_COLUMN_MODEL));
+    EXPECT_EQ("平台不匹配", rig.status(s5p.ip));
+    EXPECT_FALSE(rig.checked(s5p.ip));
+    EXPECT_TRUE(rig.flow->list().IsRowCheckLocked(rig.rowOf(s5p.ip)));
+}
+
+TEST_F(QueryTest, MultimediaFilePackageRefusesBatchMode) {
+    std::string mm = writePackage(folder.path(), "多媒体文件包-1.0.1.quenta", "QN-H200", "1.0.1");
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_EQ(0, rig.flow->loadPackageFile(mm));
+    ASSERT_FALSE(rig.ui.boxes.empty());
+    EXPECT_EQ("多媒体文件包不支持批量升级，只能指定IP升级", rig.ui.boxes.back().text);
+    EXPECT_EQ("提示", rig.ui.boxes.back().title);
+    DialogState& state = rig.flow->state();
+    EXPECT_FALSE(state.enabled(IDC_RADIO_BATCH));
+    EXPECT_FALSE(state.enabled(IDC_QUERY));
+    EXPECT_TRUE(state.checked(IDC_RADIO_SINGLE));
+    EXPECT_TRUE(state.enabled(IDC_ADD));
+    ASSERT_EQ(1u, state.modelBoxes.size());
+    EXPECT_EQ("ALL", state.modelBoxes[0].utf8Label);
+    rig.flow->setAddressBoxIp(site.addressBoxIp);
+    rig.flow->click(IDC_QUERY);  // disabled: nothing happens
+    rig.flow->click(IDC_RADIO_BATCH);
+    EXPECT_TRUE(rig.ui.progressBoxes.empty());
+    EXPECT_FALSE(state.checked(IDC_RADIO_BATCH));
+}
+
+}  // namespace
