@@ -289,7 +289,7 @@ int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error)
             return -1;
         }
         if (const Value* m = box->find("maxAddressesPerDatagram")) {
-            if (!reader.integer(*m, config.maxAddressesPerDatagram, 1, 400, "addressBox.maxAddressesPerDatagram")) {
+            if (!reader.integer(*m, config.maxAddressesPerDatagram, 1, 350, "addressBox.maxAddressesPerDatagram")) {
                 error = reader.error;
                 return -1;
             }
