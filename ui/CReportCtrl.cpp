@@ -89,8 +89,7 @@ QRect CReportCtrl::checkBoxRect(int row) const {
     if (!index.isValid() || !(index.flags() & Qt::ItemIsUserCheckable)) return {};
     QStyleOptionViewItem option;
     initViewItemOption(&option);
-    option.rect = visualRect(index);
-    if (showGrid()) option.rect.adjust(0, 0, -1, -1);  // the cell as the table draws it, without its grid line
+    option.rect = visualRect(index);  // the cell as the delegate gets it (already without the grid line)
     return delegate_->checkIndicatorRect(option, index);
 }
 
