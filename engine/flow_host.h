@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/device_info.h"
 
@@ -33,10 +34,11 @@ public:
     // --- flow-thread handlers (engine threads call them through dispatcher().send/post) ---
     // The row update of an answering device (lookupFirst false from the handler thread).
     virtual void UpdateIPList(const DeviceInfo& info, bool lookupFirst) = 0;
-    // Upgrade thread, row i: when the row is ticked and "已连接", set "等待升级", fill `target`
-    // and return true. Rows past the end give false.
-    virtual bool takeRowForUpgrade(int row, UploadJobTarget& target) = 0;
-    virtual int rowCount() = 0;
+    // Upgrade thread: the rows' owner keys in list order when the run starts; then, per entry, the
+    // row with that key (or index `row` when the key is 0): when it is ticked and "已连接", set
+    // "等待升级", fill `target` and return true. Keys make the walk immune to re-sorting.
+    virtual std::vector<std::uint32_t> rowKeys() = 0;
+    virtual bool takeRowForUpgrade(int row, std::uint32_t ownerKey, UploadJobTarget& target) = 0;
     virtual void OnUploadStart(int row, std::uint32_t ownerKey) = 0;
     virtual void OnUploadFinish(int row, std::uint32_t ownerKey, int result) = 0;
     virtual void OnUpgradingEnd() = 0;

@@ -328,13 +328,14 @@ int _upgradeThreadProc(void* arg) {
     auto& host = *static_cast<FlowHost*>(arg);
     QuentaUpgradeServer* server = host.server();
     FlowDispatcher& dispatcher = host.dispatcher();
-    int rows = 0;
-    dispatcher.send([&] { rows = host.rowCount(); });
+    std::vector<uint32_t> keys;
+    dispatcher.send([&] { keys = host.rowKeys(); });
+    const int rows = static_cast<int>(keys.size());
     int queued = 0;
     for (int row = 0; row < rows && server->running.load() && host.upgrading.load(); ++row) {
         UploadJobTarget target;
         bool take = false;
-        if (!dispatcher.send([&] { take = host.takeRowForUpgrade(row, target); })) break;
+        if (!dispatcher.send([&] { take = host.takeRowForUpgrade(row, keys[row], target); })) break;
         if (!take) continue;
         ++queued;
         FlowHost* hostPtr = &host;

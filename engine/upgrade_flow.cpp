@@ -609,10 +609,16 @@ void UpgradeFlow::OnBnClickedCancel() {
     ui_.closeWindow();
 }
 
-int UpgradeFlow::rowCount() { return list_->RowCount(); }
+std::vector<uint32_t> UpgradeFlow::rowKeys() {
+    std::vector<uint32_t> keys;
+    for (int row = 0; row < list_->RowCount(); ++row) keys.push_back(list_->GetOwnerKey(row));
+    return keys;
+}
 
-bool UpgradeFlow::takeRowForUpgrade(int row, UploadJobTarget& target) {
-    if (!upgrading.load() || !package_ || row < 0 || row >= list_->RowCount()) return false;
+bool UpgradeFlow::takeRowForUpgrade(int index, uint32_t ownerKey, UploadJobTarget& target) {
+    if (!upgrading.load() || !package_) return false;
+    int row = ownerKey != 0 ? list_->FindRowByOwnerKey(ownerKey) : index;
+    if (row < 0 || row >= list_->RowCount()) return false;
     if (!list_->GetCheck(row) || rowStatus(*list_, row) != DEVICE_STATUS_CONNECTED) return false;
     setRowStatus(*list_, row, DEVICE_STATUS_WAIT_UPGRADE);
     target.row = row;

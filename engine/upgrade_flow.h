@@ -113,8 +113,8 @@ public:
 
     // --- FlowHost (flow thread) ---
     void UpdateIPList(const DeviceInfo& info, bool lookupFirst) override;
-    bool takeRowForUpgrade(int row, UploadJobTarget& target) override;
-    int rowCount() override;
+    std::vector<std::uint32_t> rowKeys() override;
+    bool takeRowForUpgrade(int row, std::uint32_t ownerKey, UploadJobTarget& target) override;
     void OnUploadStart(int row, std::uint32_t ownerKey) override;
     void OnUploadFinish(int row, std::uint32_t ownerKey, int result) override;
     void OnUpgradingEnd() override;
