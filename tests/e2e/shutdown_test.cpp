@@ -1,0 +1,102 @@
+// test-labels: threads
+// Closing the window while engine threads run never hangs: during a query (while the handler is
+// blocked in a send to the flow thread), during an upgrade through "退出" (cancel, then close) and
+// by a plain destroy in the middle of transfers. Repeated, at different moments. A hang fails the
+// test through its time-out.
+#include <gtest/gtest.h>
+
+#include "engine/device_list.h"
+#include "engine/device_status.h"
+#include "tests/support/engine_site.h"
+#include "tests/support/netns.h"
+#include "tests/support/temp_dir.h"
+
+QUENTA_TEST_IN_PRIVATE_NAMESPACE(80);
+
+using namespace engine_test;
+
+namespace {
+
+class ShutdownTest : public ::testing::Test {
+protected:
+    quenta_test::ScopedDriveRoot drive;
+    quenta_test::TempDir folder{"shutdown-"};
+    MixedSite site = makeMixedSite();
+    std::string package = writePackage(folder.path(), "QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210,QN-D310",
+                                       "2.4.1", 1024 * 1024);
+};
+
+TEST_F(ShutdownTest, DestroyDuringAQueryRepeatedly) {
+    for (int round = 0; round < 6; ++round) {
+        FlowRig rig(site.config);
+        ASSERT_TRUE(rig.ok) << rig.error;
+        int ticks = 0;
+        const int closeAfter = 5 + round * 25;  // about 50 ms .. 1.3 s into the connection test
+        rig.ui.whileProgress = [&](const std::string&) {
+            if (++ticks == closeAfter) rig.flow->OnDestroy();
+        };
+        rig.query(package, site.addressBoxIp, site.tickedModels);
+        EXPECT_TRUE(rig.flow->destroyed()) << "round " << round;
+        EXPECT_EQ(nullptr, rig.flow->server());
+    }
+}
+
+TEST_F(ShutdownTest, ExitDuringAnUpgradeCancelsThenClosesRepeatedly) {
+    for (int round = 0; round < 3; ++round) {
+        FlowRig rig(site.config);
+        ASSERT_TRUE(rig.ok) << rig.error;
+        ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
+        DeviceList& list = rig.flow->list();
+        rig.flow->OnBnClickedOk();
+        rig.ui.serveUntil([&] {
+            for (int row = 0; row < list.RowCount(); ++row)
+                if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) return true;
+            return false;
+        });
+        rig.flow->click(IDC_EXIT);  // disabled while upgrading: nothing
+        EXPECT_FALSE(rig.ui.closeRequested);
+        rig.flow->OnBnClickedCancel();  // the close box: cancel, wait for transfers, close
+        EXPECT_TRUE(rig.ui.closeRequested);
+        rig.flow->OnDestroy();
+        SimRecord record = rig.site->record();
+        for (const auto& u : record.uploads) {
+            bool faulty = false;
+            for (const auto& d : site.devices)
+                if (d.ip == u.deviceIp && d.expect == Expect::uploadFails) faulty = true;
+            if (!faulty) {
+                EXPECT_TRUE(u.complete) << "a running transfer was cut: " << u.deviceIp;
+            }
+        }
+    }
+}
+
+TEST_F(ShutdownTest, DestroyInTheMiddleOfTransfersRepeatedly) {
+    for (int round = 0; round < 4; ++round) {
+        FlowRig rig(site.config);
+        ASSERT_TRUE(rig.ok) << rig.error;
+        ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
+        DeviceList& list = rig.flow->list();
+        rig.flow->OnBnClickedOk();
+        int started = 0;
+        rig.ui.serveUntil([&] {
+            started = 0;
+            for (int row = 0; row < list.RowCount(); ++row)
+                if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) ++started;
+            return started > round;
+        });
+        rig.flow->OnDestroy();  // jobs blocked in their sends get "closed" and end
+        EXPECT_FALSE(rig.flow->isUpgrading());
+    }
+}
+
+TEST_F(ShutdownTest, DestroyWhileTheFailedDeviceStepRuns) {
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    rig.ui.whileProgress = [&](const std::string& line1) {
+        if (line1 == "正在处理连接失败的设备，请稍后...") rig.flow->OnDestroy();
+    };
+    rig.query(package, site.addressBoxIp, site.tickedModels, true);
+    EXPECT_TRUE(rig.flow->destroyed());
+}
+
+}  // namespace
