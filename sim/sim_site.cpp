@@ -109,10 +109,11 @@ UniqueFd bindSocket(int type, const std::string& ip, int port, std::string& erro
     return fd;
 }
 
-std::string textOf(const char* bytes, size_t length) {
+// The text of a datagram: its bytes up to the first zero byte (at most `limit` of them).
+std::string textOf(const char* bytes, size_t length, size_t limit = SIZE_MAX) {
     size_t end = 0;
     while (end < length && bytes[end] != '\0') ++end;
-    if (end > static_cast<size_t>(kMaxRecordedText)) end = kMaxRecordedText;
+    if (end > limit) end = limit;
     return std::string(bytes, end);
 }
 
@@ -280,6 +281,15 @@ struct SimSite::Impl {
         bool garbage = false;
     };
 
+    // A long request that arrives as fragments (marker "__SS_MULTIDATA__", sequence, index, total
+    // length, piece length, all 16-bit little-endian, then the piece of at most 1440 bytes).
+    struct Reassembly {
+        int64_t startedMs = 0;
+        size_t total = 0;
+        size_t have = 0;
+        std::map<uint16_t, std::string> pieces;
+    };
+
     enum class SourceKind { Stop, DeviceUdp, BoxList, TcpListen, TcpConnection };
     struct Source {
         SourceKind kind;
@@ -298,6 +308,7 @@ struct SimSite::Impl {
     std::multimap<std::pair<int64_t, uint64_t>, Outgoing> scheduled;   // loop only, by due time
     uint64_t sequence = 0;                                             // loop only
     int activeTransfers = 0;                                           // loop only
+    std::map<std::string, Reassembly> reassembly;  // loop only, by "fd remote sequence"
 
     mutable std::mutex mutex;  // guards record and every Peer::softVersion
     SimRecord record;
@@ -318,7 +329,7 @@ struct SimSite::Impl {
         d.remote = endpointText(remote);
         d.action = std::move(action);
         d.size = static_cast<int>(length);
-        d.text = textOf(bytes, length);
+        d.text = textOf(bytes, length, kMaxRecordedText);
         d.garbage = garbage;
         std::lock_guard<std::mutex> lock(mutex);
         record.datagrams.push_back(std::move(d));
@@ -574,12 +585,58 @@ struct SimSite::Impl {
             ssize_t length = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
                                         &fromLength);
             if (length < 0) return;  // EAGAIN: drained
-            const std::string text = textOf(buffer.data(), static_cast<size_t>(length));
-            const std::string action = actionOf(text);
-            recordDatagram(peer, port, true, from, buffer.data(), static_cast<size_t>(length), action, false);
-            if (listPort) onListRequest(peer, from, text);
-            else onDeviceRequest(peer, from, action);
+            std::string whole;
+            if (fragment(fd, from, buffer.data(), static_cast<size_t>(length), whole)) {
+                recordDatagram(peer, port, true, from, buffer.data(), static_cast<size_t>(length), "", false);
+                if (whole.empty()) continue;  // more pieces to come
+                deliver(peer, listPort, port, from, whole.data(), whole.size());
+                continue;
+            }
+            deliver(peer, listPort, port, from, buffer.data(), static_cast<size_t>(length));
         }
+    }
+
+    void deliver(Peer& peer, bool listPort, int port, const sockaddr_in& from, const char* bytes, size_t length) {
+        const std::string text = textOf(bytes, length);
+        const std::string action = actionOf(text);
+        recordDatagram(peer, port, true, from, bytes, length, action, false);
+        if (listPort) onListRequest(peer, from, text);
+        else onDeviceRequest(peer, from, action);
+    }
+
+    // True when the datagram is a fragment; `whole` is then the reassembled payload once its last
+    // piece arrived (empty before). Malformed fragments are dropped; unfinished payloads are
+    // forgotten after 10 s, and at most 256 are pending.
+    bool fragment(int fd, const sockaddr_in& from, const char* bytes, size_t length, std::string& whole) {
+        static constexpr char kMarker[] = "__SS_MULTIDATA__";
+        constexpr size_t kHeader = 24, kPiece = 1440;
+        if (length < kHeader || std::memcmp(bytes, kMarker, 16) != 0) return false;
+        auto u16 = [&](size_t at) {
+            return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8));
+        };
+        const uint16_t sequence = u16(16), index = u16(18);
+        const size_t total = u16(20), piece = u16(22);
+        if (piece != length - kHeader || piece == 0 || piece > kPiece || total == 0 ||
+            static_cast<size_t>(index) * kPiece + piece > total)
+            return true;
+        const int64_t now = monotonicMs();
+        for (auto it = reassembly.begin(); it != reassembly.end();)
+            it = now - it->second.startedMs > 10000 ? reassembly.erase(it) : std::next(it);
+        const std::string key = std::to_string(fd) + " " + endpointText(from) + " " + std::to_string(sequence);
+        auto found = reassembly.find(key);
+        if (found == reassembly.end()) {
+            if (reassembly.size() >= 256) return true;
+            found = reassembly.emplace(key, Reassembly{now, total, 0, {}}).first;
+        }
+        Reassembly& r = found->second;
+        if (r.total != total || r.pieces.count(index) != 0) return true;
+        r.pieces.emplace(index, std::string(bytes + kHeader, piece));
+        r.have += piece;
+        if (r.have < r.total) return true;
+        for (const auto& [i, p] : r.pieces) whole += p;
+        reassembly.erase(found);
+        if (whole.size() != total) whole.clear();  // pieces that overlap: dropped
+        return true;
     }
 
     // --- the upload service -----------------------------------------------------------------

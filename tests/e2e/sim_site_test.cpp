@@ -242,6 +242,25 @@ TEST(SimSiteTest, AddressBoxListsTheAskedModelsInDatagramsOfAtMostTheConfiguredC
     EXPECT_EQ(record.countSent(siteAddress(0), QNACTION_UPDATE_IP_ADDRESS), 3);
 }
 
+TEST(SimSiteTest, AddressBoxReassemblesALongFragmentedRequest) {
+    SimConfig config;
+    config.addressBox = addressBox(siteAddress(0));
+    config.devices.push_back(device(siteAddress(1), "QN-Z0699"));
+    auto site = startSite(config);
+    std::string account;
+    for (int i = 0; i < 700; ++i) account += formatString("%sQN-Z%04d", i == 0 ? "" : ",", i);
+    const std::string request = buildGetModelIPList(makeAuthToken(account.c_str())->c_str(), account.c_str());
+    ASSERT_GT(request.size(), 6144u);  // goes as fragments
+    Tool tool;
+    tool.send(siteAddress(0), 5160, request);
+    std::vector<std::string> texts = tool.receiveAll();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(value(texts[0], QNKEY_IP), siteAddress(1));
+    SimRecord record = site->record();
+    EXPECT_EQ(record.countReceived(siteAddress(0), QNACTION_GET_MODEL_IP_LIST), 1);
+    EXPECT_EQ(record.countReceived(siteAddress(0), ""), static_cast<int>((request.size() + 1 + 1439) / 1440));
+}
+
 TEST(SimSiteTest, AddressBoxRefusesAWrongAuth) {
     SimConfig config;
     config.addressBox = addressBox(siteAddress(0));
