@@ -196,6 +196,29 @@ TEST_F(PackageInfoTest, MakerPackageFailsWhenOnePayloadByteChanges) {
     }
 }
 
+TEST_F(PackageInfoTest, NarrowPathsGoThroughThePlatformLayer) {
+    // A GBK path with Chinese text, and a drive path mapped under QUENTA_DRIVE_ROOT.
+    PackageSpec spec;
+    spec.modelList = "N1";
+    const std::string utf8Path = dir_.file("地址盒-1.0.quenta");
+    ASSERT_EQ(makePackageFile(utf8Path, spec), 0);
+    std::string narrowPath;
+    ASSERT_EQ(ss_platform_utf8ToGbk(utf8Path, narrowPath), 0);
+    std::string list;
+    int length = 0;
+    EXPECT_EQ(readPackageInfo(narrowPath.c_str(), list, length), 0);
+    EXPECT_EQ(list, "N1");
+
+    const quenta_test::ScopedDriveRoot driveRoot;  // drive paths land in a temporary folder
+    const std::string driveFile = ss_platform_mapPath("Q:\\pkgs\\drive-1.0.quenta");
+    ASSERT_FALSE(driveFile.empty());
+    std::filesystem::create_directories(std::filesystem::path(driveFile).parent_path());
+    ASSERT_EQ(makePackageFile(driveFile, spec), 0);
+    EXPECT_EQ(readPackageInfo("Q:\\pkgs\\drive-1.0.quenta", list, length), 0);
+    EXPECT_EQ(list, "N1");
+    EXPECT_EQ(readPackageInfo("Q:\\pkgs", list, length), -1);  // a folder
+}
+
 TEST_F(PackageInfoTest, AbsentFolderAndNullPathsFail) {
     std::string list = "stale";
     int length = 9;
