@@ -1,0 +1,89 @@
+// test-labels: threads
+// IP records of the upgrade server: identity by IPv4 value, "0.0.0.0" and over-long texts refused,
+// a second answer from one address refused; concurrent appends and answers stay consistent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "engine/quenta_upgrade_server.h"
+#include "ss/ss_dir.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct ServerFixture : ::testing::Test {
+    quenta_test::ScopedDriveRoot drive;
+    QuentaUpgradeServerPtr server{QuentaUpgradeServer_new()};
+    void SetUp() override { ASSERT_NE(nullptr, server); }
+    int stateOf(const char* ip) {
+        ss_mutex_guard guard(server->lock.get());
+        for (const auto& r : server->ipList)
+            if (r.value == ss_ip_toInteger(ip)) return r.state;
+        return -1;
+    }
+};
+
+TEST_F(ServerFixture, AddIpRecordKeepsArrivalOrderAndIdentityByValue) {
+    const char* const texts[] = {"192.0.2.10", "192.0.2.11", "192.0.2.10", "0.0.0.0", "192.0.2.123456789", nullptr};
+    for (const char* ip : texts)
+        addIpRecord(server.get(), ip);
+    ASSERT_EQ(2, ipRecordCount(server.get()));
+    EXPECT_STREQ("192.0.2.10", server->ipList[0].text);
+    EXPECT_STREQ("192.0.2.11", server->ipList[1].text);
+    EXPECT_EQ(0, server->ipList[0].state);
+}
+
+TEST_F(ServerFixture, MarkIpAnsweredTable) {
+    addIpRecord(server.get(), "192.0.2.10");
+    struct Case {
+        const char* ip;
+        int result;
+        int stateAfter;
+    } cases[] = {
+        {"192.0.2.10", 0, 3},   // known, not yet answered
+        {"192.0.2.10", -1, 3},  // second answer: dropped
+        {"192.0.2.20", 0, 3},   // unknown: appended already answered
+        {"0.0.0.0", -1, -1},
+        {"1234567890.0.2.2", -1, -1},  // 16 characters: refused, never cut
+        {nullptr, -1, -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.result, markIpAnswered(server.get(), c.ip)) << (c.ip ? c.ip : "null");
+        if (c.ip != nullptr) {
+            EXPECT_EQ(c.stateAfter, stateOf(c.ip)) << c.ip;
+        }
+    }
+    EXPECT_EQ(2, ipRecordCount(server.get()));
+    clearIpRecords(server.get());
+    EXPECT_EQ(0, ipRecordCount(server.get()));
+}
+
+TEST_F(ServerFixture, ConcurrentAppendsAndAnswersGiveOneRecordPerAddress) {
+    std::thread adder([&] {
+        for (int i = 0; i < 500; ++i) addIpRecord(server.get(), ("198.51.100." + std::to_string(i % 250)).c_str());
+    });
+    int accepted = 0;
+    for (int i = 0; i < 250; ++i)
+        if (markIpAnswered(server.get(), ("198.51.100." + std::to_string(i)).c_str()) == 0) ++accepted;
+    adder.join();
+    EXPECT_EQ(250, accepted);
+    EXPECT_EQ(250, ipRecordCount(server.get()));
+    for (const auto& r : server->ipList) EXPECT_EQ(3, r.state) << r.text;
+}
+
+TEST_F(ServerFixture, SlotsStartEmptyAndJobPortsNeverRepeat) {
+    EXPECT_FALSE(anyUploadSlotBusy(server.get()));
+    EXPECT_EQ(-1, uploadSlotProgress(server.get(), 1, 0));
+    std::vector<int> ports(2000);
+    std::thread other([&] {
+        for (int i = 0; i < 1000; ++i) ports[i] = nextJobPort();
+    });
+    for (int i = 1000; i < 2000; ++i) ports[i] = nextJobPort();
+    other.join();
+    std::sort(ports.begin(), ports.end());
+    EXPECT_EQ(ports.end(), std::adjacent_find(ports.begin(), ports.end()));
+    EXPECT_GT(ports.front(), 50000);
+}
+
+}  // namespace
