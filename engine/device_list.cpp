@@ -148,31 +148,48 @@ int compareUtf16(const std::u16string& a, const std::u16string& b) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-// Everything the comparison rules need from one cell, parsed once per sort.
+// Everything the comparison rules need from one cell, parsed once per sort. The date is parsed only
+// when a comparison reaches the date rule (date parsers can be slow, and in a column without dates
+// only the pivots ever get parsed).
 struct CellKey {
     bool nonEmpty = false;
     HexKey hex;
     std::optional<double> decimal;
-    std::optional<int64_t> date;
     std::u16string text;
+    std::string_view source;  // the cell text, alive for the whole sort
+    mutable bool dateParsed = false;
+    mutable std::optional<int64_t> date;
+
+    const std::optional<int64_t>& dateOf(const DeviceListDateParser& parser) const {
+        if (!dateParsed) {
+            date = parser(source);
+            dateParsed = true;
+        }
+        return date;
+    }
+    bool knownNotDate() const { return dateParsed && !date; }
 };
 
-CellKey makeKey(std::string_view text, const DeviceListDateParser& dateParser) {
+CellKey makeKey(std::string_view text) {
     CellKey key;
+    key.source = text;
     key.nonEmpty = !text.empty();
     if (key.nonEmpty) {
         key.hex = parseHex(text);
         key.decimal = parseDecimal(text);
     }
-    key.date = dateParser(text);
     key.text = toUtf16(text);
     return key;
 }
 
-int compareKeys(const CellKey& a, const CellKey& b) {
+// `b` is the pivot during a sort, so its date is looked at first.
+int compareKeys(const CellKey& a, const CellKey& b, const DeviceListDateParser& parser) {
     if (a.nonEmpty && b.nonEmpty && a.hex.valid && b.hex.valid) return compareHex(a.hex, b.hex);
     if (a.decimal && b.decimal) return *a.decimal < *b.decimal ? -1 : (*a.decimal > *b.decimal ? 1 : 0);
-    if (a.date && b.date) return *a.date < *b.date ? -1 : (*a.date > *b.date ? 1 : 0);
+    if (!a.knownNotDate() && !b.knownNotDate() && b.dateOf(parser) && a.dateOf(parser)) {
+        const int64_t da = *a.date, db = *b.date;
+        return da < db ? -1 : (da > db ? 1 : 0);
+    }
     return compareUtf16(a.text, b.text);
 }
 
@@ -654,13 +671,13 @@ void DeviceList::SortByColumn(int column, bool ascending) {
     const DeviceListDateParser& parser = dateParser_ ? dateParser_ : DeviceListDateParser(DefaultDateParser);
     std::vector<CellKey> keys;
     keys.reserve(rows_.size());
-    for (const ListRow& row : rows_) keys.push_back(makeKey(row.texts[column], parser));
+    for (const ListRow& row : rows_) keys.push_back(makeKey(row.texts[column]));
 
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
     if (order.size() > 1) {
         quickSort(order, 0, static_cast<int>(order.size()) - 1, [&](int a, int b) {
-            const int c = compareKeys(keys[a], keys[b]);
+            const int c = compareKeys(keys[a], keys[b], parser);
             return ascending ? c : -c;
         });
     }
@@ -681,7 +698,7 @@ void DeviceList::OnHeaderClick(int column) {
 int DeviceList::CompareCells(std::string_view a, std::string_view b) const {
     checkThread();
     const DeviceListDateParser& parser = dateParser_ ? dateParser_ : DeviceListDateParser(DefaultDateParser);
-    return compareKeys(makeKey(a, parser), makeKey(b, parser));
+    return compareKeys(makeKey(a), makeKey(b), parser);
 }
 
 void DeviceList::SetDateParser(DeviceListDateParser parser) {

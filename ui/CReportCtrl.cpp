@@ -147,10 +147,12 @@ void CReportCtrl::pullSelectionFromView() {
 
 std::optional<int64_t> CReportCtrl::parseLocaleDate(std::string_view utf8) {
     // Cheap refusal first: a date or time has a digit and one of these separators.
-    bool digit = false, separator = false;
+    bool digit = false, separator = false, word = false;
     for (char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
         digit = digit || (c >= '0' && c <= '9');
-        separator = separator || c == '-' || c == '/' || c == '.' || c == ':' || static_cast<unsigned char>(c) >= 0x80;
+        separator = separator || c == '-' || c == '/' || c == '.' || c == ':' || u >= 0x80;
+        word = word || u >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     }
     if (!digit || !separator || utf8.size() > 64) return std::nullopt;
     // Points in time as seconds of the local wall clock, the unit of DeviceList::DefaultDateParser.
@@ -160,6 +162,7 @@ std::optional<int64_t> CReportCtrl::parseLocaleDate(std::string_view utf8) {
     const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     const QLocale locale;
     for (QLocale::FormatType format : {QLocale::ShortFormat, QLocale::LongFormat}) {
+        if (format == QLocale::LongFormat && !word) break;  // long formats spell out a month or a day
         const QDateTime dateTime = locale.toDateTime(text, format);
         if (dateTime.isValid()) return wallSeconds(dateTime.date(), dateTime.time());
         const QDate date = locale.toDate(text, format);
