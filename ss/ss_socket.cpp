@@ -175,7 +175,8 @@ SS_SocketPtr _SS_Socket_newClientSocket(const char* host, int port, int kind) {
     socket->addressText = dottedText(socket->address);
 
     if (kind == SS_SOCKET_TCP) {
-        if (socket->descriptor < 0 ||
+        // 0.0.0.0 (a failed look-up) is no destination; Linux would connect it to this host.
+        if (socket->descriptor < 0 || socket->address.sin_addr.s_addr == htonl(INADDR_ANY) ||
             ::connect(socket->descriptor, reinterpret_cast<const sockaddr*>(&socket->address),
                       sizeof socket->address) != 0) {
             SS_LOG(SS_LOG_ERROR, "Unable to connect to host [%s]\n", host ? host : "");
@@ -311,6 +312,13 @@ int SS_Socket_send_plain(const sockaddr_in* destination, const char* text, const
 int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* destination, int length,
                                  const char* bytes) {
     if (destination == nullptr || length <= 0 || bytes == nullptr) return -1;
+    if (destination->sin_addr.s_addr == htonl(INADDR_ANY)) {
+        // A record whose host could not be resolved holds 0.0.0.0. Winsock refuses to send there;
+        // Linux would deliver the datagram to this host (possibly the program's own listener).
+        SS_LOG(SS_LOG_ERROR, "Can not send msg to %s:%d", dottedText(*destination).c_str(),
+               static_cast<int>(ntohs(destination->sin_port)));
+        return -1;
+    }
     if (from != nullptr && from->descriptor >= 0) return sendFromOwnSocket(*from, *destination, length, bytes);
 
     // A throw-away socket. Bound to `from`'s address (a record without a descriptor) it leaves from

@@ -1,6 +1,7 @@
 // ss_tcpfile: putting a file to a device's upload service over TCP, and receiving one back.
 #include "ss/ss_tcpfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>

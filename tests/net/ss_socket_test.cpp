@@ -234,6 +234,22 @@ TEST(SsSocketClient, ConnectFailureGivesNullAndUdpRecordHoldsTheAddress) {
     EXPECT_EQ(SS_SOCKET_STATE_CONNECTING, udp->state);
 }
 
+// 0.0.0.0, what a failed look-up leaves, is never a destination (Linux would deliver to this host).
+TEST(SsSocketClient, UnresolvedAddressIsNeverADestination) {
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in any = loopbackAddress(0);
+    ASSERT_EQ(0, ::bind(server, reinterpret_cast<const sockaddr*>(&any), sizeof any));
+    ASSERT_EQ(0, ::listen(server, 1));
+    EXPECT_FALSE(_SS_Socket_newClientSocket("0.0.0.0", boundPort(server), SS_SOCKET_TCP));
+    ::close(server);
+
+    LoopbackUdpPeer peer;
+    SS_SocketPtr holder = _SS_Socket_newClientSocket("0.0.0.0", peer.port(), SS_SOCKET_UDP);
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(-1, SS_Socket_send_plain(&holder->address, "Action: GetSystemInfo\r\n\r\n", nullptr));
+    EXPECT_FALSE(peer.waitForDatagrams(1, 300));
+}
+
 TEST(SsSocketListener, SecondListenerOnAUsedPortBinds) {
     SS_SocketPtr first = SS_Socket_newUdpServerSocket(0);
     ASSERT_TRUE(first);
