@@ -23,9 +23,10 @@ std::string toUtf8(const std::string& gbk) {
 int cliInspect(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, out);
-        std::fputs("Checks a package as the window does when it is chosen and prints:\n"
-                   "  models, version, kind, platform, digest (verified or none)\n",
-                   out);
+        std::fputs(
+            "Checks a package as the window does when it is chosen and prints:\n"
+            "  models, version, kind, platform, digest (verified or none)\n",
+            out);
         return 0;
     }
     if (argc != 2 || argv[1][0] == '\0') {

@@ -21,10 +21,10 @@ struct CliVerb {
 constexpr CliVerb kVerbs[] = {
     {"inspect", "PACKAGE", "check an upgrade package and print its models, version, kind, platform, digest",
      cliInspect},
-    {"query", "--package P --address-box IP ...", "list the site's devices as the window shows them after a query",
-     cliQuery},
-    {"upgrade", "--package P --address-box IP ...", "query (or add --ip addresses), then upgrade the selected devices",
-     cliUpgrade},
+    {"query", "--package P --address-box IP ...",
+     "list the site's devices as the window shows them after a query", cliQuery},
+    {"upgrade", "--package P --address-box IP ...",
+     "query (or add --ip addresses), then upgrade the selected devices", cliUpgrade},
 };
 
 void printHelp(std::FILE* stream) {

@@ -26,18 +26,26 @@ bool platformFits(const char* platform, int kind, int platformCode) {
     const std::string_view value(platform ? platform : "");
     if (kind == PACKAGE_KIND_MULTIMEDIA_CONTROL_BOX) {
         switch (platformCode) {
-            case 1: return value == "A20";
-            case 2: return value == "S5P4418";
-            case 0: return value != "A20";
-            default: return true;  // no other code is made for this kind
+            case 1:
+                return value == "A20";
+            case 2:
+                return value == "S5P4418";
+            case 0:
+                return value != "A20";
+            default:
+                return true;  // no other code is made for this kind
         }
     }
     if (kind == PACKAGE_KIND_LINUX_EXTENSION_MASTER) {
         switch (platformCode) {
-            case 5: return value == "hi3516a";
-            case 6: return value == "hi3516ev300";
-            case 0: return false;
-            default: return true;  // no other code is made for this kind
+            case 5:
+                return value == "hi3516a";
+            case 6:
+                return value == "hi3516ev300";
+            case 0:
+                return false;
+            default:
+                return true;  // no other code is made for this kind
         }
     }
     return true;

@@ -78,10 +78,9 @@ int readPackageInfoFrom(const PackageFileOpener& open, std::string& modelList, i
 
     uint8_t lengthBytes[4];
     if (!readAt(file.get(), size - kPackageTrailerSize, lengthBytes, sizeof lengthBytes)) return -1;
-    const int32_t textLength = static_cast<int32_t>(static_cast<uint32_t>(lengthBytes[0]) |
-                                                    static_cast<uint32_t>(lengthBytes[1]) << 8 |
-                                                    static_cast<uint32_t>(lengthBytes[2]) << 16 |
-                                                    static_cast<uint32_t>(lengthBytes[3]) << 24);
+    const int32_t textLength = static_cast<int32_t>(
+        static_cast<uint32_t>(lengthBytes[0]) | static_cast<uint32_t>(lengthBytes[1]) << 8 |
+        static_cast<uint32_t>(lengthBytes[2]) << 16 | static_cast<uint32_t>(lengthBytes[3]) << 24);
     if (textLength <= 0 || textLength >= size - kPackageTrailerSize) {
         SS_LOG(SS_LOG_ERROR, "Invalid package information length %d\n", textLength);
         return -1;
@@ -143,7 +142,9 @@ int readPackageInfoFrom(const PackageFileOpener& open, std::string& modelList, i
 
 namespace {
 
-bool isGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool isGbkLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
 
 // Offsets of the character starts of a GBK text (a lead byte and its trail byte form one character).
 template <typename Visit>
@@ -192,7 +193,8 @@ int readPackageInfo(const char* narrowPath, std::string& modelList, int& length)
     if (!narrowPath) return -1;
     const int attributes = ss_platform_fileAttributes(narrowPath);
     if (attributes == -1 || (attributes & SS_PLATFORM_ATTRIBUTE_DIRECTORY)) return -1;
-    return readPackageInfoFrom([&] { return ss_platform_fopen(narrowPath, "rb"); }, modelList, length, nullptr);
+    return readPackageInfoFrom([&] { return ss_platform_fopen(narrowPath, "rb"); }, modelList, length,
+                               nullptr);
 }
 
 int readPackageInfoLocal(const char* localPath, std::string& modelList, int& length, bool* digestVerified) {
@@ -203,7 +205,8 @@ int readPackageInfoLocal(const char* localPath, std::string& modelList, int& len
     std::error_code error;
     const auto status = std::filesystem::status(localPath, error);
     if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return -1;
-    return readPackageInfoFrom([&] { return std::fopen(localPath, "rb"); }, modelList, length, digestVerified);
+    return readPackageInfoFrom([&] { return std::fopen(localPath, "rb"); }, modelList, length,
+                               digestVerified);
 }
 
 std::string packageFileNameFromPath(std::string_view narrowPath) {
@@ -256,11 +259,17 @@ int platformCodeFromFileName(const char* narrowFileName, int kind) {
 
 const char* packageKindKey(int kind) {
     switch (kind) {
-        case PACKAGE_KIND_MULTIMEDIA_CONTROL_BOX: return "multimedia-control-box";
-        case PACKAGE_KIND_MULTIMEDIA_FILE: return "multimedia-file-package";
-        case PACKAGE_KIND_ADDRESS_BOX: return "address-box";
-        case PACKAGE_KIND_MANAGEMENT_SERVER: return "management-server";
-        case PACKAGE_KIND_LINUX_EXTENSION_MASTER: return "linux-extension-master";
-        default: return "general";
+        case PACKAGE_KIND_MULTIMEDIA_CONTROL_BOX:
+            return "multimedia-control-box";
+        case PACKAGE_KIND_MULTIMEDIA_FILE:
+            return "multimedia-file-package";
+        case PACKAGE_KIND_ADDRESS_BOX:
+            return "address-box";
+        case PACKAGE_KIND_MANAGEMENT_SERVER:
+            return "management-server";
+        case PACKAGE_KIND_LINUX_EXTENSION_MASTER:
+            return "linux-extension-master";
+        default:
+            return "general";
     }
 }

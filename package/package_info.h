@@ -29,11 +29,11 @@ enum PackageKind {
 
 inline constexpr char kPackageMarker[] = ">QUENTA_UPGRADE<";  // 16 bytes, no terminator in the file
 inline constexpr int kPackageMarkerSize = 16;
-inline constexpr int kPackageTrailerSize = 20;        // L and the marker
-inline constexpr int kPackageDigestSuffixSize = 37;   // ",MD5:" + 32 hex digits
-inline constexpr int kPackageHeadSize = 1024;         // enciphered head of the payload
+inline constexpr int kPackageTrailerSize = 20;       // L and the marker
+inline constexpr int kPackageDigestSuffixSize = 37;  // ",MD5:" + 32 hex digits
+inline constexpr int kPackageHeadSize = 1024;        // enciphered head of the payload
 inline constexpr int kPackageHashReadSize = 16 * 1024;
-inline constexpr int kPackageVersionMaxBytes = 63;    // longer versions are refused, never cut
+inline constexpr int kPackageVersionMaxBytes = 63;  // longer versions are refused, never cut
 
 // Reads the trailer of the package at a narrow (GBK) path, opened through the platform layer.
 // 0: modelList holds the model list (without a verified digest suffix) and length its size in bytes.

@@ -101,7 +101,8 @@ int packagePrecheck(const std::string& utf8Path, std::string& utf8Message) {
 
 int packageRead(const std::string& utf8Path, LoadedPackage& out, std::string& utf8Message) {
     const std::optional<std::string> narrowPath = narrowFormOf(utf8Path);
-    if (!narrowPath || narrowPath->empty() || narrowPath->size() > static_cast<size_t>(kPackageNarrowPathMax)) {
+    if (!narrowPath || narrowPath->empty() ||
+        narrowPath->size() > static_cast<size_t>(kPackageNarrowPathMax)) {
         utf8Message = kPackageUnreadableMessage;
         return -1;
     }

@@ -14,12 +14,14 @@
 // Texts of the load, byte for byte as the window shows them (UTF-8).
 inline constexpr char kPackageErrorTitle[] = "错误提示";
 inline constexpr char kPackageWarningTitle[] = "警告";
-inline constexpr char kPackageExtensionWarning[] = "昆塔升级文件扩展名默认为.quenta，您确信要用该文件升级吗？";
+inline constexpr char kPackageExtensionWarning[] =
+    "昆塔升级文件扩展名默认为.quenta，您确信要用该文件升级吗？";
 inline constexpr char kPackageUnreadableMessage[] = "非法文件，该文件不可读！";
 inline constexpr char kPackageTooSmallMessage[] = "文件太小，不大可能是升级包！";
 inline constexpr char kPackageInvalidMessage[] = "非法升级包，不能获取适用型号信息!";
 inline constexpr char kPackageNoVersionMessage[] = "不能获得版本信息!";
-inline constexpr char kMultimediaFilePackageNotice[] = "多媒体文件包不支持批量升级，只能指定IP升级";  // title "提示"
+inline constexpr char kMultimediaFilePackageNotice[] =
+    "多媒体文件包不支持批量升级，只能指定IP升级";  // title "提示"
 // The file dialog's filter as the original dialog framework writes it, and the same for Qt.
 inline constexpr char kPackageFileFilter[] = "昆塔升级文件|*.quenta|所有文件 (*.*)|*.*||";
 inline constexpr char kPackageFileFilterQt[] = "昆塔升级文件 (*.quenta);;所有文件 (*.*)";
@@ -34,8 +36,8 @@ struct LoadedPackage {
     int kind = 0;                // PackageKind
     int platformCode = 0;        // 0, 1, 2, 5 or 6
     // Additions beyond the loaded-package record, for the command line and tests:
-    std::string localPath;       // the path as the file system holds it (what the checks opened)
-    bool digestVerified = false; // the trailer carried a digest and it matched
+    std::string localPath;        // the path as the file system holds it (what the checks opened)
+    bool digestVerified = false;  // the trailer carried a digest and it matched
 };
 
 // Step 2: true when the text after the last "." of the path is exactly "quenta" (case-sensitive).

@@ -26,7 +26,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // The generated plain payload, produced in order: the 7z signature (7z head), the version line
 // (when a version is given), then pseudo-random bytes from the seed.
 class PayloadGenerator {
-public:
+  public:
     explicit PayloadGenerator(const PackageSpec& spec)
         : state_(0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(spec.seed) * 0xBF58476D1CE4E5B9ull)) {
         if (spec.head == PackageHead::SevenZip) prefix_.assign(kSevenZipSignature, kSevenZipSignatureSize);
@@ -59,7 +59,7 @@ public:
         }
     }
 
-private:
+  private:
     std::string prefix_;
     size_t offset_ = 0;
     uint64_t state_;
@@ -93,10 +93,17 @@ std::string trailer(const PackageSpec& spec, int64_t payloadSize, const std::str
     if (spec.withDigest) text += ",MD5:" + digestText(hex, spec);
     int64_t length = static_cast<int64_t>(text.size());
     switch (spec.fault) {
-        case PackageFault::ZeroLength: length = 0; break;
-        case PackageFault::NegativeLength: length = -1; break;
-        case PackageFault::LengthTooLarge: length = payloadSize + static_cast<int64_t>(text.size()); break;
-        default: break;
+        case PackageFault::ZeroLength:
+            length = 0;
+            break;
+        case PackageFault::NegativeLength:
+            length = -1;
+            break;
+        case PackageFault::LengthTooLarge:
+            length = payloadSize + static_cast<int64_t>(text.size());
+            break;
+        default:
+            break;
     }
     const auto value = static_cast<uint32_t>(static_cast<int32_t>(length));
     for (int i = 0; i < 4; ++i) text.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -166,7 +173,8 @@ std::string packagePlainHead(std::string_view storedStart) {
 }
 
 std::optional<std::string> simPackageVersion(std::string_view storedStart) {
-    const std::string plain = packagePlainHead(storedStart.substr(0, std::min<size_t>(storedStart.size(), kHeadSize)));
+    const std::string plain =
+        packagePlainHead(storedStart.substr(0, std::min<size_t>(storedStart.size(), kHeadSize)));
     std::string_view view(plain);
     if (view.starts_with(std::string_view(kSevenZipSignature, kSevenZipSignatureSize)))
         view.remove_prefix(kSevenZipSignatureSize);

@@ -32,11 +32,11 @@ enum class PackageFault {
 };
 
 struct PackageSpec {
-    std::string modelList = "ALL";         // GBK
-    std::optional<std::string> payload;    // the plain payload; generated when absent
-    int64_t payloadSize = 4096;            // size of a generated payload
-    std::string version;                   // GBK; when not empty, a generated payload starts with it
-    uint32_t seed = 1;                     // pseudo-random content of a generated payload
+    std::string modelList = "ALL";       // GBK
+    std::optional<std::string> payload;  // the plain payload; generated when absent
+    int64_t payloadSize = 4096;          // size of a generated payload
+    std::string version;                 // GBK; when not empty, a generated payload starts with it
+    uint32_t seed = 1;                   // pseudo-random content of a generated payload
     bool withDigest = true;
     PackageHead head = PackageHead::Enciphered;
     PackageFault fault = PackageFault::None;

@@ -1,7 +1,7 @@
 // `quenta-upgrade-cli inspect` on maker packages, refused packages and Chinese file names; runs the
 // built program (found through QUENTA_BINARY_DIR, which CTest sets).
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -63,9 +63,10 @@ std::string gbk(const std::string& utf8) {
 }
 
 class CliInspectTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (!std::filesystem::exists(cliPath())) GTEST_SKIP() << "quenta-upgrade-cli not built: " << cliPath();
+        if (!std::filesystem::exists(cliPath()))
+            GTEST_SKIP() << "quenta-upgrade-cli not built: " << cliPath();
     }
     TempDir dir_;
 };

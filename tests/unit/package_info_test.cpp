@@ -33,7 +33,9 @@ std::string rawPackage(const std::string& payload, const std::string& text,
     return bytes + marker;
 }
 
-std::string hexOf(const std::string& bytes) { return md5ToHex(md5Of(bytes)); }
+std::string hexOf(const std::string& bytes) {
+    return md5ToHex(md5Of(bytes));
+}
 
 // A payload of `size` bytes whose first two bytes are not "7z".
 std::string plainPayload(size_t size, char fill = 'p') {
@@ -56,7 +58,7 @@ struct ReadResult {
 };
 
 class PackageInfoTest : public ::testing::Test {
-protected:
+  protected:
     ReadResult readBytes(const std::string& bytes) {
         const std::string path = dir_.file("p" + std::to_string(counter_++) + ".quenta");
         EXPECT_TRUE(writeWholeFile(path, bytes));
@@ -106,15 +108,16 @@ TEST_F(PackageInfoTest, LengthOutsideTheFileIsRefused) {
         int32_t length;
         int expected;
     } cases[] = {
-        {0, -1}, {-1, -1}, {INT32_MIN, -1}, {size - 20, -1}, {size, -1}, {INT32_MAX, -1},
-        {3, 0},
-        {size - 21, 0},  // the whole file but one byte is text: a one-byte payload
+        {0, -1},         {-1, -1}, {INT32_MIN, -1}, {size - 20, -1}, {size, -1},
+        {INT32_MAX, -1}, {3, 0},   {size - 21, 0},  // the whole file but one byte is text: a one-byte payload
     };
     for (const Case& c : cases) {
         const ReadResult r = readBytes(rawPackage(payload, text, c.length));
         EXPECT_EQ(r.result, c.expected) << "L = " << c.length;
-        if (c.expected == -1) EXPECT_EQ(r.length, 0);
-        else EXPECT_EQ(r.length, c.length);
+        if (c.expected == -1)
+            EXPECT_EQ(r.length, 0);
+        else
+            EXPECT_EQ(r.length, c.length);
     }
 }
 
@@ -189,7 +192,8 @@ TEST_F(PackageInfoTest, MakerPackageFailsWhenOnePayloadByteChanges) {
     spec.payloadSize = 70000;  // several hash reads
     const std::string bytes = makePackageBytes(spec);
     EXPECT_EQ(readBytes(bytes).result, 0);
-    for (size_t at : {size_t{0}, size_t{1023}, size_t{1024}, size_t{2047}, size_t{16384 + 1024}, size_t{69999}}) {
+    for (size_t at :
+         {size_t{0}, size_t{1023}, size_t{1024}, size_t{2047}, size_t{16384 + 1024}, size_t{69999}}) {
         std::string changed = bytes;
         changed[at] = static_cast<char>(changed[at] ^ 0x40);
         EXPECT_EQ(readBytes(changed).result, -1) << "byte " << at;
@@ -247,7 +251,8 @@ std::FILE* openFailing(const std::string& bytes, int64_t failAfter) {
         auto* s = static_cast<FailingStream*>(cookie);
         if (s->served >= s->failAfter) return -1;
         const int64_t available = static_cast<int64_t>(s->bytes.size()) - s->position;
-        size_t n = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(available, static_cast<int64_t>(size))));
+        size_t n = static_cast<size_t>(
+            std::max<int64_t>(0, std::min<int64_t>(available, static_cast<int64_t>(size))));
         n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), s->failAfter - s->served));
         std::memcpy(buffer, s->bytes.data() + s->position, n);
         s->position += static_cast<int64_t>(n);
@@ -256,7 +261,9 @@ std::FILE* openFailing(const std::string& bytes, int64_t failAfter) {
     };
     io.seek = [](void* cookie, off64_t* offset, int whence) -> int {
         auto* s = static_cast<FailingStream*>(cookie);
-        const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? s->position : static_cast<int64_t>(s->bytes.size());
+        const int64_t base = whence == SEEK_SET   ? 0
+                             : whence == SEEK_CUR ? s->position
+                                                  : static_cast<int64_t>(s->bytes.size());
         s->position = base + *offset;
         *offset = s->position;
         return 0;
@@ -289,15 +296,15 @@ TEST(PackageInfoStreams, FailingOrShrinkingFilesAreRefused) {
     // The file shrinks between the measuring open and the reading open.
     int opens = 0;
     const std::string shorter = bytes.substr(0, bytes.size() - 1000);
-    EXPECT_EQ(readPackageInfoFrom(
-                  [&] { return openFailing(opens++ == 0 ? bytes : shorter, INT64_MAX); }, list, length),
+    EXPECT_EQ(readPackageInfoFrom([&] { return openFailing(opens++ == 0 ? bytes : shorter, INT64_MAX); },
+                                  list, length),
               -1);
     // The payload shrinks but the trailer survives (a file rewritten while read).
     opens = 0;
     const std::string cut = bytes.substr(0, 30000) + bytes.substr(bytes.size() - 80);
-    EXPECT_EQ(readPackageInfoFrom([&] { return openFailing(opens++ == 0 ? bytes : cut, INT64_MAX); }, list,
-                                  length),
-              -1);
+    EXPECT_EQ(
+        readPackageInfoFrom([&] { return openFailing(opens++ == 0 ? bytes : cut, INT64_MAX); }, list, length),
+        -1);
     // An opener that fails.
     EXPECT_EQ(readPackageInfoFrom([] { return static_cast<std::FILE*>(nullptr); }, list, length), -1);
     EXPECT_EQ(readPackageInfoFrom(PackageFileOpener(), list, length), -1);
@@ -358,7 +365,7 @@ TEST(PackageFileName, Version) {
         {"-1.0.quenta", std::nullopt},
         {"pkg1.0.quenta", std::nullopt},
         {"pkg-.quenta", ""},
-        {"pkg.1-2", std::nullopt},  // no "." after the last "-"
+        {"pkg.1-2", std::nullopt},         // no "." after the last "-"
         {"pkg-1__2_3_4.quenta", "1_3_4"},  // a run of "_" separates like one
         {"pkg-_1_2_3_4_.quenta", "1_3_4"},
         {"pkg-1_2_3_4_5.quenta", "1_2_3_4_5"},

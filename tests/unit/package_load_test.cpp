@@ -37,9 +37,15 @@ TEST(PackageLoad, ExtensionIsComparedExactly) {
         const char* path;
         bool quenta;
     } cases[] = {
-        {"/p/pkg-1.0.quenta", true},   {"/p/pkg-1.0.QUENTA", false}, {"/p/pkg-1.0.Quenta", false},
-        {"/p/pkg-1.0", false},         {"/p/pkg", false},            {"/p.quenta/pkg", false},
-        {"/p/pkg.quenta.bak", false},  {"/p/pkg.quenta ", false},    {".quenta", true},
+        {"/p/pkg-1.0.quenta", true},
+        {"/p/pkg-1.0.QUENTA", false},
+        {"/p/pkg-1.0.Quenta", false},
+        {"/p/pkg-1.0", false},
+        {"/p/pkg", false},
+        {"/p.quenta/pkg", false},
+        {"/p/pkg.quenta.bak", false},
+        {"/p/pkg.quenta ", false},
+        {".quenta", true},
     };
     for (const Case& c : cases) EXPECT_EQ(packageExtensionIsQuenta(c.path), c.quenta) << c.path;
 }
