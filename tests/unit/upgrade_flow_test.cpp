@@ -1,0 +1,238 @@
+// The batch flow without a network: UpdateIPList's judgement and columns against loaded packages,
+// the version rule and its prompt, the enabling table, package loads that fail, job rows found by
+// owner key after a re-sort, and upgrade refusals.
+#include <gtest/gtest.h>
+
+#include "engine/device_list.h"
+#include "engine/device_status.h"
+#include "engine/headless_ui.h"
+#include "engine/upgrade_flow.h"
+#include "tests/support/engine_site.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+DeviceInfo device(const std::string& ip, const std::string& model, const std::string& platform = "hi3516a",
+                  const std::string& version = "2.3.9") {
+    DeviceInfo info;
+    info.ip = ip;
+    info.model = model;
+    info.platform = platform;
+    info.softVersion = version;
+    info.hardVersion = "HW-1.0";
+    info.kernelVersion = "3.10.108";
+    info.serialNum = "QNT2H2" + ip.substr(ip.rfind('.') + 1);
+    info.uploadPath = "C:\\Work/quenta/upload/QN_UPGRADE/" + ip;
+    info.master = 2;
+    info.slave = 0;
+    info.tcpSupport = 1;
+    return info;
+}
+
+class FlowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        flow.reset(new UpgradeFlow(ui));
+        ui.attach(flow.get());
+        ASSERT_TRUE(flow->OnInitDialog());
+    }
+    void TearDown() override { flow->OnDestroy(); }
+    std::string package(const std::string& name, const std::string& models, const std::string& version) {
+        return engine_test::writePackage(folder.path(), name, models, version);
+    }
+    DeviceList& list() { return flow->list(); }
+    int row(const std::string& ip) {
+        for (int r = 0; r < list().RowCount(); ++r)
+            if (list().GetItemText(r, DEVICE_COLUMN_IP) == ip) return r;
+        return -1;
+    }
+
+    quenta_test::ScopedDriveRoot drive;
+    quenta_test::TempDir folder{"flow-"};
+    HeadlessUi ui;
+    std::unique_ptr<UpgradeFlow> flow;
+};
+
+TEST_F(FlowTest, InitialControlsFollowTheEnablingTable) {
+    DialogState& s = flow->state();
+    for (int id : {IDC_QUERY, IDC_SINGLE_IP, IDC_ADD, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED,
+                   IDC_RADIO_BATCH, IDC_RADIO_SINGLE, IDC_UPGRADE})
+        EXPECT_FALSE(s.enabled(id)) << id;
+    for (int id : {IDC_BROWSE, IDC_EXIT, IDC_CLEAR}) EXPECT_TRUE(s.enabled(id)) << id;
+    EXPECT_FALSE(s.checked(IDC_RADIO_BATCH));
+    EXPECT_FALSE(s.checked(IDC_RADIO_SINGLE));
+    EXPECT_EQ(11, list().ColumnCount());
+    EXPECT_EQ("选择", list().Column(0)->heading);
+    // Every state column of the table names each control at most once.
+    for (const auto& rowOfTable : enablingTable()) EXPECT_NE(0, rowOfTable.controlId);
+}
+
+TEST_F(FlowTest, LoadSetsModeLabelAndModelBoxes) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210", "2.4.1")));
+    DialogState& s = flow->state();
+    EXPECT_EQ("该升级包版本为2.4.1，适合于以下产品", s.text(IDC_PACKAGE_LABEL));
+    EXPECT_TRUE(s.checked(IDC_RADIO_BATCH));
+    for (int id : {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED, IDC_RADIO_BATCH, IDC_RADIO_SINGLE})
+        EXPECT_TRUE(s.enabled(id)) << id;
+    EXPECT_FALSE(s.enabled(IDC_ADD));
+    EXPECT_FALSE(s.enabled(IDC_UPGRADE)) << "unchanged by the load";
+    ASSERT_EQ(2u, s.modelBoxes.size());
+    EXPECT_EQ(4368, s.modelBoxes[0].id);
+    EXPECT_EQ(4369, s.modelBoxes[1].id);
+    EXPECT_EQ(120, s.modelBoxes[1].x);
+    flow->click(IDC_MODELS_ALL);
+    EXPECT_FALSE(s.modelBoxes[0].checked);
+    flow->click(4369);
+    EXPECT_TRUE(s.modelBoxes[1].checked);
+
+    // A single model: one disabled, ticked box; " 全选" does nothing.
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.2.quenta", "QN-H200", "2.4.2")));
+    ASSERT_EQ(1u, s.modelBoxes.size());
+    EXPECT_FALSE(s.modelBoxes[0].enabled);
+    flow->click(IDC_MODELS_ALL);
+    flow->click(4368);
+    EXPECT_TRUE(s.modelBoxes[0].checked);
+}
+
+TEST_F(FlowTest, UpdateIPListJudgesModelAndPlatformAndFillsColumns) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("3516E_Linux数字分机和5路10路主机升级包-2.4.1.quenta", "X10,X1", "2.4.1")));
+    flow->UpdateIPList(device("192.0.2.10", "X1", "hi3516ev300"), false);
+    flow->UpdateIPList(device("192.0.2.11", "X", "hi3516ev300"), false);
+    flow->UpdateIPList(device("192.0.2.12", "X10", "hi3516a"), false);
+    DeviceInfo incomplete = device("192.0.2.13", "X1");
+    incomplete.kernelVersion.reset();
+    flow->UpdateIPList(incomplete, false);
+    ASSERT_EQ(3, list().RowCount());
+    EXPECT_EQ("已连接", list().GetItemText(0, 1));
+    EXPECT_TRUE(list().GetCheck(0));
+    EXPECT_EQ("非法型号", list().GetItemText(1, 1));
+    EXPECT_TRUE(list().IsRowCheckLocked(1));
+    EXPECT_FALSE(list().GetCheck(1));
+    EXPECT_EQ(0x0000FF, list().GetCellTextColor(1, 3));
+    EXPECT_EQ("平台不匹配", list().GetItemText(2, 1));
+    EXPECT_TRUE(list().IsRowCheckLocked(2));
+    EXPECT_EQ("2", list().GetItemText(0, DEVICE_COLUMN_MASTER));
+    EXPECT_EQ("0", list().GetItemText(0, DEVICE_COLUMN_SLAVE));
+    EXPECT_EQ("TCP", list().GetItemText(0, DEVICE_COLUMN_PROTOCOL));
+    // The shared upload path is the first fitting device's, even though X10 did not fit the platform.
+    EXPECT_EQ("C:\\Work/quenta/upload/QN_UPGRADE/192.0.2.10", flow->sharedUploadPath());
+
+    // lookupFirst reuses the row of the same address; without it a row is appended.
+    DeviceInfo again = device("192.0.2.10", "X1", "hi3516ev300", "2.4.1");
+    again.master = 0;
+    again.slave = -1;
+    again.tcpSupport = 0;
+    flow->UpdateIPList(again, true);
+    ASSERT_EQ(3, list().RowCount());
+    EXPECT_EQ("N/A", list().GetItemText(0, DEVICE_COLUMN_MASTER));
+    EXPECT_EQ("N/A", list().GetItemText(0, DEVICE_COLUMN_SLAVE));
+    EXPECT_EQ("UDP", list().GetItemText(0, DEVICE_COLUMN_PROTOCOL));
+    EXPECT_EQ("2.4.1", list().GetItemText(0, DEVICE_COLUMN_SOFT_VERSION));
+}
+
+TEST_F(FlowTest, MultimediaControlBoxShowsModelWithPlatform) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("多媒体控制盒升级包-3.1.0.quenta", "ALL", "3.1.0")));
+    flow->UpdateIPList(device("192.0.2.10", "MB", "S5P4418"), false);
+    flow->UpdateIPList(device("192.0.2.11", "MB", "A20"), false);
+    EXPECT_EQ("MB(S5P4418)", list().GetItemText(0, DEVICE_COLUMN_MODEL));
+    EXPECT_EQ("已连接", list().GetItemText(0, 1));
+    EXPECT_EQ("平台不匹配", list().GetItemText(1, 1));
+}
+
+TEST_F(FlowTest, VersionRuleTicksOnlyConnectedRowsWithAnotherVersion) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
+    flow->UpdateIPList(device("192.0.2.10", "QN-H200", "hi3516a", "2.4.1"), false);
+    flow->UpdateIPList(device("192.0.2.11", "QN-H200", "hi3516a", "2.4.0"), false);
+    flow->UpdateIPList(device("192.0.2.12", "QN-X", "hi3516a", "2.4.0"), false);
+    flow->UpdateIPList(device("192.0.2.13", "QN-H200", "hi3516a", "2.4.1a"), false);
+    flow->state().setChecked(IDC_VERSION_DIFF, true);
+    flow->OnBnClickedCheckVersionDiff();
+    EXPECT_FALSE(list().GetCheck(0));
+    EXPECT_TRUE(list().GetCheck(1));
+    EXPECT_FALSE(list().GetCheck(2));
+    EXPECT_TRUE(list().GetCheck(3));
+    EXPECT_EQ("共发现2个不同版本的设备可以升级, 现在立即升级吗？", ui.boxes.back().text);
+    EXPECT_EQ(BoxButtons::yesNo, ui.boxes.back().buttons);
+}
+
+TEST_F(FlowTest, AFailedLoadLeavesNoPackageToJudgeAgainst) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
+    flow->UpdateIPList(device("192.0.2.10", "QN-H200"), false);
+    // A package whose name has no version: refused at step 8.
+    std::string noVersion = package("QN通用升级包.quenta", "QN-X", "");
+    ASSERT_NE(0, flow->loadPackageFile(noVersion));
+    EXPECT_EQ("不能获得版本信息!", ui.boxes.back().text);
+    EXPECT_EQ(nullptr, flow->package());
+    EXPECT_EQ(0, list().RowCount());
+    EXPECT_TRUE(flow->state().text(IDC_PATH_BOX).empty());
+    flow->UpdateIPList(device("192.0.2.11", "QN-H200"), false);
+    EXPECT_EQ(0, list().RowCount()) << "never judged against an absent package";
+    flow->setAddressBoxIp("192.0.2.2");
+    size_t mark = ui.boxes.size();
+    flow->OnBnClickedButtonQuery();
+    ASSERT_TRUE(ui.errorSince(mark));
+    EXPECT_EQ("请先选择升级文件", ui.errorSince(mark)->text);
+    // The same path can be loaded again (the path box no longer shows it).
+    EXPECT_NE(0, flow->loadPackageFile(noVersion));
+}
+
+TEST_F(FlowTest, UpgradeRefusalsInOrder) {
+    struct Case {
+        std::string addressBox;
+        bool load, rows, tick;
+        std::string message;
+    } cases[] = {
+        {"0.0.0.0", true, true, true, "请先输入地址盒IP"},
+        {"1.2.3", true, true, true, "非法地址盒IP"},
+        {"192.0.2.2", false, false, false, "请先选择升级文件"},
+        {"192.0.2.2", true, false, false, "升级IP列表为空，请点击<获取设备列表>"},
+        {"192.0.2.2", true, true, false, "请选择要升级的IP！"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        UpgradeFlow other(ui);
+        ui.attach(&other);
+        ASSERT_TRUE(other.OnInitDialog());
+        if (c.load) {
+            ASSERT_EQ(0, other.loadPackageFile(package("QN通用升级包-1." + std::to_string(n++) + ".quenta", "QN-H200", "1")));
+        }
+        if (c.rows) other.UpdateIPList(device("192.0.2.10", "QN-H200"), false);
+        if (c.rows && !c.tick) {
+            other.list().SetCheck(0, false);
+        }
+        other.state().addressBoxIp = c.addressBox;
+        size_t mark = ui.boxes.size();
+        other.OnBnClickedOk();
+        ASSERT_TRUE(ui.errorSince(mark)) << c.message;
+        EXPECT_EQ(c.message, ui.errorSince(mark)->text);
+        EXPECT_FALSE(other.isUpgrading());
+        EXPECT_EQ("升级", other.state().text(IDC_UPGRADE));
+        other.OnDestroy();
+    }
+    ui.attach(flow.get());
+}
+
+TEST_F(FlowTest, JobRowsAreFoundByOwnerKeyAfterAResort) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
+    for (const char* ip : {"192.0.2.10", "192.0.2.11", "192.0.2.12"}) flow->UpdateIPList(device(ip, "QN-H200"), false);
+    const uint32_t key = list().GetOwnerKey(0);  // 192.0.2.10 at row 0
+    list().SortByColumn(DEVICE_COLUMN_IP, false);  // now at row 2
+    ASSERT_EQ(2, row("192.0.2.10"));
+    flow->OnUploadStart(0, key);
+    EXPECT_EQ("正在升级", list().GetItemText(2, 1));
+    EXPECT_EQ(1, ui.timersRunning());
+    flow->OnUploadFinish(0, key, 0);
+    EXPECT_EQ("升级完成", list().GetItemText(2, 1));
+    EXPECT_EQ("2.4.1", list().GetItemText(2, DEVICE_COLUMN_SOFT_VERSION));
+    EXPECT_EQ("已连接", list().GetItemText(0, 1)) << "the row now at the job's old index is untouched";
+    EXPECT_EQ(0, ui.timersRunning());
+    // A failed job: 升级失败, old version kept.
+    const uint32_t other = list().GetOwnerKey(0);
+    flow->OnUploadStart(2, other);
+    flow->OnUploadFinish(2, other, -1);
+    EXPECT_EQ("升级失败", list().GetItemText(0, 1));
+    EXPECT_EQ("2.3.9", list().GetItemText(0, DEVICE_COLUMN_SOFT_VERSION));
+    EXPECT_FALSE(list().GetCheck(0));
+}
+
+}  // namespace
