@@ -196,8 +196,10 @@ int _messageDispatcherProc(void* arg) {
 int _messageHandlerThreadProc(void* arg) {
     auto& host = *static_cast<FlowHost*>(arg);
     QuentaUpgradeServer* server = host.server();
-    // The first message: up to 30 s (cut short when the query is stopped).
-    for (int i = 0; i < 30 && queueEmpty(server) && server->running.load(); ++i) ss_platform_sleepMs(1000);
+    // The first message: up to 30 s, ended as soon as one is queued (looked at every 20 ms) or the
+    // query is stopped.
+    for (int waited = 0; waited < 30000 && queueEmpty(server) && server->running.load(); waited += 20)
+        ss_platform_sleepMs(20);
 
     while (server->running.load()) {
         if (queueEmpty(server)) ss_platform_sleepMs(500);
@@ -249,8 +251,10 @@ int _ipConnectThreadProc(void* arg) {
     QuentaUpgradeServer* server = host.server();
     const std::string request = buildActionRequest(QNACTION_GET_SYSTEM_INFO);
 
-    for (int i = 0; i < 20 && host.addressListArrived.load() == 0 && server->running.load(); ++i)
-        ss_platform_sleepMs(1000);
+    // Up to 20 s for the address list, ended as soon as it arrived (looked at every 20 ms).
+    for (int waited = 0; waited < 20000 && host.addressListArrived.load() == 0 && server->running.load();
+         waited += 20)
+        ss_platform_sleepMs(20);
 
     int lastCount = 0;
     int position = 0;

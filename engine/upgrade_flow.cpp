@@ -324,8 +324,9 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
 
 int UpgradeFlow::waitConnectDone() {
     QuentaUpgradeServer* server = server_.get();
+    // Looked at every 50 ms: the query ends as soon as either thread has ended.
     while (!ss_thread_finished(server->connectThread) && !ss_thread_finished(server->handlerThread))
-        ss_platform_sleepMs(500);
+        ss_platform_sleepMs(50);
     return 0;
 }
 
