@@ -193,6 +193,9 @@ int readPackageInfo(const char* narrowPath, std::string& modelList, int& length)
     if (!narrowPath) return -1;
     const int attributes = ss_platform_fileAttributes(narrowPath);
     if (attributes == -1 || (attributes & SS_PLATFORM_ATTRIBUTE_DIRECTORY)) return -1;
+    // Opening a named pipe waits for a writer: only ordinary files are read.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(ss_platform_mapPath(narrowPath), error)) return -1;
     return readPackageInfoFrom([&] { return ss_platform_fopen(narrowPath, "rb"); }, modelList, length,
                                nullptr);
 }
@@ -203,8 +206,8 @@ int readPackageInfoLocal(const char* localPath, std::string& modelList, int& len
     if (digestVerified) *digestVerified = false;
     if (!localPath) return -1;
     std::error_code error;
-    const auto status = std::filesystem::status(localPath, error);
-    if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return -1;
+    // Absent, a folder, or a named pipe or device (opening a pipe waits for a writer): refused.
+    if (!std::filesystem::is_regular_file(localPath, error)) return -1;
     return readPackageInfoFrom([&] { return std::fopen(localPath, "rb"); }, modelList, length,
                                digestVerified);
 }

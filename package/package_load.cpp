@@ -76,9 +76,12 @@ bool packageExtensionIsQuenta(const std::string& utf8Path) {
 }
 
 int packagePrecheck(const std::string& utf8Path, std::string& utf8Message) {
-    // A folder opens for reading on this system but cannot be read: it is not a readable file.
+    // A folder opens for reading on this system but cannot be read, and opening a named pipe waits
+    // for a writer: only an existing ordinary file is a readable package. Absent files fall through to
+    // the open, which fails.
     std::error_code error;
-    if (std::filesystem::is_directory(utf8Path, error)) {
+    const auto status = std::filesystem::status(utf8Path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
         utf8Message = kPackageUnreadableMessage;
         return -1;
     }

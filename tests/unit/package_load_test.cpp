@@ -2,6 +2,7 @@
 #include "package/package_load.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <optional>
@@ -85,11 +86,23 @@ TEST(PackageLoad, MessagesInTheOrderOfTheChecks) {
     }
 }
 
-TEST(PackageLoad, FolderIsNotReadable) {
+TEST(PackageLoad, FolderAndNamedPipeAreNotReadable) {
     TempDir dir;
     std::string message;
     EXPECT_EQ(packagePrecheck(dir.path(), message), -1);
     EXPECT_EQ(message, kPackageUnreadableMessage);
+    // Opening a pipe without a writer would wait for ever.
+    const std::string fifo = dir.file("pipe-1.0.quenta");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    message.clear();
+    EXPECT_EQ(packagePrecheck(fifo, message), -1);
+    EXPECT_EQ(message, kPackageUnreadableMessage);
+    LoadedPackage package;
+    EXPECT_EQ(packageRead(fifo, package, message), -1);
+    EXPECT_EQ(message, kPackageInvalidMessage);
+    std::string list;
+    int length = 0;
+    EXPECT_EQ(readPackageInfo(fifo.c_str(), list, length), -1);
 }
 
 TEST(PackageLoad, FailedReadLeavesTheRecordAlone) {
