@@ -232,14 +232,17 @@ std::vector<QCheckBox*> Cquenta_upgradeDlg::modelBoxes() const {
 }
 
 void Cquenta_upgradeDlg::rebuildModelBoxes() {
-    for (auto& [id, box] : modelBoxes_) delete box;
+    for (auto& [id, box] : modelBoxes_) {
+        box->hide();
+        box->deleteLater();  // a box may be rebuilt from inside its own click
+    }
     modelBoxes_.clear();
     const QRect group = units_.toPixels(0, 51, 897, 74);
     for (const ModelBox& model : flow_->state().modelBoxes) {
         auto* box = new QCheckBox(QString::fromStdString(model.utf8Label), this);
         box->setObjectName(QStringLiteral("model%1").arg(model.id));
         box->setFont(modelBoxFont_);
-        box->setGeometry(QRect(group.topLeft(), QSize()).topLeft().x() + units_.toPixelsX(model.x),
+        box->setGeometry(group.left() + units_.toPixelsX(model.x),
                          group.top() + units_.toPixelsY(model.y), units_.toPixelsX(model.width),
                          units_.toPixelsY(model.height));
         const int id = model.id;
@@ -256,7 +259,16 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     if (!flow_) return;
     syncing_ = true;
     DialogState& state = flow_->state();
-    if ((what & kChangedModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size()) rebuildModelBoxes();
+    if ((what & kChangedModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size()) {
+        // Rebuilt only when the boxes themselves changed (a click on a box only changes its state).
+        bool same = modelBoxes_.size() == state.modelBoxes.size();
+        for (const ModelBox& model : state.modelBoxes) {
+            auto found = modelBoxes_.find(model.id);
+            same = same && found != modelBoxes_.end() &&
+                   found->second->text() == QString::fromStdString(model.utf8Label);
+        }
+        if (!same) rebuildModelBoxes();
+    }
     for (auto& [id, widget] : controls_) {
         if (id == 1001) continue;  // the list is always enabled
         const ControlState& control = state.control(id);

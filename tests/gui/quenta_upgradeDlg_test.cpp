@@ -1,0 +1,650 @@
+// test-labels: threads
+// The operator's window against a simulated site in a private network namespace: layout and texts,
+// the IPv4 control, swallowed keys, the enabling rules in every state, each refusal of the flow, the
+// whole path from a package to "升级完成！", and closing during an upgrade. Screenshots after a query
+// and during an upgrade are saved into the test's working folder (gui-screenshots/).
+#include "engine/device_list.h"
+#include "engine/device_status.h"
+#include "engine/upgrade_flow.h"
+#include "sim/package_maker.h"
+#include "sim/sim_site.h"
+#include "tests/support/netns.h"
+#include "tests/support/temp_dir.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "ui/CProgressDlg.h"
+#include "ui/ip_address_edit.h"
+#include "ui/qt_flow_ui.h"
+#include "ui/quenta_upgradeDlg.h"
+
+QUENTA_TEST_IN_PRIVATE_NAMESPACE(20);
+
+namespace {
+
+using quenta_test::siteAddress;
+
+// The site: an address box, three fitting devices (two older, one up to date), a device whose model
+// the package does not list, and one the box lists but that never answers.
+SimConfig makeSiteConfig() {
+    SimConfig config;
+    SimAddressBoxConfig box;
+    box.device.ip = siteAddress(0);
+    box.device.model = "QN-AB100";
+    box.device.platform = "A20";
+    box.device.serialNum = "QNT0AB10001";
+    box.device.softVersion = "1.8.0";
+    box.maxAddressesPerDatagram = 2;
+    config.addressBox = box;
+    auto device = [](int n, const char* model, const char* version, const char* serial) {
+        SimDeviceConfig d;
+        d.ip = siteAddress(n);
+        d.model = model;
+        d.platform = "hi3516a";
+        d.master = 1;
+        d.slave = n;
+        d.hardVersion = "HW-1.0";
+        d.kernelVersion = "3.10.108";
+        d.softVersion = version;
+        d.serialNum = serial;
+        return d;
+    };
+    config.devices.push_back(device(1, "QN-H200", "2.3.9", "QNT2H200001"));
+    config.devices.push_back(device(2, "QN-H200", "2.3.9", "QNT2H200002"));
+    config.devices.push_back(device(3, "QN-S210", "2.4.1", "QNT1S210001"));
+    config.devices.push_back(device(4, "QN-D310", "2.3.0", "QNTF02D0001"));
+    SimDeviceConfig silent = device(5, "QN-H200", "2.3.9", "QNT2H200005");
+    silent.faults.silent = true;
+    config.devices.push_back(silent);
+    return config;
+}
+
+// Records what the window's list went through: status texts written into column 1 and progress
+// cell repaints (the engine's changes arrive through the flow's dispatcher on the GUI thread).
+class ListRecorder : public DeviceListObserver {
+public:
+    explicit ListRecorder(DeviceList& list) : list_(list) { list_.AddObserver(this); }
+    ~ListRecorder() override { list_.RemoveObserver(this); }
+    void cellsChanged(int row, int first, int last) override {
+        if (first <= 1 && last >= 1 && list_.Row(row) != nullptr) statuses.insert(QString::fromStdString(list_.Row(row)->texts[1]));
+    }
+    void progressChanged(int row, int column) override {
+        const ListRow* r = list_.Row(row);
+        if (r != nullptr && r->record && column < static_cast<int>(r->record->progress.size())) {
+            progressEvents++;
+            if (r->record->progress[column].inUse) progressShown = true;
+            maxPercent = qMax(maxPercent, r->record->progress[column].percent);
+        }
+    }
+    QSet<QString> statuses;
+    int progressEvents = 0;
+    bool progressShown = false;
+    int maxPercent = 0;
+
+private:
+    DeviceList& list_;
+};
+
+QString rowText(Cquenta_upgradeDlg& dlg, int row, int column) {
+    const ListRow* r = dlg.flow().list().Row(row);
+    return r == nullptr ? QString() : QString::fromStdString(r->texts[static_cast<size_t>(column)]);
+}
+
+int findRow(Cquenta_upgradeDlg& dlg, const std::string& ip) {
+    for (int row = 0; row < dlg.flow().list().RowCount(); ++row) {
+        if (rowText(dlg, row, 4) == QString::fromStdString(ip)) return row;
+    }
+    return -1;
+}
+
+// Types as an operator does: each key goes to the field that has the focus at that moment.
+void typeIp(IpAddressEdit* edit, const QString& text) {
+    edit->field(0)->setFocus();
+    edit->field(0)->selectAll();
+    for (const QChar c : text) {
+        QWidget* target = edit->window()->focusWidget();
+        if (target == nullptr) target = edit->field(0);
+        QTest::keyClick(target, c.toLatin1());
+    }
+}
+
+void clickControl(Cquenta_upgradeDlg& dlg, int id) {
+    auto* button = qobject_cast<QAbstractButton*>(dlg.control(id));
+    QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(id)));
+    QVERIFY2(button->isEnabled(), qPrintable(QStringLiteral("button %1 is disabled").arg(id)));
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2));
+}
+
+bool boxShown(Cquenta_upgradeDlg& dlg, const QString& text) {
+    for (const auto& box : dlg.flowUi().shownBoxes())
+        if (QString::fromStdString(box.utf8Text) == text) return true;
+    return false;
+}
+
+QString lastBoxText(Cquenta_upgradeDlg& dlg) {
+    const auto& boxes = dlg.flowUi().shownBoxes();
+    return boxes.empty() ? QString() : QString::fromStdString(boxes.back().utf8Text);
+}
+
+// Fallback for a box the seam did not answer: press the default button of the active message box.
+void answerActiveBoxesFor(int ms) {
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (box->defaultButton() != nullptr) box->defaultButton()->click();
+        }
+    });
+    timer->start();
+    QTimer::singleShot(ms, timer, &QObject::deleteLater);
+}
+
+QString screenshotPath(const QString& name) {
+    QDir().mkpath(QStringLiteral("gui-screenshots"));
+    return QDir::current().filePath(QStringLiteral("gui-screenshots/") + name);
+}
+
+}  // namespace
+
+class QuentaUpgradeDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void fontsForChinese();
+    void layoutAndTexts_data();
+    void layoutAndTexts();
+    void tintAndModelBoxFont();
+    void ipAddressControl();
+    void enterAndEscapeAreSwallowed();
+    void enablingAfterInitAndLoads();
+    void queryRefusals_data();
+    void queryRefusals();
+    void singleIpRefusalsAndAdd();
+    void upgradeRefusals();
+    void operatorPath();
+    void failedDevicesShownAndHidden();
+    void closingDuringUpgradeCancelsFirst();
+    void aboutBox();
+
+private:
+    std::string makePackage(const std::string& fileName, const std::string& models, const std::string& version);
+    void loadPackage(Cquenta_upgradeDlg& dlg, const std::string& path);
+
+    std::unique_ptr<quenta_test::TempDir> dir_;
+    std::unique_ptr<SimSite> site_;
+    std::unique_ptr<Cquenta_upgradeDlg> dlg_;
+    std::string generalPackage_;
+};
+
+void QuentaUpgradeDlgTest::initTestCase() {
+    // Boxes the seam was not told about are answered like an operator would (the default button).
+    answerActiveBoxesFor(24 * 3600 * 1000);
+    dir_ = std::make_unique<quenta_test::TempDir>("gui-dlg-");
+    site_ = std::make_unique<SimSite>(makeSiteConfig());
+    std::string error;
+    QVERIFY2(site_->open(error) == 0, error.c_str());
+    QCOMPARE(site_->start(), 0);
+    generalPackage_ = makePackage("QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210", "2.4.1");
+}
+
+void QuentaUpgradeDlgTest::cleanupTestCase() {
+    if (site_) site_->stop();
+    site_.reset();
+}
+
+void QuentaUpgradeDlgTest::init() {
+    dlg_ = std::make_unique<Cquenta_upgradeDlg>();
+    QVERIFY(dlg_->initialised());
+    dlg_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg_.get()));
+}
+
+void QuentaUpgradeDlgTest::cleanup() { dlg_.reset(); }
+
+std::string QuentaUpgradeDlgTest::makePackage(const std::string& fileName, const std::string& models,
+                                              const std::string& version) {
+    PackageSpec spec;
+    spec.modelList = models;
+    spec.version = version;
+    spec.payloadSize = 512 * 1024;
+    const std::string path = dir_->file(fileName);
+    if (makePackageFile(path, spec) != 0) return {};
+    return path;
+}
+
+void QuentaUpgradeDlgTest::loadPackage(Cquenta_upgradeDlg& dlg, const std::string& path) {
+    dlg.flowUi().setNextOpenFile(path);
+    clickControl(dlg, IDC_BROWSE);
+}
+
+void QuentaUpgradeDlgTest::fontsForChinese() {
+    QVERIFY2(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty(),
+             "no Simplified Chinese font: the window would show boxes (install fonts-wqy-microhei)");
+    QVERIFY(!chineseFontFamily().isEmpty());
+    QVERIFY(QFontDatabase::families(QFontDatabase::SimplifiedChinese).contains(chineseFontFamily()) ||
+            QFontDatabase::families().contains(chineseFontFamily()));
+}
+
+void QuentaUpgradeDlgTest::layoutAndTexts_data() {
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QRect>("units");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("1 升级") << 1 << QRect(789, 452, 50, 16) << QStringLiteral("升级");
+    QTest::newRow("2 退出") << 2 << QRect(848, 452, 50, 16) << QStringLiteral("退出");
+    QTest::newRow("1014 path box") << 1014 << QRect(199, 40, 309, 14) << QString();
+    QTest::newRow("1015 浏览") << 1015 << QRect(515, 39, 39, 14) << QStringLiteral("浏览");
+    QTest::newRow("1001 list") << 1001 << QRect(1, 147, 897, 301) << QString();
+    QTest::newRow("1009 query") << 1009 << QRect(55, 128, 70, 14) << QStringLiteral(" 获取设备列表");
+    QTest::newRow("1011") << 1011 << QRect(148, 131, 93, 10) << QStringLiteral("选取全部可升级设备");
+    QTest::newRow("1021 address box") << 1021 << QRect(43, 39, 92, 14) << QString();
+    QTest::newRow("1028") << 1028 << QRect(250, 131, 126, 10) << QStringLiteral("选取与升级包版本不一致的设备");
+    QTest::newRow("1027 label") << 1027 << QRect(558, 41, 301, 8) << QStringLiteral("适用于以下产品型号");
+    QTest::newRow("1023 single") << 1023 << QRect(765, 129, 88, 14) << QString();
+    QTest::newRow("1016 添加") << 1016 << QRect(856, 129, 39, 14) << QStringLiteral("添加");
+    QTest::newRow("1029 清空") << 1029 << QRect(4, 452, 50, 16) << QStringLiteral("  清空列表");
+    QTest::newRow("1033 single radio") << 1033 << QRect(698, 129, 56, 10) << QStringLiteral("指定IP升级");
+    QTest::newRow("1034 batch radio") << 1034 << QRect(3, 130, 48, 10) << QStringLiteral("批量升级");
+    QTest::newRow("1035 group") << 1035 << QRect(0, 51, 897, 74) << QString();
+    QTest::newRow("1012 全选") << 1012 << QRect(861, 39, 33, 10) << QStringLiteral(" 全选");
+    QTest::newRow("1030") << 1030 << QRect(386, 131, 87, 10) << QStringLiteral("显示连接失败的设备");
+}
+
+void QuentaUpgradeDlgTest::layoutAndTexts() {
+    QFETCH(int, id);
+    QFETCH(QRect, units);
+    QFETCH(QString, text);
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("产品升级工具"));
+    const DialogUnits& du = dlg.units();
+    QVERIFY(du.baseX > 0 && du.baseY > 0);
+    QCOMPARE(dlg.size(), QSize(du.toPixelsX(900), du.toPixelsY(472)));
+    QWidget* widget = dlg.control(id);
+    QVERIFY(widget != nullptr);
+    QCOMPARE(widget->geometry(), du.toPixels(units.x(), units.y(), units.width(), units.height()));
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) QCOMPARE(button->text(), text);
+    if (auto* label = qobject_cast<QLabel*>(widget)) QCOMPARE(label->text(), text);
+}
+
+void QuentaUpgradeDlgTest::tintAndModelBoxFont() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    const QColor tint(0xF1, 0xF3, 0xF8);
+    QCOMPARE(dlg.palette().color(QPalette::Window), tint);
+    for (int id : {1, 1009, 1011, 1014, 1021, 1035}) QCOMPARE(dlg.control(id)->palette().color(QPalette::Window), tint);
+    // The picture at the top-left corner opens the about box; the dialog's font is the Chinese face.
+    QVERIFY(dlg.findChild<QLabel*>(QStringLiteral("banner137")) != nullptr);
+    loadPackage(dlg, generalPackage_);
+    const auto boxes = dlg.modelBoxes();
+    QCOMPARE(static_cast<int>(boxes.size()), 2);
+    const DialogUnits& du = dlg.units();
+    const QRect group = du.toPixels(0, 51, 897, 74);
+    for (size_t k = 0; k < boxes.size(); ++k) {
+        QCOMPARE(boxes[k]->objectName(), QStringLiteral("model%1").arg(kFirstModelBoxId + static_cast<int>(k)));
+        QCOMPARE(boxes[k]->font().families().value(0), QStringLiteral("Courier New"));
+        QCOMPARE(boxes[k]->font().pointSize(), 8);
+        QCOMPARE(boxes[k]->geometry().left(), group.left() + du.toPixelsX(10 + 110 * static_cast<int>(k)));
+        QCOMPARE(boxes[k]->geometry().top(), group.top() + du.toPixelsY(10));
+        QVERIFY(boxes[k]->isChecked());
+    }
+    QCOMPARE(boxes[0]->text(), QStringLiteral("QN-H200"));
+}
+
+void QuentaUpgradeDlgTest::ipAddressControl() {
+    IpAddressEdit edit;
+    QSignalSpy changes(&edit, &IpAddressEdit::fieldChanged);
+    QCOMPARE(edit.text(), QStringLiteral("0.0.0.0"));
+    QVERIFY(edit.isBlank());
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    typeIp(&edit, QStringLiteral("192.168.1.7"));
+    QCOMPARE(edit.text(), QStringLiteral("192.168.1.7"));
+    QVERIFY(changes.count() >= 8);  // every digit is a change
+    // Three digits move on by themselves; a '.' right after that does not skip a field.
+    edit.clear();
+    typeIp(&edit, QStringLiteral("10.0.0.300"));
+    QCOMPARE(edit.text(), QStringLiteral("10.0.0.255"));  // a field never exceeds 255
+    edit.clear();
+    typeIp(&edit, QStringLiteral("1.2"));
+    QCOMPARE(edit.text(), QStringLiteral("1.2.0.0"));  // blank fields read 0
+    // Backspace in an empty field goes back to the previous one.
+    edit.clear();
+    typeIp(&edit, QStringLiteral("12."));
+    QCOMPARE(edit.focusWidget(), edit.field(1));
+    QTest::keyClick(edit.field(1), Qt::Key_Backspace);
+    QCOMPARE(edit.focusWidget(), edit.field(0));
+    QTest::keyClick(edit.field(0), Qt::Key_Backspace);
+    QCOMPARE(edit.field(0)->text(), QStringLiteral("1"));
+    edit.setText(QStringLiteral("8.8.4.4"));
+    QCOMPARE(edit.text(), QStringLiteral("8.8.4.4"));
+}
+
+void QuentaUpgradeDlgTest::enterAndEscapeAreSwallowed() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    dlg.flowUi().clearShownBoxes();
+    for (QWidget* target : {static_cast<QWidget*>(dlg.addressBoxIp()->field(0)), dlg.control(1014),
+                            dlg.control(IDC_BROWSE), static_cast<QWidget*>(&dlg)}) {
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter);
+        QTest::keyClick(target, Qt::Key_Escape);
+    }
+    QVERIFY(dlg.isVisible());
+    QVERIFY(dlg.flowUi().shownBoxes().empty());  // "升级" was not pressed either
+    QCOMPARE(dlg.result(), 0);
+}
+
+void QuentaUpgradeDlgTest::enablingAfterInitAndLoads() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    auto enabled = [&](int id) { return dlg.control(id)->isEnabled(); };
+    // After OnInitDialog.
+    for (int id : {1, 1009, 1023, 1016, 1011, 1028, 1030, 1034, 1033}) QVERIFY2(!enabled(id), qPrintable(QString::number(id)));
+    for (int id : {1015, 2, 1029}) QVERIFY2(enabled(id), qPrintable(QString::number(id)));
+    auto* batch = qobject_cast<QRadioButton*>(dlg.control(1034));
+    auto* single = qobject_cast<QRadioButton*>(dlg.control(1033));
+    QVERIFY(!batch->isChecked() && !single->isChecked());
+
+    // A general package: batch mode.
+    loadPackage(dlg, generalPackage_);
+    QCOMPARE(qobject_cast<QLineEdit*>(dlg.control(1014))->text(), QString::fromStdString(generalPackage_));
+    QCOMPARE(qobject_cast<QLabel*>(dlg.control(1027))->text(), QStringLiteral("该升级包版本为2.4.1，适合于以下产品"));
+    for (int id : {1009, 1011, 1028, 1030, 1034, 1033, 1015, 2, 1029}) QVERIFY2(enabled(id), qPrintable(QString::number(id)));
+    for (int id : {1, 1023, 1016}) QVERIFY2(!enabled(id), qPrintable(QString::number(id)));
+    QVERIFY(batch->isChecked() && !single->isChecked());
+
+    // Single-IP mode by the radio.
+    clickControl(dlg, 1033);
+    QVERIFY(!batch->isChecked() && single->isChecked());
+    for (int id : {1023, 1016, 1033, 1034}) QVERIFY2(enabled(id), qPrintable(QString::number(id)));
+    for (int id : {1009, 1011, 1028, 1030}) QVERIFY2(!enabled(id), qPrintable(QString::number(id)));
+    clickControl(dlg, 1034);
+    QVERIFY(batch->isChecked() && !single->isChecked());
+
+    // A multimedia file package: notice, single-IP mode, batch radio off, one disabled ticked box.
+    const std::string media = makePackage("多媒体文件包-1.0.quenta", "ALL", "1.0");
+    dlg.flowUi().queueAnswer(IDOK);
+    loadPackage(dlg, media);
+    QCOMPARE(lastBoxText(dlg), QStringLiteral("多媒体文件包不支持批量升级，只能指定IP升级"));
+    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("提示"));
+    QVERIFY(!batch->isChecked() && single->isChecked());
+    QVERIFY(!enabled(1034));
+    QVERIFY(enabled(1033) && enabled(1023) && enabled(1016));
+    const auto boxes = dlg.modelBoxes();
+    QCOMPARE(static_cast<int>(boxes.size()), 1);
+    QVERIFY(boxes[0]->isChecked() && !boxes[0]->isEnabled());
+    QCOMPARE(boxes[0]->text(), QStringLiteral("ALL"));
+}
+
+void QuentaUpgradeDlgTest::queryRefusals_data() {
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<bool>("untickModels");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no model") << QStringLiteral("192.0.2.2") << true << QStringLiteral("至少一个型号必须选择！");
+    QTest::newRow("blank address box") << QString() << false << QStringLiteral("请先输入地址盒IP");
+    QTest::newRow("malformed address box") << QStringLiteral("0.1.2.3") << false << QStringLiteral("非法地址盒IP");
+    QTest::newRow("loopback address box") << QStringLiteral("127.0.0.5") << false << QStringLiteral("非法地址盒IP");
+    QTest::newRow("silent address box") << QString::fromStdString(siteAddress(9)) << false
+                                        << QStringLiteral("不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！");
+    QTest::newRow("not an address box") << QString::fromStdString(siteAddress(1)) << false
+                                        << QStringLiteral("IP地址%1的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!")
+                                               .arg(QString::fromStdString(siteAddress(1)));
+}
+
+void QuentaUpgradeDlgTest::queryRefusals() {
+    QFETCH(QString, ip);
+    QFETCH(bool, untickModels);
+    QFETCH(QString, message);
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    if (untickModels) {
+        for (QCheckBox* box : dlg.modelBoxes()) QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+        for (QCheckBox* box : dlg.modelBoxes()) QVERIFY(!box->isChecked());
+    }
+    if (!ip.isEmpty()) typeIp(dlg.addressBoxIp(), ip);
+    dlg.flowUi().clearShownBoxes();
+    dlg.flowUi().queueAnswer(IDOK);
+    clickControl(dlg, IDC_QUERY);
+    QCOMPARE(static_cast<int>(dlg.flowUi().shownBoxes().size()), 1);
+    const auto& box = dlg.flowUi().shownBoxes().front();
+    QCOMPARE(QString::fromStdString(box.utf8Text), message);
+    QCOMPARE(QString::fromStdString(box.utf8Title), QStringLiteral("错误提示"));
+    QCOMPARE(box.icon, BoxIcon::stop);
+    QCOMPARE(dlg.flow().list().RowCount(), 0);  // a refused query leaves the list empty
+    QVERIFY(dlg.control(IDC_QUERY)->isEnabled());
+}
+
+void QuentaUpgradeDlgTest::singleIpRefusalsAndAdd() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    clickControl(dlg, IDC_RADIO_SINGLE);
+    struct Case {
+        QString ip;
+        QString message;
+    };
+    const Case cases[] = {
+        {QString(), QStringLiteral("请先输入要升级设备的IP地址")},
+        {QStringLiteral("0.9.9.9"), QStringLiteral("非法IP地址")},
+        {QString::fromStdString(siteAddress(5)),
+         QStringLiteral("不能从%1获得系统信息，或许它的软件版本太老").arg(QString::fromStdString(siteAddress(5)))},
+    };
+    for (const Case& c : cases) {
+        dlg.singleIp()->clear();
+        if (!c.ip.isEmpty()) typeIp(dlg.singleIp(), c.ip);
+        dlg.flowUi().clearShownBoxes();
+        dlg.flowUi().queueAnswer(IDOK);
+        clickControl(dlg, IDC_ADD);
+        QCOMPARE(lastBoxText(dlg), c.message);
+        QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("错误提示"));
+        // Past the blank check, "添加" enables "升级" whatever the outcome.
+        QCOMPARE(dlg.control(IDC_UPGRADE)->isEnabled(), !c.ip.isEmpty());
+    }
+    // A device that answers is listed; adding it twice keeps one row.
+    dlg.singleIp()->clear();
+    typeIp(dlg.singleIp(), QString::fromStdString(siteAddress(1)));
+    dlg.flowUi().clearShownBoxes();
+    clickControl(dlg, IDC_ADD);
+    clickControl(dlg, IDC_ADD);
+    QVERIFY(dlg.flowUi().shownBoxes().empty());
+    QCOMPARE(dlg.flow().list().RowCount(), 1);
+    QCOMPARE(rowText(dlg, 0, 1), QStringLiteral("已连接"));
+    QCOMPARE(rowText(dlg, 0, 5), QStringLiteral("QN-H200"));
+}
+
+void QuentaUpgradeDlgTest::upgradeRefusals() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    clickControl(dlg, IDC_RADIO_SINGLE);
+    typeIp(dlg.singleIp(), QString::fromStdString(siteAddress(1)));
+    clickControl(dlg, IDC_ADD);
+    QCOMPARE(dlg.flow().list().RowCount(), 1);
+    auto expectRefusal = [&](const QString& message) {
+        dlg.flowUi().clearShownBoxes();
+        dlg.flowUi().queueAnswer(IDOK);
+        clickControl(dlg, IDC_UPGRADE);
+        QCOMPARE(lastBoxText(dlg), message);
+        QVERIFY(!dlg.flow().isUpgrading());
+        QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
+    };
+    // The address box IP is required in single-IP mode too.
+    expectRefusal(QStringLiteral("请先输入地址盒IP"));
+    if (QTest::currentTestFailed()) return;
+    typeIp(dlg.addressBoxIp(), QStringLiteral("192.0.2.2"));  // editing it empties the list
+    QCOMPARE(dlg.flow().list().RowCount(), 0);
+    expectRefusal(QStringLiteral("升级IP列表为空，请点击<获取设备列表>"));
+    if (QTest::currentTestFailed()) return;
+    clickControl(dlg, IDC_ADD);
+    QCOMPARE(dlg.flow().list().RowCount(), 1);
+    dlg.flow().list().SetCheck(0, false);
+    expectRefusal(QStringLiteral("请选择要升级的IP！"));
+    if (QTest::currentTestFailed()) return;
+    clickControl(dlg, IDC_CLEAR);
+    QCOMPARE(dlg.flow().list().RowCount(), 0);
+    expectRefusal(QStringLiteral("升级IP列表为空，请点击<获取设备列表>"));
+}
+
+void QuentaUpgradeDlgTest::operatorPath() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    ListRecorder recorder(dlg.flow().list());
+    loadPackage(dlg, generalPackage_);
+    QCOMPARE(static_cast<int>(dlg.modelBoxes().size()), 2);
+    // Untick and tick a model again, as an operator checking the boxes would.
+    QCheckBox* second = dlg.modelBoxes()[1];
+    QTest::mouseClick(second, Qt::LeftButton, {}, QPoint(4, second->height() / 2));
+    QVERIFY(!second->isChecked());
+    QTest::mouseClick(second, Qt::LeftButton, {}, QPoint(4, second->height() / 2));
+    QVERIFY(second->isChecked());
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
+    QCOMPARE(dlg.addressBoxIp()->text(), QString::fromStdString(siteAddress(0)));
+
+    // The query: the progress box is up while it runs, with the main window's buttons off.
+    bool sawProgress = false, upgradeOffDuringQuery = true;
+    QString progressLine1;
+    dlg.flowUi().setProgressOpenedHook([&](CProgressDlg& box) {
+        sawProgress = true;
+        progressLine1 = box.line1();
+        upgradeOffDuringQuery = !dlg.control(IDC_UPGRADE)->isEnabled() && !dlg.control(IDC_QUERY)->isEnabled();
+        box.grab().save(screenshotPath(QStringLiteral("progress-query.png")));
+    });
+    dlg.flowUi().clearShownBoxes();
+    dlg.flowUi().queueAnswer(IDNO);  // the version prompt: not yet
+    clickControl(dlg, IDC_QUERY);
+    dlg.flowUi().setProgressOpenedHook({});
+    QVERIFY(sawProgress);
+    QVERIFY(progressLine1 == QStringLiteral("正在测试连接，请稍后...") || progressLine1.startsWith(QStringLiteral("当前已发现设备数量：")));
+    QVERIFY(upgradeOffDuringQuery);
+
+    // Three fitting devices; the silent one only through "显示连接失败的设备".
+    QCOMPARE(dlg.flow().list().RowCount(), 3);
+    const int older1 = findRow(dlg, siteAddress(1)), older2 = findRow(dlg, siteAddress(2));
+    const int current = findRow(dlg, siteAddress(3));
+    QVERIFY(older1 >= 0 && older2 >= 0 && current >= 0);
+    for (int row : {older1, older2, current}) {
+        QCOMPARE(rowText(dlg, row, 1), QStringLiteral("已连接"));
+        const ListRow* r = dlg.flow().list().Row(row);
+        QVERIFY(r->record.has_value());
+        QCOMPARE(r->record->backColors[1], static_cast<int32_t>(0xE7E5C9));
+        QCOMPARE(r->record->textColors[1], static_cast<int32_t>(0x000000));
+    }
+    QCOMPARE(rowText(dlg, older1, 7), QStringLiteral("2.3.9"));
+    QCOMPARE(rowText(dlg, older1, 10), QStringLiteral("TCP"));
+    QCOMPARE(rowText(dlg, older1, 2), QStringLiteral("1"));
+    // The version rule ticked the two older rows and asked.
+    QVERIFY(dlg.flow().list().GetCheck(older1) && dlg.flow().list().GetCheck(older2));
+    QVERIFY(!dlg.flow().list().GetCheck(current));
+    QVERIFY(boxShown(dlg, QStringLiteral("共发现2个不同版本的设备可以升级, 现在立即升级吗？")));
+    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("信息"));
+    QVERIFY(qobject_cast<QCheckBox*>(dlg.control(1028))->isChecked());
+    for (int id : {1, 1009, 1015, 2, 1029}) QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+    QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-query.png"))));
+
+    // "升级": the button reads "取消", the others are off, rows go through 等待升级 / 正在升级.
+    dlg.flowUi().queueAnswer(IDOK);  // "升级完成！"
+    clickControl(dlg, IDC_UPGRADE);
+    QVERIFY(dlg.flow().isUpgrading() || boxShown(dlg, QStringLiteral("升级完成！")));
+    if (dlg.flow().isUpgrading()) {
+        QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("取消"));
+        QVERIFY(dlg.control(IDC_UPGRADE)->isEnabled());
+        for (int id : {2, 1009, 1029, 1015}) QVERIFY2(!dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+        QTest::qWait(300);
+        QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-upgrade.png"))));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(boxShown(dlg, QStringLiteral("升级完成！")), 120000);
+    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("信息提示"));
+    QVERIFY(recorder.statuses.contains(QStringLiteral("等待升级")));
+    QVERIFY(recorder.statuses.contains(QStringLiteral("正在升级")));
+    QVERIFY(recorder.progressShown);  // the status cell became a progress bar
+    for (int row : {older1, older2}) {
+        QCOMPARE(rowText(dlg, row, 1), QStringLiteral("升级完成"));
+        QCOMPARE(rowText(dlg, row, 7), QStringLiteral("2.4.1"));
+        QVERIFY(!dlg.flow().list().GetCheck(row));
+        QCOMPARE(dlg.flow().list().Row(row)->record->backColors[1], static_cast<int32_t>(0x00FF00));
+        QCOMPARE(dlg.flow().list().Row(row)->record->progress[1].inUse, 0);
+    }
+    QCOMPARE(rowText(dlg, current, 1), QStringLiteral("已连接"));
+    QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
+    for (int id : {1, 2, 1009, 1029, 1015}) QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+    QVERIFY(site_->softVersion(siteAddress(1)).value_or("") == "2.4.1");
+}
+
+void QuentaUpgradeDlgTest::failedDevicesShownAndHidden() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
+    dlg.flowUi().queueAnswer(IDNO);
+    clickControl(dlg, IDC_QUERY);
+    const int listed = dlg.flow().list().RowCount();
+    QVERIFY(listed >= 1);
+    QString line1;
+    dlg.flowUi().setProgressOpenedHook([&](CProgressDlg& box) { line1 = box.line1(); });
+    clickControl(dlg, IDC_SHOW_FAILED);
+    dlg.flowUi().setProgressOpenedHook({});
+    QCOMPARE(line1, QStringLiteral("正在处理连接失败的设备，请稍后..."));
+    const int failed = findRow(dlg, siteAddress(5));
+    QVERIFY(failed >= 0);
+    QCOMPARE(rowText(dlg, failed, 1), QStringLiteral("连接失败"));
+    QCOMPARE(dlg.flow().list().Row(failed)->record->checkEnabled, 0);
+    clickControl(dlg, IDC_SHOW_FAILED);
+    QCOMPARE(findRow(dlg, siteAddress(5)), -1);
+    QCOMPARE(dlg.flow().list().RowCount(), listed);
+}
+
+void QuentaUpgradeDlgTest::closingDuringUpgradeCancelsFirst() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    // Fresh versions on the site: the operator path above upgraded two devices already.
+    const std::string newer = makePackage("QN通用升级包-2.5.0.quenta", "QN-H200,QN-S210", "2.5.0");
+    loadPackage(dlg, newer);
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
+    dlg.flowUi().queueAnswer(IDNO);
+    clickControl(dlg, IDC_QUERY);
+    QVERIFY(dlg.flow().list().CountRows(RC_ITEM_CHECKED) >= 1);
+    QString cancelLine;
+    dlg.flowUi().setProgressOpenedHook([&](CProgressDlg& box) { cancelLine = box.line1(); });
+    clickControl(dlg, IDC_UPGRADE);
+    QVERIFY(dlg.flow().isUpgrading());
+    QVERIFY(!dlg.control(IDC_EXIT)->isEnabled());
+    dlg.close();  // the close box: cancel, wait for running transfers, then close
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 60000);
+    QVERIFY(dlg.closedByFlow());
+    QCOMPARE(cancelLine, QStringLiteral("正在取消，请等待当前文件传输完成..."));
+    QVERIFY(!dlg.flow().isUpgrading());
+}
+
+void QuentaUpgradeDlgTest::aboutBox() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    bool seen = false;
+    QTimer::singleShot(200, [&] {
+        auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (about == nullptr || about->objectName() != QStringLiteral("CHelpDlg")) return;
+        seen = about->windowTitle() == QStringLiteral("关于产品升级工具");
+        const DialogUnits du = dialogBaseUnits(about->font());
+        auto* ok = about->findChild<QPushButton*>(QStringLiteral("button1"));
+        seen = seen && ok != nullptr && ok->text() == QStringLiteral("确定") &&
+               ok->geometry() == du.toPixels(174, 244, 50, 14) && about->size() == QSize(du.toPixelsX(400), du.toPixelsY(262));
+        auto* picture = about->findChild<QLabel*>(QStringLiteral("picture134"));
+        seen = seen && picture != nullptr && picture->pixmap().size() == QSize(600, 390);
+        about->grab().save(screenshotPath(QStringLiteral("about.png")));
+        ok->click();
+    });
+    auto* banner = dlg.findChild<QLabel*>(QStringLiteral("banner137"));
+    QTest::mouseClick(banner, Qt::LeftButton);
+    QVERIFY(seen);
+}
+
+QTEST_MAIN(QuentaUpgradeDlgTest)
+#include "quenta_upgradeDlg_test.moc"
