@@ -43,10 +43,11 @@ bool queueEmpty(QuentaUpgradeServer* server) {
     return server->messages.empty();
 }
 
-// Sleeps up to `ms` in short steps; returns early once the server stops running.
+// Sleeps `ms` in 20 ms steps; returns early once the server stops running, so a stopped query or
+// a closing tool never waits out a pause.
 void sleepWhileRunning(QuentaUpgradeServer* server, int ms) {
-    for (int waited = 0; waited < ms && server->running.load(); waited += 100)
-        ss_platform_sleepMs(ms - waited < 100 ? ms - waited : 100);
+    for (int waited = 0; waited < ms && server->running.load(); waited += 20)
+        ss_platform_sleepMs(ms - waited < 20 ? ms - waited : 20);
 }
 
 void setUploadDecryptorOnce() {
@@ -182,7 +183,7 @@ int _messageDispatcherProc(void* arg) {
         std::optional<std::string> text;
         SS_Socket_receive_plain(server->listener.get(), text);
         if (!text || text->empty()) {
-            ss_platform_sleepMs(200);
+            sleepWhileRunning(server, 200);
             continue;
         }
         SS_LOG(SS_LOG_DEBUG, "Got message:%s\n", text->c_str());
@@ -202,7 +203,7 @@ int _messageHandlerThreadProc(void* arg) {
         ss_platform_sleepMs(20);
 
     while (server->running.load()) {
-        if (queueEmpty(server)) ss_platform_sleepMs(500);
+        if (queueEmpty(server)) sleepWhileRunning(server, 500);
         if (server->msgHandleIdleTimes.load() >= 5 && queueEmpty(server)) break;
         std::string message;
         {
@@ -213,7 +214,7 @@ int _messageHandlerThreadProc(void* arg) {
             }
         }
         if (message.empty()) {
-            ss_platform_sleepMs(200);
+            sleepWhileRunning(server, 200);
             int idle = server->msgHandleIdleTimes.fetch_add(1) + 1;
             SS_LOG(SS_LOG_DEBUG, ">>>>>>>>>msgHandleIdleTimes=%d", idle);
             continue;
@@ -263,7 +264,7 @@ int _ipConnectThreadProc(void* arg) {
         if (!server->running.load()) break;
         if (!sentInLastPass) {
             if (server->connectIdleTimes.load() > 2 && queueEmpty(server)) break;
-            ss_platform_sleepMs(300);
+            sleepWhileRunning(server, 300);
         }
         int count = ipRecordCount(server);
         SS_LOG(SS_LOG_DEBUG, "Send IP Connect command. Current ip count = %d\n", count);
