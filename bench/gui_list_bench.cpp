@@ -3,6 +3,7 @@
 // locked check box for the devices that do not fit), while a 5 ms timer measures how late the event
 // loop serves it. Then the list is sorted by every column, each sort timed with its repaint.
 // Runs offscreen. Goals: event-loop lateness < 50 ms, each sort < 100 ms.
+#include <time.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -14,7 +15,6 @@
 #include <random>
 #include <string>
 #include <thread>
-#include <time.h>
 #include <vector>
 
 #include "engine/device_list.h"
@@ -78,13 +78,17 @@ void writeDevice(DeviceList& list, int i, std::mt19937& random) {
     const int master = static_cast<int>(random() % 40);
     list.SetCellText(row, DEVICE_COLUMN_MASTER, master > 0 ? std::to_string(master) : "N/A");
     list.SetCellText(row, DEVICE_COLUMN_SLAVE, std::to_string(random() % 300));
-    list.SetCellText(row, DEVICE_COLUMN_IP, "10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".7");
+    list.SetCellText(row, DEVICE_COLUMN_IP,
+                     "10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".7");
     list.SetCellText(row, DEVICE_COLUMN_MODEL, "QN-M" + std::to_string(100 + random() % 12));
     char serial[32];
-    std::snprintf(serial, sizeof serial, "%08X%04X", static_cast<unsigned>(random()), static_cast<unsigned>(i));
+    std::snprintf(serial, sizeof serial, "%08X%04X", static_cast<unsigned>(random()),
+                  static_cast<unsigned>(i));
     list.SetCellText(row, DEVICE_COLUMN_SERIAL, serial);
-    list.SetCellText(row, DEVICE_COLUMN_SOFT_VERSION, "V1." + std::to_string(random() % 12) + "." + std::to_string(i % 7));
-    list.SetCellText(row, DEVICE_COLUMN_HARD_VERSION, std::to_string(random() % 5) + "." + std::to_string(random() % 10));
+    list.SetCellText(row, DEVICE_COLUMN_SOFT_VERSION,
+                     "V1." + std::to_string(random() % 12) + "." + std::to_string(i % 7));
+    list.SetCellText(row, DEVICE_COLUMN_HARD_VERSION,
+                     std::to_string(random() % 5) + "." + std::to_string(random() % 10));
     char kernel[32];
     std::snprintf(kernel, sizeof kernel, "2024-%02d-%02d 12:%02d", 1 + i % 12, 1 + i % 28, i % 60);
     list.SetCellText(row, DEVICE_COLUMN_KERNEL_VERSION, kernel);
@@ -129,7 +133,8 @@ InsertFigures insertRows(CReportCtrl& control, int pauseUs) {
     std::thread poster([&] {
         for (int i = 0; i < kRows; ++i) {
             QMetaObject::invokeMethod(
-                &control, [&, i] {
+                &control,
+                [&, i] {
                     writeDevice(list, i, random);
                     if (written.fetch_add(1) + 1 == kRows) QTimer::singleShot(0, &loop, &QEventLoop::quit);
                 },
@@ -159,16 +164,17 @@ int main(int argc, char** argv) {
 
     std::printf("device list control, %d rows, platform %s, load average %.1f\n", kRows,
                 qPrintable(QApplication::platformName()), loadAverage());
-    std::printf("%-34s %10s %14s %14s %18s %7s\n", "insert phase", "total ms", "worst late ms", "mean late ms",
-                "own cpu late ms", "goal");
+    std::printf("%-34s %10s %14s %14s %18s %7s\n", "insert phase", "total ms", "worst late ms",
+                "mean late ms", "own cpu late ms", "goal");
     struct Phase {
         const char* name;
         int pauseUs;
     };
-    for (const Phase& phase : {Phase{"paced, one row per ms", 1000}, Phase{"burst, all rows posted at once", 0}}) {
+    for (const Phase& phase :
+         {Phase{"paced, one row per ms", 1000}, Phase{"burst, all rows posted at once", 0}}) {
         const InsertFigures f = insertRows(control, phase.pauseUs);
-        std::printf("%-34s %10.1f %14.2f %14.3f %18.2f %7s\n", phase.name, f.totalMs, f.worstLateMs, f.meanLateMs,
-                    f.worstCpuLateMs, f.worstLateMs < 50.0 ? "met" : "MISSED");
+        std::printf("%-34s %10.1f %14.2f %14.3f %18.2f %7s\n", phase.name, f.totalMs, f.worstLateMs,
+                    f.meanLateMs, f.worstCpuLateMs, f.worstLateMs < 50.0 ? "met" : "MISSED");
         std::printf("%-34s %10.1f GUI-thread cpu ms (%.1f us per row, painting included)\n", "", f.cpuMs,
                     f.cpuMs * 1000.0 / kRows);
     }
@@ -203,8 +209,8 @@ int main(int argc, char** argv) {
             ms[pass] = t.nsecsElapsed() / 1e6;
             worstSort = std::max(worstSort, ms[pass]);
         }
-        std::printf("%-10d %-12s %12.2f %12.2f %12.2f %8s\n", column, list.Column(column)->heading.c_str(), ms[0],
-                    ms[1], sortCpu, std::max(ms[0], ms[1]) < 100.0 ? "met" : "MISSED");
+        std::printf("%-10d %-12s %12.2f %12.2f %12.2f %8s\n", column, list.Column(column)->heading.c_str(),
+                    ms[0], ms[1], sortCpu, std::max(ms[0], ms[1]) < 100.0 ? "met" : "MISSED");
     }
     std::printf("worst sort %.2f ms against the goal of 100 ms (ratio %.2f)\n", worstSort, worstSort / 100.0);
     return 0;

@@ -1,19 +1,21 @@
 // DeviceList: the rows of the device list, without any toolkit.
 #include "engine/device_list.h"
 
+#include <locale.h>
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <numeric>
 #include <utility>
 
 namespace {
 
-bool isCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -68,8 +70,10 @@ HexKey parseHex(std::string_view s) {
         key.value = (key.value << 4) | static_cast<uint64_t>(d);
     }
     key.valid = true;
-    if (key.overflow) key.value = UINT64_MAX;
-    else if (negative) key.value = 0 - key.value;  // strtoul's negation
+    if (key.overflow)
+        key.value = UINT64_MAX;
+    else if (negative)
+        key.value = 0 - key.value;  // strtoul's negation
     return key;
 }
 
@@ -123,8 +127,10 @@ std::u16string toUtf16(std::string_view s) {
         bool ok = len > 0 && i + len <= s.size();
         for (size_t k = 1; ok && k < len; ++k) {
             unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (cc & 0x3F);
+            if ((cc & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (cc & 0x3F);
         }
         if (!ok) {
             out.push_back(0xFFFD);
@@ -268,7 +274,9 @@ void DeviceList::checkThread() const {
 #endif
 }
 
-void DeviceList::BindToCurrentThread() { owner_ = std::this_thread::get_id(); }
+void DeviceList::BindToCurrentThread() {
+    owner_ = std::this_thread::get_id();
+}
 
 void DeviceList::AddObserver(DeviceListObserver* observer) {
     checkThread();
@@ -315,7 +323,8 @@ bool DeviceList::DefineColumns(const std::string& description) {
         column.heading = fields[0];
         column.width = fields.size() > 1 ? std::max(0, decimalField(fields[1])) : 100;
         const int format = fields.size() > 2 ? decimalField(fields[2]) : 0;
-        column.alignment = format == 1 ? COLUMN_ALIGN_CENTER : (format == 2 ? COLUMN_ALIGN_RIGHT : COLUMN_ALIGN_LEFT);
+        column.alignment =
+            format == 1 ? COLUMN_ALIGN_CENTER : (format == 2 ? COLUMN_ALIGN_RIGHT : COLUMN_ALIGN_LEFT);
         column.editable = false;
         columns_.push_back(std::move(column));
         // Rows are gone at this point; kept general so a column added later grows every row.
@@ -436,7 +445,8 @@ void DeviceList::SetRowTextColor(int row, int32_t color) {
     const bool all = row < 0 || row >= RowCount();
     const int first = all ? 0 : row, last = all ? RowCount() - 1 : row;
     for (int r = first; r <= last; ++r) {
-        if (rows_[r].record) std::fill(rows_[r].record->textColors.begin(), rows_[r].record->textColors.end(), color);
+        if (rows_[r].record)
+            std::fill(rows_[r].record->textColors.begin(), rows_[r].record->textColors.end(), color);
     }
     notify([first, last](DeviceListObserver& o) { o.colorsChanged(first, last, true, false); });
 }
@@ -447,7 +457,8 @@ void DeviceList::SetRowBackColor(int row, int32_t color) {
     const bool all = row < 0 || row >= RowCount();
     const int first = all ? 0 : row, last = all ? RowCount() - 1 : row;
     for (int r = first; r <= last; ++r) {
-        if (rows_[r].record) std::fill(rows_[r].record->backColors.begin(), rows_[r].record->backColors.end(), color);
+        if (rows_[r].record)
+            std::fill(rows_[r].record->backColors.begin(), rows_[r].record->backColors.end(), color);
     }
     notify([first, last](DeviceListObserver& o) { o.colorsChanged(first, last, false, true); });
 }
@@ -456,14 +467,16 @@ int32_t DeviceList::GetCellTextColor(int row, int column) const {
     checkThread();
     if (row < 0 || row >= RowCount() || !rows_[row].record) return DEVICE_LIST_DEFAULT_COLOR;
     const auto& colors = rows_[row].record->textColors;
-    return column >= 0 && column < static_cast<int>(colors.size()) ? colors[column] : DEVICE_LIST_DEFAULT_COLOR;
+    return column >= 0 && column < static_cast<int>(colors.size()) ? colors[column]
+                                                                   : DEVICE_LIST_DEFAULT_COLOR;
 }
 
 int32_t DeviceList::GetCellBackColor(int row, int column) const {
     checkThread();
     if (row < 0 || row >= RowCount() || !rows_[row].record) return DEVICE_LIST_DEFAULT_COLOR;
     const auto& colors = rows_[row].record->backColors;
-    return column >= 0 && column < static_cast<int>(colors.size()) ? colors[column] : DEVICE_LIST_DEFAULT_COLOR;
+    return column >= 0 && column < static_cast<int>(colors.size()) ? colors[column]
+                                                                   : DEVICE_LIST_DEFAULT_COLOR;
 }
 
 // ---- check boxes, selection, focus --------------------------------------------------------------
@@ -583,8 +596,10 @@ int DeviceList::CountRows(int stateFilter) const {
 int DeviceList::SetItemData(int row, uint32_t value) {
     checkThread();
     if (row < 0 || row >= RowCount()) return 0;
-    if (rows_[row].record) rows_[row].record->ownerValue = value;
-    else rows_[row].itemData = value;
+    if (rows_[row].record)
+        rows_[row].record->ownerValue = value;
+    else
+        rows_[row].itemData = value;
     return 1;
 }
 
@@ -733,8 +748,8 @@ std::optional<int64_t> DeviceList::DefaultDateParser(std::string_view s) {
         if (!readTime(s, i, true, hour, minute, second)) return std::nullopt;
     }
     if (i != s.size()) return std::nullopt;
-    return daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + hour * 3600 +
-           minute * 60 + second;
+    return daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+           hour * 3600 + minute * 60 + second;
 }
 
 // ---- redraw -----------------------------------------------------------------------------------------

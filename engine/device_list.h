@@ -68,9 +68,9 @@ struct PROGRESS_DATA {
 
 // Per-row record; every array has one entry per column.
 struct RowRecord {
-    uint32_t ownerValue = 0;           // the row's item data before the record was attached
-    std::vector<int32_t> textColors;   // -1 = system window-text colour
-    std::vector<int32_t> backColors;   // -1 = system window colour
+    uint32_t ownerValue = 0;          // the row's item data before the record was attached
+    std::vector<int32_t> textColors;  // -1 = system window-text colour
+    std::vector<int32_t> backColors;  // -1 = system window colour
     std::vector<PROGRESS_DATA> progress;
     int32_t checkEnabled = 1;  // 0 locks the check box (there is no unlock)
     uint32_t ownerKey = 0;     // the device's IPv4 value
@@ -88,7 +88,7 @@ struct ListRow {
 // Change notices for a view. Every method has an empty default. "About to" notices come before the
 // rows change, the others after, so a Qt model can bracket the change as Qt requires.
 class DeviceListObserver {
-public:
+  public:
     virtual ~DeviceListObserver() = default;
     virtual void listAboutToBeReset() {}  // columns and rows replaced (DefineColumns)
     virtual void listReset() {}
@@ -116,7 +116,7 @@ public:
 using DeviceListDateParser = std::function<std::optional<int64_t>(std::string_view utf8)>;
 
 class DeviceList {
-public:
+  public:
     DeviceList();
     ~DeviceList();
     DeviceList(const DeviceList&) = delete;
@@ -215,7 +215,7 @@ public:
     // " HH:MM" or " HH:MM:SS"; and "HH:MM:SS". Seconds since 0000-03-01 (any monotone unit will do).
     static std::optional<int64_t> DefaultDateParser(std::string_view text);
 
-private:
+  private:
     void checkThread() const;
     RowRecord newRecord() const;
     void resetSortState();

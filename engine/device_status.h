@@ -12,17 +12,17 @@
 class DeviceList;
 
 enum DeviceStatusCode {
-    DEVICE_STATUS_WAIT_CONNECT = 0,       // 等待连接
-    DEVICE_STATUS_CONNECTING = 1,         // 正在连接
-    DEVICE_STATUS_RETRY_CONNECT = 2,      // 正在重试连接
-    DEVICE_STATUS_CONNECTED = 3,          // 已连接
-    DEVICE_STATUS_WAIT_UPGRADE = 4,       // 等待升级
-    DEVICE_STATUS_UPGRADING = 5,          // 正在升级
-    DEVICE_STATUS_UPGRADE_DONE = 6,       // 升级完成
-    DEVICE_STATUS_CONNECT_FAILED = 7,     // 连接失败
-    DEVICE_STATUS_UPGRADE_FAILED = 8,     // 升级失败
-    DEVICE_STATUS_INVALID_MODEL = 9,      // 非法型号
-    DEVICE_STATUS_PLATFORM_MISMATCH = 10, // 平台不匹配
+    DEVICE_STATUS_WAIT_CONNECT = 0,        // 等待连接
+    DEVICE_STATUS_CONNECTING = 1,          // 正在连接
+    DEVICE_STATUS_RETRY_CONNECT = 2,       // 正在重试连接
+    DEVICE_STATUS_CONNECTED = 3,           // 已连接
+    DEVICE_STATUS_WAIT_UPGRADE = 4,        // 等待升级
+    DEVICE_STATUS_UPGRADING = 5,           // 正在升级
+    DEVICE_STATUS_UPGRADE_DONE = 6,        // 升级完成
+    DEVICE_STATUS_CONNECT_FAILED = 7,      // 连接失败
+    DEVICE_STATUS_UPGRADE_FAILED = 8,      // 升级失败
+    DEVICE_STATUS_INVALID_MODEL = 9,       // 非法型号
+    DEVICE_STATUS_PLATFORM_MISMATCH = 10,  // 平台不匹配
     DEVICE_STATUS_COUNT = 11,
 };
 
@@ -42,7 +42,9 @@ void setRowStatus(DeviceList& list, int row, int code);
 
 // The status code whose text equals the row's column-1 text; -1 when none does.
 int rowStatusCode(const DeviceList& list, int row);
-inline int rowStatus(const DeviceList& list, int row) { return rowStatusCode(list, row); }
+inline int rowStatus(const DeviceList& list, int row) {
+    return rowStatusCode(list, row);
+}
 
 // Columns of the device list.
 enum DeviceColumn {

@@ -17,10 +17,15 @@ CReportCtrl::CReportCtrl(QWidget* parent)
     setUp();
 }
 
-CReportCtrl::CReportCtrl(DeviceList& list, QWidget* parent) : QTableView(parent), list_(list) { setUp(); }
+CReportCtrl::CReportCtrl(DeviceList& list, QWidget* parent) : QTableView(parent), list_(list) {
+    setUp();
+}
 
 CReportCtrl::~CReportCtrl() {
-    // The model unregisters from the list in its destructor; destroy it while the list still exists.
+    // The model unregisters from the list in its destructor; destroy it while the list still exists,
+    // and stop the selection sync first so nothing is written back into the list meanwhile.
+    syncingSelection_ = true;
+    disconnect(selectionModel(), nullptr, this, nullptr);
     setModel(nullptr);
     delete model_;
     model_ = nullptr;
@@ -63,8 +68,10 @@ void CReportCtrl::setUp() {
         setUpdatesEnabled(on);
         if (on) viewport()->update();
     });
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CReportCtrl::pullSelectionFromView);
-    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &CReportCtrl::pullSelectionFromView);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CReportCtrl::pullSelectionFromView);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &CReportCtrl::pullSelectionFromView);
 
     applyColumns();
     pushSelectionToView();
@@ -74,7 +81,8 @@ void CReportCtrl::applyColumns() {
     QHeaderView* header = horizontalHeader();
     for (int c = 0; c < list_.ColumnCount(); ++c) {
         // Columns 0 (check box) and 1 (status / progress) keep their width.
-        header->setSectionResizeMode(c, c <= DEVICE_LIST_STATUS_COLUMN ? QHeaderView::Fixed : QHeaderView::Interactive);
+        header->setSectionResizeMode(
+            c, c <= DEVICE_LIST_STATUS_COLUMN ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(c, list_.Column(c)->width);
     }
 }

@@ -11,8 +11,8 @@
 #pragma once
 
 #include <QTableView>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/device_list.h"
@@ -22,7 +22,7 @@ class ProgressCellDelegate;
 
 class CReportCtrl : public QTableView {
     Q_OBJECT
-public:
+  public:
     // A control with a list of its own.
     explicit CReportCtrl(QWidget* parent = nullptr);
     // A view of a list that outlives the control (the flow's list).
@@ -43,16 +43,16 @@ public:
     // The QLocale-based date parser the control installs for the comparison's date rule.
     static std::optional<int64_t> parseLocaleDate(std::string_view utf8);
 
-signals:
+  signals:
     void checkChanged(int row, int mouseMessage);  // a check box changed by a mouse click
     void sorted(int column, bool ascending);
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void setUp();
     void applyColumns();
     bool handleCheckClick(QMouseEvent* event, bool doubleClick);

@@ -5,12 +5,15 @@
 #include <QColor>
 #include <QThread>
 
-DeviceListModel::DeviceListModel(DeviceList& list, QObject* parent) : QAbstractTableModel(parent), list_(list) {
+DeviceListModel::DeviceListModel(DeviceList& list, QObject* parent)
+    : QAbstractTableModel(parent), list_(list) {
     assertGuiThread();
     list_.AddObserver(this);
 }
 
-DeviceListModel::~DeviceListModel() { list_.RemoveObserver(this); }
+DeviceListModel::~DeviceListModel() {
+    list_.RemoveObserver(this);
+}
 
 void DeviceListModel::assertGuiThread() const {
     Q_ASSERT_X(QThread::currentThread() == thread(), "DeviceListModel", "used off the GUI thread");
@@ -38,7 +41,8 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return QString::fromStdString(list_.GetItemText(row, column));
         case Qt::CheckStateRole:
-            if (column == 0 && list_.ChecksEnabled()) return list_.GetCheck(row) ? Qt::Checked : Qt::Unchecked;
+            if (column == 0 && list_.ChecksEnabled())
+                return list_.GetCheck(row) ? Qt::Checked : Qt::Unchecked;
             return {};
         case Qt::ForegroundRole: {
             const QColor color = toQColor(list_.GetCellTextColor(row, column));
@@ -87,8 +91,8 @@ Qt::ItemFlags DeviceListModel::flags(const QModelIndex& index) const {
 
 bool DeviceListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     assertGuiThread();
-    if (role != Qt::CheckStateRole || !checkIndex(index, CheckIndexOption::IndexIsValid) || index.column() != 0 ||
-        !list_.ChecksEnabled())
+    if (role != Qt::CheckStateRole || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        index.column() != 0 || !list_.ChecksEnabled())
         return false;
     const bool wanted = value.value<Qt::CheckState>() == Qt::Checked;
     if (wanted == list_.GetCheck(index.row())) return true;
@@ -102,21 +106,27 @@ void DeviceListModel::listAboutToBeReset() {
     beginResetModel();
 }
 
-void DeviceListModel::listReset() { endResetModel(); }
+void DeviceListModel::listReset() {
+    endResetModel();
+}
 
 void DeviceListModel::rowsAboutToBeInserted(int first, int last) {
     assertGuiThread();
     beginInsertRows(QModelIndex(), first, last);
 }
 
-void DeviceListModel::rowsInserted(int, int) { endInsertRows(); }
+void DeviceListModel::rowsInserted(int, int) {
+    endInsertRows();
+}
 
 void DeviceListModel::rowsAboutToBeRemoved(int first, int last) {
     assertGuiThread();
     beginRemoveRows(QModelIndex(), first, last);
 }
 
-void DeviceListModel::rowsRemoved(int, int) { endRemoveRows(); }
+void DeviceListModel::rowsRemoved(int, int) {
+    endRemoveRows();
+}
 
 void DeviceListModel::cellsChanged(int row, int firstColumn, int lastColumn) {
     assertGuiThread();
@@ -140,7 +150,9 @@ void DeviceListModel::progressChanged(int row, int column) {
     emit dataChanged(cell, cell, {ProgressRole});
 }
 
-void DeviceListModel::selectionChanged() { emit listSelectionChanged(); }
+void DeviceListModel::selectionChanged() {
+    emit listSelectionChanged();
+}
 
 void DeviceListModel::rowsAboutToBeSorted() {
     assertGuiThread();
@@ -163,6 +175,10 @@ void DeviceListModel::rowsSorted(int column, bool ascending, const std::vector<i
     emit listSorted(column, ascending);
 }
 
-void DeviceListModel::checkChanged(int row, int mouseMessage) { emit checkClicked(row, mouseMessage); }
+void DeviceListModel::checkChanged(int row, int mouseMessage) {
+    emit checkClicked(row, mouseMessage);
+}
 
-void DeviceListModel::redrawChanged(bool on) { emit listRedrawChanged(on); }
+void DeviceListModel::redrawChanged(bool on) {
+    emit listRedrawChanged(on);
+}

@@ -13,7 +13,7 @@
 
 class DeviceListModel : public QAbstractTableModel, private DeviceListObserver {
     Q_OBJECT
-public:
+  public:
     // Role answering the percent of a cell drawn as a progress bar (absent when not in use).
     static constexpr int ProgressRole = Qt::UserRole + 1;
 
@@ -34,13 +34,13 @@ public:
     // 0x00BBGGRR -> QColor; -1 gives an invalid colour (the palette's default).
     static QColor toQColor(int32_t colorRef);
 
-signals:
+  signals:
     void checkClicked(int row, int mouseMessage);  // the check-change notification
     void listSorted(int column, bool ascending);
     void listSelectionChanged();  // selection or focus changed through the list, not the view
     void listRedrawChanged(bool on);
 
-private:
+  private:
     void listAboutToBeReset() override;
     void listReset() override;
     void rowsAboutToBeInserted(int first, int last) override;

@@ -37,10 +37,10 @@ void paintProgressCell(QPainter* painter, const QRect& cellBounds, const PROGRES
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, false);
     painter->fillRect(QRect(left, top, right - left, bottom - top), Qt::white);
-    painter->fillRect(QRect(left, top, right - left, 1), Qt::black);           // top edge
-    painter->fillRect(QRect(left, bottom - 1, right - left, 1), Qt::black);    // bottom edge
-    painter->fillRect(QRect(left, top, 1, bottom - top), Qt::black);           // left edge
-    painter->fillRect(QRect(right - 1, top, 1, bottom - top), Qt::black);      // right edge
+    painter->fillRect(QRect(left, top, right - left, 1), Qt::black);         // top edge
+    painter->fillRect(QRect(left, bottom - 1, right - left, 1), Qt::black);  // bottom edge
+    painter->fillRect(QRect(left, top, 1, bottom - top), Qt::black);         // left edge
+    painter->fillRect(QRect(right - 1, top, 1, bottom - top), Qt::black);    // right edge
 
     const int percent = progress.percent;
     if (percent > 0) {
@@ -77,7 +77,8 @@ void ProgressCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     QStyledItemDelegate::paint(painter, option, index);
 }
 
-QRect ProgressCellDelegate::checkIndicatorRect(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+QRect ProgressCellDelegate::checkIndicatorRect(const QStyleOptionViewItem& option,
+                                               const QModelIndex& index) const {
     QStyleOptionViewItem opt(option);
     initStyleOption(&opt, index);
     if (!(opt.features & QStyleOptionViewItem::HasCheckIndicator)) return {};
@@ -86,8 +87,8 @@ QRect ProgressCellDelegate::checkIndicatorRect(const QStyleOptionViewItem& optio
     return style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, widget);
 }
 
-bool ProgressCellDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                                       const QModelIndex& index) {
+bool ProgressCellDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                       const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (index.flags() & Qt::ItemIsUserCheckable) {
         // Never toggle here (not by mouse, not by keyboard); the view routes check-box clicks itself.
         switch (event->type()) {

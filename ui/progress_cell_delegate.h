@@ -19,14 +19,15 @@ void paintProgressCell(QPainter* painter, const QRect& cellBounds, const PROGRES
 
 class ProgressCellDelegate : public QStyledItemDelegate {
     Q_OBJECT
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     // Where the check box of a checkable cell is drawn, in view coordinates.
     QRect checkIndicatorRect(const QStyleOptionViewItem& option, const QModelIndex& index) const;
 
-protected:
+  protected:
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
 };

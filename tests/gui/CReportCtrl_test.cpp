@@ -27,22 +27,28 @@ int addDevice(DeviceList& list, const std::string& ip, int status) {
     return row;
 }
 
-QRgb pixel(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+QRgb pixel(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xFFFFFF;
+}
 
-QString rgbText(QRgb value) { return QString::asprintf("#%06x", value & 0xFFFFFF); }
+QString rgbText(QRgb value) {
+    return QString::asprintf("#%06x", value & 0xFFFFFF);
+}
 
 // The cell as the table hands it to the delegate (without its grid line).
 QRect cellRect(const CReportCtrl& control, int row, int column) {
     return control.visualRect(control.listModel()->index(row, column));
 }
 
-bool isBluish(QRgb c) { return qBlue(c) - std::max(qRed(c), qGreen(c)) > 100; }
+bool isBluish(QRgb c) {
+    return qBlue(c) - std::max(qRed(c), qGreen(c)) > 100;
+}
 
 }  // namespace
 
 class CReportCtrlTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void chineseFontAvailable();
     void modelStaysConsistent();
     void lockedCheckBoxFlipsBackAndKeepsSelection();
@@ -64,7 +70,8 @@ void CReportCtrlTest::chineseFontAvailable() {
 
 void CReportCtrlTest::modelStaysConsistent() {
     CReportCtrl control;
-    QAbstractItemModelTester tester(control.listModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester tester(control.listModel(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy aboutToChange(control.listModel(), &QAbstractItemModel::layoutAboutToBeChanged);
     QSignalSpy changed(control.listModel(), &QAbstractItemModel::layoutChanged);
     defineDeviceList(control);
@@ -227,11 +234,13 @@ void CReportCtrlTest::headerClicksSortAndToggleDirection() {
     QCOMPARE(list.GetItemText(0, DEVICE_COLUMN_SERIAL), "SN1A");
     clickHeader(DEVICE_COLUMN_SERIAL);
     QCOMPARE(ips(), (QStringList{"10", "1A", "2", "9"}));  // "SN..." texts compare as text
-    list.SetCellText(0, DEVICE_COLUMN_MODEL, "x");           // resets the sort state
+    list.SetCellText(0, DEVICE_COLUMN_MODEL, "x");         // resets the sort state
     clickHeader(DEVICE_COLUMN_SERIAL);
     QCOMPARE(sortedSpy.count(), 4);
-    const std::pair<int, bool> expected[] = {
-        {DEVICE_COLUMN_IP, true}, {DEVICE_COLUMN_IP, false}, {DEVICE_COLUMN_SERIAL, true}, {DEVICE_COLUMN_SERIAL, true}};
+    const std::pair<int, bool> expected[] = {{DEVICE_COLUMN_IP, true},
+                                             {DEVICE_COLUMN_IP, false},
+                                             {DEVICE_COLUMN_SERIAL, true},
+                                             {DEVICE_COLUMN_SERIAL, true}};
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(sortedSpy.at(i).at(0).toInt(), expected[i].first);
         QCOMPARE(sortedSpy.at(i).at(1).toBool(), expected[i].second);
@@ -284,7 +293,8 @@ void CReportCtrlTest::progressCellIsDrawnAsDescribed() {
     const QImage image = control.viewport()->grab().toImage();
     const QRect cell = cellRect(control, row, DEVICE_COLUMN_STATUS);
     // Exclusive edges of the framed box: left moved right by 1, bottom moved up by 1.
-    const int left = cell.x() + 1, top = cell.y(), right = cell.x() + cell.width(), bottom = cell.y() + cell.height() - 1;
+    const int left = cell.x() + 1, top = cell.y(), right = cell.x() + cell.width(),
+              bottom = cell.y() + cell.height() - 1;
     const int midY = (top + bottom) / 2, midX = (left + right) / 2;
     const QRgb black = 0x000000, white = 0xFFFFFF, green = 0x00FF00;
     QCOMPARE(rgbText(pixel(image, left, midY)), rgbText(black));
@@ -306,8 +316,10 @@ void CReportCtrlTest::progressCellIsDrawnAsDescribed() {
     int blue = 0;
     for (int yy = top + 1; yy < bottom - 1; ++yy)
         for (int x = left + 1; x < right - 1; ++x) blue += isBluish(image.pixel(x, yy)) ? 1 : 0;
-    if (percent == 0) QCOMPARE(blue, 0);
-    else QVERIFY2(blue > 5, qPrintable(QString("blue text pixels: %1").arg(blue)));
+    if (percent == 0)
+        QCOMPARE(blue, 0);
+    else
+        QVERIFY2(blue > 5, qPrintable(QString("blue text pixels: %1").arg(blue)));
 
     // The row above is drawn normally: its status cell shows no frame.
     const QRect other = cellRect(control, 0, DEVICE_COLUMN_STATUS);
@@ -355,7 +367,8 @@ void CReportCtrlTest::columnsZeroAndOneAreFixedWidth() {
     QHeaderView* header = control.horizontalHeader();
     QCOMPARE(header->sectionResizeMode(0), QHeaderView::Fixed);
     QCOMPARE(header->sectionResizeMode(1), QHeaderView::Fixed);
-    for (int c = 2; c < DEVICE_COLUMN_COUNT; ++c) QCOMPARE(header->sectionResizeMode(c), QHeaderView::Interactive);
+    for (int c = 2; c < DEVICE_COLUMN_COUNT; ++c)
+        QCOMPARE(header->sectionResizeMode(c), QHeaderView::Interactive);
     QCOMPARE(header->sectionSize(0), 40);
     QCOMPARE(header->sectionSize(1), 150);
     QCOMPARE(header->sectionSize(3), 80);

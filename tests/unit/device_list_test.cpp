@@ -14,7 +14,8 @@ namespace {
 struct RecordingObserver : DeviceListObserver {
     std::vector<std::string> log;
     void cellsChanged(int row, int first, int last) override {
-        log.push_back("cells " + std::to_string(row) + " " + std::to_string(first) + "-" + std::to_string(last));
+        log.push_back("cells " + std::to_string(row) + " " + std::to_string(first) + "-" +
+                      std::to_string(last));
     }
     void colorsChanged(int first, int last, bool text, bool back) override {
         log.push_back("colors " + std::to_string(first) + "-" + std::to_string(last) + (text ? " text" : "") +
@@ -29,7 +30,9 @@ struct RecordingObserver : DeviceListObserver {
     }
 };
 
-void fillDeviceColumns(DeviceList& list) { ASSERT_TRUE(list.DefineColumns(buildDeviceColumnDescription())); }
+void fillDeviceColumns(DeviceList& list) {
+    ASSERT_TRUE(list.DefineColumns(buildDeviceColumnDescription()));
+}
 
 int addRow(DeviceList& list, const std::string& text, int column = DEVICE_COLUMN_IP) {
     const int row = list.InsertRow(list.RowCount());
@@ -61,7 +64,8 @@ TEST(DeviceListColumns, DescriptionParsing) {
         {"Name,80", {{"Name", 80, COLUMN_ALIGN_LEFT}}},
         {";;,;,,;", {}},
         {"", {}},
-        {"A,10,1;;B;,C,20,2,", {{"A", 10, COLUMN_ALIGN_CENTER}, {"B", 100, COLUMN_ALIGN_LEFT}, {"C", 20, COLUMN_ALIGN_RIGHT}}},
+        {"A,10,1;;B;,C,20,2,",
+         {{"A", 10, COLUMN_ALIGN_CENTER}, {"B", 100, COLUMN_ALIGN_LEFT}, {"C", 20, COLUMN_ALIGN_RIGHT}}},
         // Empty pieces are skipped, so the format moves up into the width's place.
         {"A,,2", {{"A", 2, COLUMN_ALIGN_LEFT}}},
     };
@@ -109,26 +113,26 @@ TEST(DeviceListCompare, RulesInOrder) {
         int expected;
     };
     const Case cases[] = {
-        {"9", "10", -1},           // hexadecimal 9 < 16
-        {"2", "1A", -1},           // 2 < 26
-        {"a", "B", -1},            // hexadecimal 10 < 11
-        {"0x1F", "20", -1},        // 31 < 32
-        {" 1F", "1f", 0},          // leading white space, case of digits
-        {"7%", "50%", -1},         // decimal with a percent sign
-        {"1.25", "1.5", -1},       // decimal
-        {"-1.5", "0.5", -1},       // decimal (not hexadecimal: '.' )
-        {"", "0", -1},             // empty before anything
+        {"9", "10", -1},      // hexadecimal 9 < 16
+        {"2", "1A", -1},      // 2 < 26
+        {"a", "B", -1},       // hexadecimal 10 < 11
+        {"0x1F", "20", -1},   // 31 < 32
+        {" 1F", "1f", 0},     // leading white space, case of digits
+        {"7%", "50%", -1},    // decimal with a percent sign
+        {"1.25", "1.5", -1},  // decimal
+        {"-1.5", "0.5", -1},  // decimal (not hexadecimal: '.' )
+        {"", "0", -1},        // empty before anything
         {"", "abc", -1},
         {"", "", 0},
-        {"V1.10", "V1.9", -1},     // text rule
-        {"Bx", "ax", -1},          // text rule: upper case before lower case
-        {"7 %", "50%", 1},         // " %" is not a single "%": text rule, '7' > '5'
-        {"5%%", "40%%", 1},        // two percent signs: text rule
-        {"nan", "1", 1},           // not a number: text rule ('n' > '1')
+        {"V1.10", "V1.9", -1},                  // text rule
+        {"Bx", "ax", -1},                       // text rule: upper case before lower case
+        {"7 %", "50%", 1},                      // " %" is not a single "%": text rule, '7' > '5'
+        {"5%%", "40%%", 1},                     // two percent signs: text rule
+        {"nan", "1", 1},                        // not a number: text rule ('n' > '1')
         {"2024-01-05", "2023-12-31 23:59", 1},  // dates
         {"2023/12/31", "2024/1/5", -1},
-        {"2023-02-30", "2023-02-28", 1},        // not a date: text rule
-        {"192.168.1.10", "192.168.1.9", -1},    // IP texts compare as text
+        {"2023-02-30", "2023-02-28", 1},                // not a date: text rule
+        {"192.168.1.10", "192.168.1.9", -1},            // IP texts compare as text
         {"100000000000000000", "FFFFFFFFFFFFFFFF", 1},  // beyond 64 bits still ordered
         {"1000000000000000000", "100000000000000000", 1},
         {"正在升级", "已连接", 1},  // U+6B63 > U+5DF2
@@ -248,17 +252,19 @@ TEST(DeviceListSort, HeaderClickDirectionRules) {
     addRow(list, "2");
     addRow(list, "1");
     struct Step {
-        int click;         // header clicked, or -1 for a SetCellText in between
-        int column;        // expected sort column afterwards
-        bool ascending;    // expected direction afterwards
+        int click;       // header clicked, or -1 for a SetCellText in between
+        int column;      // expected sort column afterwards
+        bool ascending;  // expected direction afterwards
     };
     const Step steps[] = {
-        {4, 4, true},  {4, 4, false}, {4, 4, true}, {6, 6, true}, {4, 4, true},
-        {4, 4, false}, {-1, -1, true}, {4, 4, true},
+        {4, 4, true}, {4, 4, false}, {4, 4, true},   {6, 6, true},
+        {4, 4, true}, {4, 4, false}, {-1, -1, true}, {4, 4, true},
     };
     for (const Step& s : steps) {
-        if (s.click >= 0) list.OnHeaderClick(s.click);
-        else list.SetCellText(0, DEVICE_COLUMN_SERIAL, "x");
+        if (s.click >= 0)
+            list.OnHeaderClick(s.click);
+        else
+            list.SetCellText(0, DEVICE_COLUMN_SERIAL, "x");
         EXPECT_EQ(list.SortColumn(), s.column);
         EXPECT_EQ(list.SortAscending(), s.ascending);
     }
@@ -371,7 +377,8 @@ TEST(DeviceListColours, OutOfRangeRowColoursEveryRow) {
             EXPECT_EQ(list.GetCellBackColor(r, c), 0x654321);
         }
     }
-    EXPECT_EQ(observer.log, (std::vector<std::string>{"colors 0-2 text", "colors 0-2 back", "colors 1-1 text"}));
+    EXPECT_EQ(observer.log,
+              (std::vector<std::string>{"colors 0-2 text", "colors 0-2 back", "colors 1-1 text"}));
     list.RemoveObserver(&observer);
 }
 
@@ -426,11 +433,11 @@ TEST(DeviceStatus, TableAndRowStatus) {
         int32_t backColor;
     };
     const Case table[] = {
-        {0, "等待连接", 0x000000, 0xFFFFFF},   {1, "正在连接", 0xFF0000, 0xFFFFFF},
+        {0, "等待连接", 0x000000, 0xFFFFFF},     {1, "正在连接", 0xFF0000, 0xFFFFFF},
         {2, "正在重试连接", 0xFFFF00, 0xFFFFFF}, {3, "已连接", 0x000000, 0xE7E5C9},
-        {4, "等待升级", 0x000000, 0xFFFFFF},   {5, "正在升级", 0x000000, 0xFFFFFF},
-        {6, "升级完成", 0x000000, 0x00FF00},   {7, "连接失败", 0x7F7F7F, 0xFFFFFF},
-        {8, "升级失败", 0xFFFFFF, 0x0000FF},   {9, "非法型号", 0x0000FF, 0xF2F2F2},
+        {4, "等待升级", 0x000000, 0xFFFFFF},     {5, "正在升级", 0x000000, 0xFFFFFF},
+        {6, "升级完成", 0x000000, 0x00FF00},     {7, "连接失败", 0x7F7F7F, 0xFFFFFF},
+        {8, "升级失败", 0xFFFFFF, 0x0000FF},     {9, "非法型号", 0x0000FF, 0xF2F2F2},
         {10, "平台不匹配", 0x7F7F7F, 0xF2F2F2},
     };
     DeviceList list;
