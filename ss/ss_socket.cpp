@@ -142,6 +142,7 @@ int _SS_Socket_setBlockMode(SS_Socket* socket, int nonBlocking) {
 
 int _SS_Socket_initAddress(sockaddr_in* address, const char* host) {
     if (address == nullptr || host == nullptr) return 0;
+    address->sin_family = AF_INET;  // callers may hand a zeroed address
     // "255.255.255.255" is refused here as a dotted text (inet_addr gives it the failure value) and
     // goes through the look-up like a host name.
     in_addr dotted{};

@@ -74,7 +74,7 @@ int _SS_Socket_open(SS_Socket* socket, int kind);
 int _SS_Socket_setBlockMode(SS_Socket* socket, int nonBlocking);
 
 // Fills in the IPv4 address of a dotted text or a host name (first address found). 1 found, 0 not
-// found (the address is then 0.0.0.0). The port is left alone.
+// found (the address is then 0.0.0.0). The family is set to IPv4; the port is left alone.
 int _SS_Socket_initAddress(sockaddr_in* address, const char* host);
 
 // A client record for host and port: for UDP an address holder, for TCP a connected stream (blocking
