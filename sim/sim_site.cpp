@@ -792,7 +792,9 @@ struct SimSite::Impl {
         putInteger(bytes, kCommandError);
         putInteger(bytes, static_cast<int32_t>(why.size()));
         bytes += why;
-        updateUpload(c.upload, [](SimUploadRecord& u) { u.reply = kCommandError; });
+        updateUpload(c.upload, [](SimUploadRecord& u) {
+            if (!u.complete) u.reply = kCommandError;  // a finished put keeps its own verdict
+        });
         endTransfer(c);
         c.stage = Stage::Done;
         reply(c, bytes, true);
