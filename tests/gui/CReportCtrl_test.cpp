@@ -11,6 +11,7 @@
 #include "engine/device_status.h"
 #include "ui/CReportCtrl.h"
 #include "ui/device_list_model.h"
+#include "ui/progress_cell_delegate.h"
 
 namespace {
 
@@ -61,6 +62,9 @@ class CReportCtrlTest : public QObject {
     void progressCellIsDrawnAsDescribed();
     void cellColoursArePainted();
     void columnsZeroAndOneAreFixedWidth();
+    void lockedRowRefusesCheckThroughModel();
+    void localeDatesSortByTime();
+    void progressTextFormat();
 };
 
 void CReportCtrlTest::chineseFontAvailable() {
@@ -376,6 +380,45 @@ void CReportCtrlTest::columnsZeroAndOneAreFixedWidth() {
     QVERIFY(control.showGrid());
     QCOMPARE(control.selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(control.listModel()->headerData(4, Qt::Horizontal).toString(), QString("IP地址"));
+}
+
+void CReportCtrlTest::lockedRowRefusesCheckThroughModel() {
+    CReportCtrl control;
+    defineDeviceList(control);
+    DeviceList& list = control.list();
+    addDevice(list, "10.0.0.1", DEVICE_STATUS_INVALID_MODEL);
+    addDevice(list, "10.0.0.2", DEVICE_STATUS_CONNECTED);
+    list.LockRowCheck(0);
+    DeviceListModel* model = control.listModel();
+    QSignalSpy checks(&control, &CReportCtrl::checkChanged);
+    QVERIFY(!model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole));
+    QVERIFY(!list.GetCheck(0));
+    QVERIFY(model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole));
+    QVERIFY(list.GetCheck(1));
+    QCOMPARE(checks.count(), 1);
+    QVERIFY(!model->setData(model->index(1, 3), Qt::Unchecked, Qt::CheckStateRole));  // not a check cell
+    QVERIFY(!(model->flags(model->index(1, 1)) & Qt::ItemIsEditable));
+}
+
+void CReportCtrlTest::localeDatesSortByTime() {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    CReportCtrl control;
+    defineDeviceList(control);
+    DeviceList& list = control.list();
+    // As text "1/5/24" would come first; as dates of the pinned locale 12/31/23 does.
+    QCOMPARE(list.CompareCells("12/31/23", "1/5/24"), -1);
+    QCOMPARE(list.CompareCells("1/5/24", "12/31/23"), 1);
+    QCOMPARE(list.CompareCells("2024-01-05T10:00:00", "2024-01-05T09:59:00"), 1);
+    QCOMPARE(list.CompareCells("V1.10", "V1.9"), -1);
+    QVERIFY(!CReportCtrl::parseLocaleDate("192.168.1.10").has_value());
+    QLocale::setDefault(saved);
+}
+
+void CReportCtrlTest::progressTextFormat() {
+    QCOMPARE(formatProgressText("", 37), QString("37%"));
+    QCOMPARE(formatProgressText("%d/100", 5), QString("5/100"));
+    QCOMPARE(formatProgressText("%s%n%x %", 5), QString("%s%n%x %"));  // nothing else is interpreted
 }
 
 QTEST_MAIN(CReportCtrlTest)

@@ -462,3 +462,54 @@ TEST(DeviceStatus, TableAndRowStatus) {
     setRowStatus(list, 5, DEVICE_STATUS_UPGRADE_FAILED);
     EXPECT_EQ(list.GetCellBackColor(0, 0), DEVICE_LIST_DEFAULT_COLOR);
 }
+
+// ---- robustness ---------------------------------------------------------------------------------
+
+TEST(DeviceListSort, InconsistentDateParserCannotBreakTheSort) {
+    // A parser whose answers change between calls makes the comparison inconsistent; the sort must
+    // still end with every row kept exactly once.
+    DeviceList list;
+    fillDeviceColumns(list);
+    unsigned state = 12345;
+    list.SetDateParser([&state](std::string_view) -> std::optional<int64_t> {
+        state = state * 1103515245u + 12345u;
+        return static_cast<int64_t>(state >> 8);
+    });
+    for (int i = 0; i < 300; ++i) addRow(list, "ip-" + std::to_string(i));
+    list.SortByColumn(DEVICE_COLUMN_IP, true);
+    list.SortByColumn(DEVICE_COLUMN_IP, false);
+    std::vector<std::string> texts = columnTexts(list, DEVICE_COLUMN_IP);
+    std::sort(texts.begin(), texts.end());
+    std::vector<std::string> expected;
+    for (int i = 0; i < 300; ++i) expected.push_back("ip-" + std::to_string(i));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(texts, expected);
+}
+
+TEST(DeviceListCompare, DefaultDateParserNotations) {
+    struct Case {
+        const char* text;
+        bool isDate;
+    };
+    const Case cases[] = {
+        {"2024-01-05", true},
+        {"2024/1/5", true},
+        {"2024.01.05 08:30", true},
+        {"2024-01-05T08:30:15", true},
+        {"23:59:59", true},
+        {"2024-13-01", false},
+        {"2023-02-29", false},
+        {"2024-02-29", true},
+        {"2024-01-05 25:00", false},
+        {"2024-01/05", false},
+        {"192.168.1.10", false},
+        {"V1.2.3", false},
+        {"12:30", false},
+        {"2024-01-05 ", false},
+        {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DeviceList::DefaultDateParser(c.text).has_value(), c.isDate) << c.text;
+    EXPECT_LT(*DeviceList::DefaultDateParser("2023-12-31 23:59:59"),
+              *DeviceList::DefaultDateParser("2024-01-01"));
+}
