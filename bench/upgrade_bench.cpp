@@ -79,12 +79,6 @@ double measureLoopbackRate(const std::string& ip, const std::string& narrowPacka
     int result = SS_TcpFileClient_putFile("C:\\Work/quenta/upload/QN_UPGRADE/rate.bin", client.get(),
                                           narrowPackage.c_str());
     int64_t elapsed = ss_platform_monotonicMs() - started;
-    // Jobs still in their Reboot exchange when the slots emptied finish right after the run's end.
-    ui.serveUntil([&] {
-        for (int row = 0; row < flow.list().RowCount(); ++row)
-            if (rowStatus(flow.list(), row) == DEVICE_STATUS_UPGRADING) return false;
-        return true;
-    });
     return result == 0 && elapsed > 0 ? static_cast<double>(kPackageBytes) / elapsed : -1;
 }
 
