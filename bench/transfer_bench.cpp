@@ -36,7 +36,8 @@ int listenLoopback(int& port) {
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         std::perror("listen");
         std::exit(1);
     }
@@ -57,7 +58,8 @@ bool readExactly(int descriptor, char* bytes, size_t count) {
 // Reads `count` bytes with large reads and throws them away.
 bool drain(int descriptor, int64_t count, std::vector<char>& buffer) {
     while (count > 0) {
-        const ssize_t got = ::recv(descriptor, buffer.data(), static_cast<size_t>(std::min<int64_t>(count, buffer.size())), 0);
+        const ssize_t got = ::recv(descriptor, buffer.data(),
+                                   static_cast<size_t>(std::min<int64_t>(count, buffer.size())), 0);
         if (got <= 0) return false;
         count -= got;
     }
@@ -79,7 +81,8 @@ void uploadService(int listener) {
     int32_t nameLength = 0, size = 0;
     bool ok = readExactly(connection, word, 4) && readExactly(connection, word, 4);
     std::memcpy(&nameLength, word, 4);  // little-endian host
-    ok = ok && nameLength > 0 && nameLength < 4096 && readExactly(connection, buffer.data(), static_cast<size_t>(nameLength)) &&
+    ok = ok && nameLength > 0 && nameLength < 4096 &&
+         readExactly(connection, buffer.data(), static_cast<size_t>(nameLength)) &&
          readExactly(connection, word, 4);
     std::memcpy(&size, word, 4);
     ok = ok && drain(connection, size, buffer);
@@ -176,8 +179,8 @@ int main(int argc, char** argv) {
     std::printf("file size                     %d MiB, best of %d rounds\n", mebibytes, rounds);
     std::printf("ss_tcpfile put                %8.1f MB/s  (%.3f s)\n", tcpFileRate, bestTcpFile);
     std::printf("plain socket, 1 MiB writes    %8.1f MB/s  (%.3f s)\n", plainRate, bestPlain);
-    std::printf("plain socket, 2048-byte writes%8.1f MB/s  (%.3f s)  ceiling of one send per chunk\n", smallRate,
-                bestSmall);
+    std::printf("plain socket, 2048-byte writes%8.1f MB/s  (%.3f s)  ceiling of one send per chunk\n",
+                smallRate, bestSmall);
     std::printf("ratio ss_tcpfile / plain      %8.2f  (goal >= 0.5)\n", tcpFileRate / plainRate);
     std::printf("ratio ss_tcpfile / 2048-byte  %8.2f\n", tcpFileRate / smallRate);
 

@@ -1,7 +1,7 @@
 // POSIX implementation of the socket shims (ss_platform_net.h).
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "ss/ss_platform_net.h"
 
@@ -15,9 +15,13 @@ constexpr int kWinsockBase = 10000;
 
 const int SS_PLATFORM_SEND_FLAGS = MSG_NOSIGNAL;
 
-int ss_platform_startNetwork() { return 0; }
+int ss_platform_startNetwork() {
+    return 0;
+}
 
-int ss_platform_closeSocket(int descriptor) { return ::close(descriptor) == 0 ? 0 : -1; }
+int ss_platform_closeSocket(int descriptor) {
+    return ::close(descriptor) == 0 ? 0 : -1;
+}
 
 int ss_platform_setNonBlocking(int descriptor, int nonBlocking) {
     int flags = ::fcntl(descriptor, F_GETFL, 0);
@@ -29,55 +33,35 @@ int ss_platform_setNonBlocking(int descriptor, int nonBlocking) {
 int ss_platform_sendNow(int descriptor, const void* bytes, int length) {
     if (length <= 0) return 0;
     for (;;) {
-        const ssize_t sent = ::send(descriptor, bytes, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t sent =
+            ::send(descriptor, bytes, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent >= 0) return static_cast<int>(sent);
         if (errno != EINTR) return -1;
     }
 }
 
+// POSIX errno -> Winsock number. A send on a stream whose peer has reset it gives EPIPE here;
+// Winsock reports the reset itself (WSAECONNRESET).
+constexpr struct {
+    int posixErrno;
+    int winsockCode;
+} kWinsockCodes[] = {
+    {EINTR, 10004},         {EBADF, 10009},        {EACCES, 10013},          {EFAULT, 10014},
+    {EINVAL, 10022},        {EMFILE, 10024},       {EAGAIN, 10035},          {EINPROGRESS, 10036},
+    {EALREADY, 10037},      {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},
+    {EPROTOTYPE, 10041},    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
+    {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
+    {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},     {ENETUNREACH, 10051},     {ENETRESET, 10052},
+    {ECONNABORTED, 10053},  {ECONNRESET, 10054},   {EPIPE, 10054},           {ENOBUFS, 10055},
+    {EISCONN, 10056},       {ENOTCONN, 10057},     {ESHUTDOWN, 10058},       {ETIMEDOUT, 10060},
+    {ECONNREFUSED, 10061},  {ELOOP, 10062},        {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065},
+};  // EWOULDBLOCK is EAGAIN on Linux
+
 int ss_platform_winsockCodeOf(int posixErrno) {
-    switch (posixErrno) {
-        case 0: return 0;
-        case EINTR: return 10004;         // WSAEINTR
-        case EBADF: return 10009;         // WSAEBADF
-        case EACCES: return 10013;        // WSAEACCES
-        case EFAULT: return 10014;        // WSAEFAULT
-        case EINVAL: return 10022;        // WSAEINVAL
-        case EMFILE: return 10024;        // WSAEMFILE
-        case EAGAIN: return 10035;        // WSAEWOULDBLOCK (EWOULDBLOCK is the same value on Linux)
-        case EINPROGRESS: return 10036;   // WSAEINPROGRESS
-        case EALREADY: return 10037;      // WSAEALREADY
-        case ENOTSOCK: return 10038;      // WSAENOTSOCK
-        case EDESTADDRREQ: return 10039;  // WSAEDESTADDRREQ
-        case EMSGSIZE: return 10040;      // WSAEMSGSIZE
-        case EPROTOTYPE: return 10041;    // WSAEPROTOTYPE
-        case ENOPROTOOPT: return 10042;   // WSAENOPROTOOPT
-        case EPROTONOSUPPORT: return 10043;
-        case ESOCKTNOSUPPORT: return 10044;
-        case EOPNOTSUPP: return 10045;    // WSAEOPNOTSUPP
-        case EPFNOSUPPORT: return 10046;
-        case EAFNOSUPPORT: return 10047;
-        case EADDRINUSE: return 10048;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETDOWN: return 10050;
-        case ENETUNREACH: return 10051;
-        case ENETRESET: return 10052;
-        case ECONNABORTED: return 10053;
-        // A send on a stream whose peer has reset it: Winsock reports the reset itself.
-        case EPIPE: return 10054;
-        case ECONNRESET: return 10054;
-        case ENOBUFS: return 10055;
-        case EISCONN: return 10056;
-        case ENOTCONN: return 10057;
-        case ESHUTDOWN: return 10058;
-        case ETIMEDOUT: return 10060;
-        case ECONNREFUSED: return 10061;
-        case ELOOP: return 10062;
-        case ENAMETOOLONG: return 10063;
-        case EHOSTDOWN: return 10064;
-        case EHOSTUNREACH: return 10065;
-        default: return posixErrno;  // no Winsock counterpart (or already a Winsock number)
-    }
+    for (const auto& entry : kWinsockCodes)
+        if (entry.posixErrno == posixErrno) return entry.winsockCode;
+    return posixErrno;  // 0, an errno without a Winsock counterpart, or already a Winsock number
 }
 
 int ss_platform_lastSocketError() {
@@ -87,4 +71,6 @@ int ss_platform_lastSocketError() {
 }
 
 // errno is per thread, and the next failing call replaces it, as WSASetLastError's value is.
-void ss_platform_setLastSocketError(int winsockCode) { errno = winsockCode; }
+void ss_platform_setLastSocketError(int winsockCode) {
+    errno = winsockCode;
+}

@@ -12,8 +12,8 @@
 #include "ss/ss_log.h"
 
 const char* const SS_SOCKET_STATE_NAMES[8] = {
-    "SS_SOCKET_STATE_NOTINUSE",  "SS_SOCKET_STATE_LISTENING",           "SS_SOCKET_STATE_CONNECTING",
-    "SS_SOCKET_STATE_SENDING",   "SS_SOCKET_STATE_RECEIVING",           "SS_SOCKET_STATE_MULTICAST_LISTENING",
+    "SS_SOCKET_STATE_NOTINUSE",          "SS_SOCKET_STATE_LISTENING", "SS_SOCKET_STATE_CONNECTING",
+    "SS_SOCKET_STATE_SENDING",           "SS_SOCKET_STATE_RECEIVING", "SS_SOCKET_STATE_MULTICAST_LISTENING",
     "SS_SOCKET_STATE_MULTICAST_SENDING", "SS_SOCKET_STATE_CLOSING",
 };
 
@@ -31,17 +31,26 @@ uint16_t g_sequence = 1000;  // guarded by g_sequenceLock; the last number hande
 // The texts of the shared error codes of the ss_ modules.
 const char* sharedErrorText(int code) {
     switch (code) {
-        case 5000: return "NULL_POINTER_EXCEPTION";
-        case 5001: return "INVALIDE_PARAMETER_EXCEPTION";
-        case 5002: return "EMPTY_STRING_EXCEPTION";
-        case 5003: return "CAN_NOT_OPEN_CONFIG_FILE_EXCEPTION";
-        case 5004: return "CAN_NOT_OPEN_LOG_FILE_EXCEPTION";
-        case 5005: return "NOT_SUPPORT_FOR_THIS_PLATFORM";
-        default: return "Please check the log message!";
+        case 5000:
+            return "NULL_POINTER_EXCEPTION";
+        case 5001:
+            return "INVALIDE_PARAMETER_EXCEPTION";
+        case 5002:
+            return "EMPTY_STRING_EXCEPTION";
+        case 5003:
+            return "CAN_NOT_OPEN_CONFIG_FILE_EXCEPTION";
+        case 5004:
+            return "CAN_NOT_OPEN_LOG_FILE_EXCEPTION";
+        case 5005:
+            return "NOT_SUPPORT_FOR_THIS_PLATFORM";
+        default:
+            return "Please check the log message!";
     }
 }
 
-void logSharedError(int code) { SS_LOG(SS_LOG_ERROR, "Error[%d] %s\n", code, sharedErrorText(code)); }
+void logSharedError(int code) {
+    SS_LOG(SS_LOG_ERROR, "Error[%d] %s\n", code, sharedErrorText(code));
+}
 
 // The invalid-text rule of the device protocol (absent, empty, "(null)", "NULL"), kept here because
 // the protocol library builds on this one and not the reverse.
@@ -121,7 +130,8 @@ int _SS_Socket_open(SS_Socket* socket, int kind) {
     initializeNetworkDriver();
     socket->descriptor = ::socket(AF_INET, kind == SS_SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM, 0);
     if (socket->descriptor < 0) {
-        SS_LOG(SS_LOG_ERROR, "Can not create socket, check network config and make sure the driver is loaded.");
+        SS_LOG(SS_LOG_ERROR,
+               "Can not create socket, check network config and make sure the driver is loaded.");
         return -1;
     }
     socket->kind = kind;
@@ -195,7 +205,8 @@ SS_SocketPtr SS_Socket_newUdpServerSocket(int port) {
     initializeNetworkDriver();
     socket->descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (socket->descriptor < 0) {
-        SS_LOG(SS_LOG_ERROR, "Can not create socket, check network config and make sure the driver is loaded.");
+        SS_LOG(SS_LOG_ERROR,
+               "Can not create socket, check network config and make sure the driver is loaded.");
         logSharedError(-1);
     } else if (setReuseAddress(socket->descriptor) != 0) {
         // With SO_REUSEADDR a port that another socket of this process holds still binds; on Linux
@@ -208,8 +219,9 @@ SS_SocketPtr SS_Socket_newUdpServerSocket(int port) {
     socket->address.sin_addr.s_addr = htonl(INADDR_ANY);
     socket->address.sin_port = htons(static_cast<uint16_t>(port));
     socket->addressText = "127.0.0.1";
-    if (socket->descriptor < 0 || ::bind(socket->descriptor, reinterpret_cast<const sockaddr*>(&socket->address),
-                                         sizeof socket->address) != 0) {
+    if (socket->descriptor < 0 ||
+        ::bind(socket->descriptor, reinterpret_cast<const sockaddr*>(&socket->address),
+               sizeof socket->address) != 0) {
         SS_LOG(SS_LOG_ERROR, "Bind socket error");
         return nullptr;
     }
@@ -320,7 +332,8 @@ int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* desti
                static_cast<int>(ntohs(destination->sin_port)));
         return -1;
     }
-    if (from != nullptr && from->descriptor >= 0) return sendFromOwnSocket(*from, *destination, length, bytes);
+    if (from != nullptr && from->descriptor >= 0)
+        return sendFromOwnSocket(*from, *destination, length, bytes);
 
     // A throw-away socket. Bound to `from`'s address (a record without a descriptor) it leaves from
     // that port; note that on Linux it then also takes the answers to that port until it is closed.
@@ -331,7 +344,8 @@ int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* desti
     }
     if (from != nullptr) {
         if (setReuseAddress(descriptor) != 0 ||
-            ::bind(descriptor, reinterpret_cast<const sockaddr*>(&from->address), sizeof from->address) != 0) {
+            ::bind(descriptor, reinterpret_cast<const sockaddr*>(&from->address), sizeof from->address) !=
+                0) {
             SS_LOG(SS_LOG_WARN, "Can not bind sending to %s:%d.", dottedText(from->address).c_str(),
                    static_cast<int>(ntohs(from->address.sin_port)));
         }
@@ -339,8 +353,8 @@ int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* desti
         ss_platform_setNonBlocking(descriptor, 1);
     }
     int result = 0;
-    if (::sendto(descriptor, bytes, static_cast<size_t>(length), 0, reinterpret_cast<const sockaddr*>(destination),
-                 sizeof *destination) != length) {
+    if (::sendto(descriptor, bytes, static_cast<size_t>(length), 0,
+                 reinterpret_cast<const sockaddr*>(destination), sizeof *destination) != length) {
         SS_LOG(SS_LOG_ERROR, "Can not send msg to %s:%d", dottedText(*destination).c_str(),
                static_cast<int>(ntohs(destination->sin_port)));
         result = -1;
@@ -349,15 +363,16 @@ int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* desti
     return result;
 }
 
-std::string _SS_Socket_newMultiData(uint16_t sequence, uint16_t index, uint16_t totalLength, uint16_t pieceLength,
-                                    const char* piece) {
+std::string _SS_Socket_newMultiData(uint16_t sequence, uint16_t index, uint16_t totalLength,
+                                    uint16_t pieceLength, const char* piece) {
     std::string fragment(SS_SOCKET_FRAGMENT_HEADER + pieceLength, '\0');
     std::memcpy(fragment.data(), SS_SOCKET_MULTIDATA_MARKER, 16);
     putLittleEndian16(fragment, 16, sequence);
     putLittleEndian16(fragment, 18, index);
     putLittleEndian16(fragment, 20, totalLength);
     putLittleEndian16(fragment, 22, pieceLength);
-    if (pieceLength > 0 && piece != nullptr) std::memcpy(fragment.data() + SS_SOCKET_FRAGMENT_HEADER, piece, pieceLength);
+    if (pieceLength > 0 && piece != nullptr)
+        std::memcpy(fragment.data() + SS_SOCKET_FRAGMENT_HEADER, piece, pieceLength);
     return fragment;
 }
 
@@ -373,7 +388,8 @@ void _SS_Socket_setSequence(uint16_t last) {
     g_sequence = last;
 }
 
-int _SS_Socket_sendMultiData(const sockaddr_in* destination, int length, const SS_Socket* from, const char* bytes) {
+int _SS_Socket_sendMultiData(const sockaddr_in* destination, int length, const SS_Socket* from,
+                             const char* bytes) {
     if (bytes == nullptr || length <= SS_SOCKET_FRAGMENT_PIECE) {
         _SS_Socket_sendUDPData_plain(from, destination, length, bytes);
         return 0;
@@ -399,58 +415,80 @@ int _SS_Socket_sendMultiData(const sockaddr_in* destination, int length, const S
 
 const char* _SS_Socket_errorFormat(int code) {
     switch (code) {
-        case 10004: return "Socket[%d] Error: The socket was closed.\n";
+        case 10004:
+            return "Socket[%d] Error: The socket was closed.\n";
         case 10013:
-            return "Socket[%d] Error: The requested address is a broadcast address, but the appropriate flag was "
-                   "not set. Call setsockopt (Windows Sockets) with the SO_BROADCAST parameter to allow the use of "
+            return "Socket[%d] Error: The requested address is a broadcast address, but the appropriate flag "
+                   "was "
+                   "not set. Call setsockopt (Windows Sockets) with the SO_BROADCAST parameter to allow the "
+                   "use of "
                    "the broadcast address.\n";
         case 10014:
-            return "Socket[%d] Error: The buf parameter is not completely contained in a valid part of the user "
+            return "Socket[%d] Error: The buf parameter is not completely contained in a valid part of the "
+                   "user "
                    "address space.\n";
         case 10022:
-            return "Socket[%d] Error: The socket has not been bound with bind (Windows Sockets), an unknown flag "
+            return "Socket[%d] Error: The socket has not been bound with bind (Windows Sockets), an unknown "
+                   "flag "
                    "was specified, or MSG_OOB was specified for a socket with SO_OOBINLINE enabled.\n";
         case 10035:
             return "Socket[%d] Error: The socket is marked as nonblocking and the requested operation would "
                    "block.\n";
         case 10036:
-            return "Socket[%d] Error: A blocking Winsock call is in progress, or the service provider is still "
+            return "Socket[%d] Error: A blocking Winsock call is in progress, or the service provider is "
+                   "still "
                    "processing a callback function.\n";
-        case 10038: return "Socket[%d] Error: The descriptor is not a socket.\n";
+        case 10038:
+            return "Socket[%d] Error: The descriptor is not a socket.\n";
         case 10040:
-            return "Socket[%d] Error: The socket is message-oriented, and the message is larger than the maximum "
+            return "Socket[%d] Error: The socket is message-oriented, and the message is larger than the "
+                   "maximum "
                    "supported by the underlying transport.\n";
         case 10043:
-            return "Socket[%d] Error: Protocol is not supported. For example, for raw sockets, if the IP_HDRINCL "
+            return "Socket[%d] Error: Protocol is not supported. For example, for raw sockets, if the "
+                   "IP_HDRINCL "
                    "option set for the socket, and in the header the protocol field is set to TCP.\n";
         case 10045:
             return "Socket[%d] Error: MSG_OOB was specified, but the socket is not stream style such as type "
-                   "SOCK_STREAM, out of band (OOB) data is not supported in the communication domain associated "
-                   "with this socket, or the socket is unidirectional and supports only receive operations.\n";
-        case 10050: return "Socket[%d] Error: The network subsystem has failed.\n";
+                   "SOCK_STREAM, out of band (OOB) data is not supported in the communication domain "
+                   "associated "
+                   "with this socket, or the socket is unidirectional and supports only receive "
+                   "operations.\n";
+        case 10050:
+            return "Socket[%d] Error: The network subsystem has failed.\n";
         case 10052:
-            return "Socket[%d] Error: The connection has been broken due to the keep-alive activity detecting a "
+            return "Socket[%d] Error: The connection has been broken due to the keep-alive activity "
+                   "detecting a "
                    "failure while the operation was in progress.\n";
         case 10053:
-            return "Socket[%d] Error: The virtual circuit was terminated due to a time-out or other failure. The "
+            return "Socket[%d] Error: The virtual circuit was terminated due to a time-out or other failure. "
+                   "The "
                    "application should close the socket because it is no longer usable. \n";
         case 10054:
             return "Socket[%d] Error: The virtual circuit was reset by the remote side executing a hard or "
-                   "abortive close. For UDP sockets, the remote host was unable to deliver a previously sent UDP "
-                   "datagram and responded with a \"Port Unreachable\" ICMP packet. The application should close "
+                   "abortive close. For UDP sockets, the remote host was unable to deliver a previously sent "
+                   "UDP "
+                   "datagram and responded with a \"Port Unreachable\" ICMP packet. The application should "
+                   "close "
                    "the socket because it is no longer usable.\n";
-        case 10055: return "Socket[%d] Error: No buffer space is available.\n";
-        case 10057: return "Socket[%d] Error: The socket is not connected.\n";
+        case 10055:
+            return "Socket[%d] Error: No buffer space is available.\n";
+        case 10057:
+            return "Socket[%d] Error: The socket is not connected.\n";
         case 10058:
-            return "Socket[%d] Error: The socket has been shut down. It is not possible to send on a socket after "
+            return "Socket[%d] Error: The socket has been shut down. It is not possible to send on a socket "
+                   "after "
                    "shutdown has been invoked with how set to SD_SEND or SD_BOTH.\n";
         case 10060:
-            return "Socket[%d] Error: The connection has been dropped because of a network failure or because the "
+            return "Socket[%d] Error: The connection has been dropped because of a network failure or "
+                   "because the "
                    "system on the other end went down without notice. \n";
-        case 10065: return "Socket[%d] Error: The remote host cannot be reached from this host at this time.\n";
+        case 10065:
+            return "Socket[%d] Error: The remote host cannot be reached from this host at this time.\n";
         case 10093:
             return "Socket[%d] Error: A successful WSAStartup call must occur before using this function. \n";
-        default: return nullptr;
+        default:
+            return nullptr;
     }
 }
 

@@ -33,16 +33,16 @@ enum SS_SOCKET_STATE {
 // The state names, indexed by the value (0..7).
 extern const char* const SS_SOCKET_STATE_NAMES[8];
 
-constexpr int SS_SOCKET_BUFFER_SIZE = 6144;     // UDP receive buffer; longer texts go as fragments
-constexpr int SS_SOCKET_FRAGMENT_PIECE = 1440;  // payload bytes per fragment (the last may be less)
-constexpr int SS_SOCKET_FRAGMENT_HEADER = 24;   // marker, sequence, index, total, piece length
-constexpr int SS_SOCKET_FRAGMENT_PAUSE_MS = 5;  // pause between fragments, for the device's buffer
+constexpr int SS_SOCKET_BUFFER_SIZE = 6144;        // UDP receive buffer; longer texts go as fragments
+constexpr int SS_SOCKET_FRAGMENT_PIECE = 1440;     // payload bytes per fragment (the last may be less)
+constexpr int SS_SOCKET_FRAGMENT_HEADER = 24;      // marker, sequence, index, total, piece length
+constexpr int SS_SOCKET_FRAGMENT_PAUSE_MS = 5;     // pause between fragments, for the device's buffer
 extern const char SS_SOCKET_MULTIDATA_MARKER[17];  // "__SS_MULTIDATA__" (16 bytes on the wire)
 
 // One socket. Used by one thread at a time, except that other threads may send from a listening
 // record (`from` below) while its owner receives: the descriptor does not change until it is freed.
 struct SS_Socket {
-    int descriptor = -1;     // -1 while there is none
+    int descriptor = -1;      // -1 while there is none
     std::string addressText;  // dotted: the remote of a client, "127.0.0.1" for a listener, the
                               // sender of the last datagram after a UDP receive
     int port = -1;            // the port given at creation

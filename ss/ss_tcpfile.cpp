@@ -38,18 +38,20 @@ void markDead(SS_FileSocket* record) {
 // Measures the time since a byte last moved; a transfer gives up when it reaches the limit, so a
 // peer that keeps the connection open but stays silent cannot hold a worker forever.
 class IdleClock {
-public:
+  public:
     void moved() { last_ = std::chrono::steady_clock::now(); }
     bool expired(SS_FileSocket* record) const {
         const auto idleMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - last_).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - last_)
+                .count();
         if (idleMs < g_inactivityLimitMs.load()) return false;
-        SS_LOG(SS_LOG_ERROR, "No data moved for %lld ms: transfer given up\n", static_cast<long long>(idleMs));
+        SS_LOG(SS_LOG_ERROR, "No data moved for %lld ms: transfer given up\n",
+               static_cast<long long>(idleMs));
         markDead(record);
         return true;
     }
 
-private:
+  private:
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
@@ -68,7 +70,9 @@ int waitReady(SS_FileSocket* record, bool forWriting) {
     return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }
 
-bool transientError() { return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK; }
+bool transientError() {
+    return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+}
 
 // The bytes of a failed write as a bounded, printable text: the bytes may be an integer rather than
 // text. Printable ASCII and GBK bytes stay, other bytes show as \xNN; at most 256 bytes are shown.
@@ -141,11 +145,19 @@ void SS_TcpFile_setUploadDecryptor(void (*decryptor)(int length, unsigned char* 
     g_uploadDecryptor.store(decryptor);
 }
 
-void SS_TcpFile_setInactivityLimitMs(int milliseconds) { g_inactivityLimitMs.store(milliseconds); }
-int SS_TcpFile_inactivityLimitMs() { return g_inactivityLimitMs.load(); }
+void SS_TcpFile_setInactivityLimitMs(int milliseconds) {
+    g_inactivityLimitMs.store(milliseconds);
+}
+int SS_TcpFile_inactivityLimitMs() {
+    return g_inactivityLimitMs.load();
+}
 
-int _SS_FileSocket_waitReadable(SS_FileSocket* record) { return waitReady(record, false); }
-int _SS_FileSocket_waitWritable(SS_FileSocket* record) { return waitReady(record, true); }
+int _SS_FileSocket_waitReadable(SS_FileSocket* record) {
+    return waitReady(record, false);
+}
+int _SS_FileSocket_waitWritable(SS_FileSocket* record) {
+    return waitReady(record, true);
+}
 
 int _SS_FileSocket_progress(SS_FileSocket* record) {
     if (record == nullptr) return 0;
@@ -266,7 +278,8 @@ int _SS_FileSocket_readInteger(SS_FileSocket* record, int& value) {
     } else if (result == -1) {
         SS_LOG(SS_LOG_ERROR, "Read int error!\n");
     } else {
-        const uint32_t bits = static_cast<uint32_t>(record->buffer[0]) | (static_cast<uint32_t>(record->buffer[1]) << 8) |
+        const uint32_t bits = static_cast<uint32_t>(record->buffer[0]) |
+                              (static_cast<uint32_t>(record->buffer[1]) << 8) |
                               (static_cast<uint32_t>(record->buffer[2]) << 16) |
                               (static_cast<uint32_t>(record->buffer[3]) << 24);
         value = static_cast<int>(bits);
@@ -278,12 +291,14 @@ int _SS_FileSocket_writeInteger(SS_FileSocket* record, int value) {
     if (record == nullptr || !isAlive(record)) return 1;
     const auto bits = static_cast<uint32_t>(value);
     const unsigned char bytes[4] = {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
-                                    static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)};
+                                    static_cast<unsigned char>(bits >> 16),
+                                    static_cast<unsigned char>(bits >> 24)};
     return _SS_FileSocket_writeBytes(record, bytes, 4);
 }
 
 int _SS_FileSocket_sendFile(SS_FileSocket* record) {
-    if (record == nullptr || !isAlive(record) || record->size.load() <= 0 || record->path[0] == '\0') return 1;
+    if (record == nullptr || !isAlive(record) || record->size.load() <= 0 || record->path[0] == '\0')
+        return 1;
     record->file.reset();
     // A larger stream buffer than the default (4 KiB) saves read calls; the chunks on the wire stay
     // 2048 bytes. It outlives the stream, which is closed below on every path.
@@ -298,7 +313,8 @@ int _SS_FileSocket_sendFile(SS_FileSocket* record) {
     IdleClock idle;
     while (record->transferred.load() < size) {
         const int count = std::min(SS_TCPFILE_CHUNK, size - record->transferred.load());
-        if (std::fread(record->buffer, 1, static_cast<size_t>(count), record->file.get()) != static_cast<size_t>(count)) {
+        if (std::fread(record->buffer, 1, static_cast<size_t>(count), record->file.get()) !=
+            static_cast<size_t>(count)) {
             result = -4;
             break;
         }
@@ -321,7 +337,8 @@ int _SS_FileSocket_sendFile(SS_FileSocket* record) {
 }
 
 int _SS_FileSocket_recvFile(SS_FileSocket* record) {
-    if (record == nullptr || !isAlive(record) || record->size.load() <= 0 || record->path[0] == '\0') return 1;
+    if (record == nullptr || !isAlive(record) || record->size.load() <= 0 || record->path[0] == '\0')
+        return 1;
     if (auto folder = ss_path_dirname(record->path)) ss_dir_createTree(folder->c_str());
     record->file.reset();
     record->file.reset(ss_platform_fopen(record->path, "wb"));
@@ -349,7 +366,8 @@ int _SS_FileSocket_recvFile(SS_FileSocket* record) {
             continue;
         }
         const int wanted = std::min(SS_TCPFILE_CHUNK, size - record->transferred.load());
-        const ssize_t received = ::recv(record->socket->descriptor, record->buffer, static_cast<size_t>(wanted), 0);
+        const ssize_t received =
+            ::recv(record->socket->descriptor, record->buffer, static_cast<size_t>(wanted), 0);
         if (received < 0 && transientError()) continue;
         if (received <= 0) {
             if (received < 0) record->socket->errorReporter(record->socket.get());
@@ -375,7 +393,8 @@ int _SS_FileSocket_recvFile(SS_FileSocket* record) {
     }
     SS_LOG(SS_LOG_DEBUG, "Recv File[%s] OK:  File Size[%d] Transfered [%d]\n", record->path, size,
            record->transferred.load());
-    if (std::strncmp(record->path, SS_TCPFILE_UPLOAD_PATH_PREFIX, sizeof SS_TCPFILE_UPLOAD_PATH_PREFIX - 1) == 0)
+    if (std::strncmp(record->path, SS_TCPFILE_UPLOAD_PATH_PREFIX, sizeof SS_TCPFILE_UPLOAD_PATH_PREFIX - 1) ==
+        0)
         decryptUploadHead(record->path);
     return 0;
 }
@@ -447,7 +466,8 @@ int SS_TcpFileClient_putFile(const char* remoteName, SS_TcpFileClient* client, c
     const int64_t size = ss_file_size(localPath);
     if (size <= 0) return -1;
     if (size > INT_MAX) {  // the size travels as a 4-byte integer
-        SS_LOG(SS_LOG_ERROR, "File[%s] too large to send: %lld bytes\n", localPath, static_cast<long long>(size));
+        SS_LOG(SS_LOG_ERROR, "File[%s] too large to send: %lld bytes\n", localPath,
+               static_cast<long long>(size));
         return -1;
     }
     SS_FileSocket* record = client->fileSocket.get();
@@ -456,11 +476,13 @@ int SS_TcpFileClient_putFile(const char* remoteName, SS_TcpFileClient* client, c
     std::memcpy(record->path, localPath, pathLength + 1);
 
     const size_t nameLength = std::strlen(remoteName);
-    if (nameLength > static_cast<size_t>(INT_MAX) || _SS_FileSocket_writeInteger(record, SS_TCPFILE_CMD_PUT) != 0 ||
+    if (nameLength > static_cast<size_t>(INT_MAX) ||
+        _SS_FileSocket_writeInteger(record, SS_TCPFILE_CMD_PUT) != 0 ||
         _SS_FileSocket_writeInteger(record, static_cast<int>(nameLength)) != 0 ||
         _SS_FileSocket_writeBytes(record, reinterpret_cast<const unsigned char*>(remoteName),
                                   static_cast<int>(nameLength)) != 0 ||
-        _SS_FileSocket_writeInteger(record, static_cast<int>(size)) != 0 || _SS_FileSocket_sendFile(record) != 0) {
+        _SS_FileSocket_writeInteger(record, static_cast<int>(size)) != 0 ||
+        _SS_FileSocket_sendFile(record) != 0) {
         SS_LOG(SS_LOG_ERROR, "Fail to put file[%s] to server!", localPath);
         return -1;
     }

@@ -28,9 +28,9 @@ enum {
     SS_TCPFILE_CMD_ERROR = 255,
 };
 
-constexpr int SS_TCPFILE_CHUNK = 2048;                // one send or recv of file content
+constexpr int SS_TCPFILE_CHUNK = 2048;               // one send or recv of file content
 constexpr int SS_TCPFILE_MAX_RECV_SIZE = 419430400;  // 400 MiB, largest file a SIZE reply may bring
-constexpr int SS_TCPFILE_PATH_SIZE = 260;             // local paths have at most 259 bytes
+constexpr int SS_TCPFILE_PATH_SIZE = 260;            // local paths have at most 259 bytes
 constexpr int SS_TCPFILE_DEFAULT_INACTIVITY_MS = 120000;
 // Received files whose path starts with this have their first 1024 bytes deciphered.
 extern const char SS_TCPFILE_UPLOAD_PATH_PREFIX[];  // "C:\\Work/quenta/upload/QN_UPGRADE"
@@ -44,14 +44,14 @@ struct FileCloser {
 // One connection. The transfer runs on the thread that owns the client; another thread may read the
 // progress (size, transferred: atomics) and stop the transfer (alive, under lock).
 struct SS_FileSocket {
-    SS_SocketPtr socket;                     // the stream, blocking; released once, at close
-    std::mutex lock;                         // guards alive
-    int alive = 0;                           // guarded by lock; 1 while the connection can be used
-    std::unique_ptr<FILE, FileCloser> file;  // the file being sent or received; none in between
-    std::atomic<int> size{0};                // bytes of the current transfer
-    std::atomic<int> transferred{0};         // bytes moved so far in it
-    char path[SS_TCPFILE_PATH_SIZE] = {};    // local path of the transfer
-    unsigned char buffer[SS_TCPFILE_CHUNK] = {};  // one chunk; integers read; a received error text
+    SS_SocketPtr socket;                             // the stream, blocking; released once, at close
+    std::mutex lock;                                 // guards alive
+    int alive = 0;                                   // guarded by lock; 1 while the connection can be used
+    std::unique_ptr<FILE, FileCloser> file;          // the file being sent or received; none in between
+    std::atomic<int> size{0};                        // bytes of the current transfer
+    std::atomic<int> transferred{0};                 // bytes moved so far in it
+    char path[SS_TCPFILE_PATH_SIZE] = {};            // local path of the transfer
+    unsigned char buffer[SS_TCPFILE_CHUNK] = {};     // one chunk; integers read; a received error text
     int (*readableCheck)(SS_FileSocket*) = nullptr;  // select for reading, 500 ms
     int (*writableCheck)(SS_FileSocket*) = nullptr;  // select for writing, 500 ms
     int (*progress)(SS_FileSocket*) = nullptr;       // percentage of the current transfer
@@ -94,7 +94,9 @@ void SS_TcpFileClient_abort(SS_TcpFileClient* client);
 
 // Percentage 0..100 of the current transfer; 0 for an absent record or size <= 0. Any thread.
 int _SS_FileSocket_progress(SS_FileSocket* record);
-inline int _SS_FileSocket_progress(const SS_FileSocketPtr& record) { return _SS_FileSocket_progress(record.get()); }
+inline int _SS_FileSocket_progress(const SS_FileSocketPtr& record) {
+    return _SS_FileSocket_progress(record.get());
+}
 
 // Reads one reply and acts on it. 0 or -1.
 int _SS_TcpFileClient_handReturn(SS_FileSocket* record);

@@ -13,10 +13,10 @@
 #include "ss/ss_socket.h"
 #include "tests/support/loopback_peers.h"
 
-using quenta_test::LogCapture;
-using quenta_test::LoopbackUdpPeer;
 using quenta_test::boundPort;
+using quenta_test::LogCapture;
 using quenta_test::loopbackAddress;
+using quenta_test::LoopbackUdpPeer;
 
 namespace {
 
@@ -56,7 +56,7 @@ TEST(SsSocketSend, LongPayloadsGoAsFragments) {
         {6145, {1440, 1440, 1440, 1440, 385}},  // a 6144-character text with its zero
         {2880, {1440, 1440}},                   // an exact multiple: the last fragment is never empty
         {1441, {1440, 1}},
-        {65535, {}},                            // 45 full pieces and 735 bytes
+        {65535, {}},  // 45 full pieces and 735 bytes
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("payload " + std::to_string(c.payload));
@@ -151,7 +151,8 @@ TEST(SsSocketReceive, DatagramTextAndSender) {
     ASSERT_TRUE(listener);
     LoopbackUdpPeer peer;
     const std::string message = "Action: GetSystemInfoOK\r\nModel: X1\r\n\r\n";
-    ASSERT_TRUE(peer.sendRaw(loopbackAddress(boundPort(listener->descriptor)), message + std::string(1, '\0')));
+    ASSERT_TRUE(
+        peer.sendRaw(loopbackAddress(boundPort(listener->descriptor)), message + std::string(1, '\0')));
     std::optional<std::string> text;
     for (int i = 0; i < 10 && !text; ++i) SS_Socket_receive_plain(listener.get(), text);
     ASSERT_TRUE(text.has_value());
@@ -174,7 +175,8 @@ TEST(SsSocketReceive, OversizedDatagramIsAnErrorNotATruncatedMessage) {
     std::optional<std::string> data;
     int length = -1;
     int result = 0;
-    for (int i = 0; i < 10 && result == 0 && !data; ++i) result = _SS_Socket_recvUDPData_plain(listener.get(), data, length);
+    for (int i = 0; i < 10 && result == 0 && !data; ++i)
+        result = _SS_Socket_recvUDPData_plain(listener.get(), data, length);
     EXPECT_EQ(-1, result);
     EXPECT_FALSE(data.has_value());
     EXPECT_EQ(-1, listener->state);
@@ -263,21 +265,24 @@ TEST(SsSocketListener, SecondListenerOnAUsedPortBinds) {
 
 TEST(SsSocketErrors, LastErrorIsLoggedWithItsText) {
     struct Case {
-        int posixErrno;   // 0: set the Winsock code directly
+        int posixErrno;  // 0: set the Winsock code directly
         int winsockCode;
         const char* expected;
     };
     const Case cases[] = {
         {0, 10101, "Socket[5] Error: Unknow error 10101.\n"},
         {ECONNRESET, 0,
-         "Socket[5] Error: The virtual circuit was reset by the remote side executing a hard or abortive close. "
-         "For UDP sockets, the remote host was unable to deliver a previously sent UDP datagram and responded "
+         "Socket[5] Error: The virtual circuit was reset by the remote side executing a hard or abortive "
+         "close. "
+         "For UDP sockets, the remote host was unable to deliver a previously sent UDP datagram and "
+         "responded "
          "with a \"Port Unreachable\" ICMP packet. The application should close the socket because it is no "
          "longer usable.\n"},
         {EAGAIN, 0,
          "Socket[5] Error: The socket is marked as nonblocking and the requested operation would block.\n"},
         {ETIMEDOUT, 0,
-         "Socket[5] Error: The connection has been dropped because of a network failure or because the system on "
+         "Socket[5] Error: The connection has been dropped because of a network failure or because the "
+         "system on "
          "the other end went down without notice. \n"},
         {0, 10093, "Socket[5] Error: A successful WSAStartup call must occur before using this function. \n"},
         {ENOMEM, 0, "Socket[5] Error: Unknow error 12.\n"},

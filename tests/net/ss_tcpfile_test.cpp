@@ -19,13 +19,13 @@
 #include "tests/support/loopback_peers.h"
 #include "tests/support/temp_dir.h"
 
+using quenta_test::le32;
 using quenta_test::LogCapture;
 using quenta_test::LoopbackTcpFileServer;
+using quenta_test::readWholeFile;
 using quenta_test::TcpFileScript;
 using quenta_test::TcpFileSession;
 using quenta_test::TempDir;
-using quenta_test::le32;
-using quenta_test::readWholeFile;
 using quenta_test::writeWholeFile;
 using Reply = TcpFileScript::Reply;
 
@@ -33,8 +33,8 @@ using Reply = TcpFileScript::Reply;
 // calls on one descriptor (the kernel may merge them on the wire).
 namespace {
 std::mutex g_sendLock;
-int g_watchedDescriptor = -1;        // guarded by g_sendLock
-std::vector<size_t> g_sendSizes;     // guarded by g_sendLock
+int g_watchedDescriptor = -1;     // guarded by g_sendLock
+std::vector<size_t> g_sendSizes;  // guarded by g_sendLock
 }  // namespace
 
 extern "C" ssize_t send(int descriptor, const void* bytes, size_t length, int flags) {
@@ -49,7 +49,7 @@ extern "C" ssize_t send(int descriptor, const void* bytes, size_t length, int fl
 namespace {
 
 class TcpFileTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { SS_TcpFile_setInactivityLimitMs(SS_TCPFILE_DEFAULT_INACTIVITY_MS); }
 
     std::string makeFile(const std::string& name, const std::string& content) {
@@ -78,7 +78,8 @@ std::vector<std::string> temporaryFiles() {
     std::vector<std::string> files;
     const std::string folder = ss_platform_mapPath("C:\\Work\\system\\quenta\\temp");
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) files.push_back(entry.path());
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        files.push_back(entry.path());
     return files;
 }
 
@@ -93,7 +94,11 @@ TEST_F(TcpFileTest, PutOfTheFiveByteExampleIsExact) {
     EXPECT_EQ(100, _SS_FileSocket_progress(client->fileSocket));
     client.reset();
     const TcpFileSession session = server.finish();
-    EXPECT_EQ(std::string("\x01\x00\x00\x00\x05\x00\x00\x00" "a.bin" "\x05\x00\x00\x00" "HELLO", 22),
+    EXPECT_EQ(std::string("\x01\x00\x00\x00\x05\x00\x00\x00"
+                          "a.bin"
+                          "\x05\x00\x00\x00"
+                          "HELLO",
+                          22),
               session.request);
     EXPECT_EQ(std::string("\x04\x00\x00\x00", 4), session.afterReply);
 }
@@ -322,7 +327,12 @@ TEST(TcpFileProgress, Percentages) {
     struct Case {
         int size, transferred, expected;
     };
-    const Case cases[] = {{100, 50, 50}, {0, 0, 0}, {-1, 5, 0}, {100, 150, 100}, {3, 1, 33}, {1000, 999, 99},
+    const Case cases[] = {{100, 50, 50},
+                          {0, 0, 0},
+                          {-1, 5, 0},
+                          {100, 150, 100},
+                          {3, 1, 33},
+                          {1000, 999, 99},
                           {419430400, 419430400, 100}};
     for (const Case& c : cases) {
         SS_FileSocket record;
@@ -372,7 +382,8 @@ void xorDecryptor(int length, unsigned char* buffer) {
 TEST_F(TcpFileTest, ReceivedUpgradeFileHeadIsDeciphered) {
     SS_TcpFile_setUploadDecryptor(xorDecryptor);
     const std::string content = bytesOf(3000);
-    for (const char* path : {"C:\\Work/quenta/upload/QN_UPGRADE/firmware.bin", "C:\\Work/quenta/other/firmware.bin"}) {
+    for (const char* path :
+         {"C:\\Work/quenta/upload/QN_UPGRADE/firmware.bin", "C:\\Work/quenta/other/firmware.bin"}) {
         SCOPED_TRACE(path);
         TcpFileScript script;
         script.reply = Reply::None;

@@ -118,12 +118,13 @@ std::vector<std::string> LoopbackUdpPeer::datagrams() const {
 
 bool LoopbackUdpPeer::waitForDatagrams(size_t count, int timeoutMs) const {
     std::unique_lock<std::mutex> guard(lock_);
-    return arrived_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return received_.size() >= count; });
+    return arrived_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                             [&] { return received_.size() >= count; });
 }
 
 bool LoopbackUdpPeer::sendRaw(const sockaddr_in& to, const std::string& bytes) const {
-    return ::sendto(descriptor_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
-           static_cast<ssize_t>(bytes.size());
+    return ::sendto(descriptor_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                    sizeof to) == static_cast<ssize_t>(bytes.size());
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -203,7 +204,8 @@ void LoopbackTcpFileServer::serve() {
         if (session_.command == 1 && readExactly(connection, word, 4)) {
             session_.request.append(word, 4);
             const int nameLength = readLe32(word);
-            std::string name(static_cast<size_t>(nameLength > 0 && nameLength < 65536 ? nameLength : 0), '\0');
+            std::string name(static_cast<size_t>(nameLength > 0 && nameLength < 65536 ? nameLength : 0),
+                             '\0');
             if (readExactly(connection, name.data(), name.size()) && readExactly(connection, word, 4)) {
                 session_.request += name;
                 session_.request.append(word, 4);
@@ -228,23 +230,32 @@ void LoopbackTcpFileServer::serve() {
             }
         }
         switch (reply) {
-            case Reply::Ok: sendAll(connection, le32(5)); break;
+            case Reply::Ok:
+                sendAll(connection, le32(5));
+                break;
             case Reply::Error:
                 sendAll(connection, le32(255) + le32(static_cast<int>(script_.text.size())) + script_.text);
                 break;
-            case Reply::Integer: sendAll(connection, le32(script_.value)); break;
+            case Reply::Integer:
+                sendAll(connection, le32(script_.value));
+                break;
             case Reply::Size:
                 sendAll(connection,
                         le32(3) + le32(static_cast<int>(script_.fileContent.size())) + script_.fileContent);
                 break;
-            case Reply::SizeOnly: sendAll(connection, le32(3) + le32(script_.value)); break;
+            case Reply::SizeOnly:
+                sendAll(connection, le32(3) + le32(script_.value));
+                break;
             case Reply::CloseMidContent:
                 ::close(connection);
                 closed = true;
                 break;
-            case Reply::HalfClose: ::shutdown(connection, SHUT_WR); break;
+            case Reply::HalfClose:
+                ::shutdown(connection, SHUT_WR);
+                break;
             case Reply::Silent:
-            case Reply::None: break;
+            case Reply::None:
+                break;
         }
     }
     if (!closed) {
@@ -259,7 +270,9 @@ LogCapture::LogCapture() : path_(folder_.file("net-test.log")) {
     offset_ = readWholeFile(path_).size();
 }
 
-LogCapture::~LogCapture() { ss_log_close(); }
+LogCapture::~LogCapture() {
+    ss_log_close();
+}
 
 std::string LogCapture::takeNew() {
     const std::string all = readWholeFile(path_);

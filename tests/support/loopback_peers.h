@@ -30,7 +30,7 @@ std::string le32(int value);
 // A UDP peer. Every datagram is recorded; when the answer function returns a text, that text plus a
 // terminating zero goes back to the sender at once.
 class LoopbackUdpPeer {
-public:
+  public:
     using Answer = std::function<std::optional<std::string>(const std::string& datagram)>;
     explicit LoopbackUdpPeer(Answer answer = nullptr);
     ~LoopbackUdpPeer();
@@ -46,7 +46,7 @@ public:
     // Sends raw bytes from the peer's socket (for oversized or malformed datagrams).
     bool sendRaw(const sockaddr_in& to, const std::string& bytes) const;
 
-private:
+  private:
     void serve();
 
     int descriptor_ = -1;
@@ -62,15 +62,15 @@ private:
 // What the TCP file server does with the one connection it accepts.
 struct TcpFileScript {
     enum class Reply {
-        Ok,                // 5
-        Error,             // 255, text as a byte string
-        Integer,           // `value` alone (say an unknown command)
-        Size,              // 3, size of fileContent, fileContent
-        SizeOnly,          // 3, `value`, nothing more
-        CloseMidContent,   // close the connection after `value` content bytes were read
-        HalfClose,         // no reply; shut the sending side (the client reads the end of stream)
-        Silent,            // no reply; keep the connection open until the client closes it
-        None,              // read no request at all (use with sendOnAccept)
+        Ok,               // 5
+        Error,            // 255, text as a byte string
+        Integer,          // `value` alone (say an unknown command)
+        Size,             // 3, size of fileContent, fileContent
+        SizeOnly,         // 3, `value`, nothing more
+        CloseMidContent,  // close the connection after `value` content bytes were read
+        HalfClose,        // no reply; shut the sending side (the client reads the end of stream)
+        Silent,           // no reply; keep the connection open until the client closes it
+        None,             // read no request at all (use with sendOnAccept)
     };
     Reply reply = Reply::Ok;
     int value = 0;
@@ -83,19 +83,19 @@ struct TcpFileScript {
 // What the server saw on its connection.
 struct TcpFileSession {
     bool accepted = false;
-    std::string request;     // every byte the client sent before the reply (or until it stopped)
-    int command = -1;        // first integer
-    std::string name;        // remote name of a PUT
-    int size = -1;           // size of a PUT
+    std::string request;  // every byte the client sent before the reply (or until it stopped)
+    int command = -1;     // first integer
+    std::string name;     // remote name of a PUT
+    int size = -1;        // size of a PUT
     int64_t contentBytes = 0;
-    std::string content;     // the content (when kept)
+    std::string content;           // the content (when kept)
     bool requestComplete = false;  // a whole PUT (command 1, name, size, content) was read
-    std::string afterReply;  // bytes the client sent after the reply, until it closed
+    std::string afterReply;        // bytes the client sent after the reply, until it closed
 };
 
 // Accepts one connection on 127.0.0.1 and plays the script on it.
 class LoopbackTcpFileServer {
-public:
+  public:
     explicit LoopbackTcpFileServer(TcpFileScript script);
     ~LoopbackTcpFileServer();
     LoopbackTcpFileServer(const LoopbackTcpFileServer&) = delete;
@@ -105,7 +105,7 @@ public:
     // Waits (up to 60 s) until the client closed the connection and returns what was seen.
     TcpFileSession finish();
 
-private:
+  private:
     void serve();
     bool readExactly(int descriptor, char* bytes, size_t count);
     std::string readUntilClosed(int descriptor);
@@ -121,14 +121,14 @@ private:
 // Opens the log on a file in a fresh temporary folder for the object's lifetime; takeNew() returns
 // the text written since the last call.
 class LogCapture {
-public:
+  public:
     LogCapture();
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
     std::string takeNew();
 
-private:
+  private:
     TempDir folder_{"log-capture-"};
     std::string path_;
     size_t offset_ = 0;
