@@ -55,9 +55,9 @@ inline constexpr int SS_SN_TYPE_COUNT = 45;
 
 // One catalogue record. The display names are reference data that no screen shows.
 struct SS_SN_TYPE_RECORD {
-    const char* identifier;   // the enumerator's name, e.g. "SS_SN_TYPE_SERVER"
-    const char* nameGbk;      // simplified-Chinese name, code page 936
-    char nameBig5[32];        // traditional-Chinese name, Big5, zero-filled
+    const char* identifier;  // the enumerator's name, e.g. "SS_SN_TYPE_SERVER"
+    const char* nameGbk;     // simplified-Chinese name, code page 936
+    char nameBig5[32];       // traditional-Chinese name, Big5, zero-filled
     const char* nameEnglish;
 };
 

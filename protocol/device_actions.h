@@ -7,11 +7,11 @@
 #include "protocol/ss_pair.h"
 
 // Ports.
-inline constexpr int QN_PORT_DEVICE = 5360;           // every device: GetSystemInfo, StartUploadService, Reboot
-inline constexpr int QN_PORT_ADDRESS_BOX = 5160;      // the address box: GetModelIPList
-inline constexpr int QN_PORT_LISTENER_FIRST = 5360;   // the tool's listener: first of these that binds
+inline constexpr int QN_PORT_DEVICE = 5360;       // every device: GetSystemInfo, StartUploadService, Reboot
+inline constexpr int QN_PORT_ADDRESS_BOX = 5160;  // the address box: GetModelIPList
+inline constexpr int QN_PORT_LISTENER_FIRST = 5360;  // the tool's listener: first of these that binds
 inline constexpr int QN_PORT_LISTENER_LAST = 5459;
-inline constexpr int QN_PORT_PRIVATE_FIRST = 50000;   // private reply ports of jobs and single queries
+inline constexpr int QN_PORT_PRIVATE_FIRST = 50000;  // private reply ports of jobs and single queries
 
 // Actions.
 inline constexpr char QNACTION_GET_MODEL_IP_LIST[] = "GetModelIPList";
@@ -42,12 +42,12 @@ inline constexpr char QNKEY_PORT[] = "Port";
 
 // The keys of a GetSystemInfoOK answer, in the order a device writes them.
 inline constexpr const char* kGetSystemInfoOkKeys[] = {
-    QNKEY_IP,       QNKEY_MODEL,         QNKEY_MASTER,      QNKEY_SLAVE,      QNKEY_HARD_VERSION, QNKEY_PLATFORM,
-    QNKEY_KERNEL_VERSION, QNKEY_SOFT_VERSION, QNKEY_SERIAL_NUM, QNKEY_TCP_SUPPORT, QNKEY_UPLOAD_PATH};
+    QNKEY_IP,           QNKEY_MODEL,       QNKEY_MASTER,         QNKEY_SLAVE,
+    QNKEY_HARD_VERSION, QNKEY_PLATFORM,    QNKEY_KERNEL_VERSION, QNKEY_SOFT_VERSION,
+    QNKEY_SERIAL_NUM,   QNKEY_TCP_SUPPORT, QNKEY_UPLOAD_PATH};
 // The keys a GetSystemInfoOK needs (as valid texts) to produce a row.
-inline constexpr const char* kGetSystemInfoOkRequiredKeys[] = {QNKEY_IP,           QNKEY_MODEL,
-                                                               QNKEY_HARD_VERSION, QNKEY_KERNEL_VERSION,
-                                                               QNKEY_SOFT_VERSION, QNKEY_SERIAL_NUM};
+inline constexpr const char* kGetSystemInfoOkRequiredKeys[] = {
+    QNKEY_IP, QNKEY_MODEL, QNKEY_HARD_VERSION, QNKEY_KERNEL_VERSION, QNKEY_SOFT_VERSION, QNKEY_SERIAL_NUM};
 
 // Number of leading characters over which the listener compares an action name.
 inline constexpr int kListenerActionCompareLength = 15;

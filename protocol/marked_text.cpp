@@ -1,6 +1,7 @@
 // Auth token, marked texts and the hex decoding they share.
 #include "protocol/marked_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "protocol/des_variant.h"
@@ -68,7 +69,8 @@ std::optional<std::string> decodeMarkedText(const char* text, int& kind) {
         if (bytes.size() > kMaxDesPayload) return std::nullopt;
         const size_t rounded = (bytes.size() + 7) & 0xFFF8;
         std::vector<uint8_t> work(rounded + 1, 0);
-        std::memcpy(work.data(), bytes.data(), bytes.size());
+        std::copy(bytes.begin(), bytes.end(),
+                  work.begin());  // (memcpy from an empty vector's null data is UB)
         if (rounded > 0) desDecrypt(work.data(), int(rounded), work.data());
         return std::string(reinterpret_cast<const char*>(work.data()));  // work[rounded] is always NUL
     }

@@ -17,7 +17,9 @@ int isValidText(const char* text) {
     return 1;
 }
 
-bool isBlankChar(char c) { return (c >= 9 && c <= 13) || c == ' '; }
+bool isBlankChar(char c) {
+    return (c >= 9 && c <= 13) || c == ' ';
+}
 
 void trimString(std::string& text) {
     size_t end = text.size();
@@ -32,7 +34,8 @@ std::optional<std::string> dupStringN(const char* text, int n) {
     return std::string(text, strnlen(text, size_t(n)));
 }
 
-void splitKeyValue(std::string_view line, std::optional<std::string>& key, std::optional<std::string>& value) {
+void splitKeyValue(std::string_view line, std::optional<std::string>& key,
+                   std::optional<std::string>& value) {
     key.reset();
     value.reset();
     const size_t colon = line.find(':');
@@ -237,7 +240,8 @@ int _requestAction(SS_Socket* socket, const SS_Socket* destination, const char* 
                 continue;
             }
             int kind = 0;
-            if (std::optional<std::string> decoded = decodeMarkedText(text->c_str(), kind)) text = std::move(decoded);
+            if (std::optional<std::string> decoded = decodeMarkedText(text->c_str(), kind))
+                text = std::move(decoded);
             if (text->compare(0, expected.size(), expected) == 0) {
                 answerText = std::move(*text);
                 return 0;

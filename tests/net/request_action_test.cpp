@@ -100,10 +100,10 @@ TEST(RequestAction, AnswerPrefixRules) {
         std::string sent;
         int result;
     } cases[] = {
-        {"Action:StartUploadServiceOK\r\n\r\n", -1},        // no space after the colon
-        {"action: StartUploadServiceOK\r\n\r\n", -1},       // case-sensitive
+        {"Action:StartUploadServiceOK\r\n\r\n", -1},          // no space after the colon
+        {"action: StartUploadServiceOK\r\n\r\n", -1},         // case-sensitive
         {"Port: 1\r\nAction: StartUploadServiceOK\r\n", -1},  // must begin with the action line
-        {"Action: StartUploadServiceOKAY\r\n\r\n", 0},       // anything after the prefix still matches
+        {"Action: StartUploadServiceOKAY\r\n\r\n", 0},        // anything after the prefix still matches
         {"Action: StartUploadServiceOK", 0},
     };
     for (const auto& c : cases) {
@@ -153,10 +153,9 @@ TEST(RequestAction, ConcurrentExchangesKeepTheirOwnAnswers) {
     // Two jobs at once, each with its own socket and device, as the upload workers run them.
     auto answerWith = [](int port) {
         return [port](const std::string&) {
-            return std::optional<std::string>(
-                encodeMarkedText(buildActionMessage(QNACTION_START_UPLOAD_SERVICE_OK,
-                                                    {{QNKEY_PORT, std::to_string(port)}}),
-                                 MARKED_TEXT_DES));
+            return std::optional<std::string>(encodeMarkedText(
+                buildActionMessage(QNACTION_START_UPLOAD_SERVICE_OK, {{QNKEY_PORT, std::to_string(port)}}),
+                MARKED_TEXT_DES));
         };
     };
     LoopbackUdpPeer first(answerWith(7001)), second(answerWith(7002));

@@ -44,7 +44,8 @@ TEST(DesVariant, StandardModeGivesFipsKnownAnswers) {
     };
     for (const auto& c : cases) {
         const Block key = blockOf(c.key);
-        EXPECT_EQ(crypt(key, Mode::Standard, false, blockOf(c.plain)), blockOf(c.cipher)) << std::hex << c.key;
+        EXPECT_EQ(crypt(key, Mode::Standard, false, blockOf(c.plain)), blockOf(c.cipher))
+            << std::hex << c.key;
         EXPECT_EQ(crypt(key, Mode::Standard, true, blockOf(c.cipher)), blockOf(c.plain)) << std::hex << c.key;
     }
 }
@@ -73,6 +74,24 @@ TEST(DesVariant, DiffersFromStandardDesOnTheSameKeyAndBlock) {
     // The variant is still a proper cipher with this key: its decryption of its own block works.
     desDecrypt(variant.data(), 8, decrypted.data());
     EXPECT_EQ(decrypted, plain);
+}
+
+TEST(DesVariant, PinnedVariantBlocks) {
+    // Blocks made by this cipher with the fixed key: files and devices made earlier keep decrypting.
+    const std::string plain = "0123456789ABCDEFAction: StartUploadServiceOK\r\n\r\n";
+    std::vector<uint8_t> block(56, 0);
+    std::copy(plain.begin(), plain.end(), block.begin());
+    desEncrypt(block.data(), 56, block.data());
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (uint8_t b : block) hex += std::string{kHex[b >> 4], kHex[b & 15]};
+    EXPECT_EQ(
+        hex,
+        "8dcff6ff9337e76e147a27fbface3416f8ed0094826fbf3aae8abf9843b3b99a7366a2bbeaaf0c0ad83279be841908a1"
+        "5e006d93ab3ca0db");
+    // The variant under the FIPS example key, on the ASCII block "01234567".
+    EXPECT_EQ(crypt(blockOf(0x133457799BBCDFF1), Mode::Variant, false, blockOf(0x3031323334353637)),
+              blockOf(0x13dec19a1687afa3));
 }
 
 TEST(DesVariant, EcbBlocksAreIndependentAndInPlaceWorks) {

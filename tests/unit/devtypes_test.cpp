@@ -21,18 +21,18 @@ TEST(ClassifySerialNumber, EveryRowOfTheTable) {
         const char* code;
         int type;
     } cases[] = {
-        {"0", 4},     {"1", 1},     {"2", 2},     {"3", 2},     {"4", 2},     {"401", 29},  {"400", 2},
-        {"40", 2},    {"5", 3},     {"501", 6},   {"502", 3},   {"6", 7},     {"7", 8},     {"800", 11},
-        {"801", 9},   {"802", 12},  {"803", 13},  {"8040", 14}, {"8041", 37}, {"8042", 0},  {"805", 15},
-        {"806", 25},  {"807", 26},  {"808", 0},   {"81", 0},    {"9", 10},    {"A080", 42}, {"A081", 37},
-        {"A082", 37}, {"A083", 37}, {"A084", 1},  {"A09", 13},  {"A09Z", 13}, {"A00", 1},   {"A0Z", 1},
-        {"A11", 32},  {"A10", 0},   {"A12", 0},   {"A2", 2},    {"A3", 2},    {"A4", 2},    {"A5", 3},
-        {"A6", 28},   {"A70", 20},  {"A71", 21},  {"A72", 22},  {"A73", 38},  {"A74", 39},  {"A75", 40},
-        {"A76", 43},  {"A77", 0},   {"A8", 29},   {"A90", 27},  {"A91", 30},  {"A92", 31},  {"A93", 33},
-        {"A94", 0},   {"AA0", 41},  {"AA1", 1},   {"AA2", 44},  {"AA3", 0},   {"AB", 0},    {"B00", 16},
-        {"B01", 17},  {"B02", 18},  {"B03", 19},  {"B04", 0},   {"C00", 20},  {"C01", 21},  {"C02", 22},
-        {"C03", 36},  {"C04", 0},   {"D00", 34},  {"D01", 35},  {"D02", 23},  {"DZ", 23},   {"E", 1},
-        {"F00", 1},   {"F01", 1},   {"F02", 29},  {"F03", 0},   {"G", 0},     {"a080", 0},  {"b00", 0},
+        {"0", 4},     {"1", 1},     {"2", 2},    {"3", 2},     {"4", 2},     {"401", 29},  {"400", 2},
+        {"40", 2},    {"5", 3},     {"501", 6},  {"502", 3},   {"6", 7},     {"7", 8},     {"800", 11},
+        {"801", 9},   {"802", 12},  {"803", 13}, {"8040", 14}, {"8041", 37}, {"8042", 0},  {"805", 15},
+        {"806", 25},  {"807", 26},  {"808", 0},  {"81", 0},    {"9", 10},    {"A080", 42}, {"A081", 37},
+        {"A082", 37}, {"A083", 37}, {"A084", 1}, {"A09", 13},  {"A09Z", 13}, {"A00", 1},   {"A0Z", 1},
+        {"A11", 32},  {"A10", 0},   {"A12", 0},  {"A2", 2},    {"A3", 2},    {"A4", 2},    {"A5", 3},
+        {"A6", 28},   {"A70", 20},  {"A71", 21}, {"A72", 22},  {"A73", 38},  {"A74", 39},  {"A75", 40},
+        {"A76", 43},  {"A77", 0},   {"A8", 29},  {"A90", 27},  {"A91", 30},  {"A92", 31},  {"A93", 33},
+        {"A94", 0},   {"AA0", 41},  {"AA1", 1},  {"AA2", 44},  {"AA3", 0},   {"AB", 0},    {"B00", 16},
+        {"B01", 17},  {"B02", 18},  {"B03", 19}, {"B04", 0},   {"C00", 20},  {"C01", 21},  {"C02", 22},
+        {"C03", 36},  {"C04", 0},   {"D00", 34}, {"D01", 35},  {"D02", 23},  {"DZ", 23},   {"E", 1},
+        {"F00", 1},   {"F01", 1},   {"F02", 29}, {"F03", 0},   {"G", 0},     {"a080", 0},  {"b00", 0},
         {"e", 0},     {"-", 0},     {" ", 0},
     };
     for (const auto& c : cases) {
@@ -43,10 +43,10 @@ TEST(ClassifySerialNumber, EveryRowOfTheTable) {
 TEST(ClassifySerialNumber, LengthAndPosition) {
     EXPECT_EQ(classifySerialNumber(nullptr), 0);
     EXPECT_EQ(classifySerialNumber(""), 0);
-    EXPECT_EQ(classifySerialNumber("QNX0123456"), 0);    // 10 characters
-    EXPECT_EQ(classifySerialNumber("QNX01234567"), 4);   // 11 characters
+    EXPECT_EQ(classifySerialNumber("QNX0123456"), 0);   // 10 characters
+    EXPECT_EQ(classifySerialNumber("QNX01234567"), 4);  // 11 characters
     EXPECT_EQ(classifySerialNumber("QNX012345678901234"), 4);
-    EXPECT_EQ(classifySerialNumber("401E0000000"), 1);   // the first three characters are not examined
+    EXPECT_EQ(classifySerialNumber("401E0000000"), 1);  // the first three characters are not examined
     EXPECT_EQ(classifySerialNumber("000A0800000"), 42);
     // Codes are compared over their own length only: the characters after them do not matter.
     EXPECT_EQ(classifySerialNumber("QNX8041ZZZZ"), 37);

@@ -58,14 +58,14 @@ TEST(HexToBytes, DecodingRules) {
     } cases[] = {
         {nullptr, {}},
         {"", {}},
-        {"0", {}},                                 // a lone odd character is ignored
-        {"0aFf", {0x0a, 0xff}},                    // both cases of the hex letters
-        {"abc", {0xab}},                           // final odd character ignored
-        {"12\r\n", {0x12}},                        // CR/LF dropped from the end
+        {"0", {}},               // a lone odd character is ignored
+        {"0aFf", {0x0a, 0xff}},  // both cases of the hex letters
+        {"abc", {0xab}},         // final odd character ignored
+        {"12\r\n", {0x12}},      // CR/LF dropped from the end
         {"12\n\r\n\r", {0x12}},
         {"\r\n", {}},
         {"1\r\n2", {0xd6, 0x32}},  // inside the text CR and LF count as x - 'A' + 10
-        {"0G", {0x10}},                            // 'G' - 'A' + 10 = 16, kept to 8 bits
+        {"0G", {0x10}},            // 'G' - 'A' + 10 = 16, kept to 8 bits
         {"G0", {0x00}},
         {"zz", {uint8_t((('z' - 'A' + 10) << 4) | ('z' - 'A' + 10))}},
     };
@@ -75,8 +75,15 @@ TEST(HexToBytes, DecodingRules) {
 }
 
 TEST(DecodeMarkedText, InvalidAndPlainTextsAreNotDecoded) {
-    const char* texts[] = {nullptr, "", "NULL", "(null)", "NULLa7d3c9e0f216082a", "Action: GetSystemInfoOK\r\n",
-                           "A7D3C9E0F216082a", "a7d3c9e0f21", "a7d3c9e0f217082a"};
+    const char* texts[] = {nullptr,
+                           "",
+                           "NULL",
+                           "(null)",
+                           "NULLa7d3c9e0f216082a",
+                           "Action: GetSystemInfoOK\r\n",
+                           "A7D3C9E0F216082a",
+                           "a7d3c9e0f21",
+                           "a7d3c9e0f217082a"};
     for (const char* text : texts) {
         int kind = 99;
         EXPECT_FALSE(decodeMarkedText(text, kind)) << (text ? text : "null");
@@ -105,7 +112,9 @@ TEST(DecodeMarkedText, XorForm) {
 
 TEST(DecodeMarkedText, DesForm) {
     int kind = 0;
-    EXPECT_EQ(decodeMarkedText("a7d3c9e0f215", kind), "");  // empty payload: empty text
+    // Empty payload: empty text (fuzzing regression: the empty payload once reached memcpy with a null
+    // source, caught by UBSan).
+    EXPECT_EQ(decodeMarkedText("a7d3c9e0f215", kind), "");
     EXPECT_EQ(kind, MARKED_TEXT_DES);
     const std::string answer = "Action: StartUploadServiceOK\r\nPort: 6000\r\nTcpSupport: 1\r\n\r\n";
     EXPECT_EQ(decodeMarkedText(encodeMarkedText(answer, MARKED_TEXT_DES).c_str(), kind), answer);

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string hexOf(std::string_view bytes) { return md5ToHex(md5Of(bytes)); }
+std::string hexOf(std::string_view bytes) {
+    return md5ToHex(md5Of(bytes));
+}
 
 TEST(Md5, Rfc1321TestSuite) {
     const struct {
@@ -19,7 +21,8 @@ TEST(Md5, Rfc1321TestSuite) {
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
@@ -37,7 +40,8 @@ TEST(Md5, PaddingBoundaries) {
         {65, "c743a45e0d2e6a95cb859adae0248435"},  {127, "020406e1d05cdc2aa287641f7ae2cc39"},
         {128, "e510683b3f5ffe4093d021808bc6ff70"},
     };
-    for (const auto& c : cases) EXPECT_EQ(hexOf(std::string(c.length, 'a')), c.digest) << "length " << c.length;
+    for (const auto& c : cases)
+        EXPECT_EQ(hexOf(std::string(c.length, 'a')), c.digest) << "length " << c.length;
 }
 
 TEST(Md5, MillionAsStreamedInUnevenPieces) {

@@ -28,14 +28,14 @@ TEST(StringToPairList, ParsingRules) {
     } cases[] = {
         {"Action: GetSystemInfoOK\r\nModel: X\r\nModel: Y\r\n\r\n", "[Action=GetSystemInfoOK][Model=Y]"},
         {"Model: X\r\nIP: 1.2.3.4\r\nSoftVersion: 2\r\nIP:\r\n\r\n", "[Model=X][SoftVersion=2]"},
-        {"IP: 1.2.3.4\r\nIP\r\n", ""},                             // a key alone removes too
+        {"IP: 1.2.3.4\r\nIP\r\n", ""},                                  // a key alone removes too
         {"IP: 1.2.3.4\r\nIP: \t \r\nIP: 5.6.7.8\r\n", "[IP=5.6.7.8]"},  // removed, then appended again
-        {"UploadPath: /a:b\r\n", "[UploadPath=/a:b]"},             // only the first colon splits
+        {"UploadPath: /a:b\r\n", "[UploadPath=/a:b]"},                  // only the first colon splits
         {"UploadPath: C:\\Work/x.bin\r\n", "[UploadPath=C:\\Work/x.bin]"},
-        {"  \tModel \t:  \v QN 100 \f \r\n", "[Model=QN 100]"},    // blanks around key, colon, value
+        {"  \tModel \t:  \v QN 100 \f \r\n", "[Model=QN 100]"},        // blanks around key, colon, value
         {"A: 1\nB: 2\rC: 3\r\n\r\n\n\nD: 4", "[A=1][B=2][C=3][D=4]"},  // lone LF and lone CR end lines
-        {": value\r\n   \r\nK: v\r\n", "[K=v]"},                   // no key: ignored
-        {"k: v\r\nK: w\r\n", "[k=v][K=w]"},                        // keys are case-sensitive
+        {": value\r\n   \r\nK: v\r\n", "[K=v]"},                       // no key: ignored
+        {"k: v\r\nK: w\r\n", "[k=v][K=w]"},                            // keys are case-sensitive
         {"Action:GetSystemInfo\r\n", "[Action=GetSystemInfo]"},
         {"Port: 6000\r\nAction: StartUploadServiceOK\r\n", "[Port=6000][Action=StartUploadServiceOK]"},
         {"\r\n\r\n", ""},
@@ -71,14 +71,14 @@ TEST(PairListGetString, InvalidValuesReadAsMissing) {
 }
 
 TEST(PairListGetInt, DecimalPrefixOrMinusOne) {
-    const SS_PairList list =
-        parse("A: 42\r\nB: -7\r\nC: +13x\r\nD: abc\r\nE: 12abc\r\nF: 99999999999\r\nG: -99999999999\r\n"
-              "H: NULL\r\nI: --3\r\n");
+    const SS_PairList list = parse(
+        "A: 42\r\nB: -7\r\nC: +13x\r\nD: abc\r\nE: 12abc\r\nF: 99999999999\r\nG: -99999999999\r\n"
+        "H: NULL\r\nI: --3\r\n");
     const struct {
         const char* key;
         int value;
-    } cases[] = {{"A", 42}, {"B", -7},         {"C", 13},         {"D", 0},  {"E", 12},
-                 {"F", INT_MAX}, {"G", INT_MIN}, {"H", -1},        {"I", 0},  {"Missing", -1}};
+    } cases[] = {{"A", 42},      {"B", -7},      {"C", 13}, {"D", 0}, {"E", 12},
+                 {"F", INT_MAX}, {"G", INT_MIN}, {"H", -1}, {"I", 0}, {"Missing", -1}};
     for (const auto& c : cases) {
         int out = 12345;
         EXPECT_EQ(pairListGetInt(c.key, out, &list), 0);
@@ -93,9 +93,8 @@ TEST(PairListGetBool, FirstNonBlankCharacter) {
     const struct {
         const char* text;
         int value;
-    } cases[] = {{"yes", 1}, {"Yes", 1}, {"true", 1}, {"TRUE", 1}, {"1", 1},     {" \t y", 1},
-                 {"0", 0},   {"no", 0},  {"false", 0}, {"", 0},    {nullptr, 0}, {"  ", 0},
-                 {"2", 0},   {"on", 0}};
+    } cases[] = {{"yes", 1}, {"Yes", 1},   {"true", 1}, {"TRUE", 1},  {"1", 1},  {" \t y", 1}, {"0", 0},
+                 {"no", 0},  {"false", 0}, {"", 0},     {nullptr, 0}, {"  ", 0}, {"2", 0},     {"on", 0}};
     for (const auto& c : cases) EXPECT_EQ(pairListGetBool(c.text), c.value) << (c.text ? c.text : "null");
 }
 
@@ -103,8 +102,8 @@ TEST(GetTcpSupport, ReadsTheKeyOrZero) {
     const struct {
         const char* text;
         int value;
-    } cases[] = {{"TcpSupport: yes\r\n", 1}, {"TcpSupport: true\r\n", 1}, {"TcpSupport: 1\r\n", 1},
-                 {"TcpSupport: 0\r\n", 0},   {"TcpSupport: no\r\n", 0},   {"TcpSupport: false\r\n", 0},
+    } cases[] = {{"TcpSupport: yes\r\n", 1},  {"TcpSupport: true\r\n", 1}, {"TcpSupport: 1\r\n", 1},
+                 {"TcpSupport: 0\r\n", 0},    {"TcpSupport: no\r\n", 0},   {"TcpSupport: false\r\n", 0},
                  {"TcpSupport: NULL\r\n", 0}, {"Port: 1\r\n", 0}};
     for (const auto& c : cases) {
         const SS_PairList list = parse(c.text);
