@@ -390,10 +390,8 @@ void _SS_Socket_setSequence(uint16_t last) {
 
 int _SS_Socket_sendMultiData(const sockaddr_in* destination, int length, const SS_Socket* from,
                              const char* bytes) {
-    if (bytes == nullptr || length <= SS_SOCKET_FRAGMENT_PIECE) {
-        _SS_Socket_sendUDPData_plain(from, destination, length, bytes);
-        return 0;
-    }
+    if (bytes == nullptr || length <= SS_SOCKET_FRAGMENT_PIECE)
+        return _SS_Socket_sendUDPData_plain(from, destination, length, bytes);
     if (length > 0xFFFF) {  // the 16-bit total and index fields cannot describe it
         SS_LOG(SS_LOG_ERROR, "Message too long to send: %d bytes\n", length);
         return -1;
@@ -407,7 +405,10 @@ int _SS_Socket_sendMultiData(const sockaddr_in* destination, int length, const S
         const std::string fragment =
             _SS_Socket_newMultiData(sequence, static_cast<uint16_t>(index), static_cast<uint16_t>(length),
                                     static_cast<uint16_t>(piece), bytes + index * SS_SOCKET_FRAGMENT_PIECE);
-        _SS_Socket_sendUDPData_plain(from, destination, static_cast<int>(fragment.size()), fragment.data());
+        // A payload with a fragment missing cannot be put together again: stop and report it.
+        if (_SS_Socket_sendUDPData_plain(from, destination, static_cast<int>(fragment.size()),
+                                         fragment.data()) != 0)
+            return -1;
         if (!last) std::this_thread::sleep_for(std::chrono::milliseconds(SS_SOCKET_FRAGMENT_PAUSE_MS));
     }
     return 0;

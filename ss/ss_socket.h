@@ -116,8 +116,8 @@ int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* desti
                                  const char* bytes);
 
 // Sends `length` bytes as one datagram (up to 1440 bytes) or as fragments of 1440 bytes paced 5 ms
-// apart, all with one new sequence number. The results of the fragment sends are not looked at: 0.
-// A payload of 65536 bytes or more cannot be described by the 16-bit fields: refused with -1.
+// apart, all with one new sequence number. 0, or -1 when a send failed (the fragments after it are
+// not sent) or the payload has 65536 bytes or more (the 16-bit fields cannot describe it).
 int _SS_Socket_sendMultiData(const sockaddr_in* destination, int length, const SS_Socket* from,
                              const char* bytes);
 

@@ -249,6 +249,8 @@ TEST(SsSocketClient, UnresolvedAddressIsNeverADestination) {
     SS_SocketPtr holder = _SS_Socket_newClientSocket("0.0.0.0", peer.port(), SS_SOCKET_UDP);
     ASSERT_TRUE(holder);
     EXPECT_EQ(-1, SS_Socket_send_plain(&holder->address, "Action: GetSystemInfo\r\n\r\n", nullptr));
+    const std::string longText(7000, 'L');  // fragments: the failure is reported, not swallowed
+    EXPECT_EQ(-1, SS_Socket_send_plain(&holder->address, longText.c_str(), nullptr));
     EXPECT_FALSE(peer.waitForDatagrams(1, 300));
 }
 
