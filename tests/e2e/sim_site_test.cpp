@@ -3,6 +3,8 @@
 // namespace: address box (marked answers, auth, address lists), devices (system information, upload
 // service, file transfer, reboot), every fault mode, 300 devices at once, and the record.
 #include <arpa/inet.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -601,6 +603,63 @@ TEST(SimSiteTest, RecordAsJsonShowsEveryExchange) {
     EXPECT_EQ(u.find("receivedSize")->integer, static_cast<int64_t>(quenta_test::readWholeFile(path).size()));
     EXPECT_EQ(json->find("reboots")->array.at(0).find("newVersion")->string, "5.0.0");
     EXPECT_EQ(json->find("maxConcurrentTransfers")->integer, 1);
+}
+
+TEST(SimSiteTest, AddressBoxListFaultsApplyToTheListOnly) {
+    SimConfig config;
+    config.addressBox = addressBox(siteAddress(0));
+    config.addressBox->listFaults.answerTwice = true;
+    config.addressBox->listFaults.garbage = SimGarbage::Before;
+    config.devices.push_back(device(siteAddress(1)));
+    auto site = startSite(config);
+    Tool tool;
+    tool.send(siteAddress(0), 5160, buildGetModelIPList(makeAuthToken("QN-H200")->c_str(), "QN-H200"));
+    std::vector<std::string> texts = tool.receiveAll();
+    int lists = 0;
+    for (const auto& text : texts)
+        if (value(text, QNKEY_ACTION) == std::optional<std::string>(QNACTION_UPDATE_IP_ADDRESS)) ++lists;
+    EXPECT_EQ(texts.size(), 4u);  // junk, list, junk, list
+    EXPECT_EQ(lists, 2);
+    std::string answer;  // the box's own system information is not affected
+    ASSERT_EQ(tool.request(siteAddress(0), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
+    EXPECT_EQ(site->record().countSent(siteAddress(0), QNACTION_GET_SYSTEM_INFO_OK), 1);
+}
+
+// The program: plays a configuration file until SIGTERM, then writes the record.
+TEST(SimSiteTest, ProgramWritesTheRecordOnSigterm) {
+    const char* binaryDir = std::getenv("QUENTA_BINARY_DIR");
+    const std::string program = std::string(binaryDir ? binaryDir : "") + "/sim/quenta-sim";
+    if (binaryDir == nullptr || access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "quenta-sim is not built";
+    quenta_test::TempDir dir;
+    const std::string configPath = dir.file("site.json"), recordPath = dir.file("record.json");
+    ASSERT_TRUE(quenta_test::writeWholeFile(
+        configPath, "{\"devices\": [{\"ip\": \"" + siteAddress(5) +
+                        "\", \"model\": \"M\", \"serialNum\": \"QNT1S210001\", \"softVersion\": \"1\"}]}"));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(program.c_str(), program.c_str(), "--quiet", "--config", configPath.c_str(), "--record",
+              recordPath.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Tool tool;
+    std::string answer;
+    int result = -1;
+    for (int i = 0; i < 10 && result != 0; ++i)  // until the program has bound its socket
+        result = tool.request(siteAddress(5), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer);
+    EXPECT_EQ(result, 0);
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string error;
+    std::optional<mini_json::Value> json = mini_json::parse(quenta_test::readWholeFile(recordPath), error);
+    ASSERT_TRUE(json) << error;
+    int answers = 0;
+    for (const auto& d : json->find("datagrams")->array)
+        if (d.find("action")->string == "GetSystemInfoOK") ++answers;
+    EXPECT_GE(answers, 1);
 }
 
 TEST(SimSiteTest, RefusesAddressesTheToolOrTheNetworkOwns) {
