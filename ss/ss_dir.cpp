@@ -12,7 +12,9 @@ namespace {
 
 constexpr const char* kTempFolder = "C:\\Work\\system/quenta/temp";
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // Length in bytes of the GBK character that starts at text[i] (a lead byte 0x81..0xFE takes the next
 // byte with it, so a trail byte 0x5C is never read as "\\").
@@ -34,19 +36,19 @@ size_t findCharacter(const std::string& text, size_t from, char wanted) {
 // rand() neither disturb nor are disturbed by it. Reseeded for every name, so two names made in the
 // same millisecond follow the same sequence.
 class TempNameRandom {
-public:
+  public:
     void seed(uint32_t value) { state_ = value; }
     unsigned next() {
         state_ = state_ * 214013u + 2531011u;
         return (state_ >> 16) & 0x7FFFu;
     }
 
-private:
+  private:
     uint32_t state_ = 1;
 };
 
-std::mutex g_randomLock;         // guards g_random between the seed and the last number of one name
-TempNameRandom g_random;         // guarded by g_randomLock
+std::mutex g_randomLock;  // guards g_random between the seed and the last number of one name
+TempNameRandom g_random;  // guarded by g_randomLock
 
 }  // namespace
 
@@ -132,7 +134,8 @@ int ss_temp_name(char* buffer, size_t size) {
     std::optional<std::string> folder = ss_path_dirname(buffer);
     if (folder) {
         int attributes = ss_file_attributes(folder->c_str());
-        if (attributes == -1 || !(attributes & SS_FILE_ATTRIBUTE_DIRECTORY)) ss_dir_createTree(folder->c_str());
+        if (attributes == -1 || !(attributes & SS_FILE_ATTRIBUTE_DIRECTORY))
+            ss_dir_createTree(folder->c_str());
     }
     return 0;
 }

@@ -82,7 +82,9 @@ void ss_log_checkSize() {
     log.stream = ss_platform_fopen(log.filePath.c_str(), "w");
 }
 
-void refreshTime(LogState& log) { log.timeText = ss_platform_localTimeText(); }
+void refreshTime(LogState& log) {
+    log.timeText = ss_platform_localTimeText();
+}
 
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string formatText(const char* format, ...) {
@@ -111,8 +113,8 @@ void ss_log_banner(const char* message) {
     std::lock_guard<std::recursive_mutex> guard(log.lock);
     if (log.stream == nullptr) return;
     refreshTime(log);
-    std::string text = formatText("%s %s Log level[%s]", log.timeText.c_str(), message != nullptr ? message : "",
-                                  levelName(log.threshold));
+    std::string text = formatText("%s %s Log level[%s]", log.timeText.c_str(),
+                                  message != nullptr ? message : "", levelName(log.threshold));
     const std::string rule(78, '=');
     std::fprintf(log.stream, "%s\n", rule.c_str());
     if (text.size() < 78) std::fprintf(log.stream, "%s", std::string((78 - text.size()) / 2, ' ').c_str());
@@ -135,7 +137,8 @@ int ss_log_open(const char* fileName) {
         log.keptFiles = 5;
         if (log.openCount == 0) {
             if (log.stream == nullptr)
-                log.stream = log.outputKind == kOutputFile ? ss_platform_fopen(log.filePath.c_str(), "a+") : stderr;
+                log.stream =
+                    log.outputKind == kOutputFile ? ss_platform_fopen(log.filePath.c_str(), "a+") : stderr;
             if (log.stream == nullptr) return -1;
             // "a+" reads from the start: the size check needs the position at the end.
             fseeko(log.stream, 0, SEEK_END);

@@ -37,10 +37,10 @@ enum {
     SS_PLATFORM_ATTRIBUTE_NORMAL = 0x80,  // a file that is neither read-only nor a folder
 };
 int ss_platform_fileAttributes(const char* narrowPath);
-int ss_platform_mkdir(const char* narrowPath);                            // fails when it exists
+int ss_platform_mkdir(const char* narrowPath);                                 // fails when it exists
 int ss_platform_rename(const char* oldNarrowPath, const char* newNarrowPath);  // fails when new exists
-int ss_platform_unlink(const char* narrowPath);                           // files only
-int ss_platform_setReadOnly(const char* narrowPath, bool readOnly);       // owner write permission
+int ss_platform_unlink(const char* narrowPath);                                // files only
+int ss_platform_setReadOnly(const char* narrowPath, bool readOnly);            // owner write permission
 
 // Clocks and sleeping.
 int64_t ss_platform_nowMs();        // milliseconds since 1970-01-01 UTC

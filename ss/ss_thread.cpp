@@ -106,14 +106,19 @@ int unlockRaw(ss_mutex* mutex) {
 
 }  // namespace
 
-ss_mutex* ss_mutex_new() { return new ss_mutex; }
+ss_mutex* ss_mutex_new() {
+    return new ss_mutex;
+}
 
-void ss_mutex_free(ss_mutex* mutex) { delete mutex; }
+void ss_mutex_free(ss_mutex* mutex) {
+    delete mutex;
+}
 
 int ss_mutex_lock(ss_mutex* mutex) {
     if (mutex == nullptr) return 0;
     bool trace = g_lockTrace.load() != 0;
-    if (trace) ss_log_traceWrite("%s|%s:%d| [%p]--->Ask for Lock\n", __FILE__, __func__, __LINE__, (void*)mutex);
+    if (trace)
+        ss_log_traceWrite("%s|%s:%d| [%p]--->Ask for Lock\n", __FILE__, __func__, __LINE__, (void*)mutex);
     lockRaw(mutex);
     if (trace) ss_log_traceWrite("%s|%s:%d| [%p]--->Locked\n", __FILE__, __func__, __LINE__, (void*)mutex);
     return 0;
@@ -122,7 +127,8 @@ int ss_mutex_lock(ss_mutex* mutex) {
 int ss_mutex_unlock(ss_mutex* mutex) {
     if (mutex == nullptr) return 0;
     bool trace = g_lockTrace.load() != 0;
-    if (trace) ss_log_traceWrite("%s|%s:%d| [%p]<---Ask for UnLock\n", __FILE__, __func__, __LINE__, (void*)mutex);
+    if (trace)
+        ss_log_traceWrite("%s|%s:%d| [%p]<---Ask for UnLock\n", __FILE__, __func__, __LINE__, (void*)mutex);
     if (unlockRaw(mutex) != 0) return -1;
     if (trace) ss_log_traceWrite("%s|%s:%d| [%p]<---UnLocked\n", __FILE__, __func__, __LINE__, (void*)mutex);
     return 0;
@@ -136,9 +142,13 @@ struct ss_event {
     bool signalled = false;  // guarded by mutex; the one pending signal
 };
 
-ss_event* ss_event_new() { return new ss_event; }
+ss_event* ss_event_new() {
+    return new ss_event;
+}
 
-void ss_event_free(ss_event* event) { delete event; }
+void ss_event_free(ss_event* event) {
+    delete event;
+}
 
 int ss_event_set(ss_event* event) {
     if (event == nullptr) return 0;
@@ -171,19 +181,25 @@ int ss_cond_wait_timedwait(ss_mutex* mutex, ss_event* event) {
                           (void*)mutex);
     if (mutex != nullptr) unlockRaw(mutex);
     if (trace)
-        ss_log_traceWrite("%s|%s:%d| [%p]<---ss_cond_wait UnLocked\n", __FILE__, __func__, __LINE__, (void*)mutex);
+        ss_log_traceWrite("%s|%s:%d| [%p]<---ss_cond_wait UnLocked\n", __FILE__, __func__, __LINE__,
+                          (void*)mutex);
     int result = ss_event_wait(event);
     if (trace)
         ss_log_traceWrite("%s|%s:%d| [%p]<---ss_cond_wait  Ask for Lock\n", __FILE__, __func__, __LINE__,
                           (void*)mutex);
     if (mutex != nullptr) lockRaw(mutex);
     if (trace)
-        ss_log_traceWrite("%s|%s:%d| [%p]<---ss_cond_wait Locked\n", __FILE__, __func__, __LINE__, (void*)mutex);
+        ss_log_traceWrite("%s|%s:%d| [%p]<---ss_cond_wait Locked\n", __FILE__, __func__, __LINE__,
+                          (void*)mutex);
     return result == 0 ? 0 : -1;
 }
 
 // ---- lock trace ----
 
-void ss_thread_setLockTrace(int on) { g_lockTrace.store(on); }
+void ss_thread_setLockTrace(int on) {
+    g_lockTrace.store(on);
+}
 
-int ss_thread_lockTrace() { return g_lockTrace.load(); }
+int ss_thread_lockTrace() {
+    return g_lockTrace.load();
+}

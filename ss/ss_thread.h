@@ -38,13 +38,13 @@ int ss_mutex_unlock(ss_mutex* mutex);  // null -> 0
 
 // Locks an ss_mutex for the guard's lifetime (null does nothing).
 class ss_mutex_guard {
-public:
+  public:
     explicit ss_mutex_guard(ss_mutex* mutex) : mutex_(mutex) { ss_mutex_lock(mutex_); }
     ~ss_mutex_guard() { ss_mutex_unlock(mutex_); }
     ss_mutex_guard(const ss_mutex_guard&) = delete;
     ss_mutex_guard& operator=(const ss_mutex_guard&) = delete;
 
-private:
+  private:
     ss_mutex* mutex_;
 };
 
@@ -59,8 +59,8 @@ struct ss_event_deleter {
 };
 using ss_event_ptr = std::unique_ptr<ss_event, ss_event_deleter>;
 
-int ss_event_set(ss_event* event);   // 0; null -> 0
-int ss_event_wait(ss_event* event);  // waits with no time limit and consumes the signal; 0, null -> -1
+int ss_event_set(ss_event* event);       // 0; null -> 0
+int ss_event_wait(ss_event* event);      // waits with no time limit and consumes the signal; 0, null -> -1
 bool ss_event_pending(ss_event* event);  // whether a signal waits to be consumed (tests, diagnostics)
 
 // Releases `mutex` (owned by the caller), waits for `event` with no time limit, retakes `mutex`.

@@ -11,17 +11,17 @@
 struct ss_threadpool {
     int maxThreads = 0;  // fixed at creation
     std::mutex lock;
-    int started = 0;                             // guarded by lock; workers started so far
-    std::vector<ss_thread_ptr> workers;          // guarded by lock; slot i is worker i (maxThreads slots)
-    std::deque<std::unique_ptr<ss_job>> queue;   // guarded by lock; first in, first out
-    bool closing = false;                        // guarded by lock; destroy has begun: no more jobs
-    bool exiting = false;                        // guarded by lock; the queue drained: workers leave
-    int running = 0;                             // guarded by lock; jobs being run
-    int waitingProducers = 0;                    // guarded by lock; adds blocked on a full queue
-    std::condition_variable queueEmpty;          // with lock: a worker took the last queued job
-    std::condition_variable jobAvailable;        // with lock: a job was queued, or exiting was set
-    std::condition_variable room;                // with lock: fewer than maxThreads jobs queued, or closing
-    std::condition_variable producersLeft;       // with lock: waitingProducers dropped
+    int started = 0;                            // guarded by lock; workers started so far
+    std::vector<ss_thread_ptr> workers;         // guarded by lock; slot i is worker i (maxThreads slots)
+    std::deque<std::unique_ptr<ss_job>> queue;  // guarded by lock; first in, first out
+    bool closing = false;                       // guarded by lock; destroy has begun: no more jobs
+    bool exiting = false;                       // guarded by lock; the queue drained: workers leave
+    int running = 0;                            // guarded by lock; jobs being run
+    int waitingProducers = 0;                   // guarded by lock; adds blocked on a full queue
+    std::condition_variable queueEmpty;         // with lock: a worker took the last queued job
+    std::condition_variable jobAvailable;       // with lock: a job was queued, or exiting was set
+    std::condition_variable room;               // with lock: fewer than maxThreads jobs queued, or closing
+    std::condition_variable producersLeft;      // with lock: waitingProducers dropped
 };
 
 namespace {
@@ -103,7 +103,9 @@ int ss_threadpool_add(ss_threadpool* pool, std::unique_ptr<ss_job> job) {
     if (pool == nullptr || job == nullptr) return -1;
     std::unique_lock<std::mutex> lock(pool->lock);
     if (pool->closing || pool->exiting) return -1;
-    auto hasRoom = [pool] { return static_cast<int>(pool->queue.size()) < pool->maxThreads || pool->closing; };
+    auto hasRoom = [pool] {
+        return static_cast<int>(pool->queue.size()) < pool->maxThreads || pool->closing;
+    };
     if (!hasRoom()) {
         ++pool->waitingProducers;
         pool->room.wait(lock, hasRoom);

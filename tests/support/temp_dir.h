@@ -8,22 +8,22 @@
 namespace quenta_test {
 
 class TempDir {
-public:
+  public:
     // A new folder "<prefix>XXXXXX" under $QUENTA_DRIVE_ROOT when set, else $TMPDIR, else /tmp.
     explicit TempDir(const std::string& prefix = "quenta-test-");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::string& path() const { return path_; }                // local UTF-8 path, no trailing "/"
+    const std::string& path() const { return path_; }  // local UTF-8 path, no trailing "/"
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 class ScopedDriveRoot {
-public:
+  public:
     ScopedDriveRoot();
     ~ScopedDriveRoot();
     ScopedDriveRoot(const ScopedDriveRoot&) = delete;
@@ -31,7 +31,7 @@ public:
 
     const std::string& path() const { return dir_.path(); }
 
-private:
+  private:
     TempDir dir_;
     bool hadOld_ = false;
     std::string old_;

@@ -32,7 +32,7 @@ void makeFile(const char* narrowPath, const std::string& content = "x") {
 
 // Each test gets its own drive root and an open log inside it.
 class DirTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(ss_log_open("C:\\test.log"), 0);
         logPath_ = ss_log_currentPath();
@@ -46,8 +46,8 @@ protected:
 
 TEST_F(DirTest, CreateTreeMakesEveryPrefixOfTheTemporaryFolder) {
     EXPECT_EQ(ss_dir_createTree("C:\\Work\\system/quenta/temp"), 1);
-    for (const char* folder : {"C:", "C:\\Work", "C:\\Work\\system", "C:\\Work\\system/quenta",
-                               "C:\\Work\\system/quenta/temp"})
+    for (const char* folder :
+         {"C:", "C:\\Work", "C:\\Work\\system", "C:\\Work\\system/quenta", "C:\\Work\\system/quenta/temp"})
         EXPECT_TRUE(isFolder(folder)) << folder;
     // Again on the existing tree: 1, nothing changes.
     EXPECT_EQ(ss_dir_createTree("C:\\Work\\system/quenta/temp"), 1);
@@ -239,8 +239,8 @@ TEST(Ipv4, ToInteger) {
         {"", 0},
         {nullptr, 0},
         {"1.2.3.300", 1u | 2u << 8 | 3u << 16 | (300u << 24)},  // spills as it always did
-        {"1.2.3.4.5", 0},                                      // a fifth number is no address
-        {"1.2.3.4567890123", 0},                               // 16 characters: refused, not wrapped
+        {"1.2.3.4.5", 0},                                       // a fifth number is no address
+        {"1.2.3.4567890123", 0},                                // 16 characters: refused, not wrapped
         {"100.100.100.100", 0x64646464u},
     };
     for (const Case& c : cases) EXPECT_EQ(ss_ip_toInteger(c.text), c.value) << (c.text ? c.text : "(null)");

@@ -39,7 +39,7 @@ long fileSize(const std::string& local) {
 const std::regex kLine(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \|(.{6})\|(.{4})\| (.*)->(.*) \| (.*))");
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(ss_dir_createTree("C:\\Work/quenta/temp"), 1);
         ASSERT_EQ(ss_log_open(kLogName), 0);
@@ -51,7 +51,8 @@ protected:
     // The lines after the start banner.
     std::vector<std::string> messageLines() const {
         std::vector<std::string> all = lines(readWholeFile(path_));
-        return all.size() > 3 ? std::vector<std::string>(all.begin() + 3, all.end()) : std::vector<std::string>{};
+        return all.size() > 3 ? std::vector<std::string>(all.begin() + 3, all.end())
+                              : std::vector<std::string>{};
     }
 
     ScopedDriveRoot root_;
@@ -164,7 +165,8 @@ TEST_F(LogTest, CloseWritesTheStopBannerAndSilencesTheLog) {
     EXPECT_EQ(ss_log_close(), 0);
     EXPECT_EQ(ss_log_currentPath(), "");
     std::string text = readWholeFile(path_);
-    EXPECT_NE(text.find(" Stop log system. Log level[DEBUG]\n" + std::string(78, '=') + "\n"), std::string::npos);
+    EXPECT_NE(text.find(" Stop log system. Log level[DEBUG]\n" + std::string(78, '=') + "\n"),
+              std::string::npos);
     EXPECT_EQ(ss_log_write(SS_LOG_ERROR, "f", 1, "fn", "after close"), 0);
     EXPECT_EQ(ss_log_close(), 0);
     EXPECT_EQ(readWholeFile(path_), text);

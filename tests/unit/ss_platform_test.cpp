@@ -37,7 +37,9 @@ TEST(PlatformMapPath, DrivePathsGoUnderTheDriveRootAndOtherPathsStay) {
         {"ss_log.log", "ss_log.log"},
         {"..\\up\\file", "../up/file"},
         {"/tmp/plain", "/tmp/plain"},
-        {"C:\\" "\xB6\xE0\xC3\xBD", r + "/C/多媒"},
+        {"C:\\"
+         "\xB6\xE0\xC3\xBD",
+         r + "/C/多媒"},
     };
     for (const Case& c : cases) EXPECT_EQ(ss_platform_mapPath(c.narrow), c.expected) << c.narrow;
     // The drive folder exists once a drive path was mapped.
@@ -50,7 +52,9 @@ TEST(PlatformMapPath, GbkTrailByte5CIsNotASeparator) {
     // 0x81 0x5C is one GBK character whose second byte is the code of "\".
     std::string character;
     ASSERT_EQ(ss_platform_gbkToUtf8("\x81\x5C", character), 0);
-    EXPECT_EQ(ss_platform_mapPath("C:\\a\x81\x5C" "b"), root.path() + "/C/a" + character + "b");
+    EXPECT_EQ(ss_platform_mapPath("C:\\a\x81\x5C"
+                                  "b"),
+              root.path() + "/C/a" + character + "b");
 }
 
 TEST(PlatformMapPath, RefusesNullEmptyTooLongAndInvalidPaths) {
@@ -130,8 +134,13 @@ TEST(PlatformText, GbkRoundTripsThroughUtf8AndUtf16) {
 
 TEST(PlatformText, BadInputIsReportedAndReplaced) {
     std::string utf8;
-    EXPECT_EQ(ss_platform_gbkToUtf8("a\xFF\xFF" "b", utf8), -1);
-    EXPECT_EQ(utf8, "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+    EXPECT_EQ(ss_platform_gbkToUtf8("a\xFF\xFF"
+                                    "b",
+                                    utf8),
+              -1);
+    EXPECT_EQ(utf8,
+              "a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(ss_platform_gbkToUtf8("ab\xB6", utf8), -1);  // lead byte cut off at the end
     EXPECT_EQ(utf8, "ab\xEF\xBF\xBD");
 

@@ -17,7 +17,9 @@ using quenta_test::ScopedDriveRoot;
 
 namespace {
 
-int returnArgument(void* arg) { return *static_cast<int*>(arg); }
+int returnArgument(void* arg) {
+    return *static_cast<int*>(arg);
+}
 
 TEST(Thread, CreateJoinAndFinished) {
     int value = 42;
@@ -67,7 +69,7 @@ TEST(Mutex, NullAddressDoesNothing) {
 struct Shared {
     ss_mutex* mutex;
     ss_event* event;
-    int counter = 0;    // guarded by mutex
+    int counter = 0;     // guarded by mutex
     bool ready = false;  // guarded by mutex
 };
 
@@ -216,7 +218,8 @@ TEST(LockTrace, OffByDefaultAndWritesTheTraceLinesWhenOn) {
     ASSERT_EQ(got.size(), std::size(endings)) << text;
     std::ostringstream address;
     address << static_cast<void*>(mutex.get());
-    const std::regex shape(R"(.*ss_thread\.cpp\|(ss_mutex_lock|ss_mutex_unlock|ss_cond_wait_timedwait):\d+\| \[(0x[0-9a-f]+)\](.*))");
+    const std::regex shape(
+        R"(.*ss_thread\.cpp\|(ss_mutex_lock|ss_mutex_unlock|ss_cond_wait_timedwait):\d+\| \[(0x[0-9a-f]+)\](.*))");
     for (size_t i = 0; i < got.size(); ++i) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(got[i], m, shape)) << got[i];

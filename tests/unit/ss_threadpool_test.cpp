@@ -21,7 +21,7 @@ namespace {
 
 // A flag that threads can wait for.
 class Latch {
-public:
+  public:
     void open() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -38,7 +38,7 @@ public:
         return open_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = false;  // guarded by mutex_
@@ -51,8 +51,9 @@ struct Counters {
 
 // A job that reports its start, waits for its gate, and counts its run and release.
 class GatedJob : public ss_job {
-public:
-    GatedJob(Counters& counters, Latch* started, Latch* gate) : counters_(counters), started_(started), gate_(gate) {
+  public:
+    GatedJob(Counters& counters, Latch* started, Latch* gate)
+        : counters_(counters), started_(started), gate_(gate) {
         counters_.made++;
     }
     ~GatedJob() override { counters_.released++; }
@@ -62,7 +63,7 @@ public:
         counters_.ran++;
     }
 
-private:
+  private:
     Counters& counters_;
     Latch* started_;
     Latch* gate_;
@@ -86,7 +87,7 @@ size_t countOf(const std::string& text, const std::string& what) {
 }
 
 class PoolTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(ss_log_open("C:\\pool.log"), 0);
         logPath_ = ss_log_currentPath();
