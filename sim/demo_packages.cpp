@@ -17,7 +17,8 @@ int makeDemoPackages(const std::string& folder, std::vector<std::string>& made, 
         uint32_t seed;
     };
     static const Demo kDemos[] = {
-        {"QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210,QN-D310", "2.4.1", 256 * 1024, PackageHead::Enciphered, 11},
+        {"QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210,QN-D310", "2.4.1", 256 * 1024, PackageHead::Enciphered,
+         11},
         {"A20多媒体控制盒升级包-3.1.0.quenta", "QN-MB10", "3.1.0", 128 * 1024, PackageHead::SevenZip, 12},
         {"地址盒升级包-1.8.2.quenta", "QN-AB100", "1.8.2", 64 * 1024, PackageHead::Enciphered, 13},
     };

@@ -88,7 +88,7 @@ void appendUtf8(std::string& out, uint32_t code) {
 }
 
 class Parser {
-public:
+  public:
     explicit Parser(std::string_view text) : text_(text) {}
 
     std::optional<Value> parseDocument(std::string& error) {
@@ -107,7 +107,7 @@ public:
         return value;
     }
 
-private:
+  private:
     std::string_view text_;
     size_t pos_ = 0;
     std::string why_;
@@ -142,23 +142,25 @@ private:
     bool parseValue(Value& out, int depth) {
         if (depth > kMaxDepth) return fail("nesting too deep");
         switch (peek()) {
-        case '{': return parseObject(out, depth);
-        case '[': return parseArray(out, depth);
-        case '"':
-            out.type = Value::Type::String;
-            return parseString(out.string);
-        case 't':
-            out = Value::of(true);
-            return literal("true");
-        case 'f':
-            out = Value::of(false);
-            return literal("false");
-        case 'n':
-            out = Value();
-            return literal("null");
-        default:
-            if (peek() == '-' || (peek() >= '0' && peek() <= '9')) return parseNumber(out);
-            return fail(atEnd() ? "unexpected end of text" : "unexpected character");
+            case '{':
+                return parseObject(out, depth);
+            case '[':
+                return parseArray(out, depth);
+            case '"':
+                out.type = Value::Type::String;
+                return parseString(out.string);
+            case 't':
+                out = Value::of(true);
+                return literal("true");
+            case 'f':
+                out = Value::of(false);
+                return literal("false");
+            case 'n':
+                out = Value();
+                return literal("null");
+            default:
+                if (peek() == '-' || (peek() >= '0' && peek() <= '9')) return parseNumber(out);
+                return fail(atEnd() ? "unexpected end of text" : "unexpected character");
         }
     }
 
@@ -227,10 +229,14 @@ private:
         for (int i = 0; i < 4; ++i) {
             char c = text_[pos_++];
             code <<= 4;
-            if (c >= '0' && c <= '9') code |= static_cast<uint32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f') code |= static_cast<uint32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') code |= static_cast<uint32_t>(c - 'A' + 10);
-            else return fail("bad \\u escape");
+            if (c >= '0' && c <= '9')
+                code |= static_cast<uint32_t>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                code |= static_cast<uint32_t>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                code |= static_cast<uint32_t>(c - 'A' + 10);
+            else
+                return fail("bad \\u escape");
         }
         return true;
     }
@@ -250,31 +256,48 @@ private:
             if (atEnd()) return fail("unterminated string");
             char e = text_[pos_++];
             switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                uint32_t code = 0;
-                if (!hex4(code)) return false;
-                if (code >= 0xD800 && code < 0xDC00) {
-                    uint32_t low = 0;
-                    if (text_.substr(pos_, 2) != "\\u") return fail("lone surrogate");
-                    pos_ += 2;
-                    if (!hex4(low)) return false;
-                    if (low < 0xDC00 || low >= 0xE000) return fail("bad surrogate pair");
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                } else if (code >= 0xDC00 && code < 0xE000) {
-                    return fail("lone surrogate");
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u': {
+                    uint32_t code = 0;
+                    if (!hex4(code)) return false;
+                    if (code >= 0xD800 && code < 0xDC00) {
+                        uint32_t low = 0;
+                        if (text_.substr(pos_, 2) != "\\u") return fail("lone surrogate");
+                        pos_ += 2;
+                        if (!hex4(low)) return false;
+                        if (low < 0xDC00 || low >= 0xE000) return fail("bad surrogate pair");
+                        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                    } else if (code >= 0xDC00 && code < 0xE000) {
+                        return fail("lone surrogate");
+                    }
+                    appendUtf8(out, code);
+                    break;
                 }
-                appendUtf8(out, code);
-                break;
-            }
-            default: return fail("bad escape");
+                default:
+                    return fail("bad escape");
             }
         }
     }
@@ -320,50 +343,56 @@ void writeValue(std::string& out, const Value& value, int indent, int level) {
         out.append(static_cast<size_t>(indent * depth), ' ');
     };
     switch (value.type) {
-    case Value::Type::Null: out += "null"; break;
-    case Value::Type::Bool: out += value.boolean ? "true" : "false"; break;
-    case Value::Type::Number:
-        if (value.isInteger) {
-            out += std::to_string(value.integer);
-        } else if (std::isfinite(value.number)) {
-            char buffer[32];
-            std::snprintf(buffer, sizeof buffer, "%.17g", value.number);
-            out += buffer;
-        } else {
+        case Value::Type::Null:
             out += "null";
-        }
-        break;
-    case Value::Type::String: out += quote(value.string); break;
-    case Value::Type::Array:
-        if (value.array.empty()) {
-            out += "[]";
             break;
-        }
-        out += '[';
-        for (size_t i = 0; i < value.array.size(); ++i) {
-            if (i > 0) out += ',';
-            newline(level + 1);
-            writeValue(out, value.array[i], indent, level + 1);
-        }
-        newline(level);
-        out += ']';
-        break;
-    case Value::Type::Object:
-        if (value.object.empty()) {
-            out += "{}";
+        case Value::Type::Bool:
+            out += value.boolean ? "true" : "false";
             break;
-        }
-        out += '{';
-        for (size_t i = 0; i < value.object.size(); ++i) {
-            if (i > 0) out += ',';
-            newline(level + 1);
-            out += quote(value.object[i].first);
-            out += indent > 0 ? ": " : ":";
-            writeValue(out, value.object[i].second, indent, level + 1);
-        }
-        newline(level);
-        out += '}';
-        break;
+        case Value::Type::Number:
+            if (value.isInteger) {
+                out += std::to_string(value.integer);
+            } else if (std::isfinite(value.number)) {
+                char buffer[32];
+                std::snprintf(buffer, sizeof buffer, "%.17g", value.number);
+                out += buffer;
+            } else {
+                out += "null";
+            }
+            break;
+        case Value::Type::String:
+            out += quote(value.string);
+            break;
+        case Value::Type::Array:
+            if (value.array.empty()) {
+                out += "[]";
+                break;
+            }
+            out += '[';
+            for (size_t i = 0; i < value.array.size(); ++i) {
+                if (i > 0) out += ',';
+                newline(level + 1);
+                writeValue(out, value.array[i], indent, level + 1);
+            }
+            newline(level);
+            out += ']';
+            break;
+        case Value::Type::Object:
+            if (value.object.empty()) {
+                out += "{}";
+                break;
+            }
+            out += '{';
+            for (size_t i = 0; i < value.object.size(); ++i) {
+                if (i > 0) out += ',';
+                newline(level + 1);
+                out += quote(value.object[i].first);
+                out += indent > 0 ? ": " : ":";
+                writeValue(out, value.object[i].second, indent, level + 1);
+            }
+            newline(level);
+            out += '}';
+            break;
     }
 }
 
@@ -405,12 +434,18 @@ std::string quote(std::string_view utf8) {
         } else if (c < 0x20) {
             char buffer[8];
             switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                default:
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                    out += buffer;
             }
             ++i;
         } else if (c < 0x80) {

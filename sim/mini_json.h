@@ -18,7 +18,7 @@ struct Value {
     Type type = Type::Null;
     bool boolean = false;
     double number = 0;
-    int64_t integer = 0;        // exact value when isInteger
+    int64_t integer = 0;  // exact value when isInteger
     bool isInteger = false;
     std::string string;
     std::vector<Value> array;

@@ -18,7 +18,9 @@ namespace {
 
 std::atomic<bool> gStop{false};
 
-void onSignal(int) { gStop = true; }
+void onSignal(int) {
+    gStop = true;
+}
 
 void usage(FILE* out) {
     std::fputs(
@@ -46,11 +48,16 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (a == "--config") configPath = value("--config");
-        else if (a == "--record") recordPath = value("--record");
-        else if (a == "--duration") durationSeconds = std::atof(value("--duration"));
-        else if (a == "--make-demo-packages") demoFolder = value("--make-demo-packages");
-        else if (a == "--quiet") quiet = true;
+        if (a == "--config")
+            configPath = value("--config");
+        else if (a == "--record")
+            recordPath = value("--record");
+        else if (a == "--duration")
+            durationSeconds = std::atof(value("--duration"));
+        else if (a == "--make-demo-packages")
+            demoFolder = value("--make-demo-packages");
+        else if (a == "--quiet")
+            quiet = true;
         else if (a == "-h" || a == "--help") {
             usage(stdout);
             return 0;
@@ -114,9 +121,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!quiet) {
-        std::printf("quenta-sim: %zu datagrams, %zu uploads, %zu reboots, at most %d transfers at once; record in %s\n",
-                    record.datagrams.size(), record.uploads.size(), record.reboots.size(),
-                    record.maxConcurrentTransfers, recordPath.c_str());
+        std::printf(
+            "quenta-sim: %zu datagrams, %zu uploads, %zu reboots, at most %d transfers at once; record in "
+            "%s\n",
+            record.datagrams.size(), record.uploads.size(), record.reboots.size(),
+            record.maxConcurrentTransfers, recordPath.c_str());
     }
     return 0;
 }

@@ -10,9 +10,9 @@
 
 struct Sha256Context {
     uint32_t state[8];
-    uint64_t length;      // bytes fed so far
-    uint8_t block[64];    // a partly filled block
-    size_t used;          // bytes in `block`
+    uint64_t length;    // bytes fed so far
+    uint8_t block[64];  // a partly filled block
+    size_t used;        // bytes in `block`
 };
 
 void sha256Init(Sha256Context& context);

@@ -47,7 +47,7 @@ bool convert(const char* to, const char* from, std::string_view in, std::string&
 
 // Reads the fields of one JSON object into a device; `strict` refuses unknown keys.
 class DeviceReader {
-public:
+  public:
     std::string error;
 
     bool readFaults(const Value& v, SimFaults& f, const std::string& where) {
@@ -80,10 +80,14 @@ public:
                 std::string g;
                 if (!value.isString()) return fail(at + " must be \"none\", \"before\" or \"instead\"");
                 g = value.string;
-                if (g == "none") f.garbage = SimGarbage::None;
-                else if (g == "before") f.garbage = SimGarbage::Before;
-                else if (g == "instead") f.garbage = SimGarbage::Instead;
-                else return fail(at + " must be \"none\", \"before\" or \"instead\"");
+                if (g == "none")
+                    f.garbage = SimGarbage::None;
+                else if (g == "before")
+                    f.garbage = SimGarbage::Before;
+                else if (g == "instead")
+                    f.garbage = SimGarbage::Instead;
+                else
+                    return fail(at + " must be \"none\", \"before\" or \"instead\"");
             } else {
                 return fail(at + ": unknown fault");
             }
@@ -160,7 +164,8 @@ public:
     }
     bool integer(const Value& v, int& out, int64_t low, int64_t high, const std::string& at) {
         if (!v.isNumber() || !v.isInteger || v.integer < low || v.integer > high)
-            return fail(at + " must be an integer from " + std::to_string(low) + " to " + std::to_string(high));
+            return fail(at + " must be an integer from " + std::to_string(low) + " to " +
+                        std::to_string(high));
         out = static_cast<int>(v.integer);
         return true;
     }
@@ -170,10 +175,14 @@ public:
         return true;
     }
     bool form(const Value& v, SimAnswerForm& out, const std::string& at) {
-        if (v.isString() && v.string == "plain") out = SimAnswerForm::Plain;
-        else if (v.isString() && v.string == "xor") out = SimAnswerForm::Xor;
-        else if (v.isString() && v.string == "des") out = SimAnswerForm::Des;
-        else return fail(at + " must be \"plain\", \"xor\" or \"des\"");
+        if (v.isString() && v.string == "plain")
+            out = SimAnswerForm::Plain;
+        else if (v.isString() && v.string == "xor")
+            out = SimAnswerForm::Xor;
+        else if (v.isString() && v.string == "des")
+            out = SimAnswerForm::Des;
+        else
+            return fail(at + " must be \"plain\", \"xor\" or \"des\"");
         return true;
     }
 };
@@ -190,8 +199,12 @@ std::string numbered(const std::string& text, int index) {
 
 }  // namespace
 
-bool simUtf8ToGbk(std::string_view utf8, std::string& gbk) { return convert("GBK", "UTF-8", utf8, gbk); }
-bool simGbkToUtf8(std::string_view gbk, std::string& utf8) { return convert("UTF-8", "GBK", gbk, utf8); }
+bool simUtf8ToGbk(std::string_view utf8, std::string& gbk) {
+    return convert("GBK", "UTF-8", utf8, gbk);
+}
+bool simGbkToUtf8(std::string_view gbk, std::string& utf8) {
+    return convert("UTF-8", "GBK", gbk, utf8);
+}
 
 std::optional<std::string> simSiteAddress(int index) {
     if (index < 0 || index >= kSimSiteAddressCount) return std::nullopt;
@@ -289,7 +302,8 @@ int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error)
             return -1;
         }
         if (const Value* m = box->find("maxAddressesPerDatagram")) {
-            if (!reader.integer(*m, config.maxAddressesPerDatagram, 1, 350, "addressBox.maxAddressesPerDatagram")) {
+            if (!reader.integer(*m, config.maxAddressesPerDatagram, 1, 350,
+                                "addressBox.maxAddressesPerDatagram")) {
                 error = reader.error;
                 return -1;
             }
@@ -355,7 +369,8 @@ int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error)
             std::string ip = device.ip;
             for (int n = 1; n <= count; ++n) {
                 if (ip.empty()) {
-                    std::optional<std::string> next = lastIp ? simNextSiteAddress(*lastIp) : simSiteAddress(0);
+                    std::optional<std::string> next =
+                        lastIp ? simNextSiteAddress(*lastIp) : simSiteAddress(0);
                     while (next && used.count(*next) != 0) next = simNextSiteAddress(*next);
                     if (!next) {
                         error = where + ": no free site address left";

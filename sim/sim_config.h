@@ -18,25 +18,25 @@ enum class SimGarbage { None, Before, Instead };
 
 // Faults of one peer. Several may be combined.
 struct SimFaults {
-    bool silent = false;          // never answers a datagram (the TCP service is never opened either)
-    int delayMs = 0;              // every UDP answer leaves this many ms after the request
-    bool answerTwice = false;     // every UDP answer is sent twice
-    bool noTcpSupport = false;    // "TcpSupport: 0" in GetSystemInfoOK and StartUploadServiceOK
-    bool portZero = false;        // StartUploadServiceOK carries "Port: 0" (no service is opened)
+    bool silent = false;        // never answers a datagram (the TCP service is never opened either)
+    int delayMs = 0;            // every UDP answer leaves this many ms after the request
+    bool answerTwice = false;   // every UDP answer is sent twice
+    bool noTcpSupport = false;  // "TcpSupport: 0" in GetSystemInfoOK and StartUploadServiceOK
+    bool portZero = false;      // StartUploadServiceOK carries "Port: 0" (no service is opened)
     std::optional<std::string> tcpErrorText;  // the put is answered 255 with this text (GBK)
     std::optional<int> tcpReplyCode;          // the put is answered with this integer (e.g. 7)
-    bool closeHalfway = false;    // the service closes the connection after half the content
-    bool noSerialNum = false;     // GetSystemInfoOK without "SerialNum"
+    bool closeHalfway = false;                // the service closes the connection after half the content
+    bool noSerialNum = false;                 // GetSystemInfoOK without "SerialNum"
     SimGarbage garbage = SimGarbage::None;
 };
 
 // One peer: a device, or the address box (a device with the box's role on UDP 5160 too).
 struct SimDeviceConfig {
-    std::string ip;               // dotted IPv4; unique within the site
-    std::string model;            // GBK, like every text below
-    std::string platform;         // empty: no "Platform" key
-    std::optional<int> master;    // absent: no "Master" key
-    std::optional<int> slave;     // absent: no "Slave" key
+    std::string ip;             // dotted IPv4; unique within the site
+    std::string model;          // GBK, like every text below
+    std::string platform;       // empty: no "Platform" key
+    std::optional<int> master;  // absent: no "Master" key
+    std::optional<int> slave;   // absent: no "Slave" key
     std::string hardVersion;
     std::string kernelVersion;
     std::string softVersion;
@@ -48,13 +48,13 @@ struct SimDeviceConfig {
     // SoftVersion after a Reboot when the received payload carries no version text; absent: the
     // version stays as it was unless a payload said otherwise.
     std::optional<std::string> versionAfterReboot;
-    bool listed = true;           // the address box lists this device (when its model is asked for)
+    bool listed = true;  // the address box lists this device (when its model is asked for)
     SimFaults faults;
 };
 
 struct SimAddressBoxConfig {
-    SimDeviceConfig device;              // its own system information (serial number of a box type)
-    int maxAddressesPerDatagram = 50;    // addresses per UpdateIPAddress datagram (at least 1)
+    SimDeviceConfig device;            // its own system information (serial number of a box type)
+    int maxAddressesPerDatagram = 50;  // addresses per UpdateIPAddress datagram (at least 1)
     // Addresses listed for every request besides the matching devices (addresses where no device
     // answers); each with the model it is listed under ("*" = every request).
     struct Phantom {
@@ -62,7 +62,7 @@ struct SimAddressBoxConfig {
         std::string model = "*";
     };
     std::vector<Phantom> phantoms;
-    SimFaults listFaults;                // faults of the UDP 5160 service (silent, delay, twice, garbage)
+    SimFaults listFaults;  // faults of the UDP 5160 service (silent, delay, twice, garbage)
 };
 
 struct SimConfig {

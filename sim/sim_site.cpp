@@ -51,7 +51,7 @@ int64_t monotonicMs() {
 
 // Owns one file descriptor.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
@@ -74,7 +74,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -127,9 +127,12 @@ std::string actionOf(const std::string& text) {
 
 int kindOf(SimAnswerForm form) {
     switch (form) {
-    case SimAnswerForm::Xor: return MARKED_TEXT_XOR;
-    case SimAnswerForm::Des: return MARKED_TEXT_DES;
-    case SimAnswerForm::Plain: break;
+        case SimAnswerForm::Xor:
+            return MARKED_TEXT_XOR;
+        case SimAnswerForm::Des:
+            return MARKED_TEXT_DES;
+        case SimAnswerForm::Plain:
+            break;
     }
     return MARKED_TEXT_NONE;
 }
@@ -244,7 +247,7 @@ struct SimSite::Impl {
         UniqueFd list;                             // the box's ip:5160
         UniqueFd tcp;                              // the upload service while it is open
         int tcpPort = 0;
-        std::string softVersion;                   // guarded by Impl::mutex
+        std::string softVersion;                     // guarded by Impl::mutex
         std::optional<std::string> acceptedVersion;  // loop only: version of the last accepted upload
         bool acceptedUpload = false;                 // loop only
         unsigned junkCounter = 0;                    // loop only
@@ -266,15 +269,15 @@ struct SimSite::Impl {
         int64_t received = 0;
         Sha256Context sha{};
         std::string head;
-        std::string out;           // reply bytes not yet written
+        std::string out;  // reply bytes not yet written
         bool closeAfterWrite = false;
-        bool counted = false;      // counts in activeTransfers
+        bool counted = false;  // counts in activeTransfers
     };
 
     struct Outgoing {
         int fd = -1;
         sockaddr_in to{};
-        std::string bytes;     // with the terminating zero
+        std::string bytes;  // with the terminating zero
         Peer* peer = nullptr;
         int port = 0;
         std::string action;
@@ -303,17 +306,17 @@ struct SimSite::Impl {
     UniqueFd epoll;
     UniqueFd stopEvent;
     bool opened = false;
-    std::unordered_map<int, Source> sources;                       // loop only (fd -> role)
+    std::unordered_map<int, Source> sources;                           // loop only (fd -> role)
     std::unordered_map<int, std::unique_ptr<Connection>> connections;  // loop only
     std::multimap<std::pair<int64_t, uint64_t>, Outgoing> scheduled;   // loop only, by due time
     uint64_t sequence = 0;                                             // loop only
     int activeTransfers = 0;                                           // loop only
-    std::map<std::string, Reassembly> reassembly;  // loop only, by "fd remote sequence"
+    std::map<std::string, Reassembly> reassembly;                      // loop only, by "fd remote sequence"
 
     mutable std::mutex mutex;  // guards record and every Peer::softVersion
     SimRecord record;
 
-    std::thread thread;          // the site's own loop thread (start/stop; one caller at a time)
+    std::thread thread;  // the site's own loop thread (start/stop; one caller at a time)
     std::atomic<bool> stopping{false};
 
     explicit Impl(SimConfig c) : config(std::move(c)) {}
@@ -433,8 +436,8 @@ struct SimSite::Impl {
 
     // --- sending ----------------------------------------------------------------------------
     void sendNow(Outgoing& o) {
-        ssize_t sent = ::sendto(o.fd, o.bytes.data(), o.bytes.size(), 0, reinterpret_cast<const sockaddr*>(&o.to),
-                                sizeof o.to);
+        ssize_t sent = ::sendto(o.fd, o.bytes.data(), o.bytes.size(), 0,
+                                reinterpret_cast<const sockaddr*>(&o.to), sizeof o.to);
         if (sent < 0) return;  // the peer's answer is lost, as on a real network
         recordDatagram(*o.peer, o.port, false, o.to, o.bytes.data(), o.bytes.size(), o.action, o.garbage);
     }
@@ -451,27 +454,31 @@ struct SimSite::Impl {
     // payload, an unterminated long line, an unknown action.
     std::string junk(Peer& peer) {
         switch (peer.junkCounter++ % 5) {
-        case 0: {
-            std::string bytes;
-            uint32_t x = 0x9E3779B9u ^ static_cast<uint32_t>(peer.junkCounter * 2654435761u);
-            for (int i = 0; i < 64; ++i) {
-                x ^= x << 13;
-                x ^= x >> 17;
-                x ^= x << 5;
-                bytes += static_cast<char>(x & 0xFF);
+            case 0: {
+                std::string bytes;
+                uint32_t x = 0x9E3779B9u ^ static_cast<uint32_t>(peer.junkCounter * 2654435761u);
+                for (int i = 0; i < 64; ++i) {
+                    x ^= x << 13;
+                    x ^= x >> 17;
+                    x ^= x << 5;
+                    bytes += static_cast<char>(x & 0xFF);
+                }
+                return bytes;
             }
-            return bytes;
-        }
-        case 1: return "\r\n\r\n:::\r\n: \r\nAction:\r\n\r\n";
-        case 2: return std::string(kXorMarker) + "zz!!~~";
-        case 3: return std::string(1500, 'A');
-        default: return "Action: Garbage\r\nIP: 999.1.2.3\r\n\r\n";
+            case 1:
+                return "\r\n\r\n:::\r\n: \r\nAction:\r\n\r\n";
+            case 2:
+                return std::string(kXorMarker) + "zz!!~~";
+            case 3:
+                return std::string(1500, 'A');
+            default:
+                return "Action: Garbage\r\nIP: 999.1.2.3\r\n\r\n";
         }
     }
 
     // Sends an answer text (plain, or marked per `form`) from `fd` to `to`, with the faults.
-    void answer(Peer& peer, int fd, int port, const sockaddr_in& to, const std::string& plain, SimAnswerForm form,
-                const SimFaults& faults) {
+    void answer(Peer& peer, int fd, int port, const sockaddr_in& to, const std::string& plain,
+                SimAnswerForm form, const SimFaults& faults) {
         if (faults.silent) return;
         const std::string action = actionOf(plain);
         std::string wire = form == SimAnswerForm::Plain ? plain : encodeMarkedText(plain, kindOf(form));
@@ -517,7 +524,9 @@ struct SimSite::Impl {
         return buildActionMessage(QNACTION_GET_SYSTEM_INFO_OK, fields);
     }
 
-    static bool tcpSupport(const Peer& peer) { return peer.config.tcpSupport && !peer.config.faults.noTcpSupport; }
+    static bool tcpSupport(const Peer& peer) {
+        return peer.config.tcpSupport && !peer.config.faults.noTcpSupport;
+    }
 
     void onDeviceRequest(Peer& peer, const sockaddr_in& from, const std::string& action) {
         const SimDeviceConfig& c = peer.config;
@@ -533,8 +542,8 @@ struct SimSite::Impl {
             answer(peer, peer.udp.get(), QN_PORT_DEVICE, from,
                    buildActionMessage(QNACTION_START_UPLOAD_SERVICE_OK, fields), c.answerForm, c.faults);
         } else if (action == QNACTION_REBOOT) {
-            answer(peer, peer.udp.get(), QN_PORT_DEVICE, from, buildActionRequest(QNACTION_REBOOT_OK), c.answerForm,
-                   c.faults);
+            answer(peer, peer.udp.get(), QN_PORT_DEVICE, from, buildActionRequest(QNACTION_REBOOT_OK),
+                   c.answerForm, c.faults);
             reboot(peer);
         }
     }
@@ -558,7 +567,8 @@ struct SimSite::Impl {
         };
         std::vector<std::string> addresses;
         for (const auto& p : peers)
-            if (p.get() != &peer && p->config.listed && asked(p->config.model)) addresses.push_back(p->config.ip);
+            if (p.get() != &peer && p->config.listed && asked(p->config.model))
+                addresses.push_back(p->config.ip);
         for (const auto& phantom : b.phantoms)
             if (phantom.model == "*" || asked(phantom.model)) addresses.push_back(phantom.ip);
         const size_t per = static_cast<size_t>(b.maxAddressesPerDatagram > 0 ? b.maxAddressesPerDatagram : 1);
@@ -571,7 +581,8 @@ struct SimSite::Impl {
             SS_PairList fields;
             pairListSet(QNKEY_IP, fields, ips.c_str());
             answer(peer, peer.list.get(), QN_PORT_ADDRESS_BOX, from,
-                   buildActionMessage(QNACTION_UPDATE_IP_ADDRESS, fields), SimAnswerForm::Plain, b.listFaults);
+                   buildActionMessage(QNACTION_UPDATE_IP_ADDRESS, fields), SimAnswerForm::Plain,
+                   b.listFaults);
         }
     }
 
@@ -582,8 +593,8 @@ struct SimSite::Impl {
         for (int i = 0; i < 64; ++i) {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            ssize_t length = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                                        &fromLength);
+            ssize_t length = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
+                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (length < 0) return;  // EAGAIN: drained
             std::string whole;
             if (fragment(fd, from, buffer.data(), static_cast<size_t>(length), whole)) {
@@ -596,12 +607,15 @@ struct SimSite::Impl {
         }
     }
 
-    void deliver(Peer& peer, bool listPort, int port, const sockaddr_in& from, const char* bytes, size_t length) {
+    void deliver(Peer& peer, bool listPort, int port, const sockaddr_in& from, const char* bytes,
+                 size_t length) {
         const std::string text = textOf(bytes, length);
         const std::string action = actionOf(text);
         recordDatagram(peer, port, true, from, bytes, length, action, false);
-        if (listPort) onListRequest(peer, from, text);
-        else onDeviceRequest(peer, from, action);
+        if (listPort)
+            onListRequest(peer, from, text);
+        else
+            onDeviceRequest(peer, from, action);
     }
 
     // True when the datagram is a fragment; `whole` is then the reassembled payload once its last
@@ -612,7 +626,8 @@ struct SimSite::Impl {
         constexpr size_t kHeader = 24, kPiece = 1440;
         if (length < kHeader || std::memcmp(bytes, kMarker, 16) != 0) return false;
         auto u16 = [&](size_t at) {
-            return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8));
+            return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
+                                         (static_cast<uint8_t>(bytes[at + 1]) << 8));
         };
         const uint16_t sequence = u16(16), index = u16(18);
         const size_t total = u16(20), piece = u16(22);
@@ -622,7 +637,8 @@ struct SimSite::Impl {
         const int64_t now = monotonicMs();
         for (auto it = reassembly.begin(); it != reassembly.end();)
             it = now - it->second.startedMs > 10000 ? reassembly.erase(it) : std::next(it);
-        const std::string key = std::to_string(fd) + " " + endpointText(from) + " " + std::to_string(sequence);
+        const std::string key =
+            std::to_string(fd) + " " + endpointText(from) + " " + std::to_string(sequence);
         auto found = reassembly.find(key);
         if (found == reassembly.end()) {
             if (reassembly.size() >= 256) return true;
@@ -667,8 +683,10 @@ struct SimSite::Impl {
             std::lock_guard<std::mutex> lock(mutex);
             next = peer.softVersion;
         }
-        if (peer.acceptedUpload && peer.acceptedVersion) next = *peer.acceptedVersion;
-        else if (peer.config.versionAfterReboot) next = *peer.config.versionAfterReboot;
+        if (peer.acceptedUpload && peer.acceptedVersion)
+            next = *peer.acceptedVersion;
+        else if (peer.config.versionAfterReboot)
+            next = *peer.config.versionAfterReboot;
         peer.acceptedUpload = false;
         peer.acceptedVersion.reset();
         closeUploadService(peer);
@@ -693,7 +711,8 @@ struct SimSite::Impl {
             ++activeTransfers;
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                if (activeTransfers > record.maxConcurrentTransfers) record.maxConcurrentTransfers = activeTransfers;
+                if (activeTransfers > record.maxConcurrentTransfers)
+                    record.maxConcurrentTransfers = activeTransfers;
                 SimUploadRecord upload;
                 upload.deviceIp = peer.config.ip;
                 upload.client = connection->client;
@@ -841,48 +860,50 @@ struct SimSite::Impl {
             c.integer[c.integerHave++] = static_cast<uint8_t>(data[at++]);
             if (c.integerHave < 4) continue;
             c.integerHave = 0;
-            const int32_t value = static_cast<int32_t>(uint32_t(c.integer[0]) | (uint32_t(c.integer[1]) << 8) |
-                                                       (uint32_t(c.integer[2]) << 16) | (uint32_t(c.integer[3]) << 24));
+            const int32_t value =
+                static_cast<int32_t>(uint32_t(c.integer[0]) | (uint32_t(c.integer[1]) << 8) |
+                                     (uint32_t(c.integer[2]) << 16) | (uint32_t(c.integer[3]) << 24));
             switch (c.stage) {
-            case Stage::Command:
-                if (value == kCommandPut) {
-                    if (c.upload == SIZE_MAX || startedPut(c)) newUpload(c);
-                    c.stage = Stage::NameLength;
-                } else if (value == kCommandClose) {
-                    updateUpload(c.upload, [](SimUploadRecord& u) { u.closeCommand = true; });
-                    closeConnection(c.fd.get());
-                    return false;
-                } else {
-                    refuse(c, "unknown command " + std::to_string(value));
-                    return connections.count(fd) != 0;
-                }
-                break;
-            case Stage::NameLength:
-                if (value <= 0 || value > kMaxNameLength) {
-                    refuse(c, "bad file name length");
-                    return connections.count(fd) != 0;
-                }
-                c.nameLength = value;
-                c.name.clear();
-                c.stage = Stage::Name;
-                break;
-            case Stage::Size:
-                if (value <= 0 || value > kMaxUploadSize) {
-                    refuse(c, "bad file size");
-                    return connections.count(fd) != 0;
-                }
-                c.size = value;
-                c.received = 0;
-                c.head.clear();
-                sha256Init(c.sha);
-                updateUpload(c.upload, [&](SimUploadRecord& u) { u.declaredSize = value; });
-                c.stage = Stage::Content;
-                if (c.peer->config.faults.closeHalfway && c.size / 2 == 0) {
-                    closeConnection(c.fd.get());
-                    return false;
-                }
-                break;
-            default: break;
+                case Stage::Command:
+                    if (value == kCommandPut) {
+                        if (c.upload == SIZE_MAX || startedPut(c)) newUpload(c);
+                        c.stage = Stage::NameLength;
+                    } else if (value == kCommandClose) {
+                        updateUpload(c.upload, [](SimUploadRecord& u) { u.closeCommand = true; });
+                        closeConnection(c.fd.get());
+                        return false;
+                    } else {
+                        refuse(c, "unknown command " + std::to_string(value));
+                        return connections.count(fd) != 0;
+                    }
+                    break;
+                case Stage::NameLength:
+                    if (value <= 0 || value > kMaxNameLength) {
+                        refuse(c, "bad file name length");
+                        return connections.count(fd) != 0;
+                    }
+                    c.nameLength = value;
+                    c.name.clear();
+                    c.stage = Stage::Name;
+                    break;
+                case Stage::Size:
+                    if (value <= 0 || value > kMaxUploadSize) {
+                        refuse(c, "bad file size");
+                        return connections.count(fd) != 0;
+                    }
+                    c.size = value;
+                    c.received = 0;
+                    c.head.clear();
+                    sha256Init(c.sha);
+                    updateUpload(c.upload, [&](SimUploadRecord& u) { u.declaredSize = value; });
+                    c.stage = Stage::Content;
+                    if (c.peer->config.faults.closeHalfway && c.size / 2 == 0) {
+                        closeConnection(c.fd.get());
+                        return false;
+                    }
+                    break;
+                default:
+                    break;
             }
         }
         return true;
@@ -905,7 +926,8 @@ struct SimSite::Impl {
         if (!c.counted) {
             c.counted = true;
             ++activeTransfers;
-            if (activeTransfers > record.maxConcurrentTransfers) record.maxConcurrentTransfers = activeTransfers;
+            if (activeTransfers > record.maxConcurrentTransfers)
+                record.maxConcurrentTransfers = activeTransfers;
         }
     }
 
@@ -936,7 +958,8 @@ struct SimSite::Impl {
             int64_t now = monotonicMs();
             if (now >= deadline) break;
             int64_t wait = std::min<int64_t>(deadline - now, stop != nullptr ? 100 : 1000);
-            if (!scheduled.empty()) wait = std::min(wait, std::max<int64_t>(0, scheduled.begin()->first.first - now));
+            if (!scheduled.empty())
+                wait = std::min(wait, std::max<int64_t>(0, scheduled.begin()->first.first - now));
             int n = epoll_wait(epoll.get(), events, 64, static_cast<int>(wait));
             if (n < 0 && errno != EINTR) break;
             for (int i = 0; i < n; ++i) {
@@ -945,16 +968,24 @@ struct SimSite::Impl {
                 if (it == sources.end()) continue;
                 Source source = it->second;
                 switch (source.kind) {
-                case SourceKind::Stop: {
-                    uint64_t value = 0;
-                    ssize_t ignored = ::read(fd, &value, sizeof value);
-                    (void)ignored;
-                    break;
-                }
-                case SourceKind::DeviceUdp: onDatagrams(*source.peer, false); break;
-                case SourceKind::BoxList: onDatagrams(*source.peer, true); break;
-                case SourceKind::TcpListen: onAccept(*source.peer); break;
-                case SourceKind::TcpConnection: onConnection(fd, events[i].events); break;
+                    case SourceKind::Stop: {
+                        uint64_t value = 0;
+                        ssize_t ignored = ::read(fd, &value, sizeof value);
+                        (void)ignored;
+                        break;
+                    }
+                    case SourceKind::DeviceUdp:
+                        onDatagrams(*source.peer, false);
+                        break;
+                    case SourceKind::BoxList:
+                        onDatagrams(*source.peer, true);
+                        break;
+                    case SourceKind::TcpListen:
+                        onAccept(*source.peer);
+                        break;
+                    case SourceKind::TcpConnection:
+                        onConnection(fd, events[i].events);
+                        break;
                 }
             }
             runDue();
@@ -974,9 +1005,13 @@ struct SimSite::Impl {
 
 SimSite::SimSite(SimConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}
 
-SimSite::~SimSite() { stop(); }
+SimSite::~SimSite() {
+    stop();
+}
 
-int SimSite::open(std::string& error) { return impl_->open(error); }
+int SimSite::open(std::string& error) {
+    return impl_->open(error);
+}
 
 int SimSite::start() {
     if (!impl_->opened || impl_->thread.joinable()) return -1;
@@ -985,7 +1020,9 @@ int SimSite::start() {
     return 0;
 }
 
-int SimSite::run(int durationMs, const std::atomic<bool>* stop) { return impl_->loop(durationMs, stop); }
+int SimSite::run(int durationMs, const std::atomic<bool>* stop) {
+    return impl_->loop(durationMs, stop);
+}
 
 void SimSite::stop() {
     impl_->stopping = true;

@@ -17,30 +17,30 @@
 
 // One datagram a peer received or sent.
 struct SimDatagramRecord {
-    int64_t timeMs = 0;          // ms since 1970 UTC
-    std::string peerIp;          // the simulated peer's own address
-    int peerPort = 0;            // its port (5360 or 5160)
-    bool received = false;       // true: received by the peer; false: sent by it
-    std::string remote;          // the other side, "ip:port"
-    std::string action;          // the "Action" value of the (decoded) text; empty for junk
-    int size = 0;                // datagram length in bytes
-    std::string text;            // the datagram's text up to its first zero byte, at most 2048 bytes
-    bool garbage = false;        // junk sent by a fault
+    int64_t timeMs = 0;     // ms since 1970 UTC
+    std::string peerIp;     // the simulated peer's own address
+    int peerPort = 0;       // its port (5360 or 5160)
+    bool received = false;  // true: received by the peer; false: sent by it
+    std::string remote;     // the other side, "ip:port"
+    std::string action;     // the "Action" value of the (decoded) text; empty for junk
+    int size = 0;           // datagram length in bytes
+    std::string text;       // the datagram's text up to its first zero byte, at most 2048 bytes
+    bool garbage = false;   // junk sent by a fault
 };
 
 // One upload connection of a device's TCP service.
 struct SimUploadRecord {
     std::string deviceIp;
-    std::string client;          // "ip:port" of the connecting side
+    std::string client;  // "ip:port" of the connecting side
     int64_t acceptedMs = 0;
-    int64_t endedMs = 0;         // reply sent, or connection closed
-    std::string remoteName;      // GBK, as received
-    int64_t declaredSize = -1;   // the size the put announced; -1 before it arrived
-    int64_t receivedSize = 0;    // content bytes received
-    std::string sha256;          // lowercase hex of the content as received; empty unless complete
-    bool complete = false;       // all announced content arrived
-    int reply = -1;              // command answered (5, 255, or the configured one); -1 none
-    bool closeCommand = false;   // the client sent 4
+    int64_t endedMs = 0;        // reply sent, or connection closed
+    std::string remoteName;     // GBK, as received
+    int64_t declaredSize = -1;  // the size the put announced; -1 before it arrived
+    int64_t receivedSize = 0;   // content bytes received
+    std::string sha256;         // lowercase hex of the content as received; empty unless complete
+    bool complete = false;      // all announced content arrived
+    int reply = -1;             // command answered (5, 255, or the configured one); -1 none
+    bool closeCommand = false;  // the client sent 4
     std::optional<std::string> payloadVersion;  // version text found in the payload's head
 };
 
@@ -57,7 +57,7 @@ struct SimRecord {
     std::vector<SimDatagramRecord> datagrams;
     std::vector<SimUploadRecord> uploads;
     std::vector<SimRebootRecord> reboots;
-    int maxConcurrentTransfers = 0;   // most upload connections open at the same moment
+    int maxConcurrentTransfers = 0;  // most upload connections open at the same moment
 
     // Datagrams received (or sent) by the peer at `ip` whose action is `action` (any when null).
     int countReceived(const std::string& ip, const char* action = nullptr) const;
@@ -70,7 +70,7 @@ struct SimRecord {
 std::string simRecordToJson(const SimRecord& record);
 
 class SimSite {
-public:
+  public:
     explicit SimSite(SimConfig config);
     ~SimSite();  // stops the loop and closes every socket
     SimSite(const SimSite&) = delete;
@@ -94,7 +94,7 @@ public:
     // Number of peers (devices plus the address box).
     int peerCount() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -3,10 +3,10 @@
 // namespace: address box (marked answers, auth, address lists), devices (system information, upload
 // service, file transfer, reboot), every fault mode, 300 devices at once, and the record.
 #include <arpa/inet.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -86,7 +86,8 @@ struct Tool {
         getsockname(socket->descriptor, reinterpret_cast<sockaddr*>(&bound), &length);
         return ntohs(bound.sin_port);
     }
-    int request(const std::string& ip, const char* action, const char* answer, std::string& text, int port = 5360) {
+    int request(const std::string& ip, const char* action, const char* answer, std::string& text,
+                int port = 5360) {
         SS_SocketPtr destination = _SS_Socket_newClientSocket(ip.c_str(), port, SS_SOCKET_UDP);
         return _requestAction(socket.get(), destination.get(), action, answer, text);
     }
@@ -124,7 +125,9 @@ std::optional<std::string> value(const std::string& text, const char* key) {
     return out;
 }
 
-std::string fromTool(int port) { return std::string(quenta_test::toolAddress()) + ":" + std::to_string(port); }
+std::string fromTool(int port) {
+    return std::string(quenta_test::toolAddress()) + ":" + std::to_string(port);
+}
 
 // Writes a package carrying `version` and returns its local path.
 std::string writePackage(const quenta_test::TempDir& dir, const std::string& version, int64_t size) {
@@ -142,7 +145,8 @@ int upload(Tool& tool, const std::string& ip, const std::string& localPath, int&
            const char* remoteName = "C:\\Work/quenta/upload/QN_UPGRADE/upgrade.bin") {
     std::string answer;
     port = -1;
-    if (tool.request(ip, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer) != 0) return -2;
+    if (tool.request(ip, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer) != 0)
+        return -2;
     SS_PairList list = pairs(answer);
     pairListGetInt(QNKEY_PORT, port, &list);
     if (port <= 0) return -3;
@@ -153,7 +157,9 @@ int upload(Tool& tool, const std::string& ip, const std::string& localPath, int&
 
 }  // namespace
 
-TEST(SimSiteTest, RunsInPrivateNamespace) { EXPECT_TRUE(quenta_test::inPrivateNamespace()); }
+TEST(SimSiteTest, RunsInPrivateNamespace) {
+    EXPECT_TRUE(quenta_test::inPrivateNamespace());
+}
 
 TEST(SimSiteTest, DeviceAnswersSystemInfoToTheRequestersPort) {
     SimConfig config;
@@ -194,7 +200,8 @@ TEST(SimSiteTest, AddressBoxAnswersInEveryFormWithAServerSerialNumber) {
         auto site = startSite(config);
         Tool tool;
         std::string answer;
-        ASSERT_EQ(tool.request(siteAddress(0), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
+        ASSERT_EQ(tool.request(siteAddress(0), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer),
+                  0);
         std::optional<std::string> serial = value(answer, QNKEY_SERIAL_NUM);
         ASSERT_TRUE(serial);
         EXPECT_EQ(classifySerialNumber(serial->c_str()), SS_SN_TYPE_SERVER);
@@ -203,7 +210,9 @@ TEST(SimSiteTest, AddressBoxAnswersInEveryFormWithAServerSerialNumber) {
         SimRecord record = site->record();
         ASSERT_EQ(record.countSent(siteAddress(0), QNACTION_GET_SYSTEM_INFO_OK), 1);
         const std::string& wire = record.datagrams.back().text;
-        const char* marker = form == SimAnswerForm::Xor ? kXorMarker : form == SimAnswerForm::Des ? kDesMarker : "Action";
+        const char* marker = form == SimAnswerForm::Xor   ? kXorMarker
+                             : form == SimAnswerForm::Des ? kDesMarker
+                                                          : "Action";
         EXPECT_EQ(wire.rfind(marker, 0), 0u) << wire;
     }
 }
@@ -227,7 +236,8 @@ TEST(SimSiteTest, AddressBoxListsTheAskedModelsInDatagramsOfAtMostTheConfiguredC
 
     Tool tool;
     const std::string account = "QN-H200,QN-S210";
-    tool.send(siteAddress(0), 5160, buildGetModelIPList(makeAuthToken(account.c_str())->c_str(), account.c_str()));
+    tool.send(siteAddress(0), 5160,
+              buildGetModelIPList(makeAuthToken(account.c_str())->c_str(), account.c_str()));
     std::vector<std::string> texts = tool.receiveAll();
     std::set<std::string> listed;
     for (const auto& text : texts) {
@@ -271,9 +281,9 @@ TEST(SimSiteTest, AddressBoxRefusesAWrongAuth) {
     Tool tool;
     const std::string other = *makeAuthToken("QN-S210");
     for (const std::string& request :
-         {buildGetModelIPList(other.c_str(), "QN-H200"),                           // token of another account
-          std::string("Action: GetModelIPList\r\nAccount: QN-H200\r\n\r\n"),       // no Auth
-          buildGetModelIPList(makeAuthToken("QN-H200")->c_str(), "QN-H200,")}) {   // account changed
+         {buildGetModelIPList(other.c_str(), "QN-H200"),                          // token of another account
+          std::string("Action: GetModelIPList\r\nAccount: QN-H200\r\n\r\n"),      // no Auth
+          buildGetModelIPList(makeAuthToken("QN-H200")->c_str(), "QN-H200,")}) {  // account changed
         tool.send(siteAddress(0), 5160, request);
     }
     EXPECT_TRUE(tool.receiveAll(4).empty());
@@ -299,7 +309,8 @@ TEST(SimSiteTest, UploadArrivesByteForByteAndRebootReportsThePayloadVersion) {
     ASSERT_EQ(tool.request(siteAddress(0), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
     EXPECT_EQ(value(answer, QNKEY_SOFT_VERSION), "9.8.7");
 
-    SimRecord record = waitRecord(*site, [](const SimRecord& r) { return !r.uploads.empty() && r.uploads[0].closeCommand; });
+    SimRecord record =
+        waitRecord(*site, [](const SimRecord& r) { return !r.uploads.empty() && r.uploads[0].closeCommand; });
     ASSERT_EQ(record.uploads.size(), 1u);
     const SimUploadRecord& u = record.uploads[0];
     EXPECT_EQ(u.deviceIp, siteAddress(0));
@@ -346,7 +357,9 @@ TEST(SimSiteTest, MarkedUploadAnswersDecodeToThePort) {
         auto site = startSite(config);
         Tool tool;
         std::string answer;
-        ASSERT_EQ(tool.request(siteAddress(0), QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), 0);
+        ASSERT_EQ(tool.request(siteAddress(0), QNACTION_START_UPLOAD_SERVICE,
+                               QNACTION_START_UPLOAD_SERVICE_OK, answer),
+                  0);
         SS_PairList list = pairs(answer);
         int port = -1;
         pairListGetInt(QNKEY_PORT, port, &list);
@@ -382,7 +395,8 @@ TEST(SimSiteTest, UdpFaultsDoWhatTheySay) {
     std::string answer;
 
     EXPECT_EQ(tool.request(silent, QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), -1);
-    EXPECT_EQ(tool.request(silent, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), -1);
+    EXPECT_EQ(tool.request(silent, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer),
+              -1);
 
     // Late: the answer leaves at least the delay after the request (the site's own clock).
     tool.send(late, 5360, buildActionRequest(QNACTION_GET_SYSTEM_INFO));
@@ -397,10 +411,12 @@ TEST(SimSiteTest, UdpFaultsDoWhatTheySay) {
 
     ASSERT_EQ(tool.request(noTcp, QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
     EXPECT_EQ(value(answer, QNKEY_TCP_SUPPORT), "0");
-    ASSERT_EQ(tool.request(noTcp, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), 0);
+    ASSERT_EQ(tool.request(noTcp, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer),
+              0);
     EXPECT_EQ(value(answer, QNKEY_TCP_SUPPORT), "0");
 
-    ASSERT_EQ(tool.request(portZero, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), 0);
+    ASSERT_EQ(tool.request(portZero, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer),
+              0);
     EXPECT_EQ(value(answer, QNKEY_PORT), "0");
 
     ASSERT_EQ(tool.request(noSerial, QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
@@ -413,7 +429,8 @@ TEST(SimSiteTest, UdpFaultsDoWhatTheySay) {
     EXPECT_NE(value(junkTexts[0], QNKEY_ACTION), std::optional<std::string>(QNACTION_GET_SYSTEM_INFO_OK));
     EXPECT_EQ(value(junkTexts[1], QNKEY_ACTION), QNACTION_GET_SYSTEM_INFO_OK);
     // _requestAction skips the junk and still finds the answer.
-    EXPECT_EQ(tool.request(junkBefore, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), 0);
+    EXPECT_EQ(
+        tool.request(junkBefore, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), 0);
     EXPECT_EQ(tool.request(junkInstead, QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), -1);
 
     SimRecord record = site->record();
@@ -458,11 +475,13 @@ TEST(SimSiteTest, TcpFaultsDoWhatTheySay) {
         Tool tool;
         int port = 0;
         EXPECT_EQ(upload(tool, siteAddress(0), path, port), -1);
-        SimRecord record = waitRecord(*site, [](const SimRecord& r) { return !r.uploads.empty() && r.uploads[0].endedMs > 0; });
+        SimRecord record = waitRecord(
+            *site, [](const SimRecord& r) { return !r.uploads.empty() && r.uploads[0].endedMs > 0; });
         ASSERT_EQ(record.uploads.size(), 1u);
         EXPECT_EQ(record.uploads[0].reply, c.reply);
         EXPECT_EQ(record.uploads[0].complete, c.complete);
-        EXPECT_EQ(record.uploads[0].receivedSize, c.complete ? record.uploads[0].declaredSize : record.uploads[0].declaredSize / 2);
+        EXPECT_EQ(record.uploads[0].receivedSize,
+                  c.complete ? record.uploads[0].declaredSize : record.uploads[0].declaredSize / 2);
         std::string answer;
         ASSERT_EQ(tool.request(siteAddress(0), QNACTION_REBOOT, QNACTION_REBOOT_OK, answer), 0);
         EXPECT_EQ(site->softVersion(siteAddress(0)), "2.3.9");  // a refused upload changes nothing
@@ -476,7 +495,9 @@ TEST(SimSiteTest, UploadServiceRefusesBrokenPuts) {
     auto site = startSite(config);
     Tool tool;
     std::string answer;
-    ASSERT_EQ(tool.request(siteAddress(0), QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), 0);
+    ASSERT_EQ(
+        tool.request(siteAddress(0), QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer),
+        0);
     const int port = std::stoi(value(answer, QNKEY_PORT).value_or("0"));
     ASSERT_GT(port, 0);
     auto le = [](int32_t v) {
@@ -485,11 +506,11 @@ TEST(SimSiteTest, UploadServiceRefusesBrokenPuts) {
         return s;
     };
     const std::string inputs[] = {
-        le(9),                                  // unknown command
-        le(1) + le(-1),                         // negative name length
-        le(1) + le(1 << 20),                    // name too long
-        le(1) + le(1) + "a" + le(0),            // empty file
-        le(1) + le(1) + "a" + le(419430401),    // above 400 MiB
+        le(9),                                // unknown command
+        le(1) + le(-1),                       // negative name length
+        le(1) + le(1 << 20),                  // name too long
+        le(1) + le(1) + "a" + le(0),          // empty file
+        le(1) + le(1) + "a" + le(419430401),  // above 400 MiB
     };
     for (const std::string& input : inputs) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -501,7 +522,8 @@ TEST(SimSiteTest, UploadServiceRefusesBrokenPuts) {
         ASSERT_EQ(::send(fd, input.data(), input.size(), MSG_NOSIGNAL), static_cast<ssize_t>(input.size()));
         std::string got;
         char buffer[512];
-        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) got.append(buffer, static_cast<size_t>(n));
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            got.append(buffer, static_cast<size_t>(n));
         ::close(fd);
         ASSERT_GE(got.size(), 8u);  // 255, a length and a text, then the service closed the connection
         EXPECT_EQ(got.substr(0, 4), le(255));
@@ -527,7 +549,9 @@ TEST(SimSiteTest, RecordsTheMostSimultaneousTransfers) {
     std::vector<int> fds;
     for (int i = 0; i < 3; ++i) {
         std::string answer;
-        ASSERT_EQ(tool.request(siteAddress(i), QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer), 0);
+        ASSERT_EQ(tool.request(siteAddress(i), QNACTION_START_UPLOAD_SERVICE,
+                               QNACTION_START_UPLOAD_SERVICE_OK, answer),
+                  0);
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -550,7 +574,10 @@ TEST(SimSiteTest, ThreeHundredDevicesAllAnswer) {
     std::string error;
     SimConfig config;
     ASSERT_EQ(simConfigFromJson(R"({"devices": [{"count": 300, "model": "QN-S210", "serialNum": "QNT1S21{n}",
-        "softVersion": "2.4.0", "hardVersion": "HW", "kernelVersion": "K"}]})", config, error), 0) << error;
+        "softVersion": "2.4.0", "hardVersion": "HW", "kernelVersion": "K"}]})",
+                                config, error),
+              0)
+        << error;
     ASSERT_EQ(config.devices.size(), 300u);
     auto site = startSite(config);
     Tool tool;
@@ -558,7 +585,8 @@ TEST(SimSiteTest, ThreeHundredDevicesAllAnswer) {
     std::set<std::string> answered;
     for (int round = 0; round < 2 && answered.size() < 300; ++round) {
         for (const auto& d : config.devices)
-            if (answered.count(d.ip) == 0) tool.send(d.ip, 5360, buildActionRequest(QNACTION_GET_SYSTEM_INFO));
+            if (answered.count(d.ip) == 0)
+                tool.send(d.ip, 5360, buildActionRequest(QNACTION_GET_SYSTEM_INFO));
         for (const std::string& text : tool.receiveAll(5)) {
             SS_PairList list = pairs(text);
             ASSERT_TRUE(systemInfoHasRequiredKeys(list)) << text;
@@ -568,7 +596,8 @@ TEST(SimSiteTest, ThreeHundredDevicesAllAnswer) {
     EXPECT_EQ(answered.size(), 300u);
     EXPECT_EQ(config.devices.back().ip, "198.51.100.48");  // 253 in the first prefix, then the second
     SimRecord record = site->record();
-    for (const auto& d : config.devices) EXPECT_GE(record.countSent(d.ip, QNACTION_GET_SYSTEM_INFO_OK), 1) << d.ip;
+    for (const auto& d : config.devices)
+        EXPECT_GE(record.countSent(d.ip, QNACTION_GET_SYSTEM_INFO_OK), 1) << d.ip;
 }
 
 TEST(SimSiteTest, RecordAsJsonShowsEveryExchange) {
@@ -594,8 +623,9 @@ TEST(SimSiteTest, RecordAsJsonShowsEveryExchange) {
     ASSERT_TRUE(json->find("datagrams") && json->find("uploads") && json->find("reboots"));
     std::vector<std::string> actions;
     for (const auto& d : json->find("datagrams")->array) actions.push_back(d.find("action")->string);
-    const std::vector<std::string> expected = {"GetModelIPList", "UpdateIPAddress", "StartUploadService",
-                                               "StartUploadServiceOK", "Reboot", "RebootOK"};
+    const std::vector<std::string> expected = {
+        "GetModelIPList",       "UpdateIPAddress", "StartUploadService",
+        "StartUploadServiceOK", "Reboot",          "RebootOK"};
     EXPECT_EQ(actions, expected);
     const mini_json::Value& u = json->find("uploads")->array.at(0);
     EXPECT_EQ(u.find("sha256")->string, sha256Of(quenta_test::readWholeFile(path)));
@@ -664,8 +694,8 @@ TEST(SimSiteTest, ProgramWritesTheRecordOnSigterm) {
 
 TEST(SimSiteTest, RefusesAddressesTheToolOrTheNetworkOwns) {
     std::string error;
-    for (const char* ip : {"192.0.2.1", "198.51.100.1", "203.0.113.1", "127.0.0.1", "192.0.2.0", "192.0.2.255",
-                           "10.0.0.300", "not an address"}) {
+    for (const char* ip : {"192.0.2.1", "198.51.100.1", "203.0.113.1", "127.0.0.1", "192.0.2.0",
+                           "192.0.2.255", "10.0.0.300", "not an address"}) {
         EXPECT_EQ(simCheckBindAddress(ip, error), -1) << ip;
         SimConfig config;
         config.devices.push_back(device(ip));
@@ -689,7 +719,10 @@ TEST(SimSiteTest, ConfigurationParsing) {
           {"count": 2, "model": "多媒体", "serialNum": "SN-{n}-ABCDE", "systemInfoForm": "xor",
            "faults": {"garbage": "before", "tcpReplyCode": 7, "tcpErrorText": "满"}},
           {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false}
-        ]})", config, error), 0) << error;
+        ]})",
+                                config, error),
+              0)
+        << error;
     ASSERT_TRUE(config.addressBox);
     EXPECT_EQ(config.addressBox->device.ip, "192.0.2.2");
     EXPECT_EQ(config.addressBox->device.hardVersion, "H");
@@ -730,10 +763,11 @@ TEST(SimSiteTest, ConfigurationParsing) {
         EXPECT_NE(error.find(b.fragment), std::string::npos) << error;
     }
     // The demo site parses and holds about forty devices and an address box.
-    ASSERT_EQ(simConfigLoad(std::string(std::getenv("QUENTA_SOURCE_DIR") ? std::getenv("QUENTA_SOURCE_DIR") : ".") +
-                                "/sim/demo/site.json",
-                            config, error),
-              0)
+    ASSERT_EQ(
+        simConfigLoad(std::string(std::getenv("QUENTA_SOURCE_DIR") ? std::getenv("QUENTA_SOURCE_DIR") : ".") +
+                          "/sim/demo/site.json",
+                      config, error),
+        0)
         << error;
     EXPECT_TRUE(config.addressBox);
     EXPECT_GE(config.devices.size(), 35u);
@@ -748,8 +782,10 @@ TEST(SimSiteTest, Sha256KnownAnswers) {
     std::string million(1000000, 'a');
     Sha256Context context;
     sha256Init(context);
-    for (size_t at = 0; at < million.size(); at += 999) sha256Update(context, million.data() + at, std::min<size_t>(999, million.size() - at));
-    EXPECT_EQ(sha256Hex(sha256Final(context)), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    for (size_t at = 0; at < million.size(); at += 999)
+        sha256Update(context, million.data() + at, std::min<size_t>(999, million.size() - at));
+    EXPECT_EQ(sha256Hex(sha256Final(context)),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST(SimSiteTest, MiniJsonRoundTripAndErrors) {

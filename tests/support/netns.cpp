@@ -51,7 +51,9 @@ std::vector<std::string> ownArguments() {
 
 }  // namespace
 
-bool inPrivateNamespace() { return simInPrivateNamespace(); }
+bool inPrivateNamespace() {
+    return simInPrivateNamespace();
+}
 
 void runInPrivateNamespace(int addresses) {
     if (inPrivateNamespace()) return;
@@ -65,8 +67,13 @@ void runInPrivateNamespace(int addresses) {
     if (error || self.empty()) giveUp("cannot find the test binary's own path");
 
     std::vector<std::string> arguments = ownArguments();
-    std::vector<std::string> command = {script, "--addresses", std::to_string(addresses), "--skip-status",
-                                        std::getenv("CI") != nullptr ? "1" : "77", "--", self};
+    std::vector<std::string> command = {script,
+                                        "--addresses",
+                                        std::to_string(addresses),
+                                        "--skip-status",
+                                        std::getenv("CI") != nullptr ? "1" : "77",
+                                        "--",
+                                        self};
     for (size_t i = 1; i < arguments.size(); ++i) command.push_back(arguments[i]);
     std::vector<char*> argv;
     for (std::string& part : command) argv.push_back(part.data());

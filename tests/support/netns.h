@@ -18,15 +18,17 @@ bool inPrivateNamespace();
 void runInPrivateNamespace(int addresses);
 
 // The tool's address inside the namespace (the kernel's source for datagrams to the site).
-inline const char* toolAddress() { return "192.0.2.1"; }
+inline const char* toolAddress() {
+    return "192.0.2.1";
+}
 // The n-th site address (n from 0): 192.0.2.2, 192.0.2.3, ... (see simSiteAddress).
 std::string siteAddress(int n);
 
 }  // namespace quenta_test
 
 // Put at file scope in a test file: the whole binary runs in a private namespace.
-#define QUENTA_TEST_IN_PRIVATE_NAMESPACE(addresses)                                   \
-    static const int quenta_test_private_namespace_ = [] {                            \
-        quenta_test::runInPrivateNamespace(addresses);                                \
-        return 0;                                                                     \
+#define QUENTA_TEST_IN_PRIVATE_NAMESPACE(addresses)        \
+    static const int quenta_test_private_namespace_ = [] { \
+        quenta_test::runInPrivateNamespace(addresses);     \
+        return 0;                                          \
     }()
