@@ -1,10 +1,14 @@
+// test-labels: threads
 // Folders, files, temporary names, path splitting, IPv4 helpers and text conversions.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ss/ss_dir.h"
 #include "ss/ss_log.h"
@@ -64,6 +68,14 @@ TEST_F(DirTest, CreateTreeTakesALaterBackslashBeforeAnEarlierSlash) {
     EXPECT_EQ(_createdir("C:/a"), 1);
     EXPECT_EQ(ss_dir_createTree("C:/a/b\\c"), 1);
     EXPECT_TRUE(isFolder("C:\\a\\b\\c"));
+}
+
+TEST_F(DirTest, CreateTreeWithGbkNamesMakesUtf8Folders) {
+    const std::string path = "C:\\" + kGbkSample + "\\sub";
+    EXPECT_EQ(ss_dir_createTree(path.c_str()), 1);
+    EXPECT_TRUE(isFolder(path.c_str()));
+    struct stat info;
+    EXPECT_EQ(stat((root_.path() + "/C/多媒体文件包/sub").c_str(), &info), 0);
 }
 
 TEST_F(DirTest, CreateTreeThroughAFileFailsAndLogsIt) {
@@ -144,6 +156,25 @@ TEST_F(DirTest, TemporaryNames) {
     char small[SS_MAX_PATH - 1];
     EXPECT_EQ(ss_temp_name(small, sizeof small), -1);
     EXPECT_EQ(ss_temp_name(nullptr, SS_MAX_PATH), -1);
+}
+
+TEST_F(DirTest, TemporaryNamesFromManyThreadsAreWellFormed) {
+    const std::regex shape(R"(C:\\Work\\system\\quenta\\temp\\tmp__0000[0-7][0-9a-f]{3})");
+    std::vector<std::vector<std::string>> names(4);
+    std::vector<std::thread> threads;
+    for (auto& list : names) {
+        threads.emplace_back([&list] {
+            for (int i = 0; i < 50; ++i) {
+                char name[SS_MAX_PATH];
+                if (ss_temp_name(name, sizeof name) == 0) list.push_back(name);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const auto& list : names) {
+        ASSERT_EQ(list.size(), 50u);
+        for (const std::string& name : list) EXPECT_TRUE(std::regex_match(name, shape)) << name;
+    }
 }
 
 TEST_F(DirTest, FileSize) {
