@@ -8,8 +8,14 @@ runs=${2:-20000}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DQUENTA_SANITIZE=address -DQUENTA_BUILD_FUZZ=ON -DQUENTA_BUILD_GUI=OFF -DQUENTA_BUILD_TESTS=OFF \
   -DQUENTA_BUILD_BENCH=OFF
-cmake --build "$build" -j"$(nproc)"
 shopt -s nullglob
+targets=()
+for src in "$root"/fuzz/*_fuzz.cpp; do
+  name=$(basename "$src" .cpp)
+  targets+=(--target "$name")
+done
+[ ${#targets[@]} -gt 0 ] || { echo "no fuzz targets"; exit 0; }
+cmake --build "$build" -j"$(nproc)" "${targets[@]}"
 for target in "$build"/fuzz/*_fuzz; do
   name=$(basename "$target")
   corpus="$root/fuzz/corpus/${name%_fuzz}"
