@@ -157,7 +157,14 @@ void Cquenta_upgradeDlg::buildControls() {
 #endif
     list_->setObjectName(QStringLiteral("control1001"));
     list_->setGeometry(units_.toPixels(1, 147, 897, 301));
-    list_->setPalette(QApplication::palette());  // the list keeps the system colours
+    // The list keeps the system colours (a list view never asks its parent for a brush). Roles are
+    // set one by one: a palette that sets none would inherit the window's tint.
+    QPalette system = QApplication::palette();
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase}) {
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            system.setColor(group, role, QApplication::palette().color(group, role));
+    }
+    list_->setPalette(system);
     controls_[1001] = list_;
 
     addStatic(QStringLiteral("地址盒IP"), 4, 43, 33, 8, Qt::AlignLeft);

@@ -287,6 +287,10 @@ void QuentaUpgradeDlgTest::tintAndModelBoxFont() {
     const QColor tint(0xF1, 0xF3, 0xF8);
     QCOMPARE(dlg.palette().color(QPalette::Window), tint);
     for (int id : {1, 1009, 1011, 1014, 1021, 1035}) QCOMPARE(dlg.control(id)->palette().color(QPalette::Window), tint);
+    QCOMPARE(dlg.control(1014)->palette().color(QPalette::Base), tint);  // the read-only path box too
+    // The device list keeps the system colours: its empty part is not tinted.
+    QCOMPARE(dlg.control(1001)->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+    QVERIFY(dlg.control(1001)->palette().color(QPalette::Base) != tint);
     // The picture at the top-left corner opens the about box; the dialog's font is the Chinese face.
     QVERIFY(dlg.findChild<QLabel*>(QStringLiteral("banner137")) != nullptr);
     loadPackage(dlg, generalPackage_);
