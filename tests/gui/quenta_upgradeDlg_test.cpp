@@ -594,6 +594,31 @@ void QuentaUpgradeDlgTest::failedDevicesShownAndHidden() {
     clickControl(dlg, IDC_QUERY);
     const int listed = dlg.flow().list().RowCount();
     QVERIFY(listed >= 1);
+    // Selection rules: unticking 1028 unticks every connected row and reports nothing to upgrade;
+    // 1011 ticks every connected row and unticks 1028.
+    auto connectedTicked = [&] {
+        int ticked = 0, connected = 0;
+        for (int row = 0; row < dlg.flow().list().RowCount(); ++row) {
+            if (rowText(dlg, row, 1) != QStringLiteral("已连接")) continue;
+            ++connected;
+            if (dlg.flow().list().GetCheck(row)) ++ticked;
+        }
+        return std::pair{ticked, connected};
+    };
+    dlg.flowUi().clearShownBoxes();
+    dlg.flowUi().queueAnswer(IDOK);
+    clickControl(dlg, IDC_VERSION_DIFF);
+    QVERIFY(!qobject_cast<QCheckBox*>(dlg.control(IDC_VERSION_DIFF))->isChecked());
+    QCOMPARE(lastBoxText(dlg), QStringLiteral("没有发现需要升级的设备"));
+    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("信息提示"));
+    QCOMPARE(connectedTicked().first, 0);
+    clickControl(dlg, IDC_VERSION_DIFF);  // tick it again: the older rows and a prompt
+    dlg.flowUi().clearShownBoxes();
+    clickControl(dlg, IDC_SELECT_ALL);
+    QVERIFY(qobject_cast<QCheckBox*>(dlg.control(IDC_SELECT_ALL))->isChecked());
+    QVERIFY(!qobject_cast<QCheckBox*>(dlg.control(IDC_VERSION_DIFF))->isChecked());
+    QCOMPARE(connectedTicked().first, connectedTicked().second);
+    QVERIFY(dlg.flowUi().shownBoxes().empty());
     QString line1;
     dlg.flowUi().setProgressOpenedHook([&](CProgressDlg& box) { line1 = box.line1(); });
     clickControl(dlg, IDC_SHOW_FAILED);
