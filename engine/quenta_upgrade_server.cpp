@@ -86,10 +86,8 @@ QuentaUpgradeServer* QuentaUpgradeServer_new() {
     return server.release();
 }
 
-void QuentaUpgradeServer_destory(QuentaUpgradeServer* server) {
+void QuentaUpgradeServer_stop(QuentaUpgradeServer* server) {
     if (server == nullptr) return;
-    SS_LOG(SS_LOG_DEBUG, "Stopping Quenta Server.....");
-    std::unique_ptr<QuentaUpgradeServer> owned(server);
     {
         ss_mutex_guard guard(server->lock.get());
         server->running = 0;
@@ -104,6 +102,13 @@ void QuentaUpgradeServer_destory(QuentaUpgradeServer* server) {
     // The pool goes before the lock is taken: a job finishing its transfer takes the lock to empty
     // its slot, so joining the workers under the lock could wait for ever.
     server->pool.reset();
+}
+
+void QuentaUpgradeServer_destory(QuentaUpgradeServer* server) {
+    if (server == nullptr) return;
+    SS_LOG(SS_LOG_DEBUG, "Stopping Quenta Server.....");
+    std::unique_ptr<QuentaUpgradeServer> owned(server);
+    QuentaUpgradeServer_stop(server);
     {
         ss_mutex_guard guard(server->lock.get());
         server->messages.clear();

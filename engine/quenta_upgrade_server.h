@@ -69,9 +69,13 @@ using QuentaUpgradeServerPtr = std::unique_ptr<QuentaUpgradeServer, QuentaUpgrad
 // Binds the listener on the first port of 5360..5459 that binds, makes the lock, the slots and the
 // pool. Null when no port binds. Also sets the transfer's upload decryptor (once per process).
 QuentaUpgradeServer* QuentaUpgradeServer_new();
-// Stops running loops, joins the engine threads (connect, dispatcher, handler, upgrade), frees the
-// queue, the IP list, the pool and the slots. Null ignored. The caller must have cleared its
-// upgrading flag, and must not be a thread an engine thread may wait for (see FlowDispatcher).
+// Stops running loops, aborts running transfers, joins the engine threads (connect, dispatcher,
+// handler, upgrade) and the upload workers. Afterwards no engine thread uses the server, so its
+// owner may drop its pointer without racing with a job that reads it. Idempotent; null ignored.
+// The caller must have cleared its upgrading flag, and must not be a thread an engine thread may
+// wait for (see FlowDispatcher).
+void QuentaUpgradeServer_stop(QuentaUpgradeServer* server);
+// QuentaUpgradeServer_stop, then frees the queue, the IP list, the slots and the server.
 void QuentaUpgradeServer_destory(QuentaUpgradeServer* server);
 
 // IP records, under the server lock (both take it; the lock is recursive).

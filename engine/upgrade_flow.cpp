@@ -98,7 +98,10 @@ void UpgradeFlow::OnDestroy() {
     dispatcher_.close();
     dispatcher_.waitWhileServing([this] { return !taskActive_.load(); });
     state_.modelBoxes.clear();
-    server_.reset();  // joins every engine thread
+    // Every engine thread (upload jobs included) reads server() until it ends: join them all while
+    // the pointer still stands, then drop it.
+    QuentaUpgradeServer_stop(server_.get());
+    server_.reset();
     sharedUploadPath_.clear();
     package_.reset();
     initialised_ = false;

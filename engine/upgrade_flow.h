@@ -147,7 +147,7 @@ private:
     FlowDispatcher dispatcher_;
     DialogState state_;
     std::unique_ptr<DeviceList> list_;          // guard: flow thread
-    QuentaUpgradeServerPtr server_;             // created in OnInitDialog; destroyed in OnDestroy
+    QuentaUpgradeServerPtr server_;  // guard: flow thread, written only while no engine thread runs
     std::unique_ptr<LoadedPackage> package_;    // guard: flow thread
     std::string sharedUploadPath_;              // GBK; guard: flow thread
     std::atomic<bool> taskActive_{false};       // a progress task is running on its worker

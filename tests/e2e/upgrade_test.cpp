@@ -58,7 +58,10 @@ TEST_F(UpgradeTest, DeliversThePackageToEverySelectedDeviceAndEndsEachRowRight) 
             EXPECT_TRUE(uploads[0].complete);
             EXPECT_EQ(digest, uploads[0].sha256) << d.ip;
             EXPECT_EQ(ss_text_utf8ToGbk(uploadPath), uploads[0].remoteName) << d.ip;
-            EXPECT_EQ(1, record.countReceived(d.ip, QNACTION_REBOOT)) << d.ip;
+            // Reboot goes out once per round of its request until RebootOK comes: a second time
+            // only when the answer was late (a loaded machine, a sanitizer build).
+            EXPECT_GE(record.countReceived(d.ip, QNACTION_REBOOT), 1) << d.ip;
+            EXPECT_LE(record.countReceived(d.ip, QNACTION_REBOOT), 2) << d.ip;
             break;
         case Expect::uploadFails:
             EXPECT_EQ("升级失败", rig.status(d.ip)) << d.ip;
