@@ -6,6 +6,7 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/upgrade_flow.h"
+#include "package/package_load.h"
 #include "sim/package_maker.h"
 #include "sim/sim_site.h"
 #include "tests/support/netns.h"
@@ -182,6 +183,7 @@ private slots:
     void failedDevicesShownAndHidden();
     void closingDuringUpgradeCancelsFirst();
     void aboutBox();
+    void fileDialogFilter();
 
 private:
     std::string makePackage(const std::string& fileName, const std::string& models, const std::string& version);
@@ -673,6 +675,19 @@ void QuentaUpgradeDlgTest::aboutBox() {
     auto* banner = dlg.findChild<QLabel*>(QStringLiteral("banner137"));
     QTest::mouseClick(banner, Qt::LeftButton);
     QVERIFY(seen);
+}
+
+void QuentaUpgradeDlgTest::fileDialogFilter() {
+    QCOMPARE(QtFlowUi::toQtFilter(QString::fromUtf8(kPackageFileFilter)),
+             QStringLiteral("昆塔升级文件 (*.quenta);;所有文件 (*.*)"));
+    QCOMPARE(QtFlowUi::toQtFilter(QStringLiteral("A|*.a;*.b||")), QStringLiteral("A (*.a *.b)"));
+    // "浏览" cancelled: nothing changes.
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    dlg.flowUi().setNextOpenFile(std::nullopt);
+    clickControl(dlg, IDC_BROWSE);
+    QVERIFY(qobject_cast<QLineEdit*>(dlg.control(1014))->text().isEmpty());
+    QVERIFY(dlg.modelBoxes().empty());
+    QVERIFY(!dlg.control(IDC_QUERY)->isEnabled());
 }
 
 QTEST_MAIN(QuentaUpgradeDlgTest)
