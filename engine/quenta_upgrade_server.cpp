@@ -14,8 +14,9 @@
 namespace {
 
 // Private UDP ports of jobs and single-device queries: one counter for both, so a query made while
-// a run is active never shares a port with a job. Incremented before each use.
-std::atomic<int> g_privatePort{kJobPortStart};
+// a run is active never shares a port with a job. Counts the ports handed out.
+std::atomic<unsigned> g_privatePortsUsed{0};
+constexpr unsigned kPrivatePortCount = 65535 - kJobPortStart;  // 50001..65535
 
 constexpr char kAddressZero[] = "0.0.0.0";
 
@@ -60,7 +61,17 @@ void setUploadDecryptorOnce() {
 
 }  // namespace
 
-int nextJobPort() { return g_privatePort.fetch_add(1) + 1; }
+int nextJobPort() {
+    return kJobPortStart + 1 + static_cast<int>(g_privatePortsUsed.fetch_add(1) % kPrivatePortCount);
+}
+
+SS_SocketPtr openJobSocket(const QuentaUpgradeServer* server) {
+    for (unsigned tried = 0; tried < kPrivatePortCount; ++tried) {
+        if (SS_SocketPtr socket = SS_Socket_newUdpServerSocket(nextJobPort())) return socket;
+        if (server != nullptr && server->running.load() == 0) break;
+    }
+    return nullptr;
+}
 
 void QuentaUpgradeServerDeleter::operator()(QuentaUpgradeServer* server) const {
     QuentaUpgradeServer_destory(server);
@@ -364,11 +375,8 @@ int _upgradeThreadProc(void* arg) {
 void _uploadingHandler(FlowHost& host, const UploadJobTarget& target) {
     QuentaUpgradeServer* server = host.server();
     if (host.upgrading.load() == 0 || server == nullptr || server->running.load() == 0) return;
-    SS_SocketPtr jobSocket;
-    while (!jobSocket) {
-        jobSocket = SS_Socket_newUdpServerSocket(nextJobPort());
-        if (!jobSocket && server->running.load() == 0) return;
-    }
+    SS_SocketPtr jobSocket = openJobSocket(server);
+    if (!jobSocket) return;
     jobSocket->waitTimeoutMs = 200;
     const int row = target.row;
     const uint32_t key = target.ownerKey;

@@ -107,8 +107,12 @@ void _uploadingHandler(FlowHost& host, const UploadJobTarget& target);
 int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSocket,
                  bool* rebootMissing = nullptr);
 
-// The next job port: the counter starts at 50000 and grows by one per call (atomic, process-wide).
+// The next job port: the counter starts at 50000 and grows by one per call (atomic, process-wide);
+// after 65535 it starts again at 50001, so a port never leaves the private range.
 int nextJobPort();
+// A bound UDP socket on the next job port that binds. Each port of the range is tried at most once;
+// with a server given, the search also ends when it stops running. Null when none bound.
+SS_SocketPtr openJobSocket(const QuentaUpgradeServer* server);
 
 // Progress tasks (run on the progress box's worker).
 int _waitUploadsIdle(FlowHost& host);

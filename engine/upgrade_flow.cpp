@@ -348,8 +348,12 @@ int UpgradeFlow::checkAddressBox(const std::string& narrowIp) {
 }
 
 int UpgradeFlow::queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage) {
-    SS_SocketPtr socket;
-    while (!socket) socket = SS_Socket_newUdpServerSocket(nextJobPort());
+    static const std::string format = gbk(flowtext::kDeviceSilent);
+    SS_SocketPtr socket = openJobSocket(nullptr);
+    if (!socket) {
+        narrowMessage = formatString(format.c_str(), narrowIp.c_str());
+        return -1;
+    }
     sockaddr_in destination{};
     _SS_Socket_initAddress(&destination, narrowIp.c_str());
     destination.sin_port = htons(QN_PORT_DEVICE);
@@ -376,7 +380,6 @@ int UpgradeFlow::queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, 
             return 0;
         }
     }
-    static const std::string format = gbk(flowtext::kDeviceSilent);
     narrowMessage = formatString(format.c_str(), narrowIp.c_str());
     return -1;
 }

@@ -86,4 +86,16 @@ TEST_F(ServerFixture, SlotsStartEmptyAndJobPortsNeverRepeat) {
     EXPECT_GT(ports.front(), 50000);
 }
 
+TEST_F(ServerFixture, JobPortsStayInThePrivateRangeAfterTheCounterPassesTheLastPort) {
+    // More ports than the range holds: the counter starts again at 50001 instead of running into
+    // 65536+ (which a 16-bit port would cut to a well-known port, even the listener's).
+    std::vector<int> ports(20000);
+    for (int& port : ports) port = nextJobPort();
+    EXPECT_GE(*std::min_element(ports.begin(), ports.end()), 50001);
+    EXPECT_EQ(65535, *std::max_element(ports.begin(), ports.end()));
+    SS_SocketPtr socket = openJobSocket(server.get());
+    ASSERT_NE(nullptr, socket);
+    EXPECT_GT(socket->port, 50000);
+}
+
 }  // namespace
