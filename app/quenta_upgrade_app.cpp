@@ -44,7 +44,9 @@ void onTerminationSignal(int) {
     errno = saved;
 }
 
-bool autoAnswer() { return std::getenv("QUENTA_UPGRADE_AUTO_ANSWER") != nullptr; }
+bool autoAnswer() {
+    return std::getenv("QUENTA_UPGRADE_AUTO_ANSWER") != nullptr;
+}
 
 void showAlreadyRunning() {
     const QString text = QStringLiteral("程序已经在运行！");
@@ -60,7 +62,9 @@ void showAlreadyRunning() {
 
 }  // namespace
 
-Cquenta_upgradeApp::~Cquenta_upgradeApp() { releaseInstance(); }
+Cquenta_upgradeApp::~Cquenta_upgradeApp() {
+    releaseInstance();
+}
 
 std::string Cquenta_upgradeApp::instanceLockPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -119,7 +123,8 @@ bool Cquenta_upgradeApp::InitInstance() {
         if (folder == -1 || (folder & SS_FILE_ATTRIBUTE_DIRECTORY) == 0) ss_dir_createTree(kLogFolder);
         char logPath[255];
         std::memset(logPath, 0, sizeof logPath);
-        std::snprintf(logPath, sizeof logPath, "%s/%s/%s/%s", "C:\\Work", "quenta", "temp", "quenta_upgrade.log");
+        std::snprintf(logPath, sizeof logPath, "%s/%s/%s/%s", "C:\\Work", "quenta", "temp",
+                      "quenta_upgrade.log");
         ss_log_open(logPath);
     }
 

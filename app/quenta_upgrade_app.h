@@ -10,7 +10,7 @@
 #include <string>
 
 class Cquenta_upgradeApp {
-public:
+  public:
     Cquenta_upgradeApp() = default;
     ~Cquenta_upgradeApp();
     Cquenta_upgradeApp(const Cquenta_upgradeApp&) = delete;
@@ -25,7 +25,7 @@ public:
     // The lock file of the single-instance object for the current environment.
     static std::string instanceLockPath();
 
-private:
+  private:
     // 1 acquired, 0 held by another process, -1 could not be made (start-up goes on unprotected).
     int acquireInstance();
     void releaseInstance();

@@ -55,8 +55,8 @@ qint64 threadCpuNs() {
 }
 
 struct Result {
-    double maxStallMs = 0;      // wall clock: what the operator sees (includes time the machine gave others)
-    double maxStallCpuMs = 0;   // GUI-thread CPU time between two ticks: the window's own work
+    double maxStallMs = 0;     // wall clock: what the operator sees (includes time the machine gave others)
+    double maxStallCpuMs = 0;  // GUI-thread CPU time between two ticks: the window's own work
     double totalMs = 0;
     int rows = 0;
 };
@@ -81,7 +81,8 @@ Result run(Cquenta_upgradeDlg& dlg, int rows, int pauseUs) {
         lastCpu = cpu;
         if (now - last > maxGap) {
             maxGap = now - last;
-            if (std::getenv("GUI_BENCH_TRACE")) std::fprintf(stderr, "gap %.1f ms at row %d\n", maxGap / 1e6, flow.list().RowCount());
+            if (std::getenv("GUI_BENCH_TRACE"))
+                std::fprintf(stderr, "gap %.1f ms at row %d\n", maxGap / 1e6, flow.list().RowCount());
         }
         last = now;
     });
@@ -142,15 +143,21 @@ int main(int argc, char** argv) {
         const Result burst = run(dlg, rows, 0);
         const Result paced = run(dlg, rows, 2000);
         for (const auto& [name, r] : {std::pair{"burst", burst}, std::pair{"paced 2 ms", paced}}) {
-            std::printf("  %-10s rows %4d  total %8.1f ms  %7.0f rows/s  longest GUI stall %6.1f ms wall, %5.1f ms "
-                        "GUI-thread CPU  (goal < 50 ms: %s)\n",
-                        name, r.rows, r.totalMs, r.rows / (r.totalMs / 1000.0), r.maxStallMs, r.maxStallCpuMs,
-                        r.maxStallMs < 50.0 ? "met" : (r.maxStallCpuMs < 50.0 ? "missed on wall clock only: the machine was busy" : "MISSED"));
+            std::printf(
+                "  %-10s rows %4d  total %8.1f ms  %7.0f rows/s  longest GUI stall %6.1f ms wall, %5.1f ms "
+                "GUI-thread CPU  (goal < 50 ms: %s)\n",
+                name, r.rows, r.totalMs, r.rows / (r.totalMs / 1000.0), r.maxStallMs, r.maxStallCpuMs,
+                r.maxStallMs < 50.0
+                    ? "met"
+                    : (r.maxStallCpuMs < 50.0 ? "missed on wall clock only: the machine was busy"
+                                              : "MISSED"));
         }
-        std::printf("  stall ratio paced/burst %.2f\n", burst.maxStallMs > 0 ? paced.maxStallMs / burst.maxStallMs : 0.0);
+        std::printf("  stall ratio paced/burst %.2f\n",
+                    burst.maxStallMs > 0 ? paced.maxStallMs / burst.maxStallMs : 0.0);
         status = burst.rows == rows && paced.rows == rows ? 0 : 1;
     }
     std::string cleanup = std::string("rm -rf '") + folder + "'";
-    if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "gui_window_bench: could not remove %s\n", folder);
+    if (std::system(cleanup.c_str()) != 0)
+        std::fprintf(stderr, "gui_window_bench: could not remove %s\n", folder);
     return status;
 }

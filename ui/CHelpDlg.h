@@ -5,6 +5,6 @@
 
 class CHelpDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CHelpDlg(QWidget* parent);
 };

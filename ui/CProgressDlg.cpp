@@ -18,7 +18,9 @@ constexpr int kBarStep = 5;
 constexpr int kBarMax = 100;
 }  // namespace
 
-void CProgressDlg::failNextThreadStartForTest() { g_failNextStart.store(true); }
+void CProgressDlg::failNextThreadStartForTest() {
+    g_failNextStart.store(true);
+}
 
 CProgressDlg::CProgressDlg(QWidget* parent, const QString& line1, Task task)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), line1_(line1), task_(std::move(task)) {
@@ -76,8 +78,8 @@ void CProgressDlg::OnInitDialog() {
                     const int result = task();
                     // WM_PROGRESS_TASK_DONE: the box is alive until this call ran (the modal run
                     // ends only through it, and the destructor joins this thread first).
-                    QMetaObject::invokeMethod(this, [this, result] { onTaskDone(result); },
-                                              Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(
+                        this, [this, result] { onTaskDone(result); }, Qt::QueuedConnection);
                 });
                 started = true;
             } catch (const std::system_error&) {
@@ -87,7 +89,8 @@ void CProgressDlg::OnInitDialog() {
         if (!started) {
             taskRunning_ = false;
             startFailed_ = true;
-            QMetaObject::invokeMethod(this, [this] { QDialog::done(QDialog::Rejected); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { QDialog::done(QDialog::Rejected); }, Qt::QueuedConnection);
             return;
         }
     }
@@ -116,7 +119,9 @@ void CProgressDlg::timerEvent(QTimerEvent* event) {
     }
 }
 
-int CProgressDlg::barPosition() const { return bar_->value(); }
+int CProgressDlg::barPosition() const {
+    return bar_->value();
+}
 
 void CProgressDlg::OnProgressSearch(const std::optional<QString>& address, int count) {
     if (count > 0) line1_ = QStringLiteral("当前已发现设备数量：%1").arg(count);

@@ -19,7 +19,7 @@ class QPushButton;
 
 class CProgressDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     using Task = std::function<int()>;
 
     // line1: the first line's text (the static reads "正在搜索网路......" until the box opens).
@@ -47,14 +47,14 @@ public:
     void reject() override;  // ignored while the task runs
     void done(int result) override;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
-private:
+  private:
     void OnInitDialog();
     void onTaskDone(int result);
     void writeLines();
@@ -62,11 +62,11 @@ private:
     QString line1_;
     QString line2_;
     Task task_;
-    QLabel* line1Static_ = nullptr;   // 1016
-    QProgressBar* bar_ = nullptr;     // 1014
-    QLabel* line2Static_ = nullptr;   // 1017
+    QLabel* line1Static_ = nullptr;        // 1016
+    QProgressBar* bar_ = nullptr;          // 1014
+    QLabel* line2Static_ = nullptr;        // 1017
     QPushButton* cancelButton_ = nullptr;  // 1015, always hidden
-    std::thread worker_;              // started by OnInitDialog, joined by the destructor
+    std::thread worker_;                   // started by OnInitDialog, joined by the destructor
     bool initialised_ = false;
     bool taskRunning_ = false;
     bool startFailed_ = false;

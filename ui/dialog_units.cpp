@@ -23,8 +23,12 @@ QStringList withChineseFallback(const QString& first) {
 
 }  // namespace
 
-int DialogUnits::toPixelsX(int units) const { return mulDiv(units, baseX, 4); }
-int DialogUnits::toPixelsY(int units) const { return mulDiv(units, baseY, 8); }
+int DialogUnits::toPixelsX(int units) const {
+    return mulDiv(units, baseX, 4);
+}
+int DialogUnits::toPixelsY(int units) const {
+    return mulDiv(units, baseY, 8);
+}
 
 QRect DialogUnits::toPixels(int x, int y, int width, int height) const {
     return QRect(toPixelsX(x), toPixelsY(y), toPixelsX(width), toPixelsY(height));
@@ -32,8 +36,8 @@ QRect DialogUnits::toPixels(int x, int y, int width, int height) const {
 
 DialogUnits dialogBaseUnits(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int cx = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int cx =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     DialogUnits units;
     units.baseX = (cx / 26 + 1) / 2;
     units.baseY = metrics.height();
@@ -45,12 +49,16 @@ DialogUnits dialogBaseUnits(const QFont& font) {
 QString chineseFontFamily() {
     static const QString chosen = [] {
         const QStringList installed = QFontDatabase::families();
-        const QStringList preferred{
-            QStringLiteral("SimSun"),           QStringLiteral("宋体"),
-            QStringLiteral("NSimSun"),          QStringLiteral("Noto Sans CJK SC"),
-            QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Source Han Sans SC"),
-            QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("WenQuanYi Zen Hei"),
-            QStringLiteral("AR PL UMing CN"),   QStringLiteral("Droid Sans Fallback")};
+        const QStringList preferred{QStringLiteral("SimSun"),
+                                    QStringLiteral("宋体"),
+                                    QStringLiteral("NSimSun"),
+                                    QStringLiteral("Noto Sans CJK SC"),
+                                    QStringLiteral("Noto Serif CJK SC"),
+                                    QStringLiteral("Source Han Sans SC"),
+                                    QStringLiteral("WenQuanYi Micro Hei"),
+                                    QStringLiteral("WenQuanYi Zen Hei"),
+                                    QStringLiteral("AR PL UMing CN"),
+                                    QStringLiteral("Droid Sans Fallback")};
         for (const QString& family : preferred) {
             if (installed.contains(family, Qt::CaseInsensitive)) return family;
         }
@@ -83,7 +91,9 @@ QFont dialogFont(const QString& windowsFace, int pointSize) {
 }
 
 // Q_INIT_RESOURCE must be used outside any namespace.
-static void registerQuentaResources() { Q_INIT_RESOURCE(resources); }
+static void registerQuentaResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 void initUiResources() {
     static const bool done = [] {

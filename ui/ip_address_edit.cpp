@@ -15,7 +15,8 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 0, 2, 0);
     layout->setSpacing(0);
-    const auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
+    const auto* digits =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
     for (int i = 0; i < 4; ++i) {
         auto* edit = new QLineEdit(this);
         edit->setFrame(false);
@@ -133,6 +134,7 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
 
 void IpAddressEdit::changeEvent(QEvent* event) {
     // Disabled controls show the window colour behind their fields, as the platform's control does.
-    if (event->type() == QEvent::EnabledChange) setBackgroundRole(isEnabled() ? QPalette::Base : QPalette::Window);
+    if (event->type() == QEvent::EnabledChange)
+        setBackgroundRole(isEnabled() ? QPalette::Base : QPalette::Window);
     QFrame::changeEvent(event);
 }

@@ -12,7 +12,7 @@
 
 class IpAddressEdit : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit IpAddressEdit(QWidget* parent = nullptr);
 
     // "a.b.c.d", blank fields as 0.
@@ -25,15 +25,15 @@ public:
     // The field editors (0..3), for focus handling and tests.
     QLineEdit* field(int index) const { return fields_[static_cast<size_t>(index)]; }
 
-signals:
+  signals:
     // The operator edited a field (each keystroke that changes a field's text).
     void fieldChanged(int field);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void onFieldEdited(int index);
     void focusField(int index, bool atEnd);
     int indexOf(QObject* object) const;

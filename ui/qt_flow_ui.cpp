@@ -19,23 +19,27 @@ namespace {
 
 QMessageBox::Icon toQtIcon(BoxIcon icon) {
     switch (icon) {
-        case BoxIcon::information: return QMessageBox::Information;
-        case BoxIcon::exclamation: return QMessageBox::Warning;
-        case BoxIcon::stop: return QMessageBox::Critical;
-        case BoxIcon::none: break;
+        case BoxIcon::information:
+            return QMessageBox::Information;
+        case BoxIcon::exclamation:
+            return QMessageBox::Warning;
+        case BoxIcon::stop:
+            return QMessageBox::Critical;
+        case BoxIcon::none:
+            break;
     }
     return QMessageBox::NoIcon;
 }
 
 // Counts a modal box for the time it is open.
 class ModalScope {
-public:
+  public:
     explicit ModalScope(int& depth) : depth_(depth) { ++depth_; }
     ~ModalScope() { --depth_; }
     ModalScope(const ModalScope&) = delete;
     ModalScope& operator=(const ModalScope&) = delete;
 
-private:
+  private:
     int& depth_;
 };
 

@@ -29,7 +29,7 @@ class UpgradeFlow;
 
 class QtFlowUi : public QObject, public FlowUi {
     Q_OBJECT
-public:
+  public:
     struct ShownBox {
         std::string utf8Text;
         std::string utf8Title;
@@ -70,14 +70,17 @@ public:
     void queueAnswer(int answer) { answers_.push_back(answer); }
     void clearAnswers() { answers_.clear(); }
     // The next chooseOpenFile returns this without showing a dialog (nullopt = cancelled).
-    void setNextOpenFile(std::optional<std::string> utf8Path) { nextOpenFile_ = std::move(utf8Path); nextOpenFileSet_ = true; }
+    void setNextOpenFile(std::optional<std::string> utf8Path) {
+        nextOpenFile_ = std::move(utf8Path);
+        nextOpenFileSet_ = true;
+    }
     // Every box asked for, answered or shown, in order.
     const std::vector<ShownBox>& shownBoxes() const { return shown_; }
     void clearShownBoxes() { shown_.clear(); }
     // Called (GUI thread) right after a progress box opened; tests take screenshots here.
     void setProgressOpenedHook(std::function<void(CProgressDlg&)> hook) { progressOpened_ = std::move(hook); }
 
-private:
+  private:
     QWidget* owner_;
     UpgradeFlow* flow_ = nullptr;
     std::function<void(unsigned)> stateSink_;

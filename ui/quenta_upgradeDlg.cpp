@@ -101,7 +101,8 @@ Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
     flow_.reset();
 }
 
-QAbstractButton* Cquenta_upgradeDlg::addButton(int id, int x, int y, int w, int h, bool checkBox, bool radio) {
+QAbstractButton* Cquenta_upgradeDlg::addButton(int id, int x, int y, int w, int h, bool checkBox,
+                                               bool radio) {
     QAbstractButton* button = nullptr;
     const QString text = QString::fromStdString(flow_->state().text(id));
     if (checkBox) {
@@ -124,7 +125,8 @@ QAbstractButton* Cquenta_upgradeDlg::addButton(int id, int x, int y, int w, int 
     return button;
 }
 
-QLabel* Cquenta_upgradeDlg::addStatic(const QString& text, int x, int y, int w, int h, Qt::Alignment alignment) {
+QLabel* Cquenta_upgradeDlg::addStatic(const QString& text, int x, int y, int w, int h,
+                                      Qt::Alignment alignment) {
     auto* label = new QLabel(text, this);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(alignment | Qt::AlignTop);
@@ -160,7 +162,8 @@ void Cquenta_upgradeDlg::buildControls() {
     // The list keeps the system colours (a list view never asks its parent for a brush). Roles are
     // set one by one: a palette that sets none would inherit the window's tint.
     QPalette system = QApplication::palette();
-    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase}) {
+    for (QPalette::ColorRole role :
+         {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase}) {
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
             system.setColor(group, role, QApplication::palette().color(group, role));
     }
@@ -209,8 +212,8 @@ void Cquenta_upgradeDlg::buildControls() {
     const QPixmap bannerPicture(QStringLiteral(":/quenta/banner137.png"));
     banner_->setPixmap(bannerPicture);
     // A picture control takes the size of its bitmap.
-    banner_->setGeometry(QRect(QPoint(0, 0), bannerPicture.isNull() ? units_.toPixels(0, 0, 15, 14).size()
-                                                                     : bannerPicture.size()));
+    banner_->setGeometry(QRect(
+        QPoint(0, 0), bannerPicture.isNull() ? units_.toPixels(0, 0, 15, 14).size() : bannerPicture.size()));
     banner_->setCursor(Qt::PointingHandCursor);
     banner_->setToolTip(QStringLiteral("关于产品升级工具"));
     banner_->installEventFilter(this);
@@ -249,9 +252,8 @@ void Cquenta_upgradeDlg::rebuildModelBoxes() {
         auto* box = new QCheckBox(QString::fromStdString(model.utf8Label), this);
         box->setObjectName(QStringLiteral("model%1").arg(model.id));
         box->setFont(modelBoxFont_);
-        box->setGeometry(group.left() + units_.toPixelsX(model.x),
-                         group.top() + units_.toPixelsY(model.y), units_.toPixelsX(model.width),
-                         units_.toPixelsY(model.height));
+        box->setGeometry(group.left() + units_.toPixelsX(model.x), group.top() + units_.toPixelsY(model.y),
+                         units_.toPixelsX(model.width), units_.toPixelsY(model.height));
         const int id = model.id;
         connect(box, &QCheckBox::clicked, this, [this, id] {
             flow_->clickModelBox(id);
@@ -301,31 +303,62 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     const QString boxIp = QString::fromStdString(state.addressBoxIp);
     if (addressBoxIp_->text() != boxIp) {
         const QSignalBlocker block(addressBoxIp_);
-        if (boxIp == QLatin1String(kBlankIp)) addressBoxIp_->clear(); else addressBoxIp_->setText(boxIp);
+        if (boxIp == QLatin1String(kBlankIp))
+            addressBoxIp_->clear();
+        else
+            addressBoxIp_->setText(boxIp);
     }
     const QString single = QString::fromStdString(state.singleIp);
     if (singleIp_->text() != single) {
         const QSignalBlocker block(singleIp_);
-        if (single == QLatin1String(kBlankIp)) singleIp_->clear(); else singleIp_->setText(single);
+        if (single == QLatin1String(kBlankIp))
+            singleIp_->clear();
+        else
+            singleIp_->setText(single);
     }
     syncing_ = false;
 }
 
 void Cquenta_upgradeDlg::routeClick(int id) {
     switch (id) {
-        case IDC_BROWSE: loadPackage(); break;
-        case IDC_QUERY: OnBnClickedButtonQuery(); break;
-        case IDC_ADD: OnBnClickedButtonAdd(); break;
-        case IDC_CLEAR: OnBnClickedButtonClear(); break;
-        case IDC_UPGRADE: OnBnClickedOk(); break;
-        case IDC_EXIT: OnBnClickedCancel(); break;
-        case IDC_SELECT_ALL: OnBnClickedCheckSelectAll(); break;
-        case IDC_VERSION_DIFF: OnBnClickedCheckVersionDiff(); break;
-        case IDC_SHOW_FAILED: OnBnClickedCheckShowFailed(); break;
-        case IDC_MODELS_ALL: OnBnClickedCheckModelsAll(); break;
-        case IDC_RADIO_BATCH: OnBnClickedRadioBatch(); break;
-        case IDC_RADIO_SINGLE: OnBnClickedRadioSingle(); break;
-        default: break;
+        case IDC_BROWSE:
+            loadPackage();
+            break;
+        case IDC_QUERY:
+            OnBnClickedButtonQuery();
+            break;
+        case IDC_ADD:
+            OnBnClickedButtonAdd();
+            break;
+        case IDC_CLEAR:
+            OnBnClickedButtonClear();
+            break;
+        case IDC_UPGRADE:
+            OnBnClickedOk();
+            break;
+        case IDC_EXIT:
+            OnBnClickedCancel();
+            break;
+        case IDC_SELECT_ALL:
+            OnBnClickedCheckSelectAll();
+            break;
+        case IDC_VERSION_DIFF:
+            OnBnClickedCheckVersionDiff();
+            break;
+        case IDC_SHOW_FAILED:
+            OnBnClickedCheckShowFailed();
+            break;
+        case IDC_MODELS_ALL:
+            OnBnClickedCheckModelsAll();
+            break;
+        case IDC_RADIO_BATCH:
+            OnBnClickedRadioBatch();
+            break;
+        case IDC_RADIO_SINGLE:
+            OnBnClickedRadioSingle();
+            break;
+        default:
+            break;
     }
     syncFromState();
 }
@@ -358,12 +391,24 @@ void Cquenta_upgradeDlg::OnBnClickedCancel() {
     if (!destroyed_) syncFromState();
 }
 // The check boxes: Qt has toggled the widget; the flow's click toggles its state and runs the rule.
-void Cquenta_upgradeDlg::OnBnClickedCheckSelectAll() { flow_->click(IDC_SELECT_ALL); }
-void Cquenta_upgradeDlg::OnBnClickedCheckVersionDiff() { flow_->click(IDC_VERSION_DIFF); }
-void Cquenta_upgradeDlg::OnBnClickedCheckShowFailed() { flow_->click(IDC_SHOW_FAILED); }
-void Cquenta_upgradeDlg::OnBnClickedCheckModelsAll() { flow_->click(IDC_MODELS_ALL); }
-void Cquenta_upgradeDlg::OnBnClickedRadioBatch() { flow_->click(IDC_RADIO_BATCH); }
-void Cquenta_upgradeDlg::OnBnClickedRadioSingle() { flow_->click(IDC_RADIO_SINGLE); }
+void Cquenta_upgradeDlg::OnBnClickedCheckSelectAll() {
+    flow_->click(IDC_SELECT_ALL);
+}
+void Cquenta_upgradeDlg::OnBnClickedCheckVersionDiff() {
+    flow_->click(IDC_VERSION_DIFF);
+}
+void Cquenta_upgradeDlg::OnBnClickedCheckShowFailed() {
+    flow_->click(IDC_SHOW_FAILED);
+}
+void Cquenta_upgradeDlg::OnBnClickedCheckModelsAll() {
+    flow_->click(IDC_MODELS_ALL);
+}
+void Cquenta_upgradeDlg::OnBnClickedRadioBatch() {
+    flow_->click(IDC_RADIO_BATCH);
+}
+void Cquenta_upgradeDlg::OnBnClickedRadioSingle() {
+    flow_->click(IDC_RADIO_SINGLE);
+}
 
 void Cquenta_upgradeDlg::OnIpFieldChangedAddressBox() {
     if (syncing_) return;
@@ -376,7 +421,9 @@ void Cquenta_upgradeDlg::OnAbout() {
     about.exec();
 }
 
-void Cquenta_upgradeDlg::OnUploadStart(int row, std::uint32_t ownerKey) { flow_->OnUploadStart(row, ownerKey); }
+void Cquenta_upgradeDlg::OnUploadStart(int row, std::uint32_t ownerKey) {
+    flow_->OnUploadStart(row, ownerKey);
+}
 void Cquenta_upgradeDlg::OnUploadFinish(int row, std::uint32_t ownerKey, int result) {
     flow_->OnUploadFinish(row, ownerKey, result);
 }

@@ -28,7 +28,7 @@ class UpgradeFlow;
 
 class Cquenta_upgradeDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit Cquenta_upgradeDlg(QWidget* parent = nullptr);
     ~Cquenta_upgradeDlg() override;  // OnDestroy (stops and joins every engine thread) when not done yet
 
@@ -74,14 +74,14 @@ public:
     // of the flow is open.
     void requestClose();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void reject() override;  // IDCANCEL -> OnBnClickedCancel
 
-private:
+  private:
     struct WakeLink;
     void buildControls();
     void rebuildModelBoxes();
@@ -96,14 +96,14 @@ private:
     std::unique_ptr<UpgradeFlow> flow_;
     QtFlowUi* flowUi_ = nullptr;  // child QObject
     std::shared_ptr<WakeLink> wake_;
-    std::map<int, QWidget*> controls_;        // children, by control id
-    std::map<int, QCheckBox*> modelBoxes_;    // children, by id (4368 + item index)
-    QWidget* list_ = nullptr;                 // 1001
-    IpAddressEdit* addressBoxIp_ = nullptr;   // 1021
-    IpAddressEdit* singleIp_ = nullptr;       // 1023
-    QLineEdit* pathBox_ = nullptr;            // 1014
-    QLabel* packageLabel_ = nullptr;          // 1027
-    QLabel* banner_ = nullptr;                // bitmap 137, click: about box
+    std::map<int, QWidget*> controls_;       // children, by control id
+    std::map<int, QCheckBox*> modelBoxes_;   // children, by id (4368 + item index)
+    QWidget* list_ = nullptr;                // 1001
+    IpAddressEdit* addressBoxIp_ = nullptr;  // 1021
+    IpAddressEdit* singleIp_ = nullptr;      // 1023
+    QLineEdit* pathBox_ = nullptr;           // 1014
+    QLabel* packageLabel_ = nullptr;         // 1027
+    QLabel* banner_ = nullptr;               // bitmap 137, click: about box
     bool initialised_ = false;
     bool closedByFlow_ = false;
     bool destroyed_ = false;

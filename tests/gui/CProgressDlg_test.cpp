@@ -17,7 +17,7 @@
 
 class CProgressDlgTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void layout();
     void progressTexts_data();
     void progressTexts();
@@ -59,14 +59,15 @@ void CProgressDlgTest::progressTexts_data() {
     QTest::addColumn<QString>("line1");
     QTest::addColumn<QString>("line2");
     const QString start = QStringLiteral("正在测试连接，请稍后...");
-    QTest::newRow("count and address") << 0 << QStringLiteral("192.0.2.7") << 12 << 0
-                                       << QStringLiteral("当前已发现设备数量：12") << QStringLiteral("正在连接设备：192.0.2.7");
-    QTest::newRow("count 0 keeps line 1") << 0 << QStringLiteral("192.0.2.9") << 0 << 0 << start
-                                          << QStringLiteral("正在连接设备：192.0.2.9");
-    QTest::newRow("no address empties line 2") << 0 << QString() << 3 << 0 << QStringLiteral("当前已发现设备数量：3")
-                                               << QString();
-    QTest::newRow("failed: total first") << 1 << QString() << 57 << 20 << start
-                                         << QStringLiteral("共有 57 连接失败设备，正在处理：20");
+    QTest::newRow("count and address")
+        << 0 << QStringLiteral("192.0.2.7") << 12 << 0 << QStringLiteral("当前已发现设备数量：12")
+        << QStringLiteral("正在连接设备：192.0.2.7");
+    QTest::newRow("count 0 keeps line 1")
+        << 0 << QStringLiteral("192.0.2.9") << 0 << 0 << start << QStringLiteral("正在连接设备：192.0.2.9");
+    QTest::newRow("no address empties line 2")
+        << 0 << QString() << 3 << 0 << QStringLiteral("当前已发现设备数量：3") << QString();
+    QTest::newRow("failed: total first")
+        << 1 << QString() << 57 << 20 << start << QStringLiteral("共有 57 连接失败设备，正在处理：20");
 }
 
 void CProgressDlgTest::progressTexts() {
@@ -129,7 +130,8 @@ void CProgressDlgTest::workerReportsThroughQueuedCalls() {
                 target, [i, target] { target->OnProgressSearch(QStringLiteral("192.0.2.%1").arg(i), i); },
                 Qt::QueuedConnection);
         }
-        QMetaObject::invokeMethod(target, [target] { target->OnProgressFailed(50, 50); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            target, [target] { target->OnProgressFailed(50, 50); }, Qt::QueuedConnection);
         return 0;
     });
     target = &box;
@@ -150,7 +152,8 @@ void CProgressDlgTest::barSweepsAndWraps() {
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         const int value = box.barPosition();
         if (seen.isEmpty() || seen.back() != value) seen << value;
-        if (seen.size() >= 3 && seen.contains(100) && seen.back() < 100 && seen.indexOf(100) < seen.size() - 1)
+        if (seen.size() >= 3 && seen.contains(100) && seen.back() < 100 &&
+            seen.indexOf(100) < seen.size() - 1)
             release.store(true);
     });
     sampler.start(10);

@@ -2,9 +2,9 @@
 // runs, the single-instance lock disappears with its process (also when it is killed), the debug flag
 // file switches the log on (a folder of that name does not), and a termination request closes the
 // window as "退出" does. Each run gets its own XDG_RUNTIME_DIR and drive root inside the test folder.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -49,7 +49,7 @@ bool catchesSigterm(qint64 pid) {
 
 class AppTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void init();
     void secondInstanceRefusedWhileFirstRuns();
@@ -57,7 +57,7 @@ private slots:
     void debugFlagFileSwitchesLogOn();
     void debugFlagFolderDoesNotSwitchLogOn();
 
-private:
+  private:
     std::unique_ptr<QProcess> start();
     void stop(QProcess& process);
     QProcessEnvironment environment() const;
@@ -73,8 +73,9 @@ void AppTest::initTestCase() {
 }
 
 void AppTest::init() {
-    const QString base = qEnvironmentVariableIsSet("QUENTA_DRIVE_ROOT") ? qEnvironmentVariable("QUENTA_DRIVE_ROOT")
-                                                                          : QDir::tempPath();
+    const QString base = qEnvironmentVariableIsSet("QUENTA_DRIVE_ROOT")
+                             ? qEnvironmentVariable("QUENTA_DRIVE_ROOT")
+                             : QDir::tempPath();
     QDir().mkpath(base);
     runtime_ = std::make_unique<QTemporaryDir>(base + QStringLiteral("/app-runtime-XXXXXX"));
     drive_ = std::make_unique<QTemporaryDir>(base + QStringLiteral("/app-drive-XXXXXX"));

@@ -76,11 +76,12 @@ SimConfig makeSiteConfig() {
 // Records what the window's list went through: status texts written into column 1 and progress
 // cell repaints (the engine's changes arrive through the flow's dispatcher on the GUI thread).
 class ListRecorder : public DeviceListObserver {
-public:
+  public:
     explicit ListRecorder(DeviceList& list) : list_(list) { list_.AddObserver(this); }
     ~ListRecorder() override { list_.RemoveObserver(this); }
     void cellsChanged(int row, int first, int last) override {
-        if (first <= 1 && last >= 1 && list_.Row(row) != nullptr) statuses.insert(QString::fromStdString(list_.Row(row)->texts[1]));
+        if (first <= 1 && last >= 1 && list_.Row(row) != nullptr)
+            statuses.insert(QString::fromStdString(list_.Row(row)->texts[1]));
     }
     void progressChanged(int row, int column) override {
         const ListRow* r = list_.Row(row);
@@ -95,7 +96,7 @@ public:
     bool progressShown = false;
     int maxPercent = 0;
 
-private:
+  private:
     DeviceList& list_;
 };
 
@@ -162,7 +163,7 @@ QString screenshotPath(const QString& name) {
 
 class QuentaUpgradeDlgTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
@@ -185,8 +186,9 @@ private slots:
     void aboutBox();
     void fileDialogFilter();
 
-private:
-    std::string makePackage(const std::string& fileName, const std::string& models, const std::string& version);
+  private:
+    std::string makePackage(const std::string& fileName, const std::string& models,
+                            const std::string& version);
     void loadPackage(Cquenta_upgradeDlg& dlg, const std::string& path);
 
     std::unique_ptr<quenta_test::TempDir> dir_;
@@ -218,7 +220,9 @@ void QuentaUpgradeDlgTest::init() {
     QVERIFY(QTest::qWaitForWindowExposed(dlg_.get()));
 }
 
-void QuentaUpgradeDlgTest::cleanup() { dlg_.reset(); }
+void QuentaUpgradeDlgTest::cleanup() {
+    dlg_.reset();
+}
 
 std::string QuentaUpgradeDlgTest::makePackage(const std::string& fileName, const std::string& models,
                                               const std::string& version) {
@@ -256,7 +260,8 @@ void QuentaUpgradeDlgTest::layoutAndTexts_data() {
     QTest::newRow("1009 query") << 1009 << QRect(55, 128, 70, 14) << QStringLiteral(" 获取设备列表");
     QTest::newRow("1011") << 1011 << QRect(148, 131, 93, 10) << QStringLiteral("选取全部可升级设备");
     QTest::newRow("1021 address box") << 1021 << QRect(43, 39, 92, 14) << QString();
-    QTest::newRow("1028") << 1028 << QRect(250, 131, 126, 10) << QStringLiteral("选取与升级包版本不一致的设备");
+    QTest::newRow("1028") << 1028 << QRect(250, 131, 126, 10)
+                          << QStringLiteral("选取与升级包版本不一致的设备");
     QTest::newRow("1027 label") << 1027 << QRect(558, 41, 301, 8) << QStringLiteral("适用于以下产品型号");
     QTest::newRow("1023 single") << 1023 << QRect(765, 129, 88, 14) << QString();
     QTest::newRow("1016 添加") << 1016 << QRect(856, 129, 39, 14) << QStringLiteral("添加");
@@ -288,10 +293,12 @@ void QuentaUpgradeDlgTest::tintAndModelBoxFont() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     const QColor tint(0xF1, 0xF3, 0xF8);
     QCOMPARE(dlg.palette().color(QPalette::Window), tint);
-    for (int id : {1, 1009, 1011, 1014, 1021, 1035}) QCOMPARE(dlg.control(id)->palette().color(QPalette::Window), tint);
+    for (int id : {1, 1009, 1011, 1014, 1021, 1035})
+        QCOMPARE(dlg.control(id)->palette().color(QPalette::Window), tint);
     QCOMPARE(dlg.control(1014)->palette().color(QPalette::Base), tint);  // the read-only path box too
     // The device list keeps the system colours: its empty part is not tinted.
-    QCOMPARE(dlg.control(1001)->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+    QCOMPARE(dlg.control(1001)->palette().color(QPalette::Base),
+             QApplication::palette().color(QPalette::Base));
     QVERIFY(dlg.control(1001)->palette().color(QPalette::Base) != tint);
     // The picture at the top-left corner opens the about box; the dialog's font is the Chinese face.
     QVERIFY(dlg.findChild<QLabel*>(QStringLiteral("banner137")) != nullptr);
@@ -301,7 +308,8 @@ void QuentaUpgradeDlgTest::tintAndModelBoxFont() {
     const DialogUnits& du = dlg.units();
     const QRect group = du.toPixels(0, 51, 897, 74);
     for (size_t k = 0; k < boxes.size(); ++k) {
-        QCOMPARE(boxes[k]->objectName(), QStringLiteral("model%1").arg(kFirstModelBoxId + static_cast<int>(k)));
+        QCOMPARE(boxes[k]->objectName(),
+                 QStringLiteral("model%1").arg(kFirstModelBoxId + static_cast<int>(k)));
         QCOMPARE(boxes[k]->font().families().value(0), QStringLiteral("Courier New"));
         QCOMPARE(boxes[k]->font().pointSize(), 8);
         QCOMPARE(boxes[k]->geometry().left(), group.left() + du.toPixelsX(10 + 110 * static_cast<int>(k)));
@@ -360,7 +368,8 @@ void QuentaUpgradeDlgTest::enablingAfterInitAndLoads() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     auto enabled = [&](int id) { return dlg.control(id)->isEnabled(); };
     // After OnInitDialog.
-    for (int id : {1, 1009, 1023, 1016, 1011, 1028, 1030, 1034, 1033}) QVERIFY2(!enabled(id), qPrintable(QString::number(id)));
+    for (int id : {1, 1009, 1023, 1016, 1011, 1028, 1030, 1034, 1033})
+        QVERIFY2(!enabled(id), qPrintable(QString::number(id)));
     for (int id : {1015, 2, 1029}) QVERIFY2(enabled(id), qPrintable(QString::number(id)));
     auto* batch = qobject_cast<QRadioButton*>(dlg.control(1034));
     auto* single = qobject_cast<QRadioButton*>(dlg.control(1033));
@@ -369,8 +378,10 @@ void QuentaUpgradeDlgTest::enablingAfterInitAndLoads() {
     // A general package: batch mode.
     loadPackage(dlg, generalPackage_);
     QCOMPARE(qobject_cast<QLineEdit*>(dlg.control(1014))->text(), QString::fromStdString(generalPackage_));
-    QCOMPARE(qobject_cast<QLabel*>(dlg.control(1027))->text(), QStringLiteral("该升级包版本为2.4.1，适合于以下产品"));
-    for (int id : {1009, 1011, 1028, 1030, 1034, 1033, 1015, 2, 1029}) QVERIFY2(enabled(id), qPrintable(QString::number(id)));
+    QCOMPARE(qobject_cast<QLabel*>(dlg.control(1027))->text(),
+             QStringLiteral("该升级包版本为2.4.1，适合于以下产品"));
+    for (int id : {1009, 1011, 1028, 1030, 1034, 1033, 1015, 2, 1029})
+        QVERIFY2(enabled(id), qPrintable(QString::number(id)));
     for (int id : {1, 1023, 1016}) QVERIFY2(!enabled(id), qPrintable(QString::number(id)));
     QVERIFY(batch->isChecked() && !single->isChecked());
 
@@ -401,15 +412,20 @@ void QuentaUpgradeDlgTest::queryRefusals_data() {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<bool>("untickModels");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no model") << QStringLiteral("192.0.2.2") << true << QStringLiteral("至少一个型号必须选择！");
+    QTest::newRow("no model") << QStringLiteral("192.0.2.2") << true
+                              << QStringLiteral("至少一个型号必须选择！");
     QTest::newRow("blank address box") << QString() << false << QStringLiteral("请先输入地址盒IP");
-    QTest::newRow("malformed address box") << QStringLiteral("0.1.2.3") << false << QStringLiteral("非法地址盒IP");
-    QTest::newRow("loopback address box") << QStringLiteral("127.0.0.5") << false << QStringLiteral("非法地址盒IP");
-    QTest::newRow("silent address box") << QString::fromStdString(siteAddress(9)) << false
-                                        << QStringLiteral("不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！");
-    QTest::newRow("not an address box") << QString::fromStdString(siteAddress(1)) << false
-                                        << QStringLiteral("IP地址%1的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!")
-                                               .arg(QString::fromStdString(siteAddress(1)));
+    QTest::newRow("malformed address box")
+        << QStringLiteral("0.1.2.3") << false << QStringLiteral("非法地址盒IP");
+    QTest::newRow("loopback address box")
+        << QStringLiteral("127.0.0.5") << false << QStringLiteral("非法地址盒IP");
+    QTest::newRow("silent address box")
+        << QString::fromStdString(siteAddress(9)) << false
+        << QStringLiteral("不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！");
+    QTest::newRow("not an address box")
+        << QString::fromStdString(siteAddress(1)) << false
+        << QStringLiteral("IP地址%1的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!")
+               .arg(QString::fromStdString(siteAddress(1)));
 }
 
 void QuentaUpgradeDlgTest::queryRefusals() {
@@ -419,7 +435,8 @@ void QuentaUpgradeDlgTest::queryRefusals() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     loadPackage(dlg, generalPackage_);
     if (untickModels) {
-        for (QCheckBox* box : dlg.modelBoxes()) QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+        for (QCheckBox* box : dlg.modelBoxes())
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
         for (QCheckBox* box : dlg.modelBoxes()) QVERIFY(!box->isChecked());
     }
     if (!ip.isEmpty()) typeIp(dlg.addressBoxIp(), ip);
@@ -446,8 +463,8 @@ void QuentaUpgradeDlgTest::singleIpRefusalsAndAdd() {
     const Case cases[] = {
         {QString(), QStringLiteral("请先输入要升级设备的IP地址")},
         {QStringLiteral("0.9.9.9"), QStringLiteral("非法IP地址")},
-        {QString::fromStdString(siteAddress(5)),
-         QStringLiteral("不能从%1获得系统信息，或许它的软件版本太老").arg(QString::fromStdString(siteAddress(5)))},
+        {QString::fromStdString(siteAddress(5)), QStringLiteral("不能从%1获得系统信息，或许它的软件版本太老")
+                                                     .arg(QString::fromStdString(siteAddress(5)))},
     };
     for (const Case& c : cases) {
         dlg.singleIp()->clear();
@@ -456,7 +473,8 @@ void QuentaUpgradeDlgTest::singleIpRefusalsAndAdd() {
         dlg.flowUi().queueAnswer(IDOK);
         clickControl(dlg, IDC_ADD);
         QCOMPARE(lastBoxText(dlg), c.message);
-        QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("错误提示"));
+        QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title),
+                 QStringLiteral("错误提示"));
         // Past the blank check, "添加" enables "升级" whatever the outcome.
         QCOMPARE(dlg.control(IDC_UPGRADE)->isEnabled(), !c.ip.isEmpty());
     }
@@ -524,7 +542,8 @@ void QuentaUpgradeDlgTest::operatorPath() {
     dlg.flowUi().setProgressOpenedHook([&](CProgressDlg& box) {
         sawProgress = true;
         progressLine1 = box.line1();
-        upgradeOffDuringQuery = !dlg.control(IDC_UPGRADE)->isEnabled() && !dlg.control(IDC_QUERY)->isEnabled();
+        upgradeOffDuringQuery =
+            !dlg.control(IDC_UPGRADE)->isEnabled() && !dlg.control(IDC_QUERY)->isEnabled();
         box.grab().save(screenshotPath(QStringLiteral("progress-query.png")));
     });
     dlg.flowUi().clearShownBoxes();
@@ -532,7 +551,8 @@ void QuentaUpgradeDlgTest::operatorPath() {
     clickControl(dlg, IDC_QUERY);
     dlg.flowUi().setProgressOpenedHook({});
     QVERIFY(sawProgress);
-    QVERIFY(progressLine1 == QStringLiteral("正在测试连接，请稍后...") || progressLine1.startsWith(QStringLiteral("当前已发现设备数量：")));
+    QVERIFY(progressLine1 == QStringLiteral("正在测试连接，请稍后...") ||
+            progressLine1.startsWith(QStringLiteral("当前已发现设备数量：")));
     QVERIFY(upgradeOffDuringQuery);
 
     // Three fitting devices; the silent one only through "显示连接失败的设备".
@@ -556,7 +576,8 @@ void QuentaUpgradeDlgTest::operatorPath() {
     QVERIFY(boxShown(dlg, QStringLiteral("共发现2个不同版本的设备可以升级, 现在立即升级吗？")));
     QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("信息"));
     QVERIFY(qobject_cast<QCheckBox*>(dlg.control(1028))->isChecked());
-    for (int id : {1, 1009, 1015, 2, 1029}) QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+    for (int id : {1, 1009, 1015, 2, 1029})
+        QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
     QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-query.png"))));
 
     // "升级": the button reads "取消", the others are off, rows go through 等待升级 / 正在升级.
@@ -566,7 +587,8 @@ void QuentaUpgradeDlgTest::operatorPath() {
     if (dlg.flow().isUpgrading()) {
         QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("取消"));
         QVERIFY(dlg.control(IDC_UPGRADE)->isEnabled());
-        for (int id : {2, 1009, 1029, 1015}) QVERIFY2(!dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+        for (int id : {2, 1009, 1029, 1015})
+            QVERIFY2(!dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
         QTest::qWait(300);
         QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-upgrade.png"))));
     }
@@ -584,7 +606,8 @@ void QuentaUpgradeDlgTest::operatorPath() {
     }
     QCOMPARE(rowText(dlg, current, 1), QStringLiteral("已连接"));
     QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
-    for (int id : {1, 2, 1009, 1029, 1015}) QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+    for (int id : {1, 2, 1009, 1029, 1015})
+        QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
     QVERIFY(site_->softVersion(siteAddress(1)).value_or("") == "2.4.1");
 }
 
@@ -666,7 +689,8 @@ void QuentaUpgradeDlgTest::aboutBox() {
         const DialogUnits du = dialogBaseUnits(about->font());
         auto* ok = about->findChild<QPushButton*>(QStringLiteral("button1"));
         seen = seen && ok != nullptr && ok->text() == QStringLiteral("确定") &&
-               ok->geometry() == du.toPixels(174, 244, 50, 14) && about->size() == QSize(du.toPixelsX(400), du.toPixelsY(262));
+               ok->geometry() == du.toPixels(174, 244, 50, 14) &&
+               about->size() == QSize(du.toPixelsX(400), du.toPixelsY(262));
         auto* picture = about->findChild<QLabel*>(QStringLiteral("picture134"));
         seen = seen && picture != nullptr && picture->pixmap().size() == QSize(600, 390);
         about->grab().save(screenshotPath(QStringLiteral("about.png")));

@@ -37,8 +37,8 @@ void drawDeviceWithArrow(QPainter& p, const QRectF& box) {
     for (int r = 0; r < 2; ++r) {
         for (int c = 0; c < 3; ++c) {
             const qreal d = body.width() * 0.13;
-            QRectF key(body.left() + body.width() * (0.2 + 0.22 * c), body.top() + body.height() * (0.55 + 0.2 * r),
-                       d, d * 0.7);
+            QRectF key(body.left() + body.width() * (0.2 + 0.22 * c),
+                       body.top() + body.height() * (0.55 + 0.2 * r), d, d * 0.7);
             p.drawRoundedRect(key, d * 0.15, d * 0.15);
         }
     }
