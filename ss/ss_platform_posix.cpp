@@ -130,7 +130,13 @@ std::string ss_platform_mapPath(const char* narrowPath) {
     if (ss_platform_gbkToUtf8(std::string_view(narrowPath, length), utf8) != 0) return {};
     for (char& c : utf8)
         if (c == '\\') c = '/';
-    if (!isDrivePath(utf8.c_str())) return utf8;
+    if (!isDrivePath(utf8.c_str())) {
+        // A file whose name on disk is not UTF-8 (e.g. GBK bytes unpacked from a Windows archive) is
+        // reached through the path's own bytes when the converted name does not exist.
+        std::string raw(narrowPath, length);
+        if (raw != utf8 && access(utf8.c_str(), F_OK) != 0 && access(raw.c_str(), F_OK) == 0) return raw;
+        return utf8;
+    }
     char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(utf8[0])));
     std::string drive = ss_platform_driveRoot() + "/" + letter;
     makeFolders(drive);  // a drive always exists; failures show up in the operation that follows

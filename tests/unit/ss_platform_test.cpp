@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -55,6 +56,27 @@ TEST(PlatformMapPath, GbkTrailByte5CIsNotASeparator) {
     EXPECT_EQ(ss_platform_mapPath("C:\\a\x81\x5C"
                                   "b"),
               root.path() + "/C/a" + character + "b");
+}
+
+TEST(PlatformMapPath, FileNamedInRawGbkBytesIsReachedByThoseBytes) {
+    ScopedDriveRoot root;
+    // A package unpacked from a Windows archive keeps its GBK name on disk; the narrow path that
+    // names it is that same byte string, and it must open the file, not a UTF-8 namesake.
+    const std::string raw = root.path() + "/" + kGbkSample + ".quenta";
+    FILE* made = std::fopen(raw.c_str(), "wb");
+    ASSERT_NE(made, nullptr);
+    std::fputs("raw", made);
+    std::fclose(made);
+    EXPECT_EQ(ss_platform_mapPath(raw.c_str()), raw);
+    FILE* opened = ss_platform_fopen(raw.c_str(), "rb");
+    ASSERT_NE(opened, nullptr);
+    std::fclose(opened);
+    // Once a file with the converted (UTF-8) name exists, that name is the one meant.
+    const std::string converted = root.path() + "/" + kUtf8Sample + ".quenta";
+    FILE* namesake = std::fopen(converted.c_str(), "wb");
+    ASSERT_NE(namesake, nullptr);
+    std::fclose(namesake);
+    EXPECT_EQ(ss_platform_mapPath(raw.c_str()), converted);
 }
 
 TEST(PlatformMapPath, RefusesNullEmptyTooLongAndInvalidPaths) {
