@@ -285,23 +285,11 @@ int run(Options& options, std::FILE* out, std::FILE* err) {
         mark = ui.boxes.size();
         flow.OnBnClickedOk();
         if (refused(mark)) return 1;
-        DeviceList& list = flow.list();
-        // The run ends with OnUpgradingEnd; jobs still in their last exchange finish shortly after.
-        ui.serveUntil([&] {
-            if (!flow.runEnded() || flow.upgradeThreadActive()) return false;
-            for (int row = 0; row < list.RowCount(); ++row) {
-                int code = rowStatus(list, row);
-                if (code == DEVICE_STATUS_UPGRADING) return false;
-            }
-            return true;
-        });
+        ui.serveUntil([&] { return flow.runFinished(); });
     }
     printList(flow.list(), options.format, out);
     std::fflush(out);
-    int result = 0;
-    if (options.upgrade)
-        for (int row = 0; row < flow.list().RowCount(); ++row)
-            if (rowStatus(flow.list(), row) == DEVICE_STATUS_UPGRADE_FAILED) result = 2;
+    const int result = options.upgrade && flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
     flow.OnDestroy();
     return result;
 }

@@ -38,6 +38,17 @@ bool UpgradeFlow::upgradeThreadActive() const {
     return server_ && server_->upgradeThread && !ss_thread_finished(server_->upgradeThread);
 }
 
+int UpgradeFlow::rowsWithStatus(int code) const {
+    int count = 0;
+    for (int row = 0; row < list_->RowCount(); ++row)
+        if (rowStatus(*list_, row) == code) ++count;
+    return count;
+}
+
+bool UpgradeFlow::runFinished() const {
+    return runEnded_ && !upgradeThreadActive() && rowsWithStatus(DEVICE_STATUS_UPGRADING) == 0;
+}
+
 void UpgradeFlow::showError(const std::string& utf8Text) {
     ui_.messageBox(utf8Text, flowtext::kErrorTitle, BoxIcon::stop, BoxButtons::ok);
 }

@@ -69,6 +69,12 @@ public:
     // True once OnUpgradingEnd ran since the last clearRunEnded() (for headless front ends).
     bool runEnded() const { return runEnded_; }
     void clearRunEnded() { runEnded_ = false; }
+    // How many rows show the status `code`.
+    int rowsWithStatus(int code) const;
+    // The run is over: it ended (runEnded), its thread is gone and no row still shows "正在升级"
+    // (jobs in their last exchange finish shortly after the run's end). What headless front ends
+    // serve the dispatcher for after pressing "升级".
+    bool runFinished() const;
     bool destroyed() const { return destroyed_; }
     bool batchMode() const { return state_.checked(IDC_RADIO_BATCH); }
     const std::string& sharedUploadPath() const { return sharedUploadPath_; }  // GBK

@@ -46,13 +46,8 @@ TEST_F(ShutdownTest, ExitDuringAnUpgradeCancelsThenClosesRepeatedly) {
         FlowRig rig(site.config);
         ASSERT_TRUE(rig.ok) << rig.error;
         ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
-        DeviceList& list = rig.flow->list();
         rig.flow->OnBnClickedOk();
-        rig.ui.serveUntil([&] {
-            for (int row = 0; row < list.RowCount(); ++row)
-                if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) return true;
-            return false;
-        });
+        rig.ui.serveUntil([&] { return rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADING) > 0; });
         rig.flow->click(IDC_EXIT);  // disabled while upgrading: nothing
         EXPECT_FALSE(rig.ui.closeRequested);
         rig.flow->OnBnClickedCancel();  // the close box: cancel, wait for transfers, close
@@ -75,15 +70,8 @@ TEST_F(ShutdownTest, DestroyInTheMiddleOfTransfersRepeatedly) {
         FlowRig rig(site.config);
         ASSERT_TRUE(rig.ok) << rig.error;
         ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
-        DeviceList& list = rig.flow->list();
         rig.flow->OnBnClickedOk();
-        int started = 0;
-        rig.ui.serveUntil([&] {
-            started = 0;
-            for (int row = 0; row < list.RowCount(); ++row)
-                if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) ++started;
-            return started > round;
-        });
+        rig.ui.serveUntil([&] { return rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADING) > round; });
         rig.flow->OnDestroy();  // jobs blocked in their sends get "closed" and end
         EXPECT_FALSE(rig.flow->isUpgrading());
     }

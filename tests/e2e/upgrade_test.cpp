@@ -113,21 +113,12 @@ TEST_F(UpgradeTest, CancelReturnsWaitingRowsAndStillEndsTheRun) {
     rig.flow->clearRunEnded();
     rig.flow->OnBnClickedOk();
     DeviceList& list = rig.flow->list();
-    rig.ui.serveUntil([&] {
-        for (int row = 0; row < list.RowCount(); ++row)
-            if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) return true;
-        return false;
-    });
+    rig.ui.serveUntil([&] { return rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADING) > 0; });
     rig.flow->OnBnClickedOk();  // "取消"
     EXPECT_EQ("正在取消，请等待当前文件传输完成...", rig.ui.progressBoxes.back());
     EXPECT_EQ("升级", rig.flow->state().text(IDC_UPGRADE));
-    for (int row = 0; row < list.RowCount(); ++row) EXPECT_NE(DEVICE_STATUS_WAIT_UPGRADE, rowStatus(list, row));
-    rig.ui.serveUntil([&] {
-        if (!rig.flow->runEnded() || rig.flow->upgradeThreadActive()) return false;
-        for (int row = 0; row < list.RowCount(); ++row)
-            if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) return false;
-        return true;
-    });
+    EXPECT_EQ(0, rig.flow->rowsWithStatus(DEVICE_STATUS_WAIT_UPGRADE));
+    rig.ui.serveUntil([&] { return rig.flow->runFinished(); });
     int back = 0, ended = 0;
     for (int row = 0; row < list.RowCount(); ++row) {
         int code = rowStatus(list, row);
@@ -203,15 +194,11 @@ TEST_F(UpgradeTest, RowsResortedDuringTheRunStillEndOnTheirOwnDevice) {
     bool sorted = false;
     rig.ui.serveUntil([&] {
         if (!sorted) {
-            for (int row = 0; row < list.RowCount(); ++row)
-                if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) sorted = true;
+            sorted = rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADING) > 0;
             if (sorted) list.SortByColumn(DEVICE_COLUMN_IP, false);  // a header click
             return false;
         }
-        if (!rig.flow->runEnded() || rig.flow->upgradeThreadActive()) return false;
-        for (int row = 0; row < list.RowCount(); ++row)
-            if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) return false;
-        return true;
+        return rig.flow->runFinished();
     });
     for (const auto& d : site.devices) {
         if (d.expect == Expect::older) {

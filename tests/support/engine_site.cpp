@@ -172,13 +172,7 @@ void FlowRig::upgradeAndWait() {
     size_t mark = ui.boxes.size();
     flow->OnBnClickedOk();
     if (ui.errorSince(mark)) return;
-    DeviceList& list = flow->list();
-    ui.serveUntil([&] {
-        if (!flow->runEnded() || flow->upgradeThreadActive()) return false;
-        for (int row = 0; row < list.RowCount(); ++row)
-            if (rowStatus(list, row) == DEVICE_STATUS_UPGRADING) return false;
-        return true;
-    });
+    ui.serveUntil([&] { return flow->runFinished(); });
 }
 
 int FlowRig::rowOf(const std::string& ip) const {
