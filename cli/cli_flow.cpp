@@ -84,7 +84,7 @@ int parse(int argc, char** argv, Options& options, std::FILE* out, std::FILE* er
 
 // Upload progress and status changes on stderr.
 class ProgressPrinter : public DeviceListObserver {
-public:
+  public:
     ProgressPrinter(DeviceList& list, std::FILE* stream) : list_(list), stream_(stream) {}
     void progressChanged(int row, int column) override {
         const PROGRESS_DATA* data = list_.CellProgress(row, column);
@@ -105,32 +105,42 @@ public:
         }
     }
 
-private:
+  private:
     DeviceList& list_;
     std::FILE* stream_;
     std::map<std::string, int> percent_;
 };
 
-const char* const kJsonKeys[] = {"checked", "status",  "master",      "slave",         "ip",      "model",
+const char* const kJsonKeys[] = {"checked", "status",      "master",      "slave",         "ip",      "model",
                                  "serial",  "softVersion", "hardVersion", "kernelVersion", "protocol"};
 
 std::string jsonString(const std::string& text) {
     std::string quoted = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': quoted += "\\\""; break;
-        case '\\': quoted += "\\\\"; break;
-        case '\n': quoted += "\\n"; break;
-        case '\r': quoted += "\\r"; break;
-        case '\t': quoted += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                quoted += escaped;
-            } else {
-                quoted += static_cast<char>(c);
-            }
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    quoted += escaped;
+                } else {
+                    quoted += static_cast<char>(c);
+                }
         }
     }
     return quoted + "\"";
@@ -196,7 +206,8 @@ void printList(DeviceList& list, const std::string& format, std::FILE* out) {
     };
     for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) {
         widths[column] = displayWidth(heading(column));
-        for (int row = 0; row < rows; ++row) widths[column] = std::max(widths[column], displayWidth(tableCell(row, column)));
+        for (int row = 0; row < rows; ++row)
+            widths[column] = std::max(widths[column], displayWidth(tableCell(row, column)));
     }
     auto printCell = [&](const std::string& text, int column) {
         std::fputs(text.c_str(), out);
@@ -206,7 +217,8 @@ void printList(DeviceList& list, const std::string& format, std::FILE* out) {
     for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) printCell(heading(column), column);
     std::fputc('\n', out);
     for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) printCell(tableCell(row, column), column);
+        for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
+            printCell(tableCell(row, column), column);
         std::fputc('\n', out);
     }
 }

@@ -12,9 +12,9 @@ struct DeviceInfo {
     std::optional<std::string> ip;  // "IP": the address the device reports
     std::optional<std::string> platform, softVersion, model, serialNum, hardVersion, kernelVersion,
         uploadPath;
-    int master = -1;      // "Master", -1 when missing
-    int slave = -1;       // "Slave", -1 when missing
-    int tcpSupport = 0;   // "TcpSupport" read as true/false
+    int master = -1;     // "Master", -1 when missing
+    int slave = -1;      // "Slave", -1 when missing
+    int tcpSupport = 0;  // "TcpSupport" read as true/false
 };
 
 // Reads the keys above out of a parsed GetSystemInfoOK answer.

@@ -57,7 +57,9 @@ DialogState::DialogState() {
     for (const auto& initial : kInitialControls) controls_[initial.id].text = initial.text;
 }
 
-ControlState& DialogState::control(int id) { return controls_[id]; }
+ControlState& DialogState::control(int id) {
+    return controls_[id];
+}
 
 const ControlState& DialogState::control(int id) const {
     auto found = controls_.find(id);

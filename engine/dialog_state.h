@@ -38,9 +38,9 @@ struct ControlState {
 };
 
 struct ModelBox {
-    int id = 0;                 // kFirstModelBoxId + item index
-    std::string narrowLabel;    // GBK model name (what the query's account text is made of)
-    std::string utf8Label;      // the same for display
+    int id = 0;               // kFirstModelBoxId + item index
+    std::string narrowLabel;  // GBK model name (what the query's account text is made of)
+    std::string utf8Label;    // the same for display
     bool checked = true;
     bool enabled = true;
     // Layout inside group box 1035, in dialog units relative to the box's top-left corner.
@@ -60,7 +60,7 @@ struct EnablingRow {
 const std::vector<EnablingRow>& enablingTable();
 
 class DialogState {
-public:
+  public:
     DialogState();
 
     ControlState& control(int id);
@@ -82,6 +82,6 @@ public:
     std::vector<ModelBox> modelBoxes;
     ModelBox* modelBox(int id);
 
-private:
+  private:
     std::map<int, ControlState> controls_;
 };

@@ -11,7 +11,9 @@ struct FlowDispatcher::Pending {
 
 FlowDispatcher::FlowDispatcher() : flowThread_(std::this_thread::get_id()) {}
 
-FlowDispatcher::~FlowDispatcher() { close(); }
+FlowDispatcher::~FlowDispatcher() {
+    close();
+}
 
 void FlowDispatcher::bindToCurrentThread() {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -16,7 +16,7 @@
 #include <thread>
 
 class FlowDispatcher {
-public:
+  public:
     using Call = std::function<void()>;
 
     FlowDispatcher();
@@ -55,10 +55,10 @@ public:
     // Reopens a closed dispatcher (a flow that is initialised again after OnDestroy, in tests).
     void reopen();
 
-private:
+  private:
     struct Pending;
-    mutable std::mutex mutex_;          // guards queue_, closed_, wakeup_
-    std::condition_variable changed_;   // queue_ grew, a send completed, or closed_ changed
+    mutable std::mutex mutex_;                    // guards queue_, closed_, wakeup_
+    std::condition_variable changed_;             // queue_ grew, a send completed, or closed_ changed
     std::deque<std::shared_ptr<Pending>> queue_;  // guard: mutex_
     bool closed_ = false;                         // guard: mutex_
     std::function<void()> wakeup_;                // guard: mutex_ (copied out before calling)

@@ -17,15 +17,15 @@ struct QuentaUpgradeServer;
 
 // One upgrade job's view of its row, taken on the flow thread when the job is queued.
 struct UploadJobTarget {
-    int row = -1;                 // the row's index when queued (the fallback when the key is gone)
-    std::uint32_t ownerKey = 0;   // the row's IPv4 value: how the job's messages find the row again
-    std::string narrowIp;         // column 4 in GBK
+    int row = -1;                // the row's index when queued (the fallback when the key is gone)
+    std::uint32_t ownerKey = 0;  // the row's IPv4 value: how the job's messages find the row again
+    std::string narrowIp;        // column 4 in GBK
     std::string narrowPackagePath;
     std::string narrowUploadPath;  // the shared upload path
 };
 
 class FlowHost {
-public:
+  public:
     virtual ~FlowHost() = default;
 
     virtual QuentaUpgradeServer* server() = 0;

@@ -26,7 +26,7 @@ enum FlowStateChange : unsigned {
 };
 
 class FlowUi {
-public:
+  public:
     virtual ~FlowUi() = default;
 
     // Modal box; returns IDOK, IDYES or IDNO. utf8Title is e.g. "错误提示".

@@ -77,7 +77,8 @@ void HeadlessUi::progressSearch(const std::optional<std::string>& utf8Address, i
     if (count > 0) lastSearchCount = count;
     if (progress_ == nullptr) return;
     if (count > 0) std::fprintf(progress_, "当前已发现设备数量：%d", count);
-    if (utf8Address) std::fprintf(progress_, "%s正在连接设备：%s", count > 0 ? "  " : "", utf8Address->c_str());
+    if (utf8Address)
+        std::fprintf(progress_, "%s正在连接设备：%s", count > 0 ? "  " : "", utf8Address->c_str());
     std::fputc('\n', progress_);
 }
 
@@ -96,12 +97,17 @@ void HeadlessUi::stateChanged(unsigned) {}
 
 void HeadlessUi::startTimer(std::uint32_t id, int ms) {
     timers_[id] = Timer{ms, ss_platform_monotonicMs() + ms};
-    if (static_cast<int>(timers_.size()) > maxTimersRunning) maxTimersRunning = static_cast<int>(timers_.size());
+    if (static_cast<int>(timers_.size()) > maxTimersRunning)
+        maxTimersRunning = static_cast<int>(timers_.size());
 }
 
-void HeadlessUi::stopTimer(std::uint32_t id) { timers_.erase(id); }
+void HeadlessUi::stopTimer(std::uint32_t id) {
+    timers_.erase(id);
+}
 
-void HeadlessUi::closeWindow() { closeRequested = true; }
+void HeadlessUi::closeWindow() {
+    closeRequested = true;
+}
 
 std::optional<ShownBox> HeadlessUi::errorSince(size_t from) const {
     std::optional<ShownBox> found;

@@ -24,7 +24,7 @@ struct ShownBox {
 };
 
 class HeadlessUi : public FlowUi {
-public:
+  public:
     // `progress`: where box texts and progress lines go (null: silent).
     explicit HeadlessUi(std::FILE* progress = nullptr);
 
@@ -51,7 +51,7 @@ public:
     std::function<void(const std::string& line1)> whileProgress;
     std::optional<std::string> nextOpenFile;
 
-    std::vector<ShownBox> boxes;           // every box shown, in order
+    std::vector<ShownBox> boxes;             // every box shown, in order
     std::vector<std::string> progressBoxes;  // line 1 of every progress box, in order
     int searchReports = 0, failedReports = 0;
     int lastSearchCount = 0;
@@ -62,7 +62,7 @@ public:
     // The last box with the stop icon since `from` (an index into boxes), or none.
     std::optional<ShownBox> errorSince(size_t from) const;
 
-private:
+  private:
     void fireDueTimers();
 
     std::FILE* progress_;

@@ -306,34 +306,36 @@ int _ipConnectThreadProc(void* arg) {
                 std::memcpy(text, record.text, sizeof(text));
                 ++position;
                 switch (record.state) {
-                case 0:
-                    record.state = 1;
-                    SS_LOG(SS_LOG_DEBUG, " Try 1 sent to ip: %s", text);
-                    sentInLastPass = send = true;
-                    break;
-                case 1:
-                    record.state = 2;
-                    SS_LOG(SS_LOG_DEBUG, " Try 2 sent to ip: %s", text);
-                    sentInLastPass = send = true;
-                    break;
-                case 2:
-                    send = sentInLastPass;
-                    break;
-                default:
-                    break;
+                    case 0:
+                        record.state = 1;
+                        SS_LOG(SS_LOG_DEBUG, " Try 1 sent to ip: %s", text);
+                        sentInLastPass = send = true;
+                        break;
+                    case 1:
+                        record.state = 2;
+                        SS_LOG(SS_LOG_DEBUG, " Try 2 sent to ip: %s", text);
+                        sentInLastPass = send = true;
+                        break;
+                    case 2:
+                        send = sentInLastPass;
+                        break;
+                    default:
+                        break;
                 }
             }
             if (!send) {
-                if (position % 20 == 0 && host.progressCurrent.load()) host.postProgressSearch(std::nullopt, count);
+                if (position % 20 == 0 && host.progressCurrent.load())
+                    host.postProgressSearch(std::nullopt, count);
                 continue;
             }
             SS_LOG(SS_LOG_DEBUG, "-------sent to ip: %s", text);
             sockaddr_in destination{};
             _SS_Socket_initAddress(&destination, text);
             destination.sin_port = htons(QN_PORT_DEVICE);
-            _SS_Socket_sendUDPData_plain(server->listener.get(), &destination, static_cast<int>(request.size()) + 1,
-                                         request.c_str());
-            if (position % 20 == 0 && host.progressCurrent.load()) host.postProgressSearch(std::string(text), count);
+            _SS_Socket_sendUDPData_plain(server->listener.get(), &destination,
+                                         static_cast<int>(request.size()) + 1, request.c_str());
+            if (position % 20 == 0 && host.progressCurrent.load())
+                host.postProgressSearch(std::string(text), count);
             ss_platform_sleepMs(10);
         }
     }
@@ -393,8 +395,8 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
     SS_SocketPtr device = _SS_Socket_newClientSocket(target.narrowIp.c_str(), QN_PORT_DEVICE, SS_SOCKET_UDP);
     if (!device || server == nullptr) return -1;
     std::string answer;
-    if (_requestAction(jobSocket, device.get(), QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK,
-                       answer) != 0)
+    if (_requestAction(jobSocket, device.get(), QNACTION_START_UPLOAD_SERVICE,
+                       QNACTION_START_UPLOAD_SERVICE_OK, answer) != 0)
         return -1;
     SS_PairList pairs;
     stringToPairList(answer.c_str(), pairs);

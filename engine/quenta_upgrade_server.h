@@ -36,29 +36,29 @@ struct IpRecord {
 // One of the 8 upload slots. Claimed (reserved) under the server lock before the job connects, so
 // the connect runs without the lock; the client is stored under the lock once connected.
 struct UploadSlot {
-    bool reserved = false;         // claimed by a job (connecting or transferring)
-    SS_TcpFileClientPtr client;    // the running transfer, once connected
-    int row = -1;                  // the job's row index when queued
-    std::uint32_t ownerKey = 0;    // the job's row key (IPv4 value)
+    bool reserved = false;       // claimed by a job (connecting or transferring)
+    SS_TcpFileClientPtr client;  // the running transfer, once connected
+    int row = -1;                // the job's row index when queued
+    std::uint32_t ownerKey = 0;  // the job's row key (IPv4 value)
 };
 
 struct QuentaUpgradeServer {
-    SS_SocketPtr listener;   // bound, non-blocking; read by the dispatcher only, sent from by anyone
-    ss_mutex_ptr lock;       // the server lock
+    SS_SocketPtr listener;  // bound, non-blocking; read by the dispatcher only, sent from by anyone
+    ss_mutex_ptr lock;      // the server lock
 
     // Thread handles: created, joined and reset only on the flow thread (or by destroy). A thread
     // "clears its field" by finishing: ss_thread_finished tells.
     ss_thread_ptr dispatcherThread, handlerThread, connectThread, upgradeThread;
     ss_threadpool_ptr pool;  // 8 workers for upload jobs
 
-    std::atomic<int> connectIdleTimes{0};  // written by the connect thread (zeroed under lock at a query)
+    std::atomic<int> connectIdleTimes{0};    // written by the connect thread (zeroed under lock at a query)
     std::atomic<int> msgHandleIdleTimes{0};  // written by the handler (zeroed under lock at a query)
-    std::atomic<int> running{0};           // written under lock; read by the engine loops without it
-    sockaddr_in localAddress{};            // copy of the listener's bound address; constant
+    std::atomic<int> running{0};             // written under lock; read by the engine loops without it
+    sockaddr_in localAddress{};              // copy of the listener's bound address; constant
 
-    std::deque<std::string> messages;                  // guard: lock
-    std::vector<IpRecord> ipList;                      // guard: lock
-    std::array<UploadSlot, kUploadSlotCount> slots;    // guard: lock
+    std::deque<std::string> messages;                // guard: lock
+    std::vector<IpRecord> ipList;                    // guard: lock
+    std::array<UploadSlot, kUploadSlotCount> slots;  // guard: lock
 };
 
 struct QuentaUpgradeServerDeleter {

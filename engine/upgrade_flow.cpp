@@ -21,8 +21,12 @@
 
 namespace {
 
-std::string utf8(const std::string& gbk) { return ss_text_gbkToUtf8(gbk); }
-std::string gbk(const std::string& utf8Text) { return ss_text_utf8ToGbk(utf8Text); }
+std::string utf8(const std::string& gbk) {
+    return ss_text_gbkToUtf8(gbk);
+}
+std::string gbk(const std::string& utf8Text) {
+    return ss_text_utf8ToGbk(utf8Text);
+}
 
 constexpr int kTimerPeriodMs = 1000;
 
@@ -32,7 +36,9 @@ UpgradeFlow::UpgradeFlow(FlowUi& ui) : ui_(ui), list_(std::make_unique<DeviceLis
     list_->BindToCurrentThread();
 }
 
-UpgradeFlow::~UpgradeFlow() { OnDestroy(); }
+UpgradeFlow::~UpgradeFlow() {
+    OnDestroy();
+}
 
 bool UpgradeFlow::upgradeThreadActive() const {
     return server_ && server_->upgradeThread && !ss_thread_finished(server_->upgradeThread);
@@ -53,7 +59,9 @@ void UpgradeFlow::showError(const std::string& utf8Text) {
     ui_.messageBox(utf8Text, flowtext::kErrorTitle, BoxIcon::stop, BoxButtons::ok);
 }
 
-void UpgradeFlow::notify(unsigned what) { ui_.stateChanged(what); }
+void UpgradeFlow::notify(unsigned what) {
+    ui_.stateChanged(what);
+}
 
 int UpgradeFlow::runTask(const std::string& line1, std::function<int()> task, bool makeCurrent) {
     taskActive_ = true;
@@ -128,8 +136,8 @@ void UpgradeFlow::loadPackage() {
 
 int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
     if (!packageExtensionIsQuenta(utf8Path) &&
-        ui_.messageBox(kPackageExtensionWarning, kPackageWarningTitle, BoxIcon::exclamation, BoxButtons::yesNo) !=
-            IDYES)
+        ui_.messageBox(kPackageExtensionWarning, kPackageWarningTitle, BoxIcon::exclamation,
+                       BoxButtons::yesNo) != IDYES)
         return -1;
     if (utf8Path == state_.text(IDC_PATH_BOX)) return -1;  // the same package is not loaded twice
     std::string message;
@@ -208,7 +216,8 @@ void UpgradeFlow::setMode(bool batch) {
     state_.setChecked(IDC_RADIO_SINGLE, !batch);
     state_.setEnabled(IDC_SINGLE_IP, !batch);
     state_.setEnabled(IDC_ADD, !batch);
-    for (int id : {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED}) state_.setEnabled(id, batch);
+    for (int id : {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED})
+        state_.setEnabled(id, batch);
     notify(kChangedControls);
 }
 
@@ -230,7 +239,9 @@ void UpgradeFlow::setAddressBoxIp(const std::string& dotted) {
     notify(kChangedControls);
 }
 
-void UpgradeFlow::OnIpFieldChangedAddressBox() { list_->DeleteAllRows(); }
+void UpgradeFlow::OnIpFieldChangedAddressBox() {
+    list_->DeleteAllRows();
+}
 
 void UpgradeFlow::setSingleIp(const std::string& dotted) {
     state_.singleIp = dotted.empty() ? std::string(kBlankIp) : dotted;
@@ -318,7 +329,8 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
         state_.setEnabled(IDC_UPGRADE, true);
     } else {
         int64_t started = ss_platform_monotonicMs();
-        runTask(flowtext::kProgressQuery, [this] { return waitConnectDone(); }, true);
+        runTask(
+            flowtext::kProgressQuery, [this] { return waitConnectDone(); }, true);
         if (destroyed_) return;
         static const std::string format = gbk("测试连接 %d ms\n");
         DLG_LOG(SS_LOG_DEBUG, 1415, "OnBnClickedButtonQuery", format.c_str(),
@@ -386,7 +398,8 @@ int UpgradeFlow::queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, 
         stringToPairList(plain.c_str(), pairs);
         std::optional<std::string> action;
         pairListGetString(&pairs, QNKEY_ACTION, action);
-        if (action && action->compare(0, std::strlen(QNACTION_GET_SYSTEM_INFO_OK), QNACTION_GET_SYSTEM_INFO_OK) == 0) {
+        if (action &&
+            action->compare(0, std::strlen(QNACTION_GET_SYSTEM_INFO_OK), QNACTION_GET_SYSTEM_INFO_OK) == 0) {
             info = readDeviceInfo(pairs);
             return 0;
         }
@@ -498,7 +511,8 @@ void UpgradeFlow::OnVersionDiffFound(int count) {
 
 void UpgradeFlow::OnBnClickedCheckShowFailed() {
     if (state_.checked(IDC_SHOW_FAILED)) {
-        runTask(flowtext::kProgressFailed, [this] { return listUnansweredDevices(); }, true);
+        runTask(
+            flowtext::kProgressFailed, [this] { return listUnansweredDevices(); }, true);
         return;
     }
     list_->SetRedraw(false);
@@ -544,28 +558,37 @@ void UpgradeFlow::click(int id) {
     if (id >= kFirstModelBoxId) return clickModelBox(id);
     if (!state_.enabled(id)) return;
     switch (id) {
-    case IDC_UPGRADE: return OnBnClickedOk();
-    case IDC_EXIT: return OnBnClickedCancel();
-    case IDC_QUERY: return OnBnClickedButtonQuery();
-    case IDC_BROWSE: return loadPackage();
-    case IDC_ADD: return OnBnClickedButtonAdd();
-    case IDC_CLEAR: return OnBnClickedButtonClear();
-    case IDC_RADIO_BATCH: return OnBnClickedRadioBatch();
-    case IDC_RADIO_SINGLE: return OnBnClickedRadioSingle();
-    case IDC_SELECT_ALL:
-        state_.setChecked(id, !state_.checked(id));
-        return OnBnClickedCheckSelectAll();
-    case IDC_MODELS_ALL:
-        state_.setChecked(id, !state_.checked(id));
-        return OnBnClickedCheckModelsAll();
-    case IDC_VERSION_DIFF:
-        state_.setChecked(id, !state_.checked(id));
-        return OnBnClickedCheckVersionDiff();
-    case IDC_SHOW_FAILED:
-        state_.setChecked(id, !state_.checked(id));
-        notify(kChangedControls);
-        return OnBnClickedCheckShowFailed();
-    default: return;
+        case IDC_UPGRADE:
+            return OnBnClickedOk();
+        case IDC_EXIT:
+            return OnBnClickedCancel();
+        case IDC_QUERY:
+            return OnBnClickedButtonQuery();
+        case IDC_BROWSE:
+            return loadPackage();
+        case IDC_ADD:
+            return OnBnClickedButtonAdd();
+        case IDC_CLEAR:
+            return OnBnClickedButtonClear();
+        case IDC_RADIO_BATCH:
+            return OnBnClickedRadioBatch();
+        case IDC_RADIO_SINGLE:
+            return OnBnClickedRadioSingle();
+        case IDC_SELECT_ALL:
+            state_.setChecked(id, !state_.checked(id));
+            return OnBnClickedCheckSelectAll();
+        case IDC_MODELS_ALL:
+            state_.setChecked(id, !state_.checked(id));
+            return OnBnClickedCheckModelsAll();
+        case IDC_VERSION_DIFF:
+            state_.setChecked(id, !state_.checked(id));
+            return OnBnClickedCheckVersionDiff();
+        case IDC_SHOW_FAILED:
+            state_.setChecked(id, !state_.checked(id));
+            notify(kChangedControls);
+            return OnBnClickedCheckShowFailed();
+        default:
+            return;
     }
 }
 
@@ -585,7 +608,8 @@ void UpgradeFlow::OnBnClickedOk() {
 
 void UpgradeFlow::startUpgrade() {
     if (state_.addressBoxIp == kBlankIp) return showError(flowtext::kNoAddressBox);
-    if (state_.addressBoxIp.size() < 7 || state_.addressBoxIp.size() > 15) return showError(flowtext::kBadAddressBox);
+    if (state_.addressBoxIp.size() < 7 || state_.addressBoxIp.size() > 15)
+        return showError(flowtext::kBadAddressBox);
     if (state_.text(IDC_PATH_BOX).empty() || !package_) return showError(flowtext::kNoPackage);
     if (list_->RowCount() == 0) return showError(flowtext::kListEmpty);
     if (list_->CountRows(RC_ITEM_CHECKED) == 0) return showError(flowtext::kNoneTicked);
@@ -608,7 +632,8 @@ void UpgradeFlow::startUpgrade() {
 
 void UpgradeFlow::cancelRun() {
     upgrading = 0;
-    runTask(flowtext::kProgressCancel, [this] { return waitUploadsIdle(); }, false);
+    runTask(
+        flowtext::kProgressCancel, [this] { return waitUploadsIdle(); }, false);
     if (destroyed_) return;
     for (int row = 0; row < list_->RowCount(); ++row) {
         if (rowStatus(*list_, row) != DEVICE_STATUS_WAIT_UPGRADE) continue;
@@ -620,7 +645,9 @@ void UpgradeFlow::cancelRun() {
     notify(kChangedControls);
 }
 
-int UpgradeFlow::waitUploadsIdle() { return _waitUploadsIdle(*this); }
+int UpgradeFlow::waitUploadsIdle() {
+    return _waitUploadsIdle(*this);
+}
 
 void UpgradeFlow::OnBnClickedCancel() {
     if (upgrading.load()) cancelRun();
@@ -656,7 +683,9 @@ int UpgradeFlow::rowOfJob(int row, uint32_t ownerKey) {
     return -1;
 }
 
-static uint32_t timerIdOf(int row, uint32_t ownerKey) { return ownerKey != 0 ? ownerKey : static_cast<uint32_t>(row); }
+static uint32_t timerIdOf(int row, uint32_t ownerKey) {
+    return ownerKey != 0 ? ownerKey : static_cast<uint32_t>(row);
+}
 
 void UpgradeFlow::OnUploadStart(int row, uint32_t ownerKey) {
     DLG_LOG(SS_LOG_DEBUG, 1589, "OnUploadStart", "Start uploading[%d]\n", row);

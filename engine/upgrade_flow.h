@@ -52,7 +52,7 @@ inline constexpr char kCaptionCancel[] = "取消";
 }  // namespace flowtext
 
 class UpgradeFlow : public FlowHost {
-public:
+  public:
     explicit UpgradeFlow(FlowUi& ui);
     ~UpgradeFlow() override;  // calls OnDestroy when the front end did not
     UpgradeFlow(const UpgradeFlow&) = delete;
@@ -88,22 +88,22 @@ public:
     void OnDestroy();
 
     // --- package and mode ---
-    void loadPackage();                                 // "浏览": asks chooseOpenFile, then loadPackageFile
-    int loadPackageFile(const std::string& utf8Path);   // the rest of loadPackage; 0 loaded, -1 not
+    void loadPackage();                                // "浏览": asks chooseOpenFile, then loadPackageFile
+    int loadPackageFile(const std::string& utf8Path);  // the rest of loadPackage; 0 loaded, -1 not
     void rebuildModelBoxes();
-    void clickModelBox(int id);                 // toggles an enabled model box
-    void OnBnClickedCheckModelsAll();           // 1012, after its checked state was toggled
+    void clickModelBox(int id);        // toggles an enabled model box
+    void OnBnClickedCheckModelsAll();  // 1012, after its checked state was toggled
     void setMode(bool batch);
-    void OnBnClickedRadioBatch();               // 1034
-    void OnBnClickedRadioSingle();              // 1033
+    void OnBnClickedRadioBatch();                     // 1034
+    void OnBnClickedRadioSingle();                    // 1033
     void setAddressBoxIp(const std::string& dotted);  // 1021 edit: stores and runs OnIpFieldChanged
-    void OnIpFieldChangedAddressBox();          // 1021 field changed: DeleteAllRows
+    void OnIpFieldChangedAddressBox();                // 1021 field changed: DeleteAllRows
     void setSingleIp(const std::string& dotted);      // 1023
 
     // --- list and selection ---
-    void OnBnClickedButtonQuery();   // 1009
-    void OnBnClickedButtonAdd();     // 1016
-    void OnBnClickedButtonClear();   // 1029
+    void OnBnClickedButtonQuery();       // 1009
+    void OnBnClickedButtonAdd();         // 1016
+    void OnBnClickedButtonClear();       // 1029
     void OnBnClickedCheckSelectAll();    // 1011, after its checked state was toggled
     void OnBnClickedCheckVersionDiff();  // 1028, after its checked state was toggled
     void OnBnClickedCheckShowFailed();   // 1030, after its checked state was toggled
@@ -112,8 +112,8 @@ public:
     void click(int id);
 
     // --- upgrade ---
-    void OnBnClickedOk();       // 1 "升级" / "取消"
-    void OnBnClickedCancel();   // 2 "退出", the close box
+    void OnBnClickedOk();      // 1 "升级" / "取消"
+    void OnBnClickedCancel();  // 2 "退出", the close box
     void OnVersionDiffFound(int count);
     void OnTimer(std::uint32_t id);  // per-row upload timer (id = the row's owner key)
 
@@ -132,14 +132,14 @@ public:
     // One-shot GetSystemInfo to ip:5360 from a fresh port (counter from 50000, three attempts).
     // 0 with `info`, or -1 with the narrow message "不能从%s获得系统信息，或许它的软件版本太老".
     static int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage);
-    int waitConnectDone();          // progress task of the query
-    int listUnansweredDevices();    // progress task of the failed-device step
-    int waitUploadsIdle();          // progress task of the cancel (_waitUploadsIdle)
+    int waitConnectDone();        // progress task of the query
+    int listUnansweredDevices();  // progress task of the failed-device step
+    int waitUploadsIdle();        // progress task of the cancel (_waitUploadsIdle)
 
     // The row of a job: found by owner key, else the index when it still holds that key or no key.
     int rowOfJob(int row, std::uint32_t ownerKey);
 
-private:
+  private:
     void showError(const std::string& utf8Text);
     void notify(unsigned what);
     void joinDiscoveryThreads();
@@ -152,12 +152,12 @@ private:
     FlowUi& ui_;
     FlowDispatcher dispatcher_;
     DialogState state_;
-    std::unique_ptr<DeviceList> list_;          // guard: flow thread
-    QuentaUpgradeServerPtr server_;  // guard: flow thread, written only while no engine thread runs
-    std::unique_ptr<LoadedPackage> package_;    // guard: flow thread
-    std::string sharedUploadPath_;              // GBK; guard: flow thread
-    std::atomic<bool> taskActive_{false};       // a progress task is running on its worker
-    bool runEnded_ = false;                     // guard: flow thread; set by OnUpgradingEnd
+    std::unique_ptr<DeviceList> list_;        // guard: flow thread
+    QuentaUpgradeServerPtr server_;           // guard: flow thread, written only while no engine thread runs
+    std::unique_ptr<LoadedPackage> package_;  // guard: flow thread
+    std::string sharedUploadPath_;            // GBK; guard: flow thread
+    std::atomic<bool> taskActive_{false};     // a progress task is running on its worker
+    bool runEnded_ = false;                   // guard: flow thread; set by OnUpgradingEnd
     bool destroyed_ = false;
     bool initialised_ = false;
 };

@@ -3,9 +3,9 @@
 // test's private namespace): output formats, exit codes, refusals.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
@@ -25,20 +25,24 @@ struct CliRun {
 std::string shellQuoted(const std::string& text) {
     std::string q = "'";
     for (char c : text) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* dir = std::getenv("QUENTA_BINARY_DIR");
         if (dir == nullptr) GTEST_SKIP() << "QUENTA_BINARY_DIR not set";
         binary = std::string(dir) + "/cli/quenta-upgrade-cli";
-        if (std::FILE* f = std::fopen(binary.c_str(), "rb")) std::fclose(f);
-        else GTEST_SKIP() << "no " << binary;
+        if (std::FILE* f = std::fopen(binary.c_str(), "rb"))
+            std::fclose(f);
+        else
+            GTEST_SKIP() << "no " << binary;
         site = std::make_unique<SimSite>(mixed.config);
         std::string error;
         ASSERT_EQ(0, site->open(error)) << error;
@@ -70,40 +74,45 @@ protected:
     quenta_test::ScopedDriveRoot drive;
     quenta_test::TempDir folder{"cli-"};
     MixedSite mixed = makeMixedSite();
-    std::string package = writePackage(folder.path(), "QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210,QN-D310,QN-Q800",
-                                       "2.4.1", 128 * 1024);
+    std::string package = writePackage(folder.path(), "QN通用升级包-2.4.1.quenta",
+                                       "QN-H200,QN-S210,QN-D310,QN-Q800", "2.4.1", 128 * 1024);
     std::string binary;
     std::unique_ptr<SimSite> site;
 };
 
 TEST_F(CliTest, QueryPrintsTheListAsJsonWithEveryKey) {
     CliRun r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
-                " --models QN-H200,QN-S210,QN-D310 --format json");
+                   " --models QN-H200,QN-S210,QN-D310 --format json");
     ASSERT_EQ(0, r.exitCode) << r.err;
     int rows = mixed.count(Expect::upToDate) + mixed.count(Expect::older) + mixed.count(Expect::uploadFails);
     EXPECT_EQ(rows, countOf(r.out, "\"ip\": "));
-    for (const char* key : {"\"checked\": ", "\"status\": ", "\"master\": ", "\"slave\": ", "\"model\": ",
-                            "\"serial\": ", "\"softVersion\": ", "\"hardVersion\": ", "\"kernelVersion\": ",
-                            "\"protocol\": "})
+    for (const char* key :
+         {"\"checked\": ", "\"status\": ", "\"master\": ", "\"slave\": ", "\"model\": ", "\"serial\": ",
+          "\"softVersion\": ", "\"hardVersion\": ", "\"kernelVersion\": ", "\"protocol\": "})
         EXPECT_EQ(rows, countOf(r.out, key)) << key;
     EXPECT_EQ(rows, countOf(r.out, "\"status\": \"已连接\""));
-    EXPECT_EQ(mixed.count(Expect::older) + mixed.count(Expect::uploadFails), countOf(r.out, "\"checked\": true"));
+    EXPECT_EQ(mixed.count(Expect::older) + mixed.count(Expect::uploadFails),
+              countOf(r.out, "\"checked\": true"));
     EXPECT_EQ('[', r.out.front());
     EXPECT_NE(std::string::npos, r.err.find("个不同版本的设备可以升级")) << "the prompt, answered no";
 }
 
 TEST_F(CliTest, QueryCsvWithFailedDevices) {
     CliRun r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
-                " --models QN-H200,QN-S210,QN-D310 --show-failed --format csv --quiet");
+                   " --models QN-H200,QN-S210,QN-D310 --show-failed --format csv --quiet");
     ASSERT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ(0u, r.out.find("checked,status,master,slave,ip,model,serial,softVersion,hardVersion,kernelVersion,protocol\n"));
-    EXPECT_EQ(mixed.count(Expect::silent) + static_cast<int>(mixed.phantoms.size()), countOf(r.out, ",连接失败,"));
+    EXPECT_EQ(
+        0u,
+        r.out.find(
+            "checked,status,master,slave,ip,model,serial,softVersion,hardVersion,kernelVersion,protocol\n"));
+    EXPECT_EQ(mixed.count(Expect::silent) + static_cast<int>(mixed.phantoms.size()),
+              countOf(r.out, ",连接失败,"));
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
 TEST_F(CliTest, UpgradeExitsTwoWhenADeviceFailedAndPrintsTheFinalList) {
     CliRun r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
-                " --models QN-H200,QN-S210,QN-D310 --format csv");
+                   " --models QN-H200,QN-S210,QN-D310 --format csv");
     EXPECT_EQ(2, r.exitCode) << r.err;
     EXPECT_EQ(mixed.count(Expect::older), countOf(r.out, ",升级完成,"));
     EXPECT_EQ(mixed.count(Expect::uploadFails), countOf(r.out, ",升级失败,"));
@@ -117,8 +126,8 @@ TEST_F(CliTest, SingleIpUpgradeSucceeds) {
         if (d.expect == Expect::older) older.push_back(d.ip);
     ASSERT_GE(older.size(), 2u);
     const std::string a = older[0], b = older[1];
-    CliRun r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp + " --ip " + a +
-                " --ip " + b + " --format json --quiet");
+    CliRun r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+                   " --ip " + a + " --ip " + b + " --format json --quiet");
     EXPECT_EQ(0, r.exitCode) << r.err;
     EXPECT_EQ(2, countOf(r.out, "\"status\": \"升级完成\""));
 }
@@ -130,7 +139,8 @@ TEST_F(CliTest, RefusalsPrintTheWindowsMessageAndExitOne) {
         {"query --package " + shellQuoted(package) + " --address-box " + mixed.phantoms[0],
          "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！"},
         {"query --package " + shellQuoted(package) + " --address-box 192.0.2.999", "非法地址盒IP"},
-        {"query --package " + shellQuoted(folder.file("missing.quenta")) + " --address-box " + mixed.addressBoxIp,
+        {"query --package " + shellQuoted(folder.file("missing.quenta")) + " --address-box " +
+             mixed.addressBoxIp,
          "非法文件，该文件不可读！"},
         {"upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
              " --ip 0.0.0.0 --quiet",

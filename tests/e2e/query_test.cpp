@@ -19,7 +19,7 @@ using namespace engine_test;
 namespace {
 
 class QueryTest : public ::testing::Test {
-protected:
+  protected:
     quenta_test::ScopedDriveRoot drive;
     quenta_test::TempDir folder{"query-"};
     MixedSite site = makeMixedSite();
@@ -37,7 +37,8 @@ TEST_F(QueryTest, ListsExactlyTheAnsweringDevicesOfTheTickedModels) {
     for (int row = 0; row < list.RowCount(); ++row) listed.insert(list.GetItemText(row, DEVICE_COLUMN_IP));
     EXPECT_EQ(static_cast<size_t>(list.RowCount()), listed.size()) << "a device listed twice";
     for (const auto& d : site.devices) {
-        bool shouldList = d.expect == Expect::upToDate || d.expect == Expect::older || d.expect == Expect::uploadFails;
+        bool shouldList =
+            d.expect == Expect::upToDate || d.expect == Expect::older || d.expect == Expect::uploadFails;
         EXPECT_EQ(shouldList, listed.count(d.ip) == 1) << d.ip << " model " << d.model;
         if (!shouldList) continue;
         EXPECT_EQ("已连接", rig.status(d.ip)) << d.ip;
@@ -130,7 +131,8 @@ TEST_F(QueryTest, RefusedQueriesNameTheReasonAndLeaveTheListEmpty) {
         {"0.0.0.0", false, "请先输入地址盒IP"},
         {"192.0.2.300", false, "非法地址盒IP"},
         {site.phantoms[0], false, "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！"},
-        {site.devices[0].ip, false, "IP地址" + site.devices[0].ip + "的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!"},
+        {site.devices[0].ip, false,
+         "IP地址" + site.devices[0].ip + "的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!"},
     };
     for (const auto& c : cases) {
         for (auto& box : rig.flow->state().modelBoxes) box.checked = !c.untickModels;
@@ -147,7 +149,8 @@ TEST_F(QueryTest, RefusedQueriesNameTheReasonAndLeaveTheListEmpty) {
 
 TEST_F(QueryTest, AddressBoxPackageListsTheAddressBoxItself) {
     std::string boxPackage = writePackage(folder.path(), "地址盒升级包-1.8.2.quenta", "QN-AB100", "1.8.2");
-    std::string serverPackage = writePackage(folder.path(), "管理服务器升级包-1.8.3.quenta", "QN-AB100", "1.8.3");
+    std::string serverPackage =
+        writePackage(folder.path(), "管理服务器升级包-1.8.3.quenta", "QN-AB100", "1.8.3");
     for (const auto& path : {boxPackage, serverPackage}) {
         FlowRig rig(site.config);
         ASSERT_TRUE(rig.ok) << rig.error;

@@ -18,7 +18,7 @@ using namespace engine_test;
 namespace {
 
 class ShutdownTest : public ::testing::Test {
-protected:
+  protected:
     quenta_test::ScopedDriveRoot drive;
     quenta_test::TempDir folder{"shutdown-"};
     MixedSite site = makeMixedSite();

@@ -23,12 +23,12 @@ using namespace engine_test;
 namespace {
 
 class UpgradeTest : public ::testing::Test {
-protected:
+  protected:
     quenta_test::ScopedDriveRoot drive;
     quenta_test::TempDir folder{"upgrade-"};
     MixedSite site = makeMixedSite();
-    std::string package = writePackage(folder.path(), "QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210,QN-D310,QN-Q800",
-                                       "2.4.1", 256 * 1024);
+    std::string package = writePackage(folder.path(), "QN通用升级包-2.4.1.quenta",
+                                       "QN-H200,QN-S210,QN-D310,QN-Q800", "2.4.1", 256 * 1024);
 };
 
 TEST_F(UpgradeTest, DeliversThePackageToEverySelectedDeviceAndEndsEachRowRight) {
@@ -50,36 +50,36 @@ TEST_F(UpgradeTest, DeliversThePackageToEverySelectedDeviceAndEndsEachRowRight) 
     for (const auto& d : site.devices) {
         auto uploads = record.uploadsTo(d.ip);
         switch (d.expect) {
-        case Expect::older:
-            EXPECT_EQ("升级完成", rig.status(d.ip)) << d.ip;
-            EXPECT_EQ("2.4.1", rig.cell(d.ip, DEVICE_COLUMN_SOFT_VERSION));
-            EXPECT_FALSE(rig.checked(d.ip));
-            ASSERT_EQ(1u, uploads.size()) << d.ip;
-            EXPECT_TRUE(uploads[0].complete);
-            EXPECT_EQ(digest, uploads[0].sha256) << d.ip;
-            EXPECT_EQ(ss_text_utf8ToGbk(uploadPath), uploads[0].remoteName) << d.ip;
-            // Reboot goes out once per round of its request until RebootOK comes: a second time
-            // only when the answer was late (a loaded machine, a sanitizer build).
-            EXPECT_GE(record.countReceived(d.ip, QNACTION_REBOOT), 1) << d.ip;
-            EXPECT_LE(record.countReceived(d.ip, QNACTION_REBOOT), 2) << d.ip;
-            break;
-        case Expect::uploadFails:
-            EXPECT_EQ("升级失败", rig.status(d.ip)) << d.ip;
-            EXPECT_EQ(d.softVersion, rig.cell(d.ip, DEVICE_COLUMN_SOFT_VERSION)) << "keeps its version";
-            EXPECT_EQ(0xFFFFFF, rig.flow->list().GetCellTextColor(rig.rowOf(d.ip), 1));
-            EXPECT_EQ(0x0000FF, rig.flow->list().GetCellBackColor(rig.rowOf(d.ip), 1));
-            for (const auto& u : uploads) {
-                EXPECT_FALSE(u.complete && u.reply == 5) << d.ip;
-            }
-            break;
-        case Expect::upToDate:
-            EXPECT_EQ("已连接", rig.status(d.ip));
-            EXPECT_TRUE(uploads.empty());
-            EXPECT_EQ(0, record.countReceived(d.ip, QNACTION_START_UPLOAD_SERVICE));
-            break;
-        default:
-            EXPECT_TRUE(uploads.empty()) << d.ip;
-            break;
+            case Expect::older:
+                EXPECT_EQ("升级完成", rig.status(d.ip)) << d.ip;
+                EXPECT_EQ("2.4.1", rig.cell(d.ip, DEVICE_COLUMN_SOFT_VERSION));
+                EXPECT_FALSE(rig.checked(d.ip));
+                ASSERT_EQ(1u, uploads.size()) << d.ip;
+                EXPECT_TRUE(uploads[0].complete);
+                EXPECT_EQ(digest, uploads[0].sha256) << d.ip;
+                EXPECT_EQ(ss_text_utf8ToGbk(uploadPath), uploads[0].remoteName) << d.ip;
+                // Reboot goes out once per round of its request until RebootOK comes: a second time
+                // only when the answer was late (a loaded machine, a sanitizer build).
+                EXPECT_GE(record.countReceived(d.ip, QNACTION_REBOOT), 1) << d.ip;
+                EXPECT_LE(record.countReceived(d.ip, QNACTION_REBOOT), 2) << d.ip;
+                break;
+            case Expect::uploadFails:
+                EXPECT_EQ("升级失败", rig.status(d.ip)) << d.ip;
+                EXPECT_EQ(d.softVersion, rig.cell(d.ip, DEVICE_COLUMN_SOFT_VERSION)) << "keeps its version";
+                EXPECT_EQ(0xFFFFFF, rig.flow->list().GetCellTextColor(rig.rowOf(d.ip), 1));
+                EXPECT_EQ(0x0000FF, rig.flow->list().GetCellBackColor(rig.rowOf(d.ip), 1));
+                for (const auto& u : uploads) {
+                    EXPECT_FALSE(u.complete && u.reply == 5) << d.ip;
+                }
+                break;
+            case Expect::upToDate:
+                EXPECT_EQ("已连接", rig.status(d.ip));
+                EXPECT_TRUE(uploads.empty());
+                EXPECT_EQ(0, record.countReceived(d.ip, QNACTION_START_UPLOAD_SERVICE));
+                break;
+            default:
+                EXPECT_TRUE(uploads.empty()) << d.ip;
+                break;
         }
     }
     EXPECT_LE(record.maxConcurrentTransfers, 8);

@@ -56,8 +56,8 @@ MixedSite makeMixedSite() {
     site.config.addressBox = addressBox(site.addressBoxIp);
     site.tickedModels = {"QN-H200", "QN-S210", "QN-D310"};
     int serial = 1;
-    auto add = [&](const std::string& model, const std::string& platform, const std::string& version, Expect expect,
-                   auto&& tweak) {
+    auto add = [&](const std::string& model, const std::string& platform, const std::string& version,
+                   Expect expect, auto&& tweak) {
         SimDeviceConfig c = deviceConfig(ip(), model, platform, version, serial++);
         tweak(c);
         site.devices.push_back({c.ip, model, version, expect, c.tcpSupport && !c.faults.noTcpSupport});
@@ -66,9 +66,8 @@ MixedSite makeMixedSite() {
     auto none = [](SimDeviceConfig&) {};
     for (int i = 0; i < 10; ++i) add("QN-H200", "hi3516a", "2.4.1", Expect::upToDate, none);
     for (int i = 0; i < 4; ++i)
-        add("QN-H200", "hi3516a", "2.3.9", Expect::older, [i](SimDeviceConfig& c) {
-            c.answerForm = i < 2 ? SimAnswerForm::Xor : SimAnswerForm::Des;
-        });
+        add("QN-H200", "hi3516a", "2.3.9", Expect::older,
+            [i](SimDeviceConfig& c) { c.answerForm = i < 2 ? SimAnswerForm::Xor : SimAnswerForm::Des; });
     // The listener takes its texts as received (no marked-text decoding), so a device whose
     // GetSystemInfoOK comes marked is never marked answered by discovery: it shows as silent.
     for (int i = 0; i < 2; ++i)
@@ -76,27 +75,48 @@ MixedSite makeMixedSite() {
             [](SimDeviceConfig& c) { c.systemInfoForm = SimAnswerForm::Des; });
     for (int i = 0; i < 8; ++i)
         add("QN-S210", "hi3516ev300", "2.4.0", Expect::older, [i](SimDeviceConfig& c) {
-            if (i < 2) c.faults.answerTwice = true;
-            else if (i < 4) c.faults.garbage = SimGarbage::Before;
-            else if (i == 4) c.faults.delayMs = 300;
-            else if (i == 5) { c.master = 0; c.slave = 0; }
-            else if (i == 6) { c.master.reset(); c.slave.reset(); }
+            if (i < 2)
+                c.faults.answerTwice = true;
+            else if (i < 4)
+                c.faults.garbage = SimGarbage::Before;
+            else if (i == 4)
+                c.faults.delayMs = 300;
+            else if (i == 5) {
+                c.master = 0;
+                c.slave = 0;
+            } else if (i == 6) {
+                c.master.reset();
+                c.slave.reset();
+            }
         });
     for (int i = 0; i < 3; ++i)
-        add("QN-D310", "hi3516ev300", "2.3.0", Expect::silent, [](SimDeviceConfig& c) { c.faults.silent = true; });
+        add("QN-D310", "hi3516ev300", "2.3.0", Expect::silent,
+            [](SimDeviceConfig& c) { c.faults.silent = true; });
     for (int i = 0; i < 10; ++i)
         add("QN-D310", "hi3516ev300", "2.3.0", Expect::uploadFails, [i](SimDeviceConfig& c) {
             switch (i / 2) {
-            case 0: c.faults.noTcpSupport = true; break;
-            case 1: c.faults.portZero = true; break;
-            case 2: c.faults.tcpErrorText = "\xB4\xE6\xB4\xA2\xBF\xD5\xBC\xE4\xB2\xBB\xD7\xE3"; break;  // GBK 存储空间不足
-            case 3: c.faults.tcpReplyCode = 7; break;
-            default: c.faults.closeHalfway = true; break;
+                case 0:
+                    c.faults.noTcpSupport = true;
+                    break;
+                case 1:
+                    c.faults.portZero = true;
+                    break;
+                case 2:
+                    c.faults.tcpErrorText = "\xB4\xE6\xB4\xA2\xBF\xD5\xBC\xE4\xB2\xBB\xD7\xE3";
+                    break;  // GBK 存储空间不足
+                case 3:
+                    c.faults.tcpReplyCode = 7;
+                    break;
+                default:
+                    c.faults.closeHalfway = true;
+                    break;
             }
         });
     for (int i = 0; i < 2; ++i)
-        add("QN-S210", "hi3516ev300", "2.4.0", Expect::noRow, [](SimDeviceConfig& c) { c.faults.noSerialNum = true; });
-    add("QN-H200", "hi3516a", "2.3.9", Expect::silent, [](SimDeviceConfig& c) { c.faults.garbage = SimGarbage::Instead; });
+        add("QN-S210", "hi3516ev300", "2.4.0", Expect::noRow,
+            [](SimDeviceConfig& c) { c.faults.noSerialNum = true; });
+    add("QN-H200", "hi3516a", "2.3.9", Expect::silent,
+        [](SimDeviceConfig& c) { c.faults.garbage = SimGarbage::Instead; });
     for (int i = 0; i < 3; ++i) add("QN-Q800", "hi3516a", "2.0.0", Expect::notAsked, none);
     for (int i = 0; i < 2; ++i)
         add("QN-H200", "hi3516a", "2.3.9", Expect::notAsked, [](SimDeviceConfig& c) { c.listed = false; });
@@ -116,15 +136,16 @@ MixedSite makeUniformSite(int devices) {
     site.config.addressBox->maxAddressesPerDatagram = 50;
     site.tickedModels = {"QN-H200"};
     for (int i = 0; i < devices; ++i) {
-        SimDeviceConfig c = deviceConfig(quenta_test::siteAddress(next++), "QN-H200", "hi3516a", "2.3.9", i + 1);
+        SimDeviceConfig c =
+            deviceConfig(quenta_test::siteAddress(next++), "QN-H200", "hi3516a", "2.3.9", i + 1);
         site.devices.push_back({c.ip, c.model, c.softVersion, Expect::older, true});
         site.config.devices.push_back(std::move(c));
     }
     return site;
 }
 
-std::string writePackage(const std::string& folder, const std::string& utf8FileName, const std::string& models,
-                         const std::string& version, long long payloadSize) {
+std::string writePackage(const std::string& folder, const std::string& utf8FileName,
+                         const std::string& models, const std::string& version, long long payloadSize) {
     PackageSpec spec;
     spec.modelList = ss_text_utf8ToGbk(models);
     spec.version = ss_text_utf8ToGbk(version);
@@ -182,7 +203,9 @@ int FlowRig::rowOf(const std::string& ip) const {
     return -1;
 }
 
-std::string FlowRig::status(const std::string& ip) const { return cell(ip, DEVICE_COLUMN_STATUS); }
+std::string FlowRig::status(const std::string& ip) const {
+    return cell(ip, DEVICE_COLUMN_STATUS);
+}
 
 std::string FlowRig::cell(const std::string& ip, int column) const {
     int row = rowOf(ip);

@@ -15,12 +15,12 @@ namespace engine_test {
 
 // Which group a device of the mixed site belongs to, and so how the flow must show it.
 enum class Expect {
-    upToDate,       // answers, fits, same version: 已连接, not ticked by the version rule
-    older,          // answers, fits, other version: ticked; upgraded to 升级完成
-    uploadFails,    // answers and fits, but its upload service fails: 升级失败
-    silent,         // never answers (or only junk): a 连接失败 row only with the failed-device step
-    noRow,          // answers without SerialNum: marked answered, no row
-    notAsked,       // model not ticked, or not listed by the address box: never appears
+    upToDate,     // answers, fits, same version: 已连接, not ticked by the version rule
+    older,        // answers, fits, other version: ticked; upgraded to 升级完成
+    uploadFails,  // answers and fits, but its upload service fails: 升级失败
+    silent,       // never answers (or only junk): a 连接失败 row only with the failed-device step
+    noRow,        // answers without SerialNum: marked answered, no row
+    notAsked,     // model not ticked, or not listed by the address box: never appears
 };
 
 struct SiteDevice {
@@ -35,7 +35,7 @@ struct MixedSite {
     SimConfig config;
     std::string addressBoxIp;
     std::vector<SiteDevice> devices;
-    std::vector<std::string> phantoms;  // listed addresses where nothing answers
+    std::vector<std::string> phantoms;      // listed addresses where nothing answers
     std::vector<std::string> tickedModels;  // models the query asks for
     int count(Expect expect) const;
 };
@@ -49,8 +49,9 @@ MixedSite makeUniformSite(int devices);
 
 // Writes a package with a generated payload that starts with the version text (so the simulated
 // device reports the new version after its reboot). Returns the local path.
-std::string writePackage(const std::string& folder, const std::string& utf8FileName, const std::string& models,
-                         const std::string& version, long long payloadSize = 64 * 1024);
+std::string writePackage(const std::string& folder, const std::string& utf8FileName,
+                         const std::string& models, const std::string& version,
+                         long long payloadSize = 64 * 1024);
 
 // A flow with its headless front end and a running site.
 struct FlowRig {
@@ -59,7 +60,7 @@ struct FlowRig {
     HeadlessUi ui;
     std::unique_ptr<UpgradeFlow> flow;
     std::unique_ptr<SimSite> site;
-    bool ok = false;   // the site opened and the flow initialised
+    bool ok = false;  // the site opened and the flow initialised
     std::string error;
 
     // Load, tick the given models (all when empty), set the address box, query.
@@ -67,7 +68,7 @@ struct FlowRig {
                const std::vector<std::string>& models = {}, bool showFailed = false);
     // Presses "升级" and serves until the run ended and no row is 正在升级.
     void upgradeAndWait();
-    int rowOf(const std::string& ip) const;          // row index by IP text, -1 when none
+    int rowOf(const std::string& ip) const;  // row index by IP text, -1 when none
     std::string status(const std::string& ip) const;
     std::string cell(const std::string& ip, int column) const;
     bool checked(const std::string& ip) const;

@@ -25,9 +25,9 @@ struct ServerFixture : ::testing::Test {
 };
 
 TEST_F(ServerFixture, AddIpRecordKeepsArrivalOrderAndIdentityByValue) {
-    const char* const texts[] = {"192.0.2.10", "192.0.2.11", "192.0.2.10", "0.0.0.0", "192.0.2.123456789", nullptr};
-    for (const char* ip : texts)
-        addIpRecord(server.get(), ip);
+    const char* const texts[] = {"192.0.2.10", "192.0.2.11",        "192.0.2.10",
+                                 "0.0.0.0",    "192.0.2.123456789", nullptr};
+    for (const char* ip : texts) addIpRecord(server.get(), ip);
     ASSERT_EQ(2, ipRecordCount(server.get()));
     EXPECT_STREQ("192.0.2.10", server->ipList[0].text);
     EXPECT_STREQ("192.0.2.11", server->ipList[1].text);
@@ -41,11 +41,10 @@ TEST_F(ServerFixture, MarkIpAnsweredTable) {
         int result;
         int stateAfter;
     } cases[] = {
-        {"192.0.2.10", 0, 3},   // known, not yet answered
-        {"192.0.2.10", -1, 3},  // second answer: dropped
-        {"192.0.2.20", 0, 3},   // unknown: appended already answered
-        {"0.0.0.0", -1, -1},
-        {"1234567890.0.2.2", -1, -1},  // 16 characters: refused, never cut
+        {"192.0.2.10", 0, 3},                                 // known, not yet answered
+        {"192.0.2.10", -1, 3},                                // second answer: dropped
+        {"192.0.2.20", 0, 3},                                 // unknown: appended already answered
+        {"0.0.0.0", -1, -1},   {"1234567890.0.2.2", -1, -1},  // 16 characters: refused, never cut
         {nullptr, -1, -1},
     };
     for (const auto& c : cases) {
@@ -61,7 +60,8 @@ TEST_F(ServerFixture, MarkIpAnsweredTable) {
 
 TEST_F(ServerFixture, ConcurrentAppendsAndAnswersGiveOneRecordPerAddress) {
     std::thread adder([&] {
-        for (int i = 0; i < 500; ++i) addIpRecord(server.get(), ("198.51.100." + std::to_string(i % 250)).c_str());
+        for (int i = 0; i < 500; ++i)
+            addIpRecord(server.get(), ("198.51.100." + std::to_string(i % 250)).c_str());
     });
     int accepted = 0;
     for (int i = 0; i < 250; ++i)

@@ -30,7 +30,7 @@ DeviceInfo device(const std::string& ip, const std::string& model, const std::st
 }
 
 class FlowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         flow.reset(new UpgradeFlow(ui));
         ui.attach(flow.get());
@@ -72,7 +72,8 @@ TEST_F(FlowTest, LoadSetsModeLabelAndModelBoxes) {
     DialogState& s = flow->state();
     EXPECT_EQ("该升级包版本为2.4.1，适合于以下产品", s.text(IDC_PACKAGE_LABEL));
     EXPECT_TRUE(s.checked(IDC_RADIO_BATCH));
-    for (int id : {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED, IDC_RADIO_BATCH, IDC_RADIO_SINGLE})
+    for (int id :
+         {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED, IDC_RADIO_BATCH, IDC_RADIO_SINGLE})
         EXPECT_TRUE(s.enabled(id)) << id;
     EXPECT_FALSE(s.enabled(IDC_ADD));
     EXPECT_FALSE(s.enabled(IDC_UPGRADE)) << "unchanged by the load";
@@ -95,7 +96,8 @@ TEST_F(FlowTest, LoadSetsModeLabelAndModelBoxes) {
 }
 
 TEST_F(FlowTest, UpdateIPListJudgesModelAndPlatformAndFillsColumns) {
-    ASSERT_EQ(0, flow->loadPackageFile(package("3516E_Linux数字分机和5路10路主机升级包-2.4.1.quenta", "X10,X1", "2.4.1")));
+    ASSERT_EQ(0, flow->loadPackageFile(
+                     package("3516E_Linux数字分机和5路10路主机升级包-2.4.1.quenta", "X10,X1", "2.4.1")));
     flow->UpdateIPList(device("192.0.2.10", "X1", "hi3516ev300"), false);
     flow->UpdateIPList(device("192.0.2.11", "X", "hi3516ev300"), false);
     flow->UpdateIPList(device("192.0.2.12", "X10", "hi3516a"), false);
@@ -194,7 +196,8 @@ TEST_F(FlowTest, UpgradeRefusalsInOrder) {
         ui.attach(&other);
         ASSERT_TRUE(other.OnInitDialog());
         if (c.load) {
-            ASSERT_EQ(0, other.loadPackageFile(package("QN通用升级包-1." + std::to_string(n++) + ".quenta", "QN-H200", "1")));
+            ASSERT_EQ(0, other.loadPackageFile(
+                             package("QN通用升级包-1." + std::to_string(n++) + ".quenta", "QN-H200", "1")));
         }
         if (c.rows) other.UpdateIPList(device("192.0.2.10", "QN-H200"), false);
         if (c.rows && !c.tick) {
@@ -214,8 +217,9 @@ TEST_F(FlowTest, UpgradeRefusalsInOrder) {
 
 TEST_F(FlowTest, JobRowsAreFoundByOwnerKeyAfterAResort) {
     ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
-    for (const char* ip : {"192.0.2.10", "192.0.2.11", "192.0.2.12"}) flow->UpdateIPList(device(ip, "QN-H200"), false);
-    const uint32_t key = list().GetOwnerKey(0);  // 192.0.2.10 at row 0
+    for (const char* ip : {"192.0.2.10", "192.0.2.11", "192.0.2.12"})
+        flow->UpdateIPList(device(ip, "QN-H200"), false);
+    const uint32_t key = list().GetOwnerKey(0);    // 192.0.2.10 at row 0
     list().SortByColumn(DEVICE_COLUMN_IP, false);  // now at row 2
     ASSERT_EQ(2, row("192.0.2.10"));
     flow->OnUploadStart(0, key);
