@@ -1,5 +1,4 @@
 // Cquenta_upgradeApp; see quenta_upgrade_app.h.
-// The engine headers come before any Qt header: they use names (such as "slots") that Qt defines.
 #include "engine/upgrade_flow.h"
 
 #include "app/quenta_upgrade_app.h"

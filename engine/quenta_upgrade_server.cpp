@@ -103,7 +103,7 @@ void QuentaUpgradeServer_stop(QuentaUpgradeServer* server) {
         ss_mutex_guard guard(server->lock.get());
         server->running = 0;
         // A closing tool stops transfers still running; their jobs then end on their own.
-        for (auto& slot : server->slots)
+        for (auto& slot : server->uploadSlots)
             if (slot.client) SS_TcpFileClient_abort(slot.client.get());
     }
     ss_thread_join(server->connectThread);
@@ -124,7 +124,7 @@ void QuentaUpgradeServer_destory(QuentaUpgradeServer* server) {
         ss_mutex_guard guard(server->lock.get());
         server->messages.clear();
         server->ipList.clear();
-        for (auto& slot : server->slots) {
+        for (auto& slot : server->uploadSlots) {
             slot.client.reset();
             slot.reserved = false;
         }
@@ -171,7 +171,7 @@ void clearIpRecords(QuentaUpgradeServer* server) {
 bool anyUploadSlotBusy(QuentaUpgradeServer* server) {
     if (server == nullptr) return false;
     ss_mutex_guard guard(server->lock.get());
-    for (const auto& slot : server->slots)
+    for (const auto& slot : server->uploadSlots)
         if (slot.reserved) return true;
     return false;
 }
@@ -179,7 +179,7 @@ bool anyUploadSlotBusy(QuentaUpgradeServer* server) {
 int uploadSlotProgress(QuentaUpgradeServer* server, uint32_t ownerKey, int row) {
     if (server == nullptr) return -1;
     ss_mutex_guard guard(server->lock.get());
-    for (const auto& slot : server->slots) {
+    for (const auto& slot : server->uploadSlots) {
         if (!slot.client) continue;
         bool mine = ownerKey != 0 ? slot.ownerKey == ownerKey : slot.row == row;
         if (!mine) continue;
@@ -412,7 +412,7 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
         {
             ss_mutex_guard guard(server->lock.get());
             for (int i = 0; i < kUploadSlotCount; ++i) {
-                UploadSlot& slot = server->slots[i];
+                UploadSlot& slot = server->uploadSlots[i];
                 if (slot.reserved) continue;
                 slot.reserved = true;
                 slot.row = target.row;
@@ -428,14 +428,14 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
     SS_TcpFileClientPtr client(SS_TcpFileClient_new(port, target.narrowIp.c_str()));
     if (!client) {
         ss_mutex_guard guard(server->lock.get());
-        server->slots[slotIndex].reserved = false;
+        server->uploadSlots[slotIndex].reserved = false;
         return -1;
     }
     client->tag = target.row;
     SS_TcpFileClient* transfer = client.get();
     {
         ss_mutex_guard guard(server->lock.get());
-        server->slots[slotIndex].client = std::move(client);
+        server->uploadSlots[slotIndex].client = std::move(client);
     }
     int result = SS_TcpFileClient_putFile(target.narrowUploadPath.c_str(), transfer,
                                           target.narrowPackagePath.c_str()) == 0
@@ -444,8 +444,8 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
     SS_TcpFileClientPtr finished;
     {
         ss_mutex_guard guard(server->lock.get());
-        finished = std::move(server->slots[slotIndex].client);
-        server->slots[slotIndex].reserved = false;
+        finished = std::move(server->uploadSlots[slotIndex].client);
+        server->uploadSlots[slotIndex].reserved = false;
     }
     finished.reset();  // the goodbye goes out without the lock
 

@@ -58,7 +58,7 @@ struct QuentaUpgradeServer {
 
     std::deque<std::string> messages;                // guard: lock
     std::vector<IpRecord> ipList;                    // guard: lock
-    std::array<UploadSlot, kUploadSlotCount> slots;  // guard: lock
+    std::array<UploadSlot, kUploadSlotCount> uploadSlots;  // guard: lock
 };
 
 struct QuentaUpgradeServerDeleter {

@@ -1,8 +1,5 @@
 // QtFlowUi; see qt_flow_ui.h.
-// The engine headers come before any Qt header: they use names (such as "slots") that Qt defines
-// as macros.
 #include "engine/upgrade_flow.h"
-
 #include "ui/qt_flow_ui.h"
 
 #include <QFileDialog>

@@ -1,8 +1,5 @@
 // Cquenta_upgradeDlg; see quenta_upgradeDlg.h.
-// The engine headers come before any Qt header: they use names (such as "slots") that Qt defines
-// as macros.
 #include "engine/upgrade_flow.h"
-
 #include "ui/quenta_upgradeDlg.h"
 
 #include <QApplication>
