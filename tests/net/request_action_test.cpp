@@ -66,12 +66,15 @@ TEST(RequestAction, AnswersPlainXorAndDes) {
 }
 
 TEST(RequestAction, WrongAnswerThenTheRightOneInTheSameRound) {
-    int receiverPort = -1;
-    LoopbackUdpPeer* peerPointer = nullptr;
+    // Written by this thread after the peer's thread started; atomics make the hand-over visible
+    // (the datagram that triggers the callback orders it in fact, but not for the race detector).
+    std::atomic<int> receiverPort{-1};
+    std::atomic<LoopbackUdpPeer*> peerPointer{nullptr};
     LoopbackUdpPeer peer([&](const std::string&) -> std::optional<std::string> {
-        const sockaddr_in to = loopbackAddress(receiverPort);
-        peerPointer->sendRaw(to, std::string("Action: RebootOK\r\n\r\n") + '\0');
-        peerPointer->sendRaw(to, kAnswer + '\0');
+        const sockaddr_in to = loopbackAddress(receiverPort.load());
+        LoopbackUdpPeer* self = peerPointer.load();
+        self->sendRaw(to, std::string("Action: RebootOK\r\n\r\n") + '\0');
+        self->sendRaw(to, kAnswer + '\0');
         return std::nullopt;
     });
     peerPointer = &peer;
