@@ -6,7 +6,7 @@
 #include <span>
 
 #include "cli/cli_flow.h"
-#include "cli/cli_inspect.h"
+#include "cli/cli_package_verb.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The inspect verb: the package load checks of the window, printed as key/value lines.
-#include "cli/cli_inspect.h"
+#include "cli/cli_package_verb.h"
 
 #include <cstring>
 #include <string>
