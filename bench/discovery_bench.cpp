@@ -56,19 +56,6 @@ SimConfig uniformSite(int devices) {
     return config;
 }
 
-void reexecInNamespace(char** argv) {
-    if (simInPrivateNamespace()) return;
-    std::string source = __FILE__;
-    std::string runner = source.substr(0, source.rfind('/')) + "/../sim/netns-run";
-    std::vector<char*> args{const_cast<char*>(runner.c_str()), const_cast<char*>("--addresses"),
-                            const_cast<char*>("1"), const_cast<char*>("--")};
-    for (char** a = argv; *a != nullptr; ++a) args.push_back(*a);
-    args.push_back(nullptr);
-    execv(runner.c_str(), args.data());
-    std::perror("netns-run");
-    std::exit(1);
-}
-
 long peakKiB(pid_t pid) {
     std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
     if (f == nullptr) return -1;
@@ -83,7 +70,7 @@ long peakKiB(pid_t pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    reexecInNamespace(argv);
+    simReexecInPrivateNamespace(argv, 1);
     std::string cli;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--cli") cli = argv[i + 1];

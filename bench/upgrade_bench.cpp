@@ -47,19 +47,6 @@ SimDeviceConfig deviceAt(const std::string& ip, int serial) {
     return c;
 }
 
-void reexecInNamespace(char** argv) {
-    if (simInPrivateNamespace()) return;
-    std::string source = __FILE__;
-    std::string runner = source.substr(0, source.rfind('/')) + "/../sim/netns-run";
-    std::vector<char*> args{const_cast<char*>(runner.c_str()), const_cast<char*>("--addresses"),
-                            const_cast<char*>("60"), const_cast<char*>("--")};
-    for (char** a = argv; *a != nullptr; ++a) args.push_back(*a);
-    args.push_back(nullptr);
-    execv(runner.c_str(), args.data());
-    std::perror("netns-run");
-    std::exit(1);
-}
-
 // One direct put of the package to a device's upload service; bytes per millisecond, or -1.
 double measureLoopbackRate(const std::string& ip, const std::string& narrowPackage) {
     SS_SocketPtr socket = SS_Socket_newUdpServerSocket(nextJobPort());
@@ -85,7 +72,7 @@ double measureLoopbackRate(const std::string& ip, const std::string& narrowPacka
 }  // namespace
 
 int main(int, char** argv) {
-    reexecInNamespace(argv);
+    simReexecInPrivateNamespace(argv, 60);
     char folder[] = "/tmp/upgrade-bench-XXXXXX";
     if (mkdtemp(folder) == nullptr) return 1;
     setenv("QUENTA_DRIVE_ROOT", folder, 1);

@@ -439,29 +439,24 @@ std::string DeviceList::GetItemText(int row, int column) const {
 
 // ---- colours -------------------------------------------------------------------------------------
 
-void DeviceList::SetRowTextColor(int row, int32_t color) {
+void DeviceList::setRowColors(int row, int32_t color, std::vector<int32_t> RowRecord::*colors) {
     checkThread();
     if (rows_.empty()) return;
     const bool all = row < 0 || row >= RowCount();
     const int first = all ? 0 : row, last = all ? RowCount() - 1 : row;
     for (int r = first; r <= last; ++r) {
-        if (rows_[r].record)
-            std::fill(rows_[r].record->textColors.begin(), rows_[r].record->textColors.end(), color);
+        if (rows_[r].record) {
+            std::vector<int32_t>& cells = (*rows_[r].record).*colors;
+            std::fill(cells.begin(), cells.end(), color);
+        }
     }
-    notify([first, last](DeviceListObserver& o) { o.colorsChanged(first, last, true, false); });
+    const bool text = colors == &RowRecord::textColors;
+    notify([first, last, text](DeviceListObserver& o) { o.colorsChanged(first, last, text, !text); });
 }
 
-void DeviceList::SetRowBackColor(int row, int32_t color) {
-    checkThread();
-    if (rows_.empty()) return;
-    const bool all = row < 0 || row >= RowCount();
-    const int first = all ? 0 : row, last = all ? RowCount() - 1 : row;
-    for (int r = first; r <= last; ++r) {
-        if (rows_[r].record)
-            std::fill(rows_[r].record->backColors.begin(), rows_[r].record->backColors.end(), color);
-    }
-    notify([first, last](DeviceListObserver& o) { o.colorsChanged(first, last, false, true); });
-}
+void DeviceList::SetRowTextColor(int row, int32_t color) { setRowColors(row, color, &RowRecord::textColors); }
+
+void DeviceList::SetRowBackColor(int row, int32_t color) { setRowColors(row, color, &RowRecord::backColors); }
 
 int32_t DeviceList::GetCellTextColor(int row, int column) const {
     checkThread();

@@ -219,6 +219,8 @@ class DeviceList {
     void checkThread() const;
     RowRecord newRecord() const;
     void resetSortState();
+    // Sets every column of `row` (every row when `row` is outside the list) in one colour array.
+    void setRowColors(int row, int32_t color, std::vector<int32_t> RowRecord::*colors);
     template <typename Fn>
     void notify(Fn&& fn);
 

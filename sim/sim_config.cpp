@@ -5,13 +5,18 @@
 #include <iconv.h>
 #include <net/if.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "sim/mini_json.h"
 
@@ -235,6 +240,20 @@ bool simInPrivateNamespace() {
     }
     if_freenameindex(names);
     return onlyLo;
+}
+
+void simReexecInPrivateNamespace(char** argv, int addresses) {
+    if (simInPrivateNamespace()) return;
+    std::string source = __FILE__;
+    std::string runner = source.substr(0, source.rfind('/')) + "/netns-run";
+    std::string count = std::to_string(addresses);
+    std::vector<char*> args{runner.data(), const_cast<char*>("--addresses"), count.data(),
+                            const_cast<char*>("--")};
+    for (char** a = argv; *a != nullptr; ++a) args.push_back(*a);
+    args.push_back(nullptr);
+    execv(runner.c_str(), args.data());
+    std::perror("netns-run");
+    std::exit(1);
 }
 
 int simCheckBindAddress(const std::string& ip, std::string& error) {

@@ -86,6 +86,10 @@ std::optional<std::string> simNextSiteAddress(const std::string& ip);
 // True when the current network namespace holds no interface but "lo" (asked of the kernel with
 // if_nameindex, which answers for the namespace; /sys/class/net may show another one).
 bool simInPrivateNamespace();
+// For programs that need the documentation addresses (benchmarks): unless already in a private
+// namespace, re-runs the program (argv as given) through sim/netns-run with `addresses` site
+// addresses. Returns only when already inside; exits with 1 when the runner cannot be started.
+void simReexecInPrivateNamespace(char** argv, int addresses);
 // May the site bind this address? Refused: invalid text, a .0/.255 address, x.x.x.1 of a
 // documentation range and 127.0.0.1 (the tool's source addresses), and any address outside
 // 127.0.0.0/8 unless the process runs in a private namespace with only lo. 0, or -1 with `error`.
