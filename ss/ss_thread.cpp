@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -136,10 +137,16 @@ int ss_mutex_unlock(ss_mutex* mutex) {
 
 // ---- event ----
 
+// Win32 auto-reset semantics: a set releases exactly one waiting thread, the longest waiting one
+// (a ticket each); only when nobody waits does it stay pending, at most once. A released waiter needs
+// no further step to count as released, so two sets in a row release two waiters even when neither
+// has run yet.
 struct ss_event {
     std::mutex mutex;
-    std::condition_variable signalledChanged;
-    bool signalled = false;  // guarded by mutex; the one pending signal
+    std::condition_variable changed;
+    bool signalled = false;     // guarded by mutex; the one pending signal (nobody was waiting)
+    uint64_t nextTicket = 0;    // guarded by mutex; tickets handed to waiters so far
+    uint64_t releasedUpTo = 0;  // guarded by mutex; tickets below this value are released
 };
 
 ss_event* ss_event_new() {
@@ -154,17 +161,26 @@ int ss_event_set(ss_event* event) {
     if (event == nullptr) return 0;
     {
         std::lock_guard<std::mutex> lock(event->mutex);
-        event->signalled = true;
+        if (event->releasedUpTo < event->nextTicket) {
+            ++event->releasedUpTo;
+        } else {
+            event->signalled = true;
+            return 0;
+        }
     }
-    event->signalledChanged.notify_one();
+    event->changed.notify_all();  // the released ticket's owner is among them
     return 0;
 }
 
 int ss_event_wait(ss_event* event) {
     if (event == nullptr) return -1;
     std::unique_lock<std::mutex> lock(event->mutex);
-    event->signalledChanged.wait(lock, [event] { return event->signalled; });
-    event->signalled = false;
+    if (event->signalled) {
+        event->signalled = false;
+        return 0;
+    }
+    const uint64_t ticket = event->nextTicket++;
+    event->changed.wait(lock, [event, ticket] { return event->releasedUpTo > ticket; });
     return 0;
 }
 
@@ -172,6 +188,12 @@ bool ss_event_pending(ss_event* event) {
     if (event == nullptr) return false;
     std::lock_guard<std::mutex> lock(event->mutex);
     return event->signalled;
+}
+
+int ss_event_waiting(ss_event* event) {
+    if (event == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(event->mutex);
+    return static_cast<int>(event->nextTicket - event->releasedUpTo);
 }
 
 int ss_cond_wait_timedwait(ss_mutex* mutex, ss_event* event) {

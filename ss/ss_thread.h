@@ -49,8 +49,9 @@ class ss_mutex_guard {
 };
 
 // ---- event (auto-reset, not signalled at creation) ----
-// ss_event_set releases exactly one waiting thread; when nobody waits the event stays signalled until
-// the next wait consumes it, and further sets before that are lost (at most one pending signal).
+// ss_event_set releases exactly one waiting thread (each set its own: two sets release two waiters);
+// when nobody waits the event stays signalled until the next wait consumes it, and further sets
+// before that are lost (at most one pending signal).
 struct ss_event;
 ss_event* ss_event_new();
 void ss_event_free(ss_event* event);  // null does nothing
@@ -62,6 +63,7 @@ using ss_event_ptr = std::unique_ptr<ss_event, ss_event_deleter>;
 int ss_event_set(ss_event* event);       // 0; null -> 0
 int ss_event_wait(ss_event* event);      // waits with no time limit and consumes the signal; 0, null -> -1
 bool ss_event_pending(ss_event* event);  // whether a signal waits to be consumed (tests, diagnostics)
+int ss_event_waiting(ss_event* event);   // threads waiting and not yet released (tests, diagnostics)
 
 // Releases `mutex` (owned by the caller), waits for `event` with no time limit, retakes `mutex`.
 // 0 when the event came, -1 when the wait failed (null event). A set between the release and the wait

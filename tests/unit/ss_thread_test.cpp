@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ss/ss_log.h"
@@ -145,6 +147,40 @@ TEST(Event, ReleasesExactlyOneWaiterPerSet) {
     EXPECT_EQ(waiters.woken.load(), 2);
     ss_thread_join(first);
     ss_thread_join(second);
+}
+
+// Two sets made before either woken waiter has run are two releases, not one: both waiters return.
+TEST(Event, TwoSetsInARowReleaseTwoWaiters) {
+    for (int round = 0; round < 50; ++round) {
+        ss_event_ptr event(ss_event_new());
+        std::atomic<int> woken{0};
+        struct Shared {
+            ss_event* event;
+            std::atomic<int>* woken;
+        } shared{event.get(), &woken};
+        auto wait = [](void* arg) {
+            auto* s = static_cast<Shared*>(arg);
+            ss_event_wait(s->event);
+            s->woken->fetch_add(1);
+            return 0;
+        };
+        ss_thread_ptr first, second;
+        ASSERT_EQ(ss_thread_create(first, wait, &shared), 0);
+        ASSERT_EQ(ss_thread_create(second, wait, &shared), 0);
+        while (ss_event_waiting(event.get()) < 2) std::this_thread::yield();
+        ss_event_set(event.get());
+        ss_event_set(event.get());
+        EXPECT_EQ(0, ss_event_waiting(event.get()));
+        EXPECT_FALSE(ss_event_pending(event.get())) << "a set was kept although a waiter was waiting";
+        // Without two releases one waiter would still wait: one more set frees it so the test ends.
+        for (int spin = 0; spin < 2000 && woken.load() < 2; ++spin)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const int released = woken.load();
+        if (released < 2) ss_event_set(event.get());
+        ss_thread_join(first);
+        ss_thread_join(second);
+        ASSERT_EQ(2, released) << "round " << round;
+    }
 }
 
 TEST(CondWait, ReleasesTheMutexWhileWaitingAndOwnsItAgainAfter) {
