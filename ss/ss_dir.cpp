@@ -1,5 +1,6 @@
 #include "ss/ss_dir.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,24 +32,24 @@ size_t findCharacter(const std::string& text, size_t from, char wanted) {
     return std::string::npos;
 }
 
-// The random numbers of temporary names: the C runtime generator of the target system (srand/rand
-// with values 0..32767), kept here so that names look the same on every system and other users of
-// rand() neither disturb nor are disturbed by it. Reseeded for every name, so two names made in the
-// same millisecond follow the same sequence.
-class TempNameRandom {
+// The numbers of temporary names (0..32767, so names keep the shape tmp__0000xxxx). The start is
+// taken once per process from the clock; after that every name takes the next number. No reseeding:
+// two names made at the same moment, on any threads, never share a number (until 32768 names wrap).
+class TempNameNumbers {
   public:
-    void seed(uint32_t value) { state_ = value; }
     unsigned next() {
-        state_ = state_ * 214013u + 2531011u;
-        return (state_ >> 16) & 0x7FFFu;
+        std::call_once(started_, [this] {
+            next_.store(static_cast<unsigned>(static_cast<uint64_t>(ss_platform_nowMs()) * 2654435761u));
+        });
+        return next_.fetch_add(1) & 0x7FFFu;
     }
 
   private:
-    uint32_t state_ = 1;
+    std::once_flag started_;
+    std::atomic<unsigned> next_{0};
 };
 
-std::mutex g_randomLock;  // guards g_random between the seed and the last number of one name
-TempNameRandom g_random;  // guarded by g_randomLock
+TempNameNumbers g_tempNumbers;
 
 }  // namespace
 
@@ -120,14 +121,10 @@ int deletefile(const char* path) {
 
 int ss_temp_name(char* buffer, size_t size) {
     if (buffer == nullptr || size < static_cast<size_t>(SS_MAX_PATH)) return -1;
-    {
-        std::lock_guard<std::mutex> lock(g_randomLock);
-        g_random.seed(static_cast<uint32_t>(static_cast<uint64_t>(ss_platform_nowMs()) & 0xFFFFFFFFu));
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            std::snprintf(buffer, size, "%s%ctmp__%08x", kTempFolder, '\\', g_random.next());
-            int attributes = ss_file_attributes(buffer);
-            if (attributes == -1 || (attributes & SS_FILE_ATTRIBUTE_DIRECTORY)) break;
-        }
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::snprintf(buffer, size, "%s%ctmp__%08x", kTempFolder, '\\', g_tempNumbers.next());
+        int attributes = ss_file_attributes(buffer);
+        if (attributes == -1 || (attributes & SS_FILE_ATTRIBUTE_DIRECTORY)) break;
     }
     for (char* c = buffer; *c != '\0'; ++c)
         if (*c == '/') *c = '\\';

@@ -44,6 +44,11 @@ int ss_platform_winsockCodeOf(int posixErrno);
 // socket error is then 10035 (WSAEWOULDBLOCK) when the send buffer is full, else the failure.
 int ss_platform_sendNow(int descriptor, const void* bytes, int length);
 
+// Turns on TCP keep-alive probes on a stream: the first after `idleSeconds` without traffic, then
+// every `intervalSeconds`; after `probes` unanswered probes the connection fails (ETIMEDOUT), so a
+// peer that has vanished ends a wait that would otherwise last as long as the connection. 0, or -1.
+int ss_platform_setKeepAlive(int descriptor, int idleSeconds, int intervalSeconds, int probes);
+
 // Flags for send()/sendto() on stream sockets: a send to a peer that has gone must fail with an
 // error, not end the process (MSG_NOSIGNAL on Linux; 0 on Windows, which has no SIGPIPE).
 extern const int SS_PLATFORM_SEND_FLAGS;

@@ -1,5 +1,6 @@
 // POSIX implementation of the socket shims (ss_platform_net.h).
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -73,4 +74,13 @@ int ss_platform_lastSocketError() {
 // errno is per thread, and the next failing call replaces it, as WSASetLastError's value is.
 void ss_platform_setLastSocketError(int winsockCode) {
     errno = winsockCode;
+}
+
+int ss_platform_setKeepAlive(int descriptor, int idleSeconds, int intervalSeconds, int probes) {
+    const int on = 1;
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) return -1;
+    if (::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) != 0) return -1;
+    if (::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) != 0)
+        return -1;
+    return ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0 ? 0 : -1;
 }

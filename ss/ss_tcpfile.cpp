@@ -14,6 +14,7 @@
 #include "ss/ss_platform.h"
 
 const char SS_TCPFILE_UPLOAD_PATH_PREFIX[] = "C:\\Work/quenta/upload/QN_UPGRADE";
+const char SS_TCPFILE_RECEIVED_FOLDER[] = "C:\\Work\\system\\quenta\\received";
 
 namespace {
 
@@ -23,6 +24,12 @@ constexpr int kDecryptHead = 1024;  // bytes of a received upgrade file that are
 // The wait of every readiness check, shared by all clients; each new client sets it again.
 std::atomic<int> g_waitMicroseconds{500000};
 std::atomic<int> g_inactivityLimitMs{SS_TCPFILE_DEFAULT_INACTIVITY_MS};
+std::atomic<int> g_verdictLimitMs{SS_TCPFILE_DEFAULT_VERDICT_MS};
+// Keep-alive on every upload connection: a device that has vanished (power cut, cable pulled) fails
+// the connection after about 30 + 6 x 10 s, long before the verdict limit.
+constexpr int kKeepAliveIdleSeconds = 30;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
 std::atomic<void (*)(int, unsigned char*)> g_uploadDecryptor{nullptr};
 
 bool isAlive(SS_FileSocket* record) {
@@ -35,16 +42,19 @@ void markDead(SS_FileSocket* record) {
     record->alive = 0;
 }
 
-// Measures the time since a byte last moved; a transfer gives up when it reaches the limit, so a
-// peer that keeps the connection open but stays silent cannot hold a worker forever.
+// Measures the time since a byte last moved; a transfer gives up when it reaches its limit, so a
+// peer that keeps the connection open but stays silent cannot hold a worker forever. Content and
+// integers use the inactivity limit; the wait for the device's verdict after the last byte uses the
+// much longer verdict limit (the device checks and writes the package to flash meanwhile).
 class IdleClock {
   public:
+    explicit IdleClock(const std::atomic<int>& limitMs = g_inactivityLimitMs) : limitMs_(limitMs) {}
     void moved() { last_ = std::chrono::steady_clock::now(); }
     bool expired(SS_FileSocket* record) const {
         const auto idleMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - last_)
                 .count();
-        if (idleMs < g_inactivityLimitMs.load()) return false;
+        if (idleMs < limitMs_.load()) return false;
         SS_LOG(SS_LOG_ERROR, "No data moved for %lld ms: transfer given up\n",
                static_cast<long long>(idleMs));
         markDead(record);
@@ -52,6 +62,7 @@ class IdleClock {
     }
 
   private:
+    const std::atomic<int>& limitMs_;
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
@@ -145,6 +156,13 @@ void SS_TcpFile_setUploadDecryptor(void (*decryptor)(int length, unsigned char* 
     g_uploadDecryptor.store(decryptor);
 }
 
+void SS_TcpFile_setVerdictLimitMs(int milliseconds) {
+    g_verdictLimitMs.store(milliseconds);
+}
+int SS_TcpFile_verdictLimitMs() {
+    return g_verdictLimitMs.load();
+}
+
 void SS_TcpFile_setInactivityLimitMs(int milliseconds) {
     g_inactivityLimitMs.store(milliseconds);
 }
@@ -174,9 +192,13 @@ SS_TcpFileClient* SS_TcpFileClient_new(int port, const char* host) {
     if (!socket) return nullptr;
     g_waitMicroseconds.store(500000);
     _SS_Socket_setBlockMode(socket.get(), 0);  // a failure is logged there and otherwise ignored
+    if (ss_platform_setKeepAlive(socket->descriptor, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
+                                 kKeepAliveProbes) != 0)
+        SS_LOG(SS_LOG_WARN, "Keep-alive not set on [%s:%d]\n", host, port);
 
     SS_FileSocketPtr record(new SS_FileSocket);
     record->socket = std::move(socket);
+    record->peer = host;
     record->alive = 1;  // not shared yet
     record->readableCheck = _SS_FileSocket_waitReadable;
     record->writableCheck = _SS_FileSocket_waitWritable;
@@ -206,9 +228,13 @@ void SS_TcpFileClient_abort(SS_TcpFileClient* client) {
     if (client != nullptr && client->fileSocket) markDead(client->fileSocket.get());
 }
 
-int _SS_FileSocket_readBytes(SS_FileSocket* record, unsigned char* buffer, int count) {
+namespace {
+
+// _SS_FileSocket_readBytes with the given idle limit.
+int readBytesWithin(SS_FileSocket* record, unsigned char* buffer, int count,
+                    const std::atomic<int>& limitMs) {
     if (record == nullptr || !isAlive(record)) return 1;
-    IdleClock idle;
+    IdleClock idle(limitMs);
     bool endOfStream = false;
     int i = 0;
     while (i < count && isAlive(record)) {
@@ -240,6 +266,12 @@ int _SS_FileSocket_readBytes(SS_FileSocket* record, unsigned char* buffer, int c
     if (i == count) return 0;
     SS_LOG(SS_LOG_ERROR, "Socket read error!\n");
     return -1;
+}
+
+}  // namespace
+
+int _SS_FileSocket_readBytes(SS_FileSocket* record, unsigned char* buffer, int count) {
+    return readBytesWithin(record, buffer, count, g_inactivityLimitMs);
 }
 
 int _SS_FileSocket_writeBytes(SS_FileSocket* record, const unsigned char* bytes, int count) {
@@ -400,8 +432,19 @@ int _SS_FileSocket_recvFile(SS_FileSocket* record) {
 }
 
 int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
+    // The verdict may take long (the device verifies and writes the package first): its first bytes
+    // are awaited under the verdict limit, the rest of the reply under the inactivity limit. A
+    // vanished device is found by the connection's keep-alive.
     int command = -1;
-    if (_SS_FileSocket_readInteger(record, command) != 0) return -1;
+    if (record == nullptr) return -1;
+    std::memset(record->buffer, 0, 4);
+    const int read = readBytesWithin(record, record->buffer, 4, g_verdictLimitMs);
+    if (read == 1) SS_LOG(SS_LOG_DEBUG, "Socket broken!\n");
+    if (read == -1) SS_LOG(SS_LOG_ERROR, "Read int error!\n");
+    if (read != 0) return -1;
+    command = static_cast<int>(
+        static_cast<uint32_t>(record->buffer[0]) | (static_cast<uint32_t>(record->buffer[1]) << 8) |
+        (static_cast<uint32_t>(record->buffer[2]) << 16) | (static_cast<uint32_t>(record->buffer[3]) << 24));
     switch (command) {
         case SS_TCPFILE_CMD_SIZE: {
             SS_LOG(SS_LOG_DEBUG, "Got command: SS_TCPFILE_CMD_SIZE\n");
@@ -411,18 +454,26 @@ int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
                 SS_LOG(SS_LOG_ERROR, "Invalid file size[%d]!\n", size);
                 return -1;
             }
-            // The file comes back under a fresh temporary name: the local file of the put (the
-            // package) is never written over.
+            // The file comes back under a new name of its own in the received-files folder, named
+            // after the device: the local file of the put (the package) is never written over, and
+            // files from several devices (or several from one) never share a name.
             char temporary[SS_TCPFILE_PATH_SIZE] = {};
             if (ss_temp_name(temporary, sizeof temporary) != 0) return -1;
-            std::memcpy(record->path, temporary, sizeof record->path);
+            std::string number = ss_path_basename(temporary).value_or("");
+            if (number.rfind("tmp__", 0) == 0) number.erase(0, 5);
+            const std::string received = std::string(SS_TCPFILE_RECEIVED_FOLDER) + "\\" +
+                                         (record->peer.empty() ? "unknown" : record->peer) + "_" + number +
+                                         ".bin";
+            if (received.size() >= sizeof record->path) return -1;
+            std::memcpy(record->path, received.c_str(), received.size() + 1);
             record->size.store(size);
             record->transferred.store(0);
             if (_SS_FileSocket_recvFile(record) != 0) {
-                ss_file_remove(temporary);
+                ss_file_remove(received.c_str());
                 return -1;
             }
-            SS_LOG(SS_LOG_DEBUG, "Received file kept as [%s]\n", temporary);
+            SS_LOG(SS_LOG_INFO, "File received from [%s] kept in folder [%s] as [%s]\n", record->peer.c_str(),
+                   SS_TCPFILE_RECEIVED_FOLDER, ss_path_basename(received.c_str()).value_or("").c_str());
             return 0;
         }
         case SS_TCPFILE_CMD_OK:

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "ss/ss_socket.h"
 
@@ -28,12 +29,15 @@ enum {
     SS_TCPFILE_CMD_ERROR = 255,
 };
 
-constexpr int SS_TCPFILE_CHUNK = 2048;               // one send or recv of file content
-constexpr int SS_TCPFILE_MAX_RECV_SIZE = 419430400;  // 400 MiB, largest file a SIZE reply may bring
-constexpr int SS_TCPFILE_PATH_SIZE = 260;            // local paths have at most 259 bytes
-constexpr int SS_TCPFILE_DEFAULT_INACTIVITY_MS = 120000;
+constexpr int SS_TCPFILE_CHUNK = 2048;                         // one send or recv of file content
+constexpr int SS_TCPFILE_MAX_RECV_SIZE = 419430400;            // 400 MiB, largest file a SIZE reply may bring
+constexpr int SS_TCPFILE_PATH_SIZE = 260;                      // local paths have at most 259 bytes
+constexpr int SS_TCPFILE_DEFAULT_INACTIVITY_MS = 120000;       // no byte of content or integer moves
+constexpr int SS_TCPFILE_DEFAULT_VERDICT_MS = 15 * 60 * 1000;  // the reply after the last byte
 // Received files whose path starts with this have their first 1024 bytes deciphered.
 extern const char SS_TCPFILE_UPLOAD_PATH_PREFIX[];  // "C:\\Work/quenta/upload/QN_UPGRADE"
+// Files a device sends back (a SIZE reply) are kept here as "<device address>_<number>.bin".
+extern const char SS_TCPFILE_RECEIVED_FOLDER[];  // "C:\\Work\\system\\quenta\\received"
 
 struct FileCloser {
     void operator()(FILE* file) const {
@@ -51,6 +55,7 @@ struct SS_FileSocket {
     std::atomic<int> size{0};                        // bytes of the current transfer
     std::atomic<int> transferred{0};                 // bytes moved so far in it
     char path[SS_TCPFILE_PATH_SIZE] = {};            // local path of the transfer
+    std::string peer;                                // the host text connected to (names received files)
     unsigned char buffer[SS_TCPFILE_CHUNK] = {};     // one chunk; integers read; a received error text
     int (*readableCheck)(SS_FileSocket*) = nullptr;  // select for reading, 500 ms
     int (*writableCheck)(SS_FileSocket*) = nullptr;  // select for writing, 500 ms
@@ -76,9 +81,9 @@ struct SS_TcpFileClient {
 SS_TcpFileClient* SS_TcpFileClient_new(int port, const char* host);
 
 // Puts the local file under the remote name and reads the reply. 0 when the server answered OK, or
-// answered with a file that was received whole (into a fresh temporary file: the local file is never
-// written); else -1. Null/empty arguments and a missing or empty local file give -1 before anything
-// is sent; so does a local path of 260 bytes or more.
+// answered with a file that was received whole (into a new file named after the device in
+// SS_TCPFILE_RECEIVED_FOLDER: the local file is never written); else -1. Null/empty arguments and a missing
+// or empty local file give -1 before anything is sent; so does a local path of 260 bytes or more.
 int SS_TcpFileClient_putFile(const char* remoteName, SS_TcpFileClient* client, const char* localPath);
 
 // Says goodbye (the close command, only while the connection works) and releases everything. Null ok.
@@ -120,6 +125,11 @@ int _SS_FileSocket_waitWritable(SS_FileSocket* record);
 void SS_TcpFile_setUploadDecryptor(void (*decryptor)(int length, unsigned char* buffer));
 
 // How long a transfer waits without a single byte moving before it gives up (default 120 s). Tests
-// shorten it.
+// shorten it. It does not apply to the wait for the device's verdict after the last content byte.
 void SS_TcpFile_setInactivityLimitMs(int milliseconds);
 int SS_TcpFile_inactivityLimitMs();
+// How long a put waits for the device's verdict after the last content byte (default 15 min; a
+// device may verify and write a large package to flash meanwhile). Connections also use TCP
+// keep-alive, so a device that vanishes ends the wait early. Tests shorten it.
+void SS_TcpFile_setVerdictLimitMs(int milliseconds);
+int SS_TcpFile_verdictLimitMs();

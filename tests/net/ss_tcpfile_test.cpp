@@ -4,6 +4,7 @@
 // the deciphering of received upgrade files.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,7 +51,10 @@ namespace {
 
 class TcpFileTest : public ::testing::Test {
   protected:
-    void TearDown() override { SS_TcpFile_setInactivityLimitMs(SS_TCPFILE_DEFAULT_INACTIVITY_MS); }
+    void TearDown() override {
+        SS_TcpFile_setInactivityLimitMs(SS_TCPFILE_DEFAULT_INACTIVITY_MS);
+        SS_TcpFile_setVerdictLimitMs(SS_TCPFILE_DEFAULT_VERDICT_MS);
+    }
 
     std::string makeFile(const std::string& name, const std::string& content) {
         const std::string path = dir_.file(name);
@@ -73,10 +77,10 @@ std::string bytesOf(std::size_t size) {
     return content;
 }
 
-// The files in the temporary folder where received files land.
-std::vector<std::string> temporaryFiles() {
+// The files in the folder where received files land.
+std::vector<std::string> receivedFiles() {
     std::vector<std::string> files;
-    const std::string folder = ss_platform_mapPath("C:\\Work\\system\\quenta\\temp");
+    const std::string folder = ss_platform_mapPath(SS_TCPFILE_RECEIVED_FOLDER);
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
         files.push_back(entry.path());
@@ -185,8 +189,9 @@ TEST_F(TcpFileTest, InvalidCommandFailsThePut) {
     EXPECT_NE(std::string::npos, log.takeNew().find("| Invalid command[7]!\n"));
 }
 
-// A SIZE reply brings a file: it is received under a fresh temporary name, and the package that was
-// put stays exactly as it was.
+// A SIZE reply brings a file: it is received into the received-files folder under a name that starts
+// with the device's address, the log line names that folder, and the package that was put stays
+// exactly as it was. A second file from the same device gets a name of its own.
 TEST_F(TcpFileTest, SizeReplyIsReceivedElsewhereAndThePackageIsUnchanged) {
     LogCapture log;
     TcpFileScript script;
@@ -195,21 +200,33 @@ TEST_F(TcpFileTest, SizeReplyIsReceivedElsewhereAndThePackageIsUnchanged) {
     LoopbackTcpFileServer server(script);
     const std::string package = bytesOf(3000) + "package tail";
     const std::string local = makeFile("upgrade.quenta", package);
-    const auto before = temporaryFiles();
+    const auto before = receivedFiles();
     SS_TcpFileClientPtr client = connect(server);
     EXPECT_EQ(0, SS_TcpFileClient_putFile("/tmp/QN_UPGRADE", client.get(), local.c_str()));
     EXPECT_EQ(package, readWholeFile(local));
 
-    const auto after = temporaryFiles();
+    const auto after = receivedFiles();
     ASSERT_EQ(before.size() + 1, after.size());
-    bool found = false;
-    for (const auto& file : after) found = found || readWholeFile(file) == script.fileContent;
-    EXPECT_TRUE(found);
+    std::string receivedName;
+    for (const auto& file : after)
+        if (readWholeFile(file) == script.fileContent) receivedName = std::filesystem::path(file).filename();
+    EXPECT_EQ(0u, receivedName.rfind("127.0.0.1_", 0)) << receivedName;
     const std::string written = log.takeNew();
     EXPECT_NE(std::string::npos, written.find("Got command: SS_TCPFILE_CMD_SIZE\n"));
     EXPECT_NE(std::string::npos, written.find("File Size[5000] Transfered [5000]\n"));
+    EXPECT_NE(std::string::npos,
+              written.find("File received from [127.0.0.1] kept in folder [" +
+                           std::string(SS_TCPFILE_RECEIVED_FOLDER) + "] as [" + receivedName + "]\n"))
+        << written;
     client.reset();
     EXPECT_EQ(le32(4), server.finish().afterReply);
+
+    LoopbackTcpFileServer again(script);
+    SS_TcpFileClientPtr second = connect(again);
+    EXPECT_EQ(0, SS_TcpFileClient_putFile("/tmp/QN_UPGRADE", second.get(), local.c_str()));
+    EXPECT_EQ(before.size() + 2, receivedFiles().size());
+    second.reset();
+    again.finish();
 }
 
 TEST_F(TcpFileTest, SizeReplyOutOfRangeFailsWithoutReceiving) {
@@ -220,10 +237,10 @@ TEST_F(TcpFileTest, SizeReplyOutOfRangeFailsWithoutReceiving) {
         script.value = size;
         LoopbackTcpFileServer server(script);
         const std::string local = makeFile("p.bin", bytesOf(64));
-        const auto before = temporaryFiles();
+        const auto before = receivedFiles();
         SS_TcpFileClientPtr client = connect(server);
         EXPECT_EQ(-1, SS_TcpFileClient_putFile("p.bin", client.get(), local.c_str()));
-        EXPECT_EQ(before.size(), temporaryFiles().size());
+        EXPECT_EQ(before.size(), receivedFiles().size());
         client.reset();
         EXPECT_EQ(le32(4), server.finish().afterReply);
     }
@@ -290,11 +307,12 @@ TEST_F(TcpFileTest, ConnectFailureGivesNull) {
     EXPECT_EQ(nullptr, SS_TcpFileClient_new(closedPort, "127.0.0.1"));
 }
 
-// A peer that keeps the connection open and says nothing: the put gives up after the inactivity
-// limit instead of waiting for ever.
-TEST_F(TcpFileTest, SilentPeerIsGivenUpAfterTheInactivityLimit) {
+// A peer that keeps the connection open and never gives its verdict: the put gives up after the
+// verdict limit instead of waiting for ever.
+TEST_F(TcpFileTest, SilentPeerIsGivenUpAfterTheVerdictLimit) {
     LogCapture log;
-    SS_TcpFile_setInactivityLimitMs(1200);
+    SS_TcpFile_setInactivityLimitMs(300);
+    SS_TcpFile_setVerdictLimitMs(1200);
     TcpFileScript script;
     script.reply = Reply::Silent;
     LoopbackTcpFileServer server(script);
@@ -304,6 +322,41 @@ TEST_F(TcpFileTest, SilentPeerIsGivenUpAfterTheInactivityLimit) {
     EXPECT_NE(std::string::npos, log.takeNew().find("transfer given up"));
     client.reset();
     EXPECT_EQ("", server.finish().afterReply);  // given up = dead: no goodbye
+}
+
+// A device that takes longer than the content's idle limit to verify and store the package still has
+// its verdict read: the idle limit does not cut the wait for the reply.
+TEST_F(TcpFileTest, SlowVerdictBeyondTheIdleLimitIsStillRead) {
+    SS_TcpFile_setInactivityLimitMs(300);
+    SS_TcpFile_setVerdictLimitMs(20000);
+    TcpFileScript script;
+    script.reply = Reply::Ok;
+    script.replyDelayMs = 1500;
+    LoopbackTcpFileServer server(script);
+    const std::string local = makeFile("p.bin", bytesOf(5000));
+    SS_TcpFileClientPtr client = connect(server);
+    EXPECT_EQ(0, SS_TcpFileClient_putFile("p.bin", client.get(), local.c_str()));
+    client.reset();
+    EXPECT_EQ(le32(4), server.finish().afterReply);
+}
+
+// Every upload connection probes its peer with TCP keep-alive, so a device that vanishes while the
+// tool waits for its verdict ends the wait long before the verdict limit.
+TEST_F(TcpFileTest, ConnectionsUseKeepAlive) {
+    LoopbackTcpFileServer server(TcpFileScript{});
+    SS_TcpFileClientPtr client = connect(server);
+    const int descriptor = client->fileSocket->socket->descriptor;
+    int on = 0, idle = 0, interval = 0, probes = 0;
+    socklen_t size = sizeof(int);
+    ASSERT_EQ(0, ::getsockopt(descriptor, SOL_SOCKET, SO_KEEPALIVE, &on, &size));
+    ASSERT_EQ(0, ::getsockopt(descriptor, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size));
+    ASSERT_EQ(0, ::getsockopt(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &size));
+    ASSERT_EQ(0, ::getsockopt(descriptor, IPPROTO_TCP, TCP_KEEPCNT, &probes, &size));
+    EXPECT_EQ(1, on);
+    EXPECT_LT(idle + interval * probes, SS_TCPFILE_DEFAULT_VERDICT_MS / 1000);
+    EXPECT_GE(SS_TCPFILE_DEFAULT_VERDICT_MS, 10 * 60 * 1000);
+    client.reset();
+    server.finish();
 }
 
 // Another thread aborts a put that waits for a silent peer: the put ends, the release sends nothing.

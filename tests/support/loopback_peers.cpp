@@ -229,6 +229,9 @@ void LoopbackTcpFileServer::serve() {
                 session_.requestComplete = ok && session_.contentBytes == session_.size;
             }
         }
+        // A device that verifies and writes the package before it answers.
+        if (script_.replyDelayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(script_.replyDelayMs));
         switch (reply) {
             case Reply::Ok:
                 sendAll(connection, le32(5));

@@ -78,6 +78,7 @@ struct TcpFileScript {
     std::string fileContent;
     std::string sendOnAccept;  // raw bytes sent as soon as the connection is accepted
     bool keepContent = true;   // false: content bytes are counted, not kept
+    int replyDelayMs = 0;      // pause between the last content byte and the reply
 };
 
 // What the server saw on its connection.

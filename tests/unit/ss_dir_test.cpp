@@ -145,8 +145,7 @@ TEST_F(DirTest, TemporaryNames) {
     EXPECT_TRUE(std::regex_match(first, shape)) << first;
     EXPECT_TRUE(isFolder("C:\\Work\\system\\quenta\\temp"));
 
-    // Once a file of that name exists, the next name differs (same millisecond: the next number of
-    // the same sequence; later: a new seed).
+    // Once a file of that name exists, the next name differs.
     makeFile(first);
     char second[SS_MAX_PATH];
     ASSERT_EQ(ss_temp_name(second, sizeof second), 0);
@@ -171,10 +170,15 @@ TEST_F(DirTest, TemporaryNamesFromManyThreadsAreWellFormed) {
         });
     }
     for (std::thread& thread : threads) thread.join();
+    std::set<std::string> distinct;
     for (const auto& list : names) {
         ASSERT_EQ(list.size(), 50u);
         for (const std::string& name : list) EXPECT_TRUE(std::regex_match(name, shape)) << name;
+        distinct.insert(list.begin(), list.end());
     }
+    // No file is made under any of them, so only a fresh number per name keeps them apart: names
+    // made by threads at the same moment never coincide.
+    EXPECT_EQ(distinct.size(), 200u);
 }
 
 TEST_F(DirTest, FileSize) {
