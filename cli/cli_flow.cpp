@@ -254,7 +254,8 @@ int run(Options& options, std::FILE* out, std::FILE* err) {
     };
 
     size_t mark = ui.boxes.size();
-    if (!flow.OnInitDialog()) return refused(mark) ? 1 : 1;
+    // The server could not start: its message box is the reason (printed here when --quiet hid it).
+    if (!flow.OnInitDialog()) return refused(mark) ? 1 : refuse(flowtext::kServerStartFailed);
     mark = ui.boxes.size();
     if (flow.loadPackageFile(options.package) != 0) {
         if (refused(mark)) return 1;

@@ -454,9 +454,13 @@ void DeviceList::setRowColors(int row, int32_t color, std::vector<int32_t> RowRe
     notify([first, last, text](DeviceListObserver& o) { o.colorsChanged(first, last, text, !text); });
 }
 
-void DeviceList::SetRowTextColor(int row, int32_t color) { setRowColors(row, color, &RowRecord::textColors); }
+void DeviceList::SetRowTextColor(int row, int32_t color) {
+    setRowColors(row, color, &RowRecord::textColors);
+}
 
-void DeviceList::SetRowBackColor(int row, int32_t color) { setRowColors(row, color, &RowRecord::backColors); }
+void DeviceList::SetRowBackColor(int row, int32_t color) {
+    setRowColors(row, color, &RowRecord::backColors);
+}
 
 int32_t DeviceList::GetCellTextColor(int row, int column) const {
     checkThread();
@@ -480,6 +484,13 @@ int DeviceList::LockRowCheck(int row) {
     checkThread();
     if (row < 0 || row >= RowCount() || !rows_[row].record) return 0;
     rows_[row].record->checkEnabled = 0;
+    return 1;
+}
+
+int DeviceList::UnlockRowCheck(int row) {
+    checkThread();
+    if (row < 0 || row >= RowCount() || !rows_[row].record) return 0;
+    rows_[row].record->checkEnabled = 1;
     return 1;
 }
 

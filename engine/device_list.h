@@ -159,7 +159,8 @@ class DeviceList {
     int32_t GetCellTextColor(int row, int column) const;  // -1 without record / outside
     int32_t GetCellBackColor(int row, int column) const;
 
-    int LockRowCheck(int row);  // 1, or 0 for a row outside the list or without record
+    int LockRowCheck(int row);    // 1, or 0 for a row outside the list or without record
+    int UnlockRowCheck(int row);  // the check box follows clicks again; 1, or 0 as LockRowCheck
     bool IsRowCheckLocked(int row) const;
     bool GetCheck(int row) const;
     int SetCheck(int row, bool checked);  // programmatic; no notification to the parent. 1 / 0

@@ -6,6 +6,7 @@
 #include "engine/flow_host.h"
 #include "protocol/des_variant.h"
 #include "protocol/device_actions.h"
+#include "protocol/marked_text.h"
 #include "protocol/ss_pair.h"
 #include "ss/ss_dir.h"
 #include "ss/ss_log.h"
@@ -176,18 +177,38 @@ bool anyUploadSlotBusy(QuentaUpgradeServer* server) {
     return false;
 }
 
-int uploadSlotProgress(QuentaUpgradeServer* server, uint32_t ownerKey, int row) {
+int uploadSlotProgress(QuentaUpgradeServer* server, uint32_t ownerKey) {
     if (server == nullptr) return -1;
     ss_mutex_guard guard(server->lock.get());
     for (const auto& slot : server->uploadSlots) {
-        if (!slot.client) continue;
-        bool mine = ownerKey != 0 ? slot.ownerKey == ownerKey : slot.row == row;
-        if (!mine) continue;
+        if (!slot.client || slot.ownerKey != ownerKey) continue;
         SS_FileSocket* file = slot.client->fileSocket.get();
         if (file == nullptr || file->size.load() <= 0) return 0;
         return _SS_FileSocket_progress(file);
     }
     return -1;
+}
+
+void QuentaUpgradeServer_dropMessages(QuentaUpgradeServer* server) {
+    if (server == nullptr) return;
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->messages.clear();
+    }
+    SS_Socket* listener = server->listener.get();
+    const int wait = listener->waitTimeoutMs;
+    listener->waitTimeoutMs = 0;
+    int dropped = 0;
+    // Bounded: a socket that kept failing must not hold the query.
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        std::optional<std::string> data;
+        int length = 0;
+        const int result = _SS_Socket_recvUDPData_plain(listener, data, length);
+        if (result == 0 && !data) break;
+        ++dropped;  // a datagram, or one refused (oversized): either way taken off the socket
+    }
+    listener->waitTimeoutMs = wait;
+    if (dropped > 0) SS_LOG(SS_LOG_DEBUG, "Dropped %d late message(s) of an earlier query\n", dropped);
 }
 
 // ---- discovery threads ------------------------------------------------------------------------
@@ -235,6 +256,11 @@ int _messageHandlerThreadProc(void* arg) {
             SS_LOG(SS_LOG_DEBUG, ">>>>>>>>>msgHandleIdleTimes=%d", idle);
             continue;
         }
+        // A device or the address box may answer with a marked text: decoded as the request-and-answer
+        // exchange does (a plain text never starts with a marker).
+        int kind = 0;
+        if (std::optional<std::string> decoded = decodeMarkedText(message.c_str(), kind))
+            message = std::move(*decoded);
         SS_LOG(SS_LOG_DEBUG, "Handling Message[%s]\n", message.c_str());
         SS_PairList pairs;
         stringToPairList(message.c_str(), pairs);

@@ -56,8 +56,8 @@ struct QuentaUpgradeServer {
     std::atomic<int> running{0};             // written under lock; read by the engine loops without it
     sockaddr_in localAddress{};              // copy of the listener's bound address; constant
 
-    std::deque<std::string> messages;                // guard: lock
-    std::vector<IpRecord> ipList;                    // guard: lock
+    std::deque<std::string> messages;                      // guard: lock
+    std::vector<IpRecord> ipList;                          // guard: lock
     std::array<UploadSlot, kUploadSlotCount> uploadSlots;  // guard: lock
 };
 
@@ -87,9 +87,12 @@ int ipRecordCount(QuentaUpgradeServer* server);
 void clearIpRecords(QuentaUpgradeServer* server);
 // Under lock: any slot claimed?
 bool anyUploadSlotBusy(QuentaUpgradeServer* server);
-// Under lock: progress 0..100 of the transfer of the slot whose owner key (or, when key is 0, row)
-// matches; -1 when no slot holds such a transfer.
-int uploadSlotProgress(QuentaUpgradeServer* server, std::uint32_t ownerKey, int row);
+// Under lock: progress 0..100 of the transfer of the slot whose owner key matches; -1 when no slot
+// holds such a transfer.
+int uploadSlotProgress(QuentaUpgradeServer* server, std::uint32_t ownerKey);
+// The start of a query: drops the queued messages and every datagram waiting on the listener, so
+// that late answers of an earlier query never reach the next one. Only while no dispatcher runs.
+void QuentaUpgradeServer_dropMessages(QuentaUpgradeServer* server);
 
 // Thread procedures; the argument is the FlowHost. Results 0.
 int _messageDispatcherProc(void* host);

@@ -285,8 +285,8 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
         if (!account.empty()) account += ",";
         account += box.narrowLabel;
     }
-    // No package (a load failed after the previous package was discarded): nothing to judge against.
-    if (!package_) return showError(flowtext::kNoPackage);
+    // No package (a load failed after the previous package was discarded) leaves no model boxes and
+    // an empty path box: refused below, in the order the checks have always had.
     if (account.empty()) return showError(flowtext::kNoModel);
     if (state_.addressBoxIp == kBlankIp) return showError(flowtext::kNoAddressBox);
     if (state_.text(IDC_PATH_BOX).empty() || !package_) return showError(flowtext::kNoPackage);
@@ -295,6 +295,9 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
     if (checkAddressBox(addressBox) != 0) return;
 
     QuentaUpgradeServer* server = server_.get();
+    // Answers and lists that arrived after the previous query's handler ended belong to that query:
+    // this one starts from an empty queue and an empty listener.
+    QuentaUpgradeServer_dropMessages(server);
     // A run that ended earlier may still hold its thread handle; it is finished or finishing.
     addressListArrived = 0;
     sharedUploadPath_.clear();
@@ -433,7 +436,12 @@ void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool lookupFirst) {
         !info.serialNum)
         return;
     const uint32_t key = ss_ip_toInteger(info.ip->c_str());
-    int row = lookupFirst ? list_->FindRowByOwnerKey(key) : -1;
+    // An address never has two rows. Besides "添加" (lookupFirst), the handler meets an existing row
+    // when the device answered late, after the failed-device step had listed it as 连接失败: that row
+    // becomes the judged row in place.
+    int row = list_->FindRowByOwnerKey(key);
+    if (row >= 0 && !lookupFirst && rowStatus(*list_, row) != DEVICE_STATUS_CONNECT_FAILED) row = -1;
+    if (row >= 0) list_->UnlockRowCheck(row);
     if (row < 0) {
         row = list_->InsertRow(list_->RowCount());
         if (row < 0) return;
@@ -536,6 +544,8 @@ int UpgradeFlow::listUnansweredDevices() {
         }
         if (record.state != 3) {
             bool sent = dispatcher_.send([this, &record] {
+                // The device may have answered since the record was read: its row is the answer's.
+                if (list_->FindRowByOwnerKey(record.value) >= 0) return;
                 int row = list_->InsertRow(list_->RowCount());
                 if (row < 0) return;
                 list_->SetItemData(row, record.value);
@@ -683,31 +693,31 @@ int UpgradeFlow::rowOfJob(int row, uint32_t ownerKey) {
     return -1;
 }
 
-static uint32_t timerIdOf(int row, uint32_t ownerKey) {
-    return ownerKey != 0 ? ownerKey : static_cast<uint32_t>(row);
-}
-
+// A row's upload timer is identified by the row's owner key (its IPv4 value), never by its index:
+// rows move when the list is sorted.
 void UpgradeFlow::OnUploadStart(int row, uint32_t ownerKey) {
     DLG_LOG(SS_LOG_DEBUG, 1589, "OnUploadStart", "Start uploading[%d]\n", row);
     int current = rowOfJob(row, ownerKey);
     if (current < 0) return;
     setRowStatus(*list_, current, DEVICE_STATUS_UPGRADING);
     list_->StartCellProgress(current);
-    ui_.startTimer(timerIdOf(row, ownerKey), kTimerPeriodMs);
+    const uint32_t key = list_->GetOwnerKey(current);
+    if (key != 0) ui_.startTimer(key, kTimerPeriodMs);
 }
 
-void UpgradeFlow::OnTimer(uint32_t id) {
-    int current = list_->FindRowByOwnerKey(id);
-    int percent = uploadSlotProgress(server_.get(), current >= 0 ? id : 0, static_cast<int>(id));
-    if (current < 0) current = rowOfJob(static_cast<int>(id), 0);
-    if (percent < 0 || current < 0) return;
+void UpgradeFlow::OnTimer(uint32_t ownerKey) {
+    int current = list_->FindRowByOwnerKey(ownerKey);
+    if (current < 0) return;
+    int percent = uploadSlotProgress(server_.get(), ownerKey);
+    if (percent < 0) return;
     list_->SetCellProgressPercent(current, percent);
     list_->RefreshStatusCell(current);
 }
 
 void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result) {
-    ui_.stopTimer(timerIdOf(row, ownerKey));
     int current = rowOfJob(row, ownerKey);
+    const uint32_t timerKey = ownerKey != 0 ? ownerKey : (current >= 0 ? list_->GetOwnerKey(current) : 0);
+    if (timerKey != 0) ui_.stopTimer(timerKey);
     if (current >= 0) {
         list_->StopCellProgress(current);
         if (result == 0) {

@@ -115,7 +115,7 @@ class UpgradeFlow : public FlowHost {
     void OnBnClickedOk();      // 1 "升级" / "取消"
     void OnBnClickedCancel();  // 2 "退出", the close box
     void OnVersionDiffFound(int count);
-    void OnTimer(std::uint32_t id);  // per-row upload timer (id = the row's owner key)
+    void OnTimer(std::uint32_t ownerKey);  // per-row upload timer; its id is the row's owner key
 
     // --- FlowHost (flow thread) ---
     void UpdateIPList(const DeviceInfo& info, bool lookupFirst) override;

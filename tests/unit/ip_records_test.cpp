@@ -74,7 +74,7 @@ TEST_F(ServerFixture, ConcurrentAppendsAndAnswersGiveOneRecordPerAddress) {
 
 TEST_F(ServerFixture, SlotsStartEmptyAndJobPortsNeverRepeat) {
     EXPECT_FALSE(anyUploadSlotBusy(server.get()));
-    EXPECT_EQ(-1, uploadSlotProgress(server.get(), 1, 0));
+    EXPECT_EQ(-1, uploadSlotProgress(server.get(), 1));
     std::vector<int> ports(2000);
     std::thread other([&] {
         for (int i = 0; i < 1000; ++i) ports[i] = nextJobPort();

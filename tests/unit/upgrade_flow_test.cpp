@@ -173,7 +173,10 @@ TEST_F(FlowTest, AFailedLoadLeavesNoPackageToJudgeAgainst) {
     size_t mark = ui.boxes.size();
     flow->OnBnClickedButtonQuery();
     ASSERT_TRUE(ui.errorSince(mark));
-    EXPECT_EQ("请先选择升级文件", ui.errorSince(mark)->text);
+    // No package leaves no model box: the query's first check refuses it (one package check, in its
+    // place after the model and address box checks).
+    EXPECT_TRUE(flow->state().modelBoxes.empty());
+    EXPECT_EQ("至少一个型号必须选择！", ui.errorSince(mark)->text);
     // The same path can be loaded again (the path box no longer shows it).
     EXPECT_NE(0, flow->loadPackageFile(noVersion));
 }
@@ -237,6 +240,73 @@ TEST_F(FlowTest, JobRowsAreFoundByOwnerKeyAfterAResort) {
     EXPECT_EQ("升级失败", list().GetItemText(0, 1));
     EXPECT_EQ("2.3.9", list().GetItemText(0, DEVICE_COLUMN_SOFT_VERSION));
     EXPECT_FALSE(list().GetCheck(0));
+}
+
+// A device that answers after the failed-device step listed it: its 连接失败 row becomes the judged
+// row in place (unlocked, ticked as a connected row), never a second row for the same address.
+TEST_F(FlowTest, LateAnswerTurnsTheFailedRowIntoTheJudgedRow) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
+    QuentaUpgradeServer* server = flow->server();
+    for (const char* ip : {"192.0.2.10", "192.0.2.11", "192.0.2.12"}) addIpRecord(server, ip);
+    ASSERT_EQ(0, flow->listUnansweredDevices());
+    ASSERT_EQ(3, list().RowCount());
+    for (int r = 0; r < 3; ++r) EXPECT_TRUE(list().IsRowCheckLocked(r));
+
+    ASSERT_EQ(0, markIpAnswered(server, "192.0.2.11"));
+    flow->UpdateIPList(device("192.0.2.11", "QN-H200"), false);
+    ASSERT_EQ(3, list().RowCount()) << "one address, one row";
+    const int judged = row("192.0.2.11");
+    EXPECT_EQ("已连接", list().GetItemText(judged, DEVICE_COLUMN_STATUS));
+    EXPECT_FALSE(list().IsRowCheckLocked(judged));
+    EXPECT_TRUE(list().GetCheck(judged));
+    EXPECT_EQ("QN-H200", list().GetItemText(judged, DEVICE_COLUMN_MODEL));
+    // A late device of a model the package does not fit stays locked, now as 非法型号.
+    flow->UpdateIPList(device("192.0.2.12", "QN-X999"), false);
+    EXPECT_EQ(3, list().RowCount());
+    EXPECT_EQ("非法型号", list().GetItemText(row("192.0.2.12"), DEVICE_COLUMN_STATUS));
+    EXPECT_TRUE(list().IsRowCheckLocked(row("192.0.2.12")));
+
+    // The version rule counts the row and the upgrade takes it: the ticked row is the one queued.
+    flow->state().setChecked(IDC_VERSION_DIFF, true);
+    flow->OnBnClickedCheckVersionDiff();
+    EXPECT_EQ("共发现1个不同版本的设备可以升级, 现在立即升级吗？", ui.boxes.back().text);
+    flow->upgrading = 1;
+    UploadJobTarget target;
+    EXPECT_TRUE(flow->takeRowForUpgrade(judged, list().GetOwnerKey(judged), target));
+    EXPECT_EQ("192.0.2.11", target.narrowIp);
+    EXPECT_EQ("等待升级", list().GetItemText(judged, DEVICE_COLUMN_STATUS));
+    flow->upgrading = 0;
+
+    // The failed-device step run again (or its walk meeting a record that was answered meanwhile)
+    // adds no row for an address that already has one.
+    flow->state().setChecked(IDC_SHOW_FAILED, false);
+    flow->OnBnClickedCheckShowFailed();
+    ASSERT_EQ(2, list().RowCount());
+    ASSERT_EQ(0, flow->listUnansweredDevices());
+    EXPECT_EQ(3, list().RowCount());
+    int rowsFor11 = 0;
+    for (int r = 0; r < list().RowCount(); ++r)
+        if (list().GetItemText(r, DEVICE_COLUMN_IP) == "192.0.2.11") ++rowsFor11;
+    EXPECT_EQ(1, rowsFor11);
+}
+
+// Upload timers are named by the row's owner key alone: a key-less job (index only) starts no timer
+// under its index, and a timer tick finds its row wherever sorting moved it.
+TEST_F(FlowTest, UploadTimersAreIdentifiedByOwnerKey) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
+    for (const char* ip : {"192.0.2.10", "192.0.2.11"}) flow->UpdateIPList(device(ip, "QN-H200"), false);
+    const uint32_t key = list().GetOwnerKey(0);
+    flow->OnUploadStart(0, key);
+    EXPECT_EQ(1, ui.timersRunning());
+    list().SortByColumn(DEVICE_COLUMN_IP, false);
+    flow->OnTimer(key);  // no transfer in a slot: nothing changes, and nothing breaks
+    EXPECT_EQ("正在升级", list().GetItemText(row("192.0.2.10"), DEVICE_COLUMN_STATUS));
+    flow->OnTimer(0);  // an index is never a timer id
+    flow->OnTimer(1);
+    EXPECT_EQ("已连接", list().GetItemText(row("192.0.2.11"), DEVICE_COLUMN_STATUS));
+    flow->OnUploadFinish(0, key, 0);
+    EXPECT_EQ(0, ui.timersRunning());
+    EXPECT_EQ("升级完成", list().GetItemText(row("192.0.2.10"), DEVICE_COLUMN_STATUS));
 }
 
 }  // namespace
