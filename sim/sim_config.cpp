@@ -139,6 +139,8 @@ class DeviceReader {
                 if (!form(value, d.systemInfoForm, at)) return false;
             } else if (key == "answerForm") {
                 if (!form(value, d.answerForm, at)) return false;
+            } else if (key == "upperCaseHex") {
+                if (!boolean(value, d.upperCaseHex, at)) return false;
             } else if (key == "versionAfterReboot") {
                 if (value.isNull()) {
                     d.versionAfterReboot.reset();

@@ -45,6 +45,7 @@ struct SimDeviceConfig {
     std::string uploadPath = "C:\\Work/quenta/upload/QN_UPGRADE/upgrade.bin";
     SimAnswerForm systemInfoForm = SimAnswerForm::Plain;  // form of GetSystemInfoOK
     SimAnswerForm answerForm = SimAnswerForm::Plain;      // form of StartUploadServiceOK and RebootOK
+    bool upperCaseHex = false;  // marked answers write their hex digits in upper case (marker unchanged)
     // SoftVersion after a Reboot when the received payload carries no version text; absent: the
     // version stays as it was unless a payload said otherwise.
     std::optional<std::string> versionAfterReboot;

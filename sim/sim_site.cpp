@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -482,6 +483,9 @@ struct SimSite::Impl {
         if (faults.silent) return;
         const std::string action = actionOf(plain);
         std::string wire = form == SimAnswerForm::Plain ? plain : encodeMarkedText(plain, kindOf(form));
+        if (form != SimAnswerForm::Plain && peer.config.upperCaseHex)
+            for (size_t i = kMarkerLength; i < wire.size(); ++i)
+                wire[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(wire[i])));
         wire += '\0';
         const int copies = faults.answerTwice ? 2 : 1;
         for (int i = 0; i < copies; ++i) {

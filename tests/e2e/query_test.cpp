@@ -8,6 +8,8 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "package/package_load.h"
+#include "protocol/device_actions.h"
+#include "ss/ss_platform.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_dir.h"
@@ -201,6 +203,105 @@ TEST_F(QueryTest, MultimediaFilePackageRefusesBatchMode) {
     rig.flow->click(IDC_RADIO_BATCH);
     EXPECT_TRUE(rig.ui.progressBoxes.empty());
     EXPECT_FALSE(state.checked(IDC_RADIO_BATCH));
+}
+
+// A site whose devices of one model answer late: `late` devices with delays spread evenly from
+// `delayMs` to `delayMs` + 600 ms, and `prompt` devices of another model that answer at once.
+SimConfig lateSite(const MixedSite& mixed, const std::string& lateModel, int late, int delayMs,
+                   const std::string& promptModel, int prompt) {
+    SimConfig config;
+    config.addressBox = mixed.config.addressBox;
+    config.addressBox->phantoms.clear();
+    SimDeviceConfig base = mixed.config.devices[0];
+    base.softVersion = "2.3.9";
+    int next = 1;
+    for (int i = 0; i < late + prompt; ++i) {
+        SimDeviceConfig c = base;
+        c.ip = quenta_test::siteAddress(next++);
+        c.serialNum = "QNT2H2" + std::to_string(10000 + i);
+        c.model = i < late ? lateModel : promptModel;
+        c.faults = SimFaults{};
+        if (i < late) c.faults.delayMs = delayMs + (late > 1 ? 600 * i / (late - 1) : 0);
+        config.devices.push_back(c);
+    }
+    return config;
+}
+
+// Devices that answer 1.0-1.6 s late, with the failed-device step on: an answer taken after the step
+// listed the address as 连接失败 turns that row into the judged row; no address has two rows, every
+// connected row is ticked and unlocked, the version prompt counts exactly those rows, and the run
+// upgrades every one of them (none is left 已连接 and ticked when "升级完成！" comes).
+TEST_F(QueryTest, LateAnswersAfterTheFailedDeviceStepNeverGiveTwoRows) {
+    SimConfig config = lateSite(site, "QN-H200", 24, 1000, "QN-S210", 0);
+    FlowRig rig(config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    // A busy window thread: while the failed-device step has read its first unanswered record and
+    // waits to insert its row, that device's late answer comes in and is handled.
+    bool paused = false;
+    rig.ui.whileProgress = [&paused](const std::string& line1) {
+        if (paused || line1 != "正在处理连接失败的设备，请稍后...") return;
+        paused = true;
+        ss_platform_sleepMs(800);
+    };
+    ASSERT_TRUE(rig.query(package, site.addressBoxIp, {"QN-H200"}, true));
+    DeviceList& list = rig.flow->list();
+    std::set<std::string> seen;
+    int connected = 0;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        const std::string ip = list.GetItemText(row, DEVICE_COLUMN_IP);
+        EXPECT_TRUE(seen.insert(ip).second) << ip << " has two rows";
+        const int code = rowStatus(list, row);
+        EXPECT_TRUE(code == DEVICE_STATUS_CONNECTED || code == DEVICE_STATUS_CONNECT_FAILED) << ip;
+        if (code != DEVICE_STATUS_CONNECTED) continue;
+        ++connected;
+        EXPECT_FALSE(list.IsRowCheckLocked(row)) << ip;
+        EXPECT_TRUE(list.GetCheck(row)) << ip;
+        EXPECT_EQ("QN-H200", list.GetItemText(row, DEVICE_COLUMN_MODEL)) << ip;
+    }
+    EXPECT_EQ(static_cast<int>(config.devices.size()), list.RowCount()) << "one row per listed address";
+    ASSERT_GT(connected, 0);
+    EXPECT_EQ("共发现" + std::to_string(connected) + "个不同版本的设备可以升级, 现在立即升级吗？",
+              rig.ui.boxes.back().text);
+
+    rig.upgradeAndWait();
+    EXPECT_EQ("升级完成！", rig.ui.boxes.back().text);
+    for (int row = 0; row < list.RowCount(); ++row) {
+        const std::string ip = list.GetItemText(row, DEVICE_COLUMN_IP);
+        EXPECT_NE(DEVICE_STATUS_CONNECTED, rowStatus(list, row)) << ip << " ticked but never upgraded";
+    }
+    EXPECT_EQ(connected, rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE));
+}
+
+// Answers that arrive after a query ended belong to it: a query of model A whose devices answer late,
+// then a query of model B, lists no device of A.
+TEST_F(QueryTest, ANewQueryNeverListsLateAnswersOfThePreviousOne) {
+    // A's devices answer 2.0-2.6 s after each request: after A's query has ended.
+    SimConfig config = lateSite(site, "QN-H200", 8, 2000, "QN-S210", 4);
+    FlowRig rig(config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_TRUE(rig.query(package, site.addressBoxIp, {"QN-H200"}));
+    // Every late answer of A (both tries) has left the site before B starts.
+    auto answersOut = [&] {
+        SimRecord record = rig.site->record();
+        for (int i = 0; i < 8; ++i) {
+            const std::string& ip = config.devices[i].ip;
+            if (record.countSent(ip, QNACTION_GET_SYSTEM_INFO_OK) <
+                record.countReceived(ip, QNACTION_GET_SYSTEM_INFO))
+                return false;
+        }
+        return true;
+    };
+    rig.ui.serveUntil([&] { return answersOut(); });
+    rig.ui.serveUntil(
+        [start = ss_platform_monotonicMs()] { return ss_platform_monotonicMs() - start > 200; });
+
+    for (auto& box : rig.flow->state().modelBoxes) box.checked = box.utf8Label == "QN-S210";
+    size_t mark = rig.ui.boxes.size();
+    rig.flow->OnBnClickedButtonQuery();
+    ASSERT_FALSE(rig.ui.errorSince(mark));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(-1, rig.rowOf(config.devices[i].ip)) << config.devices[i].ip;
+    for (int i = 8; i < 12; ++i) EXPECT_EQ("已连接", rig.status(config.devices[i].ip));
+    EXPECT_EQ(4, rig.flow->list().RowCount());
 }
 
 }  // namespace

@@ -350,10 +350,14 @@ TEST(SimSiteTest, RebootWithoutAVersionedPayloadUsesTheConfiguredVersion) {
 }
 
 TEST(SimSiteTest, MarkedUploadAnswersDecodeToThePort) {
-    for (SimAnswerForm form : {SimAnswerForm::Xor, SimAnswerForm::Des}) {
+    for (int variant = 0; variant < 4; ++variant) {
+        const SimAnswerForm form = variant % 2 == 0 ? SimAnswerForm::Xor : SimAnswerForm::Des;
+        const bool upper = variant >= 2;
+        SCOPED_TRACE(upper ? "upper-case hex" : "lower-case hex");
         SimConfig config;
         config.devices.push_back(device(siteAddress(0)));
         config.devices[0].answerForm = form;
+        config.devices[0].upperCaseHex = upper;
         auto site = startSite(config);
         Tool tool;
         std::string answer;
@@ -369,6 +373,10 @@ TEST(SimSiteTest, MarkedUploadAnswersDecodeToThePort) {
         for (const auto& d : record.datagrams) {
             if (d.received) continue;
             EXPECT_EQ(d.text.rfind(form == SimAnswerForm::Xor ? kXorMarker : kDesMarker, 0), 0u);
+            const std::string payload = d.text.substr(kMarkerLength);
+            const bool hasLower = payload.find_first_of("abcdef") != std::string::npos;
+            const bool hasUpper = payload.find_first_of("ABCDEF") != std::string::npos;
+            EXPECT_FALSE(upper ? hasLower : hasUpper) << d.text;
         }
     }
 }

@@ -68,11 +68,13 @@ MixedSite makeMixedSite() {
     for (int i = 0; i < 4; ++i)
         add("QN-H200", "hi3516a", "2.3.9", Expect::older,
             [i](SimDeviceConfig& c) { c.answerForm = i < 2 ? SimAnswerForm::Xor : SimAnswerForm::Des; });
-    // The listener takes its texts as received (no marked-text decoding), so a device whose
-    // GetSystemInfoOK comes marked is never marked answered by discovery: it shows as silent.
-    for (int i = 0; i < 2; ++i)
-        add("QN-H200", "hi3516a", "2.3.9", Expect::silent,
-            [](SimDeviceConfig& c) { c.systemInfoForm = SimAnswerForm::Des; });
+    // GetSystemInfoOK as marked texts, DES and XOR, hex digits in either case: decoded on the
+    // listener, listed and upgraded like plain devices.
+    for (int i = 0; i < 4; ++i)
+        add("QN-H200", "hi3516a", "2.3.9", Expect::older, [i](SimDeviceConfig& c) {
+            c.systemInfoForm = i % 2 == 0 ? SimAnswerForm::Des : SimAnswerForm::Xor;
+            c.upperCaseHex = i >= 2;
+        });
     for (int i = 0; i < 8; ++i)
         add("QN-S210", "hi3516ev300", "2.4.0", Expect::older, [i](SimDeviceConfig& c) {
             if (i < 2)
