@@ -3,9 +3,13 @@
 // test's private namespace): output formats, exit codes, refusals.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
@@ -154,6 +158,31 @@ TEST_F(CliTest, RefusalsPrintTheWindowsMessageAndExitOne) {
         EXPECT_EQ(1, r.exitCode) << c.arguments;
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
     }
+}
+
+// No listener port can be bound (every port of 5360-5459 is held without address sharing): the verb
+// names the reason once, with and without --quiet, and exits 1.
+TEST_F(CliTest, ServerThatCannotStartIsReportedOnceAndExitsOne) {
+    site->stop();  // its sockets share port 5360; only sockets that refuse sharing block the listener
+    site.reset();
+    std::vector<int> held;
+    for (int port = 5360; port < 5460; ++port) {
+        int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+        ASSERT_GE(descriptor, 0);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(static_cast<uint16_t>(port));
+        ASSERT_EQ(0, ::bind(descriptor, reinterpret_cast<const sockaddr*>(&any), sizeof any)) << port;
+        held.push_back(descriptor);
+    }
+    for (const char* quiet : {"", " --quiet"}) {
+        CliRun r =
+            run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp + quiet);
+        EXPECT_EQ(1, r.exitCode) << quiet;
+        EXPECT_EQ(1, countOf(r.err, "不能启动产品升级服务，系统将退出")) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+    for (int descriptor : held) ::close(descriptor);
 }
 
 }  // namespace
