@@ -40,7 +40,9 @@ int ss_file_remove(const char* path);
 int deletefile(const char* path);
 
 // Writes a new temporary path "C:\\Work\\system\\quenta\\temp\\tmp__%08x" into `buffer` and makes
-// sure its folder exists. 0, or -1 when buffer is null or size < SS_MAX_PATH. Thread-safe.
+// sure its folder exists. 0, or -1 when buffer is null or size < SS_MAX_PATH. Thread-safe: every call
+// takes the next number of one process-wide sequence, so names made at the same moment on different
+// threads differ (a name taken by an existing file is skipped, up to five tries).
 int ss_temp_name(char* buffer, size_t size);
 
 // Size in bytes, or -1 when the file cannot be opened.
