@@ -32,7 +32,8 @@ class FlowHost {
     virtual FlowDispatcher& dispatcher() = 0;
 
     // --- flow-thread handlers (engine threads call them through dispatcher().send/post) ---
-    // The row update of an answering device (lookupFirst false from the handler thread).
+    // The row update of an answering device (lookupFirst false from the handler thread). An address
+    // already listed has its row rewritten in place, whichever the caller.
     virtual void UpdateIPList(const DeviceInfo& info, bool lookupFirst) = 0;
     // Upgrade thread: the rows' owner keys in list order when the run starts; then, per entry, the
     // row with that key (or index `row` when the key is 0): when it is ticked and "已连接", set

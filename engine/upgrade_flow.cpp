@@ -430,17 +430,17 @@ void UpgradeFlow::OnBnClickedButtonAdd() {
     notify(kChangedControls);
 }
 
-void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool lookupFirst) {
+void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool /*lookupFirst*/) {
     if (!package_) return;  // never judged against a package that is not (or no longer) loaded
     if (!info.ip || !info.model || !info.softVersion || !info.hardVersion || !info.kernelVersion ||
         !info.serialNum)
         return;
     const uint32_t key = ss_ip_toInteger(info.ip->c_str());
-    // An address never has two rows. Besides "添加" (lookupFirst), the handler meets an existing row
-    // when the device answered late, after the failed-device step had listed it as 连接失败: that row
-    // becomes the judged row in place.
+    // An address never has two rows: an existing row is rewritten in place. Besides "添加"
+    // (lookupFirst), the handler meets one when a device answered late, after the failed-device step
+    // had listed it as 连接失败, or when the address box listed itself beside its own row (address box
+    // packages); the row becomes the judged row, its check box unlocked before the judgement.
     int row = list_->FindRowByOwnerKey(key);
-    if (row >= 0 && !lookupFirst && rowStatus(*list_, row) != DEVICE_STATUS_CONNECT_FAILED) row = -1;
     if (row >= 0) list_->UnlockRowCheck(row);
     if (row < 0) {
         row = list_->InsertRow(list_->RowCount());

@@ -290,6 +290,17 @@ TEST_F(FlowTest, LateAnswerTurnsTheFailedRowIntoTheJudgedRow) {
     EXPECT_EQ(1, rowsFor11);
 }
 
+// The address box listed by the query itself (address box packages) and answering the connect thread
+// as well keeps one row.
+TEST_F(FlowTest, AnAddressListedTwiceKeepsOneRow) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("地址盒升级包-1.8.2.quenta", "QN-AB100", "1.8.2")));
+    flow->UpdateIPList(device("192.0.2.2", "QN-AB100"), true);
+    flow->UpdateIPList(device("192.0.2.2", "QN-AB100", "hi3516a", "1.8.0"), false);
+    ASSERT_EQ(1, list().RowCount());
+    EXPECT_EQ("1.8.0", list().GetItemText(0, DEVICE_COLUMN_SOFT_VERSION));
+    EXPECT_EQ("已连接", list().GetItemText(0, DEVICE_COLUMN_STATUS));
+}
+
 // Upload timers are named by the row's owner key alone: a key-less job (index only) starts no timer
 // under its index, and a timer tick finds its row wherever sorting moved it.
 TEST_F(FlowTest, UploadTimersAreIdentifiedByOwnerKey) {
