@@ -28,6 +28,9 @@ struct SimFaults {
     bool closeHalfway = false;                // the service closes the connection after half the content
     bool noSerialNum = false;                 // GetSystemInfoOK without "SerialNum"
     SimGarbage garbage = SimGarbage::None;
+    // Fraction (0 to 1) of datagrams lost in each direction, received and sent alike; absent: the
+    // site's loss. Which ones are lost follows from SimConfig::lossSeed.
+    std::optional<double> loss;
 };
 
 // One peer: a device, or the address box (a device with the box's role on UDP 5160 too).
@@ -68,6 +71,8 @@ struct SimAddressBoxConfig {
 struct SimConfig {
     std::optional<SimAddressBoxConfig> addressBox;
     std::vector<SimDeviceConfig> devices;
+    double loss = 0;        // datagram loss of every peer without a loss fault of its own
+    uint64_t lossSeed = 1;  // the same seed loses the same datagrams of each peer, run after run
 };
 
 // Parses a site configuration (format in sim/README.md); entries with "count" are expanded to that
