@@ -21,10 +21,11 @@
 #include <thread>
 #include <unordered_map>
 
+#include <nlohmann/json.hpp>
+
 #include "protocol/device_actions.h"
 #include "protocol/marked_text.h"
 #include "protocol/ss_pair.h"
-#include "sim/mini_json.h"
 #include "sim/package_maker.h"
 #include "sim/sha256.h"
 
@@ -184,11 +185,13 @@ std::vector<SimUploadRecord> SimRecord::uploadsTo(const std::string& ip) const {
 
 namespace {
 
+using Json = nlohmann::ordered_json;  // members in the order written
+
 // A GBK text as JSON: "key": UTF-8 text, or "keyHex": the bytes in hex when they are not GBK.
-void setText(mini_json::Value& object, const std::string& key, const std::string& gbk) {
+void setText(Json& object, const std::string& key, const std::string& gbk) {
     std::string utf8;
     if (simGbkToUtf8(gbk, utf8)) {
-        object.set(key, mini_json::Value::of(utf8));
+        object[key] = utf8;
         return;
     }
     static constexpr char kHex[] = "0123456789abcdef";
@@ -197,58 +200,61 @@ void setText(mini_json::Value& object, const std::string& key, const std::string
         hex += kHex[c >> 4];
         hex += kHex[c & 15];
     }
-    object.set(key + "Hex", mini_json::Value::of(hex));
+    object[key + "Hex"] = hex;
 }
 
 }  // namespace
 
 std::string simRecordToJson(const SimRecord& record) {
-    using mini_json::Value;
-    Value root = Value::makeObject();
-    root.set("startedMs", Value::of(record.startedMs));
-    root.set("endedMs", Value::of(record.endedMs));
-    root.set("maxConcurrentTransfers", Value::of(record.maxConcurrentTransfers));
-    Value& datagrams = root.set("datagrams", Value::makeArray());
+    Json root = Json::object();
+    root["startedMs"] = record.startedMs;
+    root["endedMs"] = record.endedMs;
+    root["maxConcurrentTransfers"] = record.maxConcurrentTransfers;
+    Json datagrams = Json::array();
     for (const auto& d : record.datagrams) {
-        Value item = Value::makeObject();
-        item.set("timeMs", Value::of(d.timeMs));
-        item.set("peer", Value::of(d.peerIp + ":" + std::to_string(d.peerPort)));
-        item.set("direction", Value::of(d.received ? "received" : "sent"));
-        item.set(d.received ? "from" : "to", Value::of(d.remote));
+        Json item = Json::object();
+        item["timeMs"] = d.timeMs;
+        item["peer"] = d.peerIp + ":" + std::to_string(d.peerPort);
+        item["direction"] = d.received ? "received" : "sent";
+        item[d.received ? "from" : "to"] = d.remote;
         setText(item, "action", d.action);
-        item.set("size", Value::of(d.size));
-        if (d.garbage) item.set("garbage", Value::of(true));
-        if (d.lost) item.set("lost", Value::of(true));
+        item["size"] = d.size;
+        if (d.garbage) item["garbage"] = true;
+        if (d.lost) item["lost"] = true;
         setText(item, "text", d.text);
-        datagrams.push(std::move(item));
+        datagrams.push_back(std::move(item));
     }
-    Value& uploads = root.set("uploads", Value::makeArray());
+    Json uploads = Json::array();
     for (const auto& u : record.uploads) {
-        Value item = Value::makeObject();
-        item.set("device", Value::of(u.deviceIp));
-        item.set("client", Value::of(u.client));
-        item.set("acceptedMs", Value::of(u.acceptedMs));
-        item.set("endedMs", Value::of(u.endedMs));
+        Json item = Json::object();
+        item["device"] = u.deviceIp;
+        item["client"] = u.client;
+        item["acceptedMs"] = u.acceptedMs;
+        item["endedMs"] = u.endedMs;
         setText(item, "remoteName", u.remoteName);
-        item.set("declaredSize", Value::of(u.declaredSize));
-        item.set("receivedSize", Value::of(u.receivedSize));
-        item.set("complete", Value::of(u.complete));
-        item.set("sha256", Value::of(u.sha256));
-        item.set("reply", Value::of(u.reply));
-        item.set("closeCommand", Value::of(u.closeCommand));
+        item["declaredSize"] = u.declaredSize;
+        item["receivedSize"] = u.receivedSize;
+        item["complete"] = u.complete;
+        item["sha256"] = u.sha256;
+        item["reply"] = u.reply;
+        item["closeCommand"] = u.closeCommand;
         if (u.payloadVersion) setText(item, "payloadVersion", *u.payloadVersion);
-        uploads.push(std::move(item));
+        uploads.push_back(std::move(item));
     }
-    Value& reboots = root.set("reboots", Value::makeArray());
+    Json reboots = Json::array();
     for (const auto& r : record.reboots) {
-        Value item = Value::makeObject();
-        item.set("device", Value::of(r.deviceIp));
-        item.set("timeMs", Value::of(r.timeMs));
+        Json item = Json::object();
+        item["device"] = r.deviceIp;
+        item["timeMs"] = r.timeMs;
         setText(item, "oldVersion", r.oldVersion);
         setText(item, "newVersion", r.newVersion);
-        reboots.push(std::move(item));
+        reboots.push_back(std::move(item));
     }
-    return mini_json::write(root);
+    root["datagrams"] = std::move(datagrams);
+    root["uploads"] = std::move(uploads);
+    root["reboots"] = std::move(reboots);
+    // Every text is valid UTF-8 (converted, or hex); `replace` keeps a slip from throwing anyway.
+    return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -286,7 +292,7 @@ struct SimSite::Impl {
         std::string name;
         int64_t size = 0;
         int64_t received = 0;
-        Sha256Context sha{};
+        Sha256 sha;
         std::string head;
         std::string out;  // reply bytes not yet written
         bool closeAfterWrite = false;
@@ -826,7 +832,7 @@ struct SimSite::Impl {
     // The verdict on a complete put.
     void finishPut(Connection& c) {
         const SimFaults& faults = c.peer->config.faults;
-        const std::string digest = sha256Hex(sha256Final(c.sha));
+        const std::string digest = c.sha.finishHex();
         std::optional<std::string> version = simPackageVersion(c.head);
         std::string bytes;
         int code = kCommandOk;
@@ -887,7 +893,7 @@ struct SimSite::Impl {
                 int64_t want = c.size - c.received;
                 if (c.peer->config.faults.closeHalfway) want = std::max<int64_t>(0, c.size / 2 - c.received);
                 size_t take = std::min(length - at, static_cast<size_t>(want));
-                sha256Update(c.sha, data + at, take);
+                c.sha.update(data + at, take);
                 if (c.head.size() < kHeadBytes)
                     c.head.append(data + at, std::min(take, kHeadBytes - c.head.size()));
                 c.received += static_cast<int64_t>(take);
@@ -942,7 +948,7 @@ struct SimSite::Impl {
                     c.size = value;
                     c.received = 0;
                     c.head.clear();
-                    sha256Init(c.sha);
+                    c.sha = Sha256();
                     updateUpload(c.upload, [&](SimUploadRecord& u) { u.declaredSize = value; });
                     c.stage = Stage::Content;
                     if (c.peer->config.faults.closeHalfway && c.size / 2 == 0) {
