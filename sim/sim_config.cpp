@@ -271,13 +271,21 @@ bool simInPrivateNamespace() {
     return onlyLo;
 }
 
-void simReexecInPrivateNamespace(char** argv, int addresses) {
+void simReexecInPrivateNamespace(char** argv, int addresses, const char* linkRate) {
     if (simInPrivateNamespace()) return;
-    std::string source = __FILE__;
-    std::string runner = source.substr(0, source.rfind('/')) + "/netns-run";
+    // The sources' own copy: $QUENTA_SOURCE_DIR/sim/netns-run, else the path CMake compiled in
+    // (__FILE__ may be relative to the build folder, e.g. under ccache's base_dir).
+    const char* sourceDir = std::getenv("QUENTA_SOURCE_DIR");
+    std::string runner = sourceDir != nullptr && *sourceDir != '\0'
+                             ? std::string(sourceDir) + "/sim/netns-run"
+                             : std::string(QUENTA_NETNS_RUN);
     std::string count = std::to_string(addresses);
-    std::vector<char*> args{runner.data(), const_cast<char*>("--addresses"), count.data(),
-                            const_cast<char*>("--")};
+    std::vector<char*> args{runner.data(), const_cast<char*>("--addresses"), count.data()};
+    if (linkRate != nullptr) {
+        args.push_back(const_cast<char*>("--link-rate"));
+        args.push_back(const_cast<char*>(linkRate));
+    }
+    args.push_back(const_cast<char*>("--"));
     for (char** a = argv; *a != nullptr; ++a) args.push_back(*a);
     args.push_back(nullptr);
     execv(runner.c_str(), args.data());

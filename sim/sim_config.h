@@ -93,8 +93,9 @@ std::optional<std::string> simNextSiteAddress(const std::string& ip);
 bool simInPrivateNamespace();
 // For programs that need the documentation addresses (benchmarks): unless already in a private
 // namespace, re-runs the program (argv as given) through sim/netns-run with `addresses` site
-// addresses. Returns only when already inside; exits with 1 when the runner cannot be started.
-void simReexecInPrivateNamespace(char** argv, int addresses);
+// addresses, each on a link of `linkRate` (tc's form, e.g. "100mbit") when given. Returns only when
+// already inside; exits with 1 when the runner cannot be started.
+void simReexecInPrivateNamespace(char** argv, int addresses, const char* linkRate = nullptr);
 // May the site bind this address? Refused: invalid text, a .0/.255 address, x.x.x.1 of a
 // documentation range and 127.0.0.1 (the tool's source addresses), and any address outside
 // 127.0.0.0/8 unless the process runs in a private namespace with only lo. 0, or -1 with `error`.
