@@ -433,11 +433,14 @@ int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error)
     Value root;
     try {
         root = Value::parse(json.begin(), json.end());
-    } catch (const Value::parse_error& e) {
-        // "[json.exception.parse_error.101] parse error at line 1, column 14: syntax error ..."
+    } catch (const Value::exception& e) {  // parse_error, or out_of_range for a number like 1e999
+        // "[json.exception.parse_error.101] parse error at line 1, column 14: syntax error ..." gives
+        // "line 1, column 14: syntax error ..."; the others lose their "[json.exception.…] " only.
         const std::string what = e.what();
-        const size_t at = what.find("line ");
-        error = at != std::string::npos ? what.substr(at) : what;
+        const size_t line = what.find("line "), tag = what.find("] ");
+        error = line != std::string::npos  ? what.substr(line)
+                : tag != std::string::npos ? what.substr(tag + 2)
+                                           : what;
         return -1;
     }
     DeviceReader reader;

@@ -900,6 +900,7 @@ TEST(SimSiteTest, ConfigurationSyntaxErrorsSayWhere) {
         {"[1]", "must be a JSON object"},
         {std::string(100000, '['), "line 1"},
         {R"({"devices": [{"count": 1e3}]})", "count"},
+        {R"({"loss": 1e999})", "number overflow"},
         {R"({"devices": [{"count": 18446744073709551615}]})", "count"},
         {R"({"addressBox": {"phantoms": [{"ip": "192.0.2.9", "modle": "X"}]}})", "phantoms[0].modle"},
     };
