@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/run_program.h"
+#include "tests/support/netns.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "quenta_version.h"
-#include "tests/support/run_program.h"
+#include "tests/support/netns.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
