@@ -3,7 +3,9 @@
 # Without root it only checks and names what is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev
-          fonts-wqy-microhei xvfb xauth x11-apps iproute2 util-linux)
+          nlohmann-json3-dev libssl-dev libcli11-dev
+          fonts-wqy-microhei xvfb xauth x11-apps iproute2 util-linux
+          dpkg-dev file help2man)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,6 @@
 // quenta-sim: plays a whole site (address box and devices) from a JSON configuration in one process,
 // until SIGINT/SIGTERM or --duration, then writes the record of every exchange as JSON.
-// Also makes the demo packages (--make-demo-packages DIR).
+// Also makes the demo packages (--make-demo-packages DIR). Usage errors exit with 2.
 #include <signal.h>
 
 #include <atomic>
@@ -10,6 +10,9 @@
 #include <fstream>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
+#include "quenta_version.h"
 #include "sim/demo_packages.h"
 #include "sim/sim_config.h"
 #include "sim/sim_site.h"
@@ -22,50 +25,43 @@ void onSignal(int) {
     gStop = true;
 }
 
-void usage(FILE* out) {
-    std::fputs(
-        "Usage: quenta-sim --config SITE.json [--record RECORD.json] [--duration SECONDS] [--quiet]\n"
-        "       quenta-sim --make-demo-packages DIR\n"
-        "Plays the address box and the devices of SITE.json until SIGINT/SIGTERM or SECONDS have\n"
-        "passed, then writes what every peer received and sent to RECORD.json\n"
-        "(default quenta-sim-record.json). Addresses outside 127.0.0.0/8 need a private network\n"
-        "namespace: run it under sim/netns-run (the tool is then at 192.0.2.1).\n",
-        out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string configPath, recordPath = "quenta-sim-record.json", demoFolder;
     double durationSeconds = 0;
     bool quiet = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "quenta-sim: %s needs a value\n", name);
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (a == "--config")
-            configPath = value("--config");
-        else if (a == "--record")
-            recordPath = value("--record");
-        else if (a == "--duration")
-            durationSeconds = std::atof(value("--duration"));
-        else if (a == "--make-demo-packages")
-            demoFolder = value("--make-demo-packages");
-        else if (a == "--quiet")
-            quiet = true;
-        else if (a == "-h" || a == "--help") {
-            usage(stdout);
-            return 0;
-        } else {
-            std::fprintf(stderr, "quenta-sim: unknown argument %s\n", a.c_str());
-            usage(stderr);
-            return 2;
-        }
+
+    CLI::App app(
+        "Plays the address box and the devices of SITE.json until SIGINT/SIGTERM or SECONDS have passed,\n"
+        "then writes what every peer received and sent to RECORD.json. Addresses outside 127.0.0.0/8\n"
+        "need a private network namespace: run it under sim/netns-run (the tool is then at 192.0.2.1).",
+        "quenta-sim");
+    app.set_version_flag("--version", std::string("quenta-sim ") + kQuentaVersion);
+    CLI::Option* configOption =
+        app.add_option("--config", configPath, "the site to play (JSON, see sim/README.md)")
+            ->type_name("SITE.json")
+            ->check(CLI::ExistingFile);
+    app.add_option("--record", recordPath, "where the record goes on exit")
+        ->type_name("RECORD.json")
+        ->capture_default_str();
+    app.add_option("--duration", durationSeconds, "stop after this many seconds (0: at SIGINT/SIGTERM only)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 31536000.0));
+    app.add_flag("--quiet", quiet, "print nothing but errors");
+    app.add_option("--make-demo-packages", demoFolder, "write the demo site's three packages to DIR and exit")
+        ->type_name("DIR")
+        ->excludes(configOption);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("quenta-sim: ") + e.what() + "\nRun with --help for more information.\n";
+    });
+    try {
+        app.parse(argc, argv);
+        if (configPath.empty() && demoFolder.empty())
+            throw CLI::RequiredError("--config SITE.json or --make-demo-packages DIR");
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);  // prints help, version or the error
+        return code == 0 ? 0 : 2;
     }
 
     if (!demoFolder.empty()) {
@@ -78,11 +74,6 @@ int main(int argc, char** argv) {
         for (const auto& path : made) std::printf("%s\n", path.c_str());
         return 0;
     }
-    if (configPath.empty()) {
-        usage(stderr);
-        return 2;
-    }
-
     SimConfig config;
     std::string error;
     if (simConfigLoad(configPath, config, error) != 0) {

@@ -1,115 +1,54 @@
-// SHA-256 (FIPS 180-4): see sha256.h.
+// SHA-256 through libcrypto's EVP interface: see sha256.h.
 #include "sim/sha256.h"
 
-#include <cstring>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
-constexpr uint32_t kRound[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-inline uint32_t rotr(uint32_t x, int n) {
-    return (x >> n) | (x << (32 - n));
-}
-
-void compress(uint32_t state[8], const uint8_t block[64]) {
-    uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-        w[i] = (uint32_t(block[4 * i]) << 24) | (uint32_t(block[4 * i + 1]) << 16) |
-               (uint32_t(block[4 * i + 2]) << 8) | uint32_t(block[4 * i + 3]);
-    for (int i = 16; i < 64; ++i) {
-        uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-        uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
+// A digest context that cannot be set up is a broken invariant (out of memory, or a libcrypto
+// without SHA-256), not an error a caller could handle.
+void require(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "sha256: %s failed\n", what);
+    std::abort();
 }
 
 }  // namespace
 
-void sha256Init(Sha256Context& context) {
-    static constexpr uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::memcpy(context.state, kInitial, sizeof kInitial);
-    context.length = 0;
-    context.used = 0;
+void Sha256::Free::operator()(evp_md_ctx_st* context) const {
+    EVP_MD_CTX_free(context);
 }
 
-void sha256Update(Sha256Context& context, const void* data, size_t length) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    context.length += length;
-    while (length > 0) {
-        size_t take = 64 - context.used;
-        if (take > length) take = length;
-        std::memcpy(context.block + context.used, bytes, take);
-        context.used += take;
-        bytes += take;
-        length -= take;
-        if (context.used == 64) {
-            compress(context.state, context.block);
-            context.used = 0;
-        }
-    }
+Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
+    require(context_ != nullptr, "EVP_MD_CTX_new");
+    require(EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) == 1, "EVP_DigestInit_ex");
 }
 
-std::array<uint8_t, 32> sha256Final(Sha256Context& context) {
-    const uint64_t bits = context.length * 8;
-    const uint8_t one = 0x80;
-    sha256Update(context, &one, 1);
-    const uint8_t zero = 0;
-    while (context.used != 56) sha256Update(context, &zero, 1);
-    uint8_t size[8];
-    for (int i = 0; i < 8; ++i) size[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    sha256Update(context, size, 8);
-    std::array<uint8_t, 32> digest{};
-    for (int i = 0; i < 8; ++i)
-        for (int j = 0; j < 4; ++j)
-            digest[4 * i + j] = static_cast<uint8_t>(context.state[i] >> (24 - 8 * j));
-    return digest;
+void Sha256::update(const void* data, size_t length) {
+    if (length == 0) return;
+    require(EVP_DigestUpdate(context_.get(), data, length) == 1, "EVP_DigestUpdate");
 }
 
-std::string sha256Hex(const std::array<uint8_t, 32>& digest) {
+std::string Sha256::finishHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    require(EVP_DigestFinal_ex(context_.get(), digest, &length) == 1 && length == 32, "EVP_DigestFinal_ex");
+    require(EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) == 1, "EVP_DigestInit_ex");
     static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(64);
-    for (uint8_t b : digest) {
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
+    std::string hex;
+    hex.reserve(2 * length);
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 15];
     }
-    return out;
+    return hex;
 }
 
 std::string sha256Of(std::string_view bytes) {
-    Sha256Context context;
-    sha256Init(context);
-    sha256Update(context, bytes.data(), bytes.size());
-    return sha256Hex(sha256Final(context));
+    Sha256 sha;
+    sha.update(bytes.data(), bytes.size());
+    return sha.finishHex();
 }

@@ -18,11 +18,18 @@
 #include <sstream>
 #include <vector>
 
-#include "sim/mini_json.h"
+#include <nlohmann/json.hpp>
 
 namespace {
 
-using mini_json::Value;
+using Value = nlohmann::ordered_json;
+
+// The member `key` of an object; null when absent (or when `v` is no object).
+const Value* member(const Value& v, const char* key) {
+    if (!v.is_object()) return nullptr;
+    auto found = v.find(key);
+    return found == v.end() ? nullptr : &*found;
+}
 
 const char* const kPrefixes[] = {"192.0.2.", "198.51.100.", "203.0.113."};
 
@@ -56,8 +63,10 @@ class DeviceReader {
     std::string error;
 
     bool readFaults(const Value& v, SimFaults& f, const std::string& where) {
-        if (!v.isObject()) return fail(where + ": \"faults\" must be an object");
-        for (const auto& [key, value] : v.object) {
+        if (!v.is_object()) return fail(where + ": \"faults\" must be an object");
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            const std::string& key = it.key();
+            const Value& value = it.value();
             const std::string at = where + ": faults." + key;
             if (key == "silent") {
                 if (!boolean(value, f.silent, at)) return false;
@@ -81,10 +90,14 @@ class DeviceReader {
                 if (!boolean(value, f.closeHalfway, at)) return false;
             } else if (key == "noSerialNum") {
                 if (!boolean(value, f.noSerialNum, at)) return false;
+            } else if (key == "loss") {
+                double loss = 0;
+                if (!fraction(value, loss, at)) return false;
+                f.loss = loss;
             } else if (key == "garbage") {
                 std::string g;
-                if (!value.isString()) return fail(at + " must be \"none\", \"before\" or \"instead\"");
-                g = value.string;
+                if (!value.is_string()) return fail(at + " must be \"none\", \"before\" or \"instead\"");
+                g = value.get<std::string>();
                 if (g == "none")
                     f.garbage = SimGarbage::None;
                 else if (g == "before")
@@ -103,20 +116,22 @@ class DeviceReader {
     // Applies the members of `v` to `d`; `extra` names members the caller handles itself.
     bool readDevice(const Value& v, SimDeviceConfig& d, const std::string& where,
                     const std::set<std::string>& extra) {
-        if (!v.isObject()) return fail(where + " must be an object");
-        for (const auto& [key, value] : v.object) {
+        if (!v.is_object()) return fail(where + " must be an object");
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            const std::string& key = it.key();
+            const Value& value = it.value();
             const std::string at = where + "." + key;
             if (extra.count(key) != 0) continue;
             if (key == "ip") {
-                if (!value.isString()) return fail(at + " must be a text");
-                d.ip = value.string;
+                if (!value.is_string()) return fail(at + " must be a text");
+                d.ip = value.get<std::string>();
             } else if (key == "model") {
                 if (!gbkText(value, d.model, at)) return false;
             } else if (key == "platform") {
                 if (!gbkText(value, d.platform, at)) return false;
             } else if (key == "master" || key == "slave") {
                 std::optional<int>& field = key == "master" ? d.master : d.slave;
-                if (value.isNull()) {
+                if (value.is_null()) {
                     field.reset();
                 } else {
                     int n = 0;
@@ -142,7 +157,7 @@ class DeviceReader {
             } else if (key == "upperCaseHex") {
                 if (!boolean(value, d.upperCaseHex, at)) return false;
             } else if (key == "versionAfterReboot") {
-                if (value.isNull()) {
+                if (value.is_null()) {
                     d.versionAfterReboot.reset();
                 } else {
                     std::string text;
@@ -165,28 +180,42 @@ class DeviceReader {
         return false;
     }
     bool boolean(const Value& v, bool& out, const std::string& at) {
-        if (!v.isBool()) return fail(at + " must be true or false");
-        out = v.boolean;
+        if (!v.is_boolean()) return fail(at + " must be true or false");
+        out = v.get<bool>();
         return true;
     }
     bool integer(const Value& v, int& out, int64_t low, int64_t high, const std::string& at) {
-        if (!v.isNumber() || !v.isInteger || v.integer < low || v.integer > high)
+        std::optional<int64_t> n;
+        if (v.is_number_unsigned()) {
+            if (v.get<uint64_t>() <= static_cast<uint64_t>(INT64_MAX))
+                n = static_cast<int64_t>(v.get<uint64_t>());
+        } else if (v.is_number_integer()) {
+            n = v.get<int64_t>();
+        }
+        if (!n || *n < low || *n > high)
             return fail(at + " must be an integer from " + std::to_string(low) + " to " +
                         std::to_string(high));
-        out = static_cast<int>(v.integer);
+        out = static_cast<int>(*n);
+        return true;
+    }
+    bool fraction(const Value& v, double& out, const std::string& at) {
+        if (!v.is_number() || !(v.get<double>() >= 0 && v.get<double>() <= 1))
+            return fail(at + " must be a number from 0 to 1");
+        out = v.get<double>();
         return true;
     }
     bool gbkText(const Value& v, std::string& out, const std::string& at) {
-        if (!v.isString()) return fail(at + " must be a text");
-        if (!simUtf8ToGbk(v.string, out)) return fail(at + " cannot be written in GBK");
+        if (!v.is_string()) return fail(at + " must be a text");
+        if (!simUtf8ToGbk(v.get_ref<const std::string&>(), out))
+            return fail(at + " cannot be written in GBK");
         return true;
     }
     bool form(const Value& v, SimAnswerForm& out, const std::string& at) {
-        if (v.isString() && v.string == "plain")
+        if (v == "plain")
             out = SimAnswerForm::Plain;
-        else if (v.isString() && v.string == "xor")
+        else if (v == "xor")
             out = SimAnswerForm::Xor;
-        else if (v.isString() && v.string == "des")
+        else if (v == "des")
             out = SimAnswerForm::Des;
         else
             return fail(at + " must be \"plain\", \"xor\" or \"des\"");
@@ -244,13 +273,21 @@ bool simInPrivateNamespace() {
     return onlyLo;
 }
 
-void simReexecInPrivateNamespace(char** argv, int addresses) {
+void simReexecInPrivateNamespace(char** argv, int addresses, const char* linkRate) {
     if (simInPrivateNamespace()) return;
-    std::string source = __FILE__;
-    std::string runner = source.substr(0, source.rfind('/')) + "/netns-run";
+    // The sources' own copy: $QUENTA_SOURCE_DIR/sim/netns-run, else the path CMake compiled in
+    // (__FILE__ may be relative to the build folder, e.g. under ccache's base_dir).
+    const char* sourceDir = std::getenv("QUENTA_SOURCE_DIR");
+    std::string runner = sourceDir != nullptr && *sourceDir != '\0'
+                             ? std::string(sourceDir) + "/sim/netns-run"
+                             : std::string(QUENTA_NETNS_RUN);
     std::string count = std::to_string(addresses);
-    std::vector<char*> args{runner.data(), const_cast<char*>("--addresses"), count.data(),
-                            const_cast<char*>("--")};
+    std::vector<char*> args{runner.data(), const_cast<char*>("--addresses"), count.data()};
+    if (linkRate != nullptr) {
+        args.push_back(const_cast<char*>("--link-rate"));
+        args.push_back(const_cast<char*>(linkRate));
+    }
+    args.push_back(const_cast<char*>("--"));
     for (char** a = argv; *a != nullptr; ++a) args.push_back(*a);
     args.push_back(nullptr);
     execv(runner.c_str(), args.data());
@@ -284,15 +321,11 @@ int simCheckBindAddress(const std::string& ip, std::string& error) {
     return 0;
 }
 
-int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error) {
-    out = SimConfig{};
-    std::optional<Value> root = mini_json::parse(json, error);
-    if (!root) return -1;
-    if (!root->isObject()) {
-        error = "the configuration must be a JSON object";
-        return -1;
-    }
-    DeviceReader reader;
+namespace {
+
+// Reads a parsed configuration into `out`; false with `reader.error` on the first fault.
+bool readSite(const Value& root, SimConfig& out, DeviceReader& reader) {
+    if (!root.is_object()) return reader.fail("the configuration must be a JSON object");
     SimDeviceConfig defaults;
     std::optional<std::string> lastIp;
     std::set<std::string> used;
@@ -302,123 +335,121 @@ int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error)
         return true;
     };
 
-    for (const auto& [key, value] : root->object) {
-        if (key != "addressBox" && key != "defaults" && key != "devices" && key != "comment") {
-            error = "unknown member \"" + key + "\"";
-            return -1;
-        }
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        const std::string& key = it.key();
+        if (key != "addressBox" && key != "defaults" && key != "devices" && key != "comment" &&
+            key != "loss" && key != "lossSeed")
+            return reader.fail("unknown member \"" + key + "\"");
     }
-    if (const Value* d = root->find("defaults")) {
-        if (!reader.readDevice(*d, defaults, "defaults", {"comment"})) {
-            error = reader.error;
-            return -1;
-        }
+    if (const Value* loss = member(root, "loss"); loss && !reader.fraction(*loss, out.loss, "loss"))
+        return false;
+    if (const Value* seed = member(root, "lossSeed")) {
+        if (!seed->is_number_integer() || (!seed->is_number_unsigned() && seed->get<int64_t>() < 0))
+            return reader.fail("lossSeed must be a non-negative integer");
+        out.lossSeed = seed->get<uint64_t>();
     }
-    if (const Value* box = root->find("addressBox"); box != nullptr && !box->isNull()) {
+    if (const Value* d = member(root, "defaults");
+        d && !reader.readDevice(*d, defaults, "defaults", {"comment"}))
+        return false;
+    if (const Value* box = member(root, "addressBox"); box != nullptr && !box->is_null()) {
         SimAddressBoxConfig config;
         config.device = defaults;
         if (!reader.readDevice(*box, config.device, "addressBox",
-                               {"maxAddressesPerDatagram", "phantoms", "listFaults", "comment"})) {
-            error = reader.error;
-            return -1;
-        }
-        if (const Value* m = box->find("maxAddressesPerDatagram")) {
-            if (!reader.integer(*m, config.maxAddressesPerDatagram, 1, 350,
-                                "addressBox.maxAddressesPerDatagram")) {
-                error = reader.error;
-                return -1;
-            }
-        }
-        if (const Value* lf = box->find("listFaults")) {
-            if (!reader.readFaults(*lf, config.listFaults, "addressBox.listFaults")) {
-                error = reader.error;
-                return -1;
-            }
-        }
-        if (const Value* ph = box->find("phantoms")) {
-            if (!ph->isArray()) {
-                error = "addressBox.phantoms must be an array";
-                return -1;
-            }
-            for (const Value& p : ph->array) {
+                               {"maxAddressesPerDatagram", "phantoms", "listFaults", "comment"}))
+            return false;
+        if (const Value* m = member(*box, "maxAddressesPerDatagram");
+            m &&
+            !reader.integer(*m, config.maxAddressesPerDatagram, 1, 350, "addressBox.maxAddressesPerDatagram"))
+            return false;
+        if (const Value* lf = member(*box, "listFaults");
+            lf && !reader.readFaults(*lf, config.listFaults, "addressBox.listFaults"))
+            return false;
+        if (const Value* ph = member(*box, "phantoms")) {
+            if (!ph->is_array()) return reader.fail("addressBox.phantoms must be an array");
+            for (size_t i = 0; i < ph->size(); ++i) {
+                const Value& p = (*ph)[i];
+                const std::string where = "addressBox.phantoms[" + std::to_string(i) + "]";
                 SimAddressBoxConfig::Phantom phantom;
-                if (p.isString()) {
-                    phantom.ip = p.string;
-                } else if (p.isObject() && p.find("ip") != nullptr && p.find("ip")->isString()) {
-                    phantom.ip = p.find("ip")->string;
-                    if (const Value* m = p.find("model")) {
-                        if (!reader.gbkText(*m, phantom.model, "addressBox.phantoms.model")) {
-                            error = reader.error;
-                            return -1;
-                        }
+                if (p.is_string()) {
+                    phantom.ip = p.get<std::string>();
+                } else if (p.is_object() && member(p, "ip") != nullptr && member(p, "ip")->is_string()) {
+                    for (auto it = p.begin(); it != p.end(); ++it) {
+                        if (it.key() == "ip" || it.key() == "comment") continue;
+                        if (it.key() != "model")
+                            return reader.fail(where + "." + it.key() + ": unknown member");
+                        if (!reader.gbkText(it.value(), phantom.model, where + ".model")) return false;
                     }
+                    phantom.ip = member(p, "ip")->get<std::string>();
                 } else {
-                    error = "addressBox.phantoms: each entry is an address or {\"ip\", \"model\"}";
-                    return -1;
+                    return reader.fail(where + ": each entry is an address or {\"ip\", \"model\"}");
                 }
                 config.phantoms.push_back(phantom);
             }
         }
         if (config.device.ip.empty()) config.device.ip = *simSiteAddress(0);
-        if (!claim(config.device.ip, "addressBox")) {
-            error = reader.error;
-            return -1;
-        }
+        if (!claim(config.device.ip, "addressBox")) return false;
         out.addressBox = config;
     }
-    if (const Value* devices = root->find("devices")) {
-        if (!devices->isArray()) {
-            error = "\"devices\" must be an array";
-            return -1;
-        }
-        for (size_t i = 0; i < devices->array.size(); ++i) {
-            const Value& entry = devices->array[i];
-            const std::string where = "devices[" + std::to_string(i) + "]";
-            SimDeviceConfig device = defaults;
-            device.ip.clear();
-            if (!reader.readDevice(entry, device, where, {"count", "comment"})) {
-                error = reader.error;
-                return -1;
+    const Value* devices = member(root, "devices");
+    if (devices == nullptr) return true;
+    if (!devices->is_array()) return reader.fail("\"devices\" must be an array");
+    for (size_t i = 0; i < devices->size(); ++i) {
+        const Value& entry = (*devices)[i];
+        const std::string where = "devices[" + std::to_string(i) + "]";
+        SimDeviceConfig device = defaults;
+        device.ip.clear();
+        if (!reader.readDevice(entry, device, where, {"count", "comment"})) return false;
+        int count = 1;
+        if (const Value* c = member(entry, "count");
+            c && !reader.integer(*c, count, 1, kSimSiteAddressCount, where + ".count"))
+            return false;
+        std::string ip = device.ip;
+        for (int n = 1; n <= count; ++n) {
+            if (ip.empty()) {
+                std::optional<std::string> next = lastIp ? simNextSiteAddress(*lastIp) : simSiteAddress(0);
+                while (next && used.count(*next) != 0) next = simNextSiteAddress(*next);
+                if (!next) return reader.fail(where + ": no free site address left");
+                ip = *next;
             }
-            int count = 1;
-            if (const Value* c = entry.find("count")) {
-                if (!reader.integer(*c, count, 1, kSimSiteAddressCount, where + ".count")) {
-                    error = reader.error;
-                    return -1;
-                }
-            }
-            std::string ip = device.ip;
-            for (int n = 1; n <= count; ++n) {
-                if (ip.empty()) {
-                    std::optional<std::string> next =
-                        lastIp ? simNextSiteAddress(*lastIp) : simSiteAddress(0);
-                    while (next && used.count(*next) != 0) next = simNextSiteAddress(*next);
-                    if (!next) {
-                        error = where + ": no free site address left";
-                        return -1;
-                    }
-                    ip = *next;
-                }
-                SimDeviceConfig one = device;
-                one.ip = ip;
-                one.serialNum = numbered(device.serialNum, n);
-                one.model = numbered(device.model, n);
-                if (!claim(ip, where)) {
-                    error = reader.error;
-                    return -1;
-                }
-                out.devices.push_back(one);
-                ip.clear();
-                if (n < count) {
-                    std::optional<std::string> next = simNextSiteAddress(one.ip);
-                    if (!next) {
-                        error = where + ": the addresses run out after " + one.ip;
-                        return -1;
-                    }
-                    ip = *next;
-                }
+            SimDeviceConfig one = device;
+            one.ip = ip;
+            one.serialNum = numbered(device.serialNum, n);
+            one.model = numbered(device.model, n);
+            if (!claim(ip, where)) return false;
+            out.devices.push_back(one);
+            ip.clear();
+            if (n < count) {
+                std::optional<std::string> next = simNextSiteAddress(one.ip);
+                if (!next) return reader.fail(where + ": the addresses run out after " + one.ip);
+                ip = *next;
             }
         }
+    }
+    return true;
+}
+
+}  // namespace
+
+int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error) {
+    out = SimConfig{};
+    Value root;
+    try {
+        root = Value::parse(json.begin(), json.end());
+    } catch (const Value::exception& e) {  // parse_error, or out_of_range for a number like 1e999
+        // "[json.exception.parse_error.101] parse error at line 1, column 14: syntax error ..." gives
+        // "line 1, column 14: syntax error ..."; the others lose their "[json.exception.…] " only.
+        const std::string what = e.what();
+        const size_t line = what.find("line "), tag = what.find("] ");
+        error = line != std::string::npos  ? what.substr(line)
+                : tag != std::string::npos ? what.substr(tag + 2)
+                                           : what;
+        return -1;
+    }
+    DeviceReader reader;
+    if (!readSite(root, out, reader)) {
+        error = reader.error;
+        out = SimConfig{};
+        return -1;
     }
     return 0;
 }

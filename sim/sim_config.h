@@ -28,6 +28,9 @@ struct SimFaults {
     bool closeHalfway = false;                // the service closes the connection after half the content
     bool noSerialNum = false;                 // GetSystemInfoOK without "SerialNum"
     SimGarbage garbage = SimGarbage::None;
+    // Fraction (0 to 1) of datagrams lost in each direction, received and sent alike; absent: the
+    // site's loss. Which ones are lost follows from SimConfig::lossSeed.
+    std::optional<double> loss;
 };
 
 // One peer: a device, or the address box (a device with the box's role on UDP 5160 too).
@@ -69,6 +72,8 @@ struct SimAddressBoxConfig {
 struct SimConfig {
     std::optional<SimAddressBoxConfig> addressBox;
     std::vector<SimDeviceConfig> devices;
+    double loss = 0;        // datagram loss of every peer without a loss fault of its own
+    uint64_t lossSeed = 1;  // the same seed loses the same datagrams of each peer, run after run
 };
 
 // Parses a site configuration (format in sim/README.md); entries with "count" are expanded to that
@@ -89,8 +94,9 @@ std::optional<std::string> simNextSiteAddress(const std::string& ip);
 bool simInPrivateNamespace();
 // For programs that need the documentation addresses (benchmarks): unless already in a private
 // namespace, re-runs the program (argv as given) through sim/netns-run with `addresses` site
-// addresses. Returns only when already inside; exits with 1 when the runner cannot be started.
-void simReexecInPrivateNamespace(char** argv, int addresses);
+// addresses, each on a link of `linkRate` (tc's form, e.g. "100mbit") when given. Returns only when
+// already inside; exits with 1 when the runner cannot be started.
+void simReexecInPrivateNamespace(char** argv, int addresses, const char* linkRate = nullptr);
 // May the site bind this address? Refused: invalid text, a .0/.255 address, x.x.x.1 of a
 // documentation range and 127.0.0.1 (the tool's source addresses), and any address outside
 // 127.0.0.0/8 unless the process runs in a private namespace with only lo. 0, or -1 with `error`.

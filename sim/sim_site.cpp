@@ -22,10 +22,11 @@
 #include <thread>
 #include <unordered_map>
 
+#include <nlohmann/json.hpp>
+
 #include "protocol/device_actions.h"
 #include "protocol/marked_text.h"
 #include "protocol/ss_pair.h"
-#include "sim/mini_json.h"
 #include "sim/package_maker.h"
 #include "sim/sha256.h"
 
@@ -138,6 +139,20 @@ int kindOf(SimAnswerForm form) {
     return MARKED_TEXT_NONE;
 }
 
+// splitmix64's finaliser: a well-spread 64-bit value for every input.
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+uint64_t fnv1a(const std::string& text) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001B3ull;
+    return h;
+}
+
 void putInteger(std::string& out, int32_t value) {
     uint32_t v = static_cast<uint32_t>(value);
     for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -151,14 +166,14 @@ void putInteger(std::string& out, int32_t value) {
 int SimRecord::countReceived(const std::string& ip, const char* action) const {
     int count = 0;
     for (const auto& d : datagrams)
-        if (d.received && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
+        if (d.received && !d.lost && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
     return count;
 }
 
 int SimRecord::countSent(const std::string& ip, const char* action) const {
     int count = 0;
     for (const auto& d : datagrams)
-        if (!d.received && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
+        if (!d.received && !d.lost && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
     return count;
 }
 
@@ -171,11 +186,13 @@ std::vector<SimUploadRecord> SimRecord::uploadsTo(const std::string& ip) const {
 
 namespace {
 
+using Json = nlohmann::ordered_json;  // members in the order written
+
 // A GBK text as JSON: "key": UTF-8 text, or "keyHex": the bytes in hex when they are not GBK.
-void setText(mini_json::Value& object, const std::string& key, const std::string& gbk) {
+void setText(Json& object, const std::string& key, const std::string& gbk) {
     std::string utf8;
     if (simGbkToUtf8(gbk, utf8)) {
-        object.set(key, mini_json::Value::of(utf8));
+        object[key] = utf8;
         return;
     }
     static constexpr char kHex[] = "0123456789abcdef";
@@ -184,57 +201,61 @@ void setText(mini_json::Value& object, const std::string& key, const std::string
         hex += kHex[c >> 4];
         hex += kHex[c & 15];
     }
-    object.set(key + "Hex", mini_json::Value::of(hex));
+    object[key + "Hex"] = hex;
 }
 
 }  // namespace
 
 std::string simRecordToJson(const SimRecord& record) {
-    using mini_json::Value;
-    Value root = Value::makeObject();
-    root.set("startedMs", Value::of(record.startedMs));
-    root.set("endedMs", Value::of(record.endedMs));
-    root.set("maxConcurrentTransfers", Value::of(record.maxConcurrentTransfers));
-    Value& datagrams = root.set("datagrams", Value::makeArray());
+    Json root = Json::object();
+    root["startedMs"] = record.startedMs;
+    root["endedMs"] = record.endedMs;
+    root["maxConcurrentTransfers"] = record.maxConcurrentTransfers;
+    Json datagrams = Json::array();
     for (const auto& d : record.datagrams) {
-        Value item = Value::makeObject();
-        item.set("timeMs", Value::of(d.timeMs));
-        item.set("peer", Value::of(d.peerIp + ":" + std::to_string(d.peerPort)));
-        item.set("direction", Value::of(d.received ? "received" : "sent"));
-        item.set(d.received ? "from" : "to", Value::of(d.remote));
+        Json item = Json::object();
+        item["timeMs"] = d.timeMs;
+        item["peer"] = d.peerIp + ":" + std::to_string(d.peerPort);
+        item["direction"] = d.received ? "received" : "sent";
+        item[d.received ? "from" : "to"] = d.remote;
         setText(item, "action", d.action);
-        item.set("size", Value::of(d.size));
-        if (d.garbage) item.set("garbage", Value::of(true));
+        item["size"] = d.size;
+        if (d.garbage) item["garbage"] = true;
+        if (d.lost) item["lost"] = true;
         setText(item, "text", d.text);
-        datagrams.push(std::move(item));
+        datagrams.push_back(std::move(item));
     }
-    Value& uploads = root.set("uploads", Value::makeArray());
+    Json uploads = Json::array();
     for (const auto& u : record.uploads) {
-        Value item = Value::makeObject();
-        item.set("device", Value::of(u.deviceIp));
-        item.set("client", Value::of(u.client));
-        item.set("acceptedMs", Value::of(u.acceptedMs));
-        item.set("endedMs", Value::of(u.endedMs));
+        Json item = Json::object();
+        item["device"] = u.deviceIp;
+        item["client"] = u.client;
+        item["acceptedMs"] = u.acceptedMs;
+        item["endedMs"] = u.endedMs;
         setText(item, "remoteName", u.remoteName);
-        item.set("declaredSize", Value::of(u.declaredSize));
-        item.set("receivedSize", Value::of(u.receivedSize));
-        item.set("complete", Value::of(u.complete));
-        item.set("sha256", Value::of(u.sha256));
-        item.set("reply", Value::of(u.reply));
-        item.set("closeCommand", Value::of(u.closeCommand));
+        item["declaredSize"] = u.declaredSize;
+        item["receivedSize"] = u.receivedSize;
+        item["complete"] = u.complete;
+        item["sha256"] = u.sha256;
+        item["reply"] = u.reply;
+        item["closeCommand"] = u.closeCommand;
         if (u.payloadVersion) setText(item, "payloadVersion", *u.payloadVersion);
-        uploads.push(std::move(item));
+        uploads.push_back(std::move(item));
     }
-    Value& reboots = root.set("reboots", Value::makeArray());
+    Json reboots = Json::array();
     for (const auto& r : record.reboots) {
-        Value item = Value::makeObject();
-        item.set("device", Value::of(r.deviceIp));
-        item.set("timeMs", Value::of(r.timeMs));
+        Json item = Json::object();
+        item["device"] = r.deviceIp;
+        item["timeMs"] = r.timeMs;
         setText(item, "oldVersion", r.oldVersion);
         setText(item, "newVersion", r.newVersion);
-        reboots.push(std::move(item));
+        reboots.push_back(std::move(item));
     }
-    return mini_json::write(root);
+    root["datagrams"] = std::move(datagrams);
+    root["uploads"] = std::move(uploads);
+    root["reboots"] = std::move(reboots);
+    // Every text is valid UTF-8 (converted, or hex); `replace` keeps a slip from throwing anyway.
+    return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -252,6 +273,10 @@ struct SimSite::Impl {
         std::optional<std::string> acceptedVersion;  // loop only: version of the last accepted upload
         bool acceptedUpload = false;                 // loop only
         unsigned junkCounter = 0;                    // loop only
+        double loss = 0;                             // fraction of 5360 datagrams lost each way (set at open)
+        double listLoss = 0;                         // the same on the box's 5160
+        uint64_t lossKey = 0;                        // the peer's own loss stream (seed and address)
+        uint64_t lossDraws[4] = {};                  // loop only: draws per port and direction
     };
 
     enum class Stage { Command, NameLength, Name, Size, Content, Done };
@@ -268,7 +293,7 @@ struct SimSite::Impl {
         std::string name;
         int64_t size = 0;
         int64_t received = 0;
-        Sha256Context sha{};
+        Sha256 sha;
         std::string head;
         std::string out;  // reply bytes not yet written
         bool closeAfterWrite = false;
@@ -324,7 +349,8 @@ struct SimSite::Impl {
 
     // --- recording --------------------------------------------------------------------------
     void recordDatagram(const Peer& peer, int port, bool received, const sockaddr_in& remote,
-                        const char* bytes, size_t length, std::string action, bool garbage) {
+                        const char* bytes, size_t length, std::string action, bool garbage,
+                        bool lost = false) {
         SimDatagramRecord d;
         d.timeMs = nowMs();
         d.peerIp = peer.config.ip;
@@ -335,6 +361,7 @@ struct SimSite::Impl {
         d.size = static_cast<int>(length);
         d.text = textOf(bytes, length, kMaxRecordedText);
         d.garbage = garbage;
+        d.lost = lost;
         std::lock_guard<std::mutex> lock(mutex);
         record.datagrams.push_back(std::move(d));
     }
@@ -381,6 +408,9 @@ struct SimSite::Impl {
         for (const auto& peer : made) {
             if (simCheckBindAddress(peer->config.ip, error) != 0) return -1;
             peer->softVersion = peer->config.softVersion;
+            peer->loss = peer->config.faults.loss.value_or(config.loss);
+            peer->listLoss = peer->box != nullptr ? peer->box->listFaults.loss.value_or(config.loss) : 0;
+            peer->lossKey = mix(config.lossSeed ^ mix(fnv1a(peer->config.ip)));
         }
         // Two sockets per peer at most, plus upload services: raise the descriptor limit if needed.
         rlimit limit{};
@@ -435,8 +465,26 @@ struct SimSite::Impl {
         return -1;
     }
 
+    // --- loss -------------------------------------------------------------------------------
+    // Is the next datagram this peer receives (or sends) on `port` lost? Each port and direction
+    // draws from a stream of its own, so a seed loses the same datagrams whatever the other peers do.
+    bool lose(Peer& peer, int port, bool received) {
+        const double fraction = port == QN_PORT_ADDRESS_BOX ? peer.listLoss : peer.loss;
+        if (fraction <= 0) return false;
+        const int stream = (port == QN_PORT_ADDRESS_BOX ? 2 : 0) + (received ? 1 : 0);
+        const uint64_t draw = peer.lossDraws[stream]++;
+        const uint64_t bits =
+            mix(peer.lossKey + static_cast<uint64_t>(stream) * 0x9E3779B97F4A7C15ull + mix(draw));
+        return static_cast<double>(bits >> 11) * 0x1.0p-53 < fraction;
+    }
+
     // --- sending ----------------------------------------------------------------------------
     void sendNow(Outgoing& o) {
+        if (lose(*o.peer, o.port, false)) {
+            recordDatagram(*o.peer, o.port, false, o.to, o.bytes.data(), o.bytes.size(), o.action, o.garbage,
+                           true);
+            return;
+        }
         ssize_t sent = ::sendto(o.fd, o.bytes.data(), o.bytes.size(), 0,
                                 reinterpret_cast<const sockaddr*>(&o.to), sizeof o.to);
         if (sent < 0) return;  // the peer's answer is lost, as on a real network
@@ -600,6 +648,12 @@ struct SimSite::Impl {
             ssize_t length = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (length < 0) return;  // EAGAIN: drained
+            if (lose(peer, port, true)) {
+                const std::string text = textOf(buffer.data(), static_cast<size_t>(length));
+                recordDatagram(peer, port, true, from, buffer.data(), static_cast<size_t>(length),
+                               actionOf(text), false, true);
+                continue;
+            }
             std::string whole;
             if (fragment(fd, from, buffer.data(), static_cast<size_t>(length), whole)) {
                 recordDatagram(peer, port, true, from, buffer.data(), static_cast<size_t>(length), "", false);
@@ -782,7 +836,7 @@ struct SimSite::Impl {
     // The verdict on a complete put.
     void finishPut(Connection& c) {
         const SimFaults& faults = c.peer->config.faults;
-        const std::string digest = sha256Hex(sha256Final(c.sha));
+        const std::string digest = c.sha.finishHex();
         std::optional<std::string> version = simPackageVersion(c.head);
         std::string bytes;
         int code = kCommandOk;
@@ -843,7 +897,7 @@ struct SimSite::Impl {
                 int64_t want = c.size - c.received;
                 if (c.peer->config.faults.closeHalfway) want = std::max<int64_t>(0, c.size / 2 - c.received);
                 size_t take = std::min(length - at, static_cast<size_t>(want));
-                sha256Update(c.sha, data + at, take);
+                c.sha.update(data + at, take);
                 if (c.head.size() < kHeadBytes)
                     c.head.append(data + at, std::min(take, kHeadBytes - c.head.size()));
                 c.received += static_cast<int64_t>(take);
@@ -898,7 +952,7 @@ struct SimSite::Impl {
                     c.size = value;
                     c.received = 0;
                     c.head.clear();
-                    sha256Init(c.sha);
+                    c.sha = Sha256();
                     updateUpload(c.upload, [&](SimUploadRecord& u) { u.declaredSize = value; });
                     c.stage = Stage::Content;
                     if (c.peer->config.faults.closeHalfway && c.size / 2 == 0) {

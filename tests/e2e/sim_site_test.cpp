@@ -15,12 +15,12 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "devtypes/devtypes.h"
 #include "protocol/device_actions.h"
 #include "protocol/marked_text.h"
 #include "protocol/ss_pair.h"
-#include "sim/mini_json.h"
 #include "sim/package_maker.h"
 #include "sim/sha256.h"
 #include "sim/sim_config.h"
@@ -459,6 +459,73 @@ TEST(SimSiteTest, UdpFaultsDoWhatTheySay) {
     EXPECT_EQ(record.countSent(junkBefore, QNACTION_GET_SYSTEM_INFO_OK), 1);
 }
 
+// Loss: the site's share, a device's own share overriding it, and a seed that decides which
+// datagrams go (the same ones again with the same seed).
+TEST(SimSiteTest, LossDropsASeededShareEachWay) {
+    static constexpr int kRequests = 200;
+    // Sends kRequests requests to a device losing 30 %; returns the lost flags of what it received,
+    // then of what it sent, and checks the books balance.
+    auto lossPattern = [](uint64_t seed) {
+        SimConfig config;
+        config.lossSeed = seed;
+        config.devices.push_back(device(siteAddress(0)));
+        config.devices.back().faults.loss = 0.3;
+        auto site = startSite(config);
+        Tool tool;
+        for (int i = 0; i < kRequests; ++i) {
+            tool.send(siteAddress(0), 5360, buildActionRequest(QNACTION_GET_SYSTEM_INFO));
+            if (i % 20 == 19) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        const size_t answers = tool.receiveAll().size();
+        site->stop();
+        const SimRecord record = site->record();
+        std::vector<bool> pattern;
+        int lostIn = 0, lostOut = 0;
+        for (bool received : {true, false})
+            for (const auto& d : record.datagrams)
+                if (d.received == received) {
+                    pattern.push_back(d.lost);
+                    (received ? lostIn : lostOut) += d.lost ? 1 : 0;
+                }
+        EXPECT_EQ(record.countReceived(siteAddress(0)) + lostIn, kRequests);
+        EXPECT_EQ(record.countSent(siteAddress(0)), record.countReceived(siteAddress(0)) - lostOut);
+        EXPECT_EQ(answers, static_cast<size_t>(record.countSent(siteAddress(0))));
+        EXPECT_GT(lostIn, kRequests * 2 / 10);
+        EXPECT_LT(lostIn, kRequests * 4 / 10);
+        EXPECT_GT(lostOut, 0);
+        return pattern;
+    };
+    const std::vector<bool> first = lossPattern(7);
+    EXPECT_EQ(lossPattern(7), first);
+    EXPECT_NE(lossPattern(8), first);
+
+    // The whole site loses everything, except where a device or the list service says otherwise.
+    SimConfig config;
+    config.loss = 1.0;
+    config.addressBox = addressBox(siteAddress(0));
+    config.addressBox->listFaults.loss = 0.0;
+    config.devices.push_back(device(siteAddress(1)));
+    config.devices.push_back(device(siteAddress(2)));
+    config.devices.back().faults.loss = 0.0;
+    auto site = startSite(config);
+    Tool tool;
+    std::string answer;
+    EXPECT_EQ(tool.request(siteAddress(1), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer),
+              -1);
+    EXPECT_EQ(tool.request(siteAddress(2), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
+    EXPECT_EQ(tool.request(siteAddress(0), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer),
+              -1);
+    tool.send(siteAddress(0), 5160, buildGetModelIPList(makeAuthToken("QN-H200")->c_str(), "QN-H200"));
+    EXPECT_EQ(tool.receiveAll(2).size(), 1u);
+    const SimRecord record = site->record();
+    EXPECT_EQ(record.countReceived(siteAddress(1)), 0);
+    int lost = 0;
+    for (const auto& d : record.datagrams)
+        if (d.peerIp == siteAddress(1)) lost += d.lost && d.received && d.action == QNACTION_GET_SYSTEM_INFO;
+    EXPECT_EQ(lost, 2);  // two rounds, both recorded as lost
+    EXPECT_NE(simRecordToJson(record).find("\"lost\": true"), std::string::npos);
+}
+
 // Each TCP fault: the put's result in the tool and what the device recorded.
 TEST(SimSiteTest, TcpFaultsDoWhatTheySay) {
     quenta_test::TempDir dir;
@@ -626,21 +693,39 @@ TEST(SimSiteTest, RecordAsJsonShowsEveryExchange) {
     SimRecord record = site->record();
     EXPECT_GT(record.endedMs, 0);
 
-    std::optional<mini_json::Value> json = mini_json::parse(simRecordToJson(record), answer);
-    ASSERT_TRUE(json) << answer;
-    ASSERT_TRUE(json->find("datagrams") && json->find("uploads") && json->find("reboots"));
+    const nlohmann::json json = nlohmann::json::parse(simRecordToJson(record), nullptr, false);
+    ASSERT_TRUE(json.is_object());
+    ASSERT_TRUE(json.contains("datagrams") && json.contains("uploads") && json.contains("reboots"));
     std::vector<std::string> actions;
-    for (const auto& d : json->find("datagrams")->array) actions.push_back(d.find("action")->string);
+    for (const auto& d : json["datagrams"]) actions.push_back(d.value("action", ""));
     const std::vector<std::string> expected = {
         "GetModelIPList",       "UpdateIPAddress", "StartUploadService",
         "StartUploadServiceOK", "Reboot",          "RebootOK"};
     EXPECT_EQ(actions, expected);
-    const mini_json::Value& u = json->find("uploads")->array.at(0);
-    EXPECT_EQ(u.find("sha256")->string, sha256Of(quenta_test::readWholeFile(path)));
-    EXPECT_TRUE(u.find("closeCommand")->boolean);
-    EXPECT_EQ(u.find("receivedSize")->integer, static_cast<int64_t>(quenta_test::readWholeFile(path).size()));
-    EXPECT_EQ(json->find("reboots")->array.at(0).find("newVersion")->string, "5.0.0");
-    EXPECT_EQ(json->find("maxConcurrentTransfers")->integer, 1);
+    const nlohmann::json& u = json["uploads"].at(0);
+    EXPECT_EQ(u["sha256"], sha256Of(quenta_test::readWholeFile(path)));
+    EXPECT_EQ(u["closeCommand"], true);
+    EXPECT_EQ(u["receivedSize"], quenta_test::readWholeFile(path).size());
+    EXPECT_EQ(json["reboots"].at(0)["newVersion"], "5.0.0");
+    EXPECT_EQ(json["maxConcurrentTransfers"], 1);
+    // Members keep the order of the format, so a reader of the file sees time, peer and direction first.
+    EXPECT_EQ(simRecordToJson(record).find("\"startedMs\""), simRecordToJson(record).find('"'));
+}
+
+// A text that is not GBK is written as hex under "…Hex", so the record stays valid UTF-8 JSON.
+TEST(SimSiteTest, RecordWritesJunkTextsAsHex) {
+    SimRecord record;
+    SimDatagramRecord junk;
+    junk.peerIp = siteAddress(0);
+    junk.text = std::string("\xFF\xFF\x80z", 4);
+    junk.action = "GetSystemInfo";
+    record.datagrams.push_back(junk);
+    const nlohmann::json json = nlohmann::json::parse(simRecordToJson(record), nullptr, false);
+    ASSERT_TRUE(json.is_object());
+    const nlohmann::json& d = json["datagrams"].at(0);
+    EXPECT_EQ(d["textHex"], "ffff807a");
+    EXPECT_FALSE(d.contains("text"));
+    EXPECT_EQ(d["action"], "GetSystemInfo");
 }
 
 TEST(SimSiteTest, AddressBoxListFaultsApplyToTheListOnly) {
@@ -692,11 +777,11 @@ TEST(SimSiteTest, ProgramWritesTheRecordOnSigterm) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     std::string error;
-    std::optional<mini_json::Value> json = mini_json::parse(quenta_test::readWholeFile(recordPath), error);
-    ASSERT_TRUE(json) << error;
+    const nlohmann::json json = nlohmann::json::parse(quenta_test::readWholeFile(recordPath), nullptr, false);
+    ASSERT_TRUE(json.is_object());
     int answers = 0;
-    for (const auto& d : json->find("datagrams")->array)
-        if (d.find("action")->string == "GetSystemInfoOK") ++answers;
+    for (const auto& d : json["datagrams"])
+        if (d.value("action", "") == "GetSystemInfoOK") ++answers;
     EXPECT_GE(answers, 1);
 }
 
@@ -726,8 +811,9 @@ TEST(SimSiteTest, ConfigurationParsing) {
         "devices": [
           {"count": 2, "model": "多媒体", "serialNum": "SN-{n}-ABCDE", "systemInfoForm": "xor",
            "faults": {"garbage": "before", "tcpReplyCode": 7, "tcpErrorText": "满"}},
-          {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false}
-        ]})",
+          {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false,
+           "faults": {"loss": 0}}
+        ], "loss": 0.05, "lossSeed": 42})",
                                 config, error),
               0)
         << error;
@@ -751,6 +837,10 @@ TEST(SimSiteTest, ConfigurationParsing) {
     EXPECT_EQ(config.devices[2].master, std::nullopt);
     EXPECT_FALSE(config.devices[2].tcpSupport);
     EXPECT_FALSE(config.devices[2].listed);
+    EXPECT_DOUBLE_EQ(config.loss, 0.05);
+    EXPECT_EQ(config.lossSeed, 42u);
+    EXPECT_EQ(config.devices[0].faults.loss, std::nullopt);
+    EXPECT_EQ(config.devices[2].faults.loss, 0.0);
 
     const struct {
         const char* json;
@@ -765,6 +855,9 @@ TEST(SimSiteTest, ConfigurationParsing) {
         {R"({"devices": [)", "line 1"},
         {R"({"device": []})", "device"},
         {R"({"addressBox": {"maxAddressesPerDatagram": 0}})", "maxAddressesPerDatagram"},
+        {R"({"loss": 1.5})", "loss"},
+        {R"({"devices": [{"faults": {"loss": "high"}}]})", "faults.loss"},
+        {R"({"lossSeed": -1})", "lossSeed"},
     };
     for (const auto& b : bad) {
         EXPECT_EQ(simConfigFromJson(b.json, config, error), -1) << b.json;
@@ -786,31 +879,51 @@ TEST(SimSiteTest, Sha256KnownAnswers) {
     EXPECT_EQ(sha256Of("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(sha256Of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    // Streaming in uneven pieces gives the one-shot digest.
+    // Streaming in uneven pieces gives the one-shot digest, and a finished stream starts over.
     std::string million(1000000, 'a');
-    Sha256Context context;
-    sha256Init(context);
+    Sha256 sha;
     for (size_t at = 0; at < million.size(); at += 999)
-        sha256Update(context, million.data() + at, std::min<size_t>(999, million.size() - at));
-    EXPECT_EQ(sha256Hex(sha256Final(context)),
-              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+        sha.update(million.data() + at, std::min<size_t>(999, million.size() - at));
+    EXPECT_EQ(sha.finishHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    sha.update("abc", 3);
+    EXPECT_EQ(sha.finishHex(), sha256Of("abc"));
+    EXPECT_EQ(sha.finishHex(), sha256Of(""));
 }
 
-TEST(SimSiteTest, MiniJsonRoundTripAndErrors) {
+// Broken or hostile configuration texts: an error that says where, never a crash.
+TEST(SimSiteTest, ConfigurationSyntaxErrorsSayWhere) {
     std::string error;
-    std::optional<mini_json::Value> v =
-        mini_json::parse(R"( {"a": [1, -2.5, true, null, "x\"\\\n\u00e9\ud83d\ude00"], "b": {}} )", error);
-    ASSERT_TRUE(v) << error;
-    EXPECT_EQ(v->find("a")->array[0].integer, 1);
-    EXPECT_DOUBLE_EQ(v->find("a")->array[1].number, -2.5);
-    EXPECT_EQ(v->find("a")->array[4].string, "x\"\\\n\xC3\xA9\xF0\x9F\x98\x80");
-    std::optional<mini_json::Value> again = mini_json::parse(mini_json::write(*v), error);
-    ASSERT_TRUE(again) << error;
-    EXPECT_EQ(mini_json::write(*again), mini_json::write(*v));
-    for (const char* text : {"", "{", "[1,]", "{\"a\" 1}", "\"\\ud800\"", "01", "[1] x", "\"a\x01\""}) {
-        EXPECT_FALSE(mini_json::parse(text, error)) << text;
-        EXPECT_NE(error.find("line"), std::string::npos);
+    SimConfig config;
+    const struct {
+        std::string json;
+        const char* fragment;
+    } bad[] = {
+        {"", "line 1, column 1"},
+        {"{\n  \"devices\": [1,]\n}", "line 2, column 17"},
+        {"{\"devices\" []}", "line 1"},
+        {"\"\\ud800\"", "surrogate"},
+        {"{\"comment\": \"a\x01\"}", "control character"},
+        {"{\"comment\": \"\xFF\"}", "UTF-8"},
+        {"[1] x", "line 1"},
+        {"[1]", "must be a JSON object"},
+        {std::string(100000, '['), "line 1"},
+        {R"({"devices": [{"count": 1e3}]})", "count"},
+        {R"({"loss": 1e999})", "number overflow"},
+        {R"({"devices": [{"count": 18446744073709551615}]})", "count"},
+        {R"({"addressBox": {"phantoms": [{"ip": "192.0.2.9", "modle": "X"}]}})", "phantoms[0].modle"},
+    };
+    for (const auto& b : bad) {
+        EXPECT_EQ(simConfigFromJson(b.json, config, error), -1) << b.json.substr(0, 80);
+        EXPECT_NE(error.find(b.fragment), std::string::npos) << error;
+        EXPECT_TRUE(config.devices.empty());
     }
-    std::string deep(100, '[');
-    EXPECT_FALSE(mini_json::parse(deep, error));
+    // \u escapes (with surrogate pairs) reach the wire as GBK where GBK has the character.
+    ASSERT_EQ(
+        simConfigFromJson(R"({"devices": [{"model": "\u591a\u5a92\u4f53", "serialNum": "\ud83d\ude00"}]})",
+                          config, error),
+        -1);
+    EXPECT_NE(error.find("devices[0].serialNum cannot be written in GBK"), std::string::npos) << error;
+    ASSERT_EQ(simConfigFromJson(R"({"devices": [{"model": "\u591a\u5a92\u4f53"}]})", config, error), 0)
+        << error;
+    EXPECT_EQ(config.devices.at(0).model, "\xB6\xE0\xC3\xBD\xCC\xE5");
 }

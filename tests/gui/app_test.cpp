@@ -1,7 +1,8 @@
 // The built quenta-upgrade program: a second start is refused with "程序已经在运行！" while the first
 // runs, the single-instance lock disappears with its process (also when it is killed), the debug flag
 // file switches the log on (a folder of that name does not), and a termination request closes the
-// window as "退出" does. Each run gets its own XDG_RUNTIME_DIR and drive root inside the test folder.
+// window as "退出" does; --version answers without a display. Each run gets its own XDG_RUNTIME_DIR
+// and drive root inside the test folder.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+
+#include "quenta_version.h"
 
 namespace {
 
@@ -56,6 +59,7 @@ class AppTest : public QObject {
     void killedInstanceLeavesNoLock();
     void debugFlagFileSwitchesLogOn();
     void debugFlagFolderDoesNotSwitchLogOn();
+    void versionNeedsNoDisplayAndTakesNoLock();
 
   private:
     std::unique_ptr<QProcess> start();
@@ -178,6 +182,21 @@ void AppTest::debugFlagFolderDoesNotSwitchLogOn() {
     stop(*first);  // the window was up, so start-up went past the flag check
     QVERIFY(!QFileInfo::exists(drivePath(QStringLiteral("C/Work/quenta/temp/quenta_upgrade.log"))));
     QVERIFY(!QFileInfo::exists(drivePath(QStringLiteral("C/Work/quenta/temp"))));
+}
+
+// --version prints the project's version and leaves before Qt starts: no display, no instance lock.
+void AppTest::versionNeedsNoDisplayAndTakesNoLock() {
+    QProcessEnvironment env = environment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(appBinary(), {QStringLiteral("--version")});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardOutput(), QByteArray("quenta-upgrade ") + kQuentaVersion + "\n");
+    QVERIFY(!QFileInfo::exists(lockPath()));
 }
 
 QTEST_GUILESS_MAIN(AppTest)

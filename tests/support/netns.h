@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quenta_test {
 
@@ -16,6 +17,14 @@ bool inPrivateNamespace();
 // sim/netns-run with `addresses` site addresses and never returns (the exit status is the binary's);
 // exits 77 (skip) or, with CI set, 1 when that is impossible.
 void runInPrivateNamespace(int addresses);
+
+// Runs a program of the build or a script (sim/netns-run, quenta-sim): argv as given, no shell in
+// between, standard output and error collected together.
+struct ProgramRun {
+    int status = -1;     // exit status; -1 when it could not be started, -2 when killed by a signal
+    std::string output;  // stdout and stderr, interleaved as written
+};
+ProgramRun runProgram(const std::vector<std::string>& argv);
 
 // The tool's address inside the namespace (the kernel's source for datagrams to the site).
 inline const char* toolAddress() {
