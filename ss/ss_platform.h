@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,12 @@ enum {
     SS_PLATFORM_ATTRIBUTE_DIRECTORY = 0x10,
     SS_PLATFORM_ATTRIBUTE_NORMAL = 0x80,  // a file that is neither read-only nor a folder
 };
+// The std::filesystem path of a local path in UTF-8 (as the command line and the window give it):
+// built from UTF-8 on every system, where a plain std::string could be read in the ANSI code page.
+inline std::filesystem::path ss_platform_localFsPath(std::string_view utf8Path) {
+    return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
+}
+
 int ss_platform_fileAttributes(const char* narrowPath);
 int ss_platform_mkdir(const char* narrowPath);                                 // fails when it exists
 int ss_platform_rename(const char* oldNarrowPath, const char* newNarrowPath);  // fails when new exists

@@ -1,8 +1,8 @@
 // The socket shims of the platform layer: the few BSD-socket operations whose spelling differs
 // between systems (closing a descriptor, the non-blocking switch, the last error of the calling
 // thread, receiving and sending). ss_platform_net_posix.cpp implements them for Linux,
-// ss_platform_net_win32.cpp over Winsock 2.2. Errors are reported in the Winsock numbering (10004 WSAEINTR ...), so the
-// error text table of ss_socket is the same on every system.
+// ss_platform_net_win32.cpp over Winsock 2.2. Errors are reported in the Winsock numbering (10004 WSAEINTR
+// ...), so the error text table of ss_socket is the same on every system.
 #pragma once
 
 // The socket types (sockaddr_in, socklen_t) come from different headers on each system.
@@ -56,8 +56,8 @@ extern const int SS_PLATFORM_LISTENER_PORT_EXCLUSIVE;
 int ss_platform_sendNow(int descriptor, const void* bytes, int length);
 
 // The Winsock numbers callers test for (the same on every system, see ss_platform_lastSocketError).
-constexpr int SS_PLATFORM_SOCKET_INTERRUPTED = 10004;  // WSAEINTR (EINTR)
-constexpr int SS_PLATFORM_SOCKET_WOULD_BLOCK = 10035;  // WSAEWOULDBLOCK (EAGAIN)
+constexpr int SS_PLATFORM_SOCKET_INTERRUPTED = 10004;   // WSAEINTR (EINTR)
+constexpr int SS_PLATFORM_SOCKET_WOULD_BLOCK = 10035;   // WSAEWOULDBLOCK (EAGAIN)
 constexpr int SS_PLATFORM_SOCKET_MESSAGE_SIZE = 10040;  // WSAEMSGSIZE
 
 // 1 when the descriptor can go into an fd_set for select, else 0. POSIX: below FD_SETSIZE (the set

@@ -86,8 +86,12 @@ std::wstring wideOfUtf8(const std::string& utf8) {
 
 // The test drive root (QUENTA_DRIVE_ROOT, UTF-16), or empty for the real drives.
 std::wstring testDriveRoot() {
-    const wchar_t* root = _wgetenv(L"QUENTA_DRIVE_ROOT");
-    return root != nullptr ? std::wstring(root) : std::wstring();
+    // The process environment itself (SetEnvironmentVariable, which _putenv also updates), not a
+    // copy of the C runtime.
+    wchar_t root[SS_MAX_PATH * 2];
+    const DWORD length = GetEnvironmentVariableW(L"QUENTA_DRIVE_ROOT", root, SS_MAX_PATH * 2);
+    if (length == 0 || length >= static_cast<DWORD>(SS_MAX_PATH * 2)) return {};
+    return std::wstring(root, length);
 }
 
 // CreateDirectoryW on every prefix of `path` at a separator, then on the whole path.
@@ -110,7 +114,8 @@ std::wstring widePath(const char* narrowPath) {
     std::wstring wide(converted.begin(), converted.end());
     const std::wstring root = testDriveRoot();
     if (root.empty() || !isDrivePath(narrowPath)) return wide;
-    std::wstring drive = root + L"\\" + static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(narrowPath[0])));
+    std::wstring drive =
+        root + L"\\" + static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(narrowPath[0])));
     makeFolders(drive);  // failures show up in the operation that follows
     std::wstring rest = wide.substr(2);
     if (rest.empty()) return drive;
@@ -170,7 +175,8 @@ int ss_platform_utf8ToGbk(std::string_view utf8, std::string& out) {
         const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
         wide.assign(static_cast<size_t>(needed > 0 ? needed : 0), u'\0');
         if (needed > 0)
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, reinterpret_cast<wchar_t*>(wide.data()), needed);
+            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, reinterpret_cast<wchar_t*>(wide.data()),
+                                needed);
     }
     bool lossy = false;
     out = fromWide(kGbk, wide, lossy);

@@ -130,7 +130,8 @@ void SS_Socket_free(SS_Socket* socket) {
 int _SS_Socket_open(SS_Socket* socket, int kind) {
     if (socket == nullptr) return -1;
     initializeNetworkDriver();
-    socket->descriptor = static_cast<int>(::socket(AF_INET, kind == SS_SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM, 0));
+    socket->descriptor =
+        static_cast<int>(::socket(AF_INET, kind == SS_SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM, 0));
     if (socket->descriptor < 0) {
         SS_LOG(SS_LOG_ERROR,
                "Can not create socket, check network config and make sure the driver is loaded.");
