@@ -114,12 +114,15 @@ std::wstring widePath(const char* narrowPath) {
     std::wstring wide(converted.begin(), converted.end());
     const std::wstring root = testDriveRoot();
     if (root.empty() || !isDrivePath(narrowPath)) return wide;
-    std::wstring drive =
-        root + L"\\" + static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(narrowPath[0])));
+    const wchar_t letter = static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(narrowPath[0])));
+    const std::wstring drive = root + L"/" + letter;
     makeFolders(drive);  // failures show up in the operation that follows
+    // Under the test root the mapped path reads as on Linux: root/X/rest, with "/" separators.
     std::wstring rest = wide.substr(2);
+    for (wchar_t& c : rest)
+        if (c == L'\\') c = L'/';
     if (rest.empty()) return drive;
-    if (rest[0] != L'\\' && rest[0] != L'/') rest.insert(0, L"\\");
+    if (rest[0] != L'/') rest.insert(0, L"/");
     return drive + rest;
 }
 
