@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "cli/cli_console.h"
 #include "cli/cli_flow.h"
 #include "cli/cli_package_verb.h"
 
@@ -39,7 +40,7 @@ void printHelp(std::FILE* stream) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int cliMain(int argc, char** argv) {
     if (argc < 2) {
         printHelp(stderr);
         return 2;

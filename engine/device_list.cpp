@@ -1,7 +1,6 @@
 // DeviceList: the rows of the device list, without any toolkit.
 #include "engine/device_list.h"
 
-#include <locale.h>
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
@@ -10,6 +9,8 @@
 #include <cstdlib>
 #include <numeric>
 #include <utility>
+
+#include "ss/ss_platform.h"
 
 namespace {
 
@@ -90,11 +91,10 @@ int compareHex(const HexKey& a, const HexKey& b) {
 // strtod in the "C" locale (the process locale may use ',' as decimal point), followed by nothing or
 // by a single "%". NaN is not taken as a number: it would compare equal to everything.
 std::optional<double> parseDecimal(std::string_view s) {
-    static locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
     if (s.empty()) return std::nullopt;
     std::string text(s);
     char* end = nullptr;
-    double value = strtod_l(text.c_str(), &end, cLocale);
+    double value = ss_platform_strtodC(text.c_str(), &end);
     if (end == text.c_str()) return std::nullopt;
     std::string_view rest(end);
     if (!rest.empty() && rest != "%") return std::nullopt;

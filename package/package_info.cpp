@@ -195,7 +195,8 @@ int readPackageInfo(const char* narrowPath, std::string& modelList, int& length)
     if (attributes == -1 || (attributes & SS_PLATFORM_ATTRIBUTE_DIRECTORY)) return -1;
     // Opening a named pipe waits for a writer: only ordinary files are read.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(ss_platform_mapPath(narrowPath), error)) return -1;
+    if (!std::filesystem::is_regular_file(ss_platform_localFsPath(ss_platform_mapPath(narrowPath)), error))
+        return -1;
     return readPackageInfoFrom([&] { return ss_platform_fopen(narrowPath, "rb"); }, modelList, length,
                                nullptr);
 }
@@ -207,8 +208,8 @@ int readPackageInfoLocal(const char* localPath, std::string& modelList, int& len
     if (!localPath) return -1;
     std::error_code error;
     // Absent, a folder, or a named pipe or device (opening a pipe waits for a writer): refused.
-    if (!std::filesystem::is_regular_file(localPath, error)) return -1;
-    return readPackageInfoFrom([&] { return std::fopen(localPath, "rb"); }, modelList, length,
+    if (!std::filesystem::is_regular_file(ss_platform_localFsPath(localPath), error)) return -1;
+    return readPackageInfoFrom([&] { return ss_platform_fopenLocal(localPath, "rb"); }, modelList, length,
                                digestVerified);
 }
 

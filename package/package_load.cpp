@@ -80,17 +80,18 @@ int packagePrecheck(const std::string& utf8Path, std::string& utf8Message) {
     // for a writer: only an existing ordinary file is a readable package. Absent files fall through to
     // the open, which fails.
     std::error_code error;
-    const auto status = std::filesystem::status(utf8Path, error);
+    const std::filesystem::path localPath = ss_platform_localFsPath(utf8Path);
+    const auto status = std::filesystem::status(localPath, error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
         utf8Message = kPackageUnreadableMessage;
         return -1;
     }
-    FilePtr file(std::fopen(utf8Path.c_str(), "rb"));
+    FilePtr file(ss_platform_fopenLocal(utf8Path.c_str(), "rb"));
     if (!file) {
         utf8Message = kPackageUnreadableMessage;
         return -1;
     }
-    const std::uintmax_t size = std::filesystem::file_size(utf8Path, error);
+    const std::uintmax_t size = std::filesystem::file_size(localPath, error);
     if (error) {
         utf8Message = kPackageUnreadableMessage;
         return -1;

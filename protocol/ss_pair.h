@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ss/ss_log.h"  // SS_PRINTF_FORMAT
+
 struct SS_Socket;
 
 struct SS_Pair {
@@ -54,9 +56,9 @@ void splitKeyValue(std::string_view line, std::optional<std::string>& key, std::
 std::vector<std::string> splitString(const char* text, const char* delimiters);
 
 // printf-style formatting into a new text (empty for a null format).
-std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatString(const char* format, ...) __attribute__((format(SS_PRINTF_FORMAT, 1, 2)));
 // Appends the formatted text (the format copied as is when it holds no '%').
-void appendFormat(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void appendFormat(std::string& text, const char* format, ...) __attribute__((format(SS_PRINTF_FORMAT, 2, 3)));
 
 // Sends "Action: <request>\r\n\r\n" (with its zero byte) from `socket`'s own descriptor to
 // `destination`'s address and waits on `socket` for a text that begins with "Action: <answer>":

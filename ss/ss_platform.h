@@ -1,10 +1,12 @@
 // The platform layer: everything the runtime library needs from the operating system that differs
 // between systems — path mapping, file operations, text conversion between code page 936 and
-// Unicode, clocks and sleeping. ss_platform_posix.cpp implements it for Linux; a Windows file would
-// implement the same header. Callers never use #ifdef.
+// Unicode, clocks and sleeping. ss_platform_posix.cpp implements it for Linux, ss_platform_win32.cpp
+// for Windows; CMake compiles the one of the target system. Callers never use #ifdef.
 //
 // Narrow paths are GBK texts as the program builds them, including fixed Windows drive paths such as
-// "C:\\Work/quenta/temp". On this system a drive path "X:\..." or "X:/..." is mapped to
+// "C:\\Work/quenta/temp". On Windows (ss_platform_win32.cpp) they are the real paths, converted with
+// code page 936 for the wide file functions; drive paths go under $QUENTA_DRIVE_ROOT only when it is
+// set (tests). On Linux a drive path "X:\..." or "X:/..." is mapped to
 // $QUENTA_DRIVE_ROOT/X/... (default ${XDG_DATA_HOME:-$HOME/.local/share}/quenta-upgrade/drives);
 // "\" and "/" both separate; every other path keeps its place. Narrow paths of SS_MAX_PATH (260) bytes
 // or more are refused by every operation here, never cut.
@@ -14,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -28,6 +31,9 @@ std::string ss_platform_driveRoot();
 
 // fopen on the mapped path; null when the path is refused or the file cannot be opened.
 FILE* ss_platform_fopen(const char* narrowPath, const char* mode);
+// fopen on a local path as the file system names it (UTF-8, e.g. a file named on the command line):
+// std::fopen here, _wfopen of its UTF-16 form on Windows. Null when it cannot be opened.
+FILE* ss_platform_fopenLocal(const char* localPath, const char* mode);
 
 // File operations on narrow paths. Results 0 success / -1 failure unless said otherwise.
 // Attributes: -1 absent (or refused path); otherwise the bits below.
@@ -36,6 +42,12 @@ enum {
     SS_PLATFORM_ATTRIBUTE_DIRECTORY = 0x10,
     SS_PLATFORM_ATTRIBUTE_NORMAL = 0x80,  // a file that is neither read-only nor a folder
 };
+// The std::filesystem path of a local path in UTF-8 (as the command line and the window give it):
+// built from UTF-8 on every system, where a plain std::string could be read in the ANSI code page.
+inline std::filesystem::path ss_platform_localFsPath(std::string_view utf8Path) {
+    return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
+}
+
 int ss_platform_fileAttributes(const char* narrowPath);
 int ss_platform_mkdir(const char* narrowPath);                                 // fails when it exists
 int ss_platform_rename(const char* oldNarrowPath, const char* newNarrowPath);  // fails when new exists
@@ -56,3 +68,6 @@ int ss_platform_gbkToUtf16(std::string_view gbk, std::u16string& out);
 int ss_platform_utf16ToGbk(std::u16string_view utf16, std::string& out);
 int ss_platform_gbkToUtf8(std::string_view gbk, std::string& out);
 int ss_platform_utf8ToGbk(std::string_view utf8, std::string& out);
+
+// strtod in the "C" locale, whatever the process locale (whose decimal point may be ',').
+double ss_platform_strtodC(const char* text, char** end);

@@ -1,8 +1,8 @@
 // The socket shims of the platform layer: the few BSD-socket operations whose spelling differs
 // between systems (closing a descriptor, the non-blocking switch, the last error of the calling
-// thread). ss_platform_net_posix.cpp implements them for Linux; a Windows file would implement the
-// same header over Winsock. Errors are reported in the Winsock numbering (10004 WSAEINTR ...), so the
-// error text table of ss_socket is the same on every system.
+// thread, receiving and sending). ss_platform_net_posix.cpp implements them for Linux,
+// ss_platform_net_win32.cpp over Winsock 2.2. Errors are reported in the Winsock numbering (10004 WSAEINTR
+// ...), so the error text table of ss_socket is the same on every system.
 #pragma once
 
 // The socket types (sockaddr_in, socklen_t) come from different headers on each system.
@@ -39,7 +39,18 @@ void ss_platform_setLastSocketError(int winsockCode);
 // Maps one POSIX errno value to its Winsock number (as ss_platform_lastSocketError does).
 int ss_platform_winsockCodeOf(int posixErrno);
 
-// Sends up to `length` bytes on a stream without waiting (whatever the descriptor's mode) and without
+// The port option of a listening socket. POSIX: SO_REUSEADDR (a port that another socket of the
+// process holds still binds; the newest such socket receives the unicast datagrams). Windows:
+// SO_EXCLUSIVEADDRUSE, because there SO_REUSEADDR would let a socket take over a port that another
+// process holds; no other socket can then bind the listener's port, and a second listener takes the
+// next free port. 0, or -1.
+int ss_platform_setListenerOptions(int descriptor);
+// 1 where a listener keeps its port to itself (Windows), 0 where another socket may share it (POSIX).
+extern const int SS_PLATFORM_LISTENER_PORT_EXCLUSIVE;
+
+// Sends up to `length` bytes on a stream without waiting (whatever the descriptor's mode; Windows,
+// which has no per-call flag for it, leaves the descriptor blocking afterwards: only the transfer's
+// blocking streams use this) and without
 // a signal when the peer has gone. The count sent (possibly fewer than `length`), or -1: the last
 // socket error is then 10035 (WSAEWOULDBLOCK) when the send buffer is full, else the failure.
 int ss_platform_sendNow(int descriptor, const void* bytes, int length);
@@ -48,6 +59,29 @@ int ss_platform_sendNow(int descriptor, const void* bytes, int length);
 // every `intervalSeconds`; after `probes` unanswered probes the connection fails (ETIMEDOUT), so a
 // peer that has vanished ends a wait that would otherwise last as long as the connection. 0, or -1.
 int ss_platform_setKeepAlive(int descriptor, int idleSeconds, int intervalSeconds, int probes);
+
+// The Winsock numbers callers test for (the same on every system, see ss_platform_lastSocketError).
+constexpr int SS_PLATFORM_SOCKET_INTERRUPTED = 10004;   // WSAEINTR (EINTR)
+constexpr int SS_PLATFORM_SOCKET_WOULD_BLOCK = 10035;   // WSAEWOULDBLOCK (EAGAIN)
+constexpr int SS_PLATFORM_SOCKET_MESSAGE_SIZE = 10040;  // WSAEMSGSIZE
+
+// 1 when the descriptor can go into an fd_set for select, else 0. POSIX: below FD_SETSIZE (the set
+// is a bit map indexed by the descriptor); Windows: any socket (the set is a list of 64 sockets, and
+// callers put one in).
+int ss_platform_selectable(int descriptor);
+
+// recv / send of up to `length` bytes on a stream (send never raises a signal). The count, 0 for end
+// of stream (recv), or -1 with the last socket error set.
+int ss_platform_recv(int descriptor, void* buffer, int length);
+int ss_platform_send(int descriptor, const void* bytes, int length);
+
+// Receives one datagram into `buffer`, the sender into `sender`. The count, or -1 with the last
+// socket error set; a datagram longer than `length` gives -1 with 10040 (WSAEMSGSIZE) on every
+// system, never a cut message.
+int ss_platform_recvFrom(int descriptor, void* buffer, int length, sockaddr_in* sender);
+
+// Shuts a stream down in both directions. 0, or -1.
+int ss_platform_shutdown(int descriptor);
 
 // Flags for send()/sendto() on stream sockets: a send to a peer that has gone must fail with an
 // error, not end the process (MSG_NOSIGNAL on Linux; 0 on Windows, which has no SIGPIPE).

@@ -15,6 +15,12 @@ constexpr int kWinsockBase = 10000;
 }  // namespace
 
 const int SS_PLATFORM_SEND_FLAGS = MSG_NOSIGNAL;
+const int SS_PLATFORM_LISTENER_PORT_EXCLUSIVE = 0;
+
+int ss_platform_setListenerOptions(int descriptor) {
+    int on = 1;
+    return ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : -1;
+}
 
 int ss_platform_startNetwork() {
     return 0;
@@ -83,4 +89,36 @@ int ss_platform_setKeepAlive(int descriptor, int idleSeconds, int intervalSecond
     if (::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) != 0)
         return -1;
     return ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0 ? 0 : -1;
+}
+
+int ss_platform_selectable(int descriptor) {
+    return descriptor >= 0 && descriptor < FD_SETSIZE ? 1 : 0;
+}
+
+int ss_platform_recv(int descriptor, void* buffer, int length) {
+    const ssize_t received = ::recv(descriptor, buffer, static_cast<size_t>(length), 0);
+    return received < 0 ? -1 : static_cast<int>(received);
+}
+
+int ss_platform_send(int descriptor, const void* bytes, int length) {
+    const ssize_t sent = ::send(descriptor, bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
+    return sent < 0 ? -1 : static_cast<int>(sent);
+}
+
+// MSG_TRUNC makes recvfrom return the datagram's real length, so a longer datagram is seen as such
+// (Winsock reports WSAEMSGSIZE for it) instead of arriving cut to the buffer.
+int ss_platform_recvFrom(int descriptor, void* buffer, int length, sockaddr_in* sender) {
+    socklen_t senderLength = sizeof *sender;
+    const ssize_t received = ::recvfrom(descriptor, buffer, static_cast<size_t>(length), MSG_TRUNC,
+                                        reinterpret_cast<sockaddr*>(sender), &senderLength);
+    if (received < 0) return -1;
+    if (received > length) {
+        ss_platform_setLastSocketError(10040);
+        return -1;
+    }
+    return static_cast<int>(received);
+}
+
+int ss_platform_shutdown(int descriptor) {
+    return ::shutdown(descriptor, SHUT_RDWR) == 0 ? 0 : -1;
 }

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer (Linux, glibc).
 #include <fcntl.h>
 #include <iconv.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +153,11 @@ FILE* ss_platform_fopen(const char* narrowPath, const char* mode) {
     return std::fopen(local.c_str(), mode);
 }
 
+FILE* ss_platform_fopenLocal(const char* localPath, const char* mode) {
+    if (localPath == nullptr || mode == nullptr) return nullptr;
+    return std::fopen(localPath, mode);
+}
+
 int ss_platform_fileAttributes(const char* narrowPath) {
     std::string local = ss_platform_mapPath(narrowPath);
     struct stat info;
@@ -220,4 +226,9 @@ std::string ss_platform_localTimeText() {
     char text[32];
     size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(text, length);
+}
+
+double ss_platform_strtodC(const char* text, char** end) {
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    return strtod_l(text, end, cLocale);
 }

@@ -72,7 +72,7 @@ int setReuseAddress(int descriptor) {
 
 // select for writing on one descriptor, up to `milliseconds`. 1 ready, 0 time-out, -1 error.
 int waitWritable(int descriptor, int milliseconds) {
-    if (descriptor < 0 || descriptor >= FD_SETSIZE) return -1;
+    if (!ss_platform_selectable(descriptor)) return -1;
     fd_set set;
     FD_ZERO(&set);
     FD_SET(descriptor, &set);
@@ -85,10 +85,12 @@ int waitWritable(int descriptor, int milliseconds) {
 // times) before the send counts as failed.
 int sendFromOwnSocket(const SS_Socket& from, const sockaddr_in& destination, int length, const char* bytes) {
     for (int attempt = 0;; ++attempt) {
-        const ssize_t sent = ::sendto(from.descriptor, bytes, static_cast<size_t>(length), 0,
-                                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+        const auto sent = ::sendto(from.descriptor, bytes, length, 0,
+                                   reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
         if (sent == length) return 0;
-        const bool wouldBlock = sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        const int error = sent < 0 ? ss_platform_lastSocketError() : 0;
+        const bool wouldBlock =
+            error == SS_PLATFORM_SOCKET_WOULD_BLOCK || error == SS_PLATFORM_SOCKET_INTERRUPTED;
         if (!wouldBlock || attempt >= 5 || waitWritable(from.descriptor, from.waitTimeoutMs) < 0) break;
     }
     SS_LOG(SS_LOG_ERROR, "Can not send msg to %s:%d", dottedText(destination).c_str(),
@@ -128,7 +130,8 @@ void SS_Socket_free(SS_Socket* socket) {
 int _SS_Socket_open(SS_Socket* socket, int kind) {
     if (socket == nullptr) return -1;
     initializeNetworkDriver();
-    socket->descriptor = ::socket(AF_INET, kind == SS_SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM, 0);
+    socket->descriptor =
+        static_cast<int>(::socket(AF_INET, kind == SS_SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM, 0));
     if (socket->descriptor < 0) {
         SS_LOG(SS_LOG_ERROR,
                "Can not create socket, check network config and make sure the driver is loaded.");
@@ -191,7 +194,7 @@ SS_SocketPtr _SS_Socket_newClientSocket(const char* host, int port, int kind) {
             ::connect(socket->descriptor, reinterpret_cast<const sockaddr*>(&socket->address),
                       sizeof socket->address) != 0) {
             SS_LOG(SS_LOG_ERROR, "Unable to connect to host [%s]\n", host ? host : "");
-            if (socket->descriptor >= 0) ::shutdown(socket->descriptor, SHUT_RDWR);
+            if (socket->descriptor >= 0) ss_platform_shutdown(socket->descriptor);
             return nullptr;
         }
     }
@@ -203,14 +206,15 @@ SS_SocketPtr _SS_Socket_newClientSocket(const char* host, int port, int kind) {
 SS_SocketPtr SS_Socket_newUdpServerSocket(int port) {
     SS_SocketPtr socket = _SS_Socket_new(SS_SOCKET_UDP);
     initializeNetworkDriver();
-    socket->descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+    socket->descriptor = static_cast<int>(::socket(AF_INET, SOCK_DGRAM, 0));
     if (socket->descriptor < 0) {
         SS_LOG(SS_LOG_ERROR,
                "Can not create socket, check network config and make sure the driver is loaded.");
         logSharedError(-1);
-    } else if (setReuseAddress(socket->descriptor) != 0) {
-        // With SO_REUSEADDR a port that another socket of this process holds still binds; on Linux
-        // the newest such socket then receives the unicast datagrams sent to the port.
+    } else if (ss_platform_setListenerOptions(socket->descriptor) != 0) {
+        // SO_REUSEADDR on Linux (a port that another socket of this process holds still binds; the
+        // newest such socket then receives the unicast datagrams sent to the port); on Windows
+        // SO_EXCLUSIVEADDRUSE, so the port is the listener's own (ss_platform_net.h).
         SS_LOG(SS_LOG_ERROR, "Can not set REUSEADDR option");
         logSharedError(-1);
     }
@@ -232,7 +236,7 @@ SS_SocketPtr SS_Socket_newUdpServerSocket(int port) {
 
 int _SS_Socket_waitReadable(SS_Socket* socket) {
     if (socket == nullptr) return 0;
-    if (socket->descriptor < 0 || socket->descriptor >= FD_SETSIZE) {
+    if (!ss_platform_selectable(socket->descriptor)) {
         socket->state = -1;
         return 0;
     }
@@ -254,14 +258,11 @@ int _SS_Socket_recvUDPData_plain(SS_Socket* socket, std::optional<std::string>& 
 
     char buffer[SS_SOCKET_BUFFER_SIZE] = {};
     sockaddr_in sender{};
-    socklen_t senderLength = sizeof sender;
-    // MSG_TRUNC makes recvfrom return the datagram's real length, so a longer datagram is seen as
-    // such instead of arriving cut to the buffer (Winsock reports WSAEMSGSIZE for it).
-    const ssize_t received = ::recvfrom(socket->descriptor, buffer, sizeof buffer, MSG_TRUNC,
-                                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;  // taken meanwhile
-    if (received > static_cast<ssize_t>(sizeof buffer)) ss_platform_setLastSocketError(10040);  // WSAEMSGSIZE
-    if (received <= 0 || received > static_cast<ssize_t>(sizeof buffer)) {
+    // A datagram longer than the buffer is an error (10040), never a cut message.
+    const int received = ss_platform_recvFrom(socket->descriptor, buffer, sizeof buffer, &sender);
+    if (received < 0 && ss_platform_lastSocketError() == SS_PLATFORM_SOCKET_WOULD_BLOCK)
+        return 0;  // taken meanwhile
+    if (received <= 0) {
         SS_LOG(SS_LOG_ERROR, "Receive message error.");
         socket->state = -1;
         return -1;
@@ -291,8 +292,9 @@ int SS_Socket_receive_plain(SS_Socket* socket, std::optional<std::string>& text)
     received.reserve(SS_SOCKET_BUFFER_SIZE);
     while (_SS_Socket_waitReadable(socket)) {
         char byte = 0;
-        const ssize_t result = ::recv(socket->descriptor, &byte, 1, 0);
-        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+        const int result = ss_platform_recv(socket->descriptor, &byte, 1);
+        const int error = result < 0 ? ss_platform_lastSocketError() : 0;
+        if (error == SS_PLATFORM_SOCKET_WOULD_BLOCK || error == SS_PLATFORM_SOCKET_INTERRUPTED) continue;
         if (result <= 0) {
             if (received.empty()) {
                 socket->state = -1;
@@ -337,7 +339,8 @@ int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* desti
 
     // A throw-away socket. Bound to `from`'s address (a record without a descriptor) it leaves from
     // that port; note that on Linux it then also takes the answers to that port until it is closed.
-    const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+    initializeNetworkDriver();
+    const int descriptor = static_cast<int>(::socket(AF_INET, SOCK_DGRAM, 0));
     if (descriptor < 0) {
         SS_LOG(SS_LOG_ERROR, "Can not create socket.");
         return -1;

@@ -2,7 +2,6 @@
 #include "ss/ss_tcpfile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -69,7 +68,7 @@ class IdleClock {
 int waitReady(SS_FileSocket* record, bool forWriting) {
     if (record == nullptr || !record->socket) return -1;
     const int descriptor = record->socket->descriptor;
-    if (descriptor < 0 || descriptor >= FD_SETSIZE) return -1;
+    if (!ss_platform_selectable(descriptor)) return -1;
     fd_set set;
     FD_ZERO(&set);
     FD_SET(descriptor, &set);
@@ -77,12 +76,13 @@ int waitReady(SS_FileSocket* record, bool forWriting) {
     timeval timeout{wait / 1000000, wait % 1000000};
     const int result = forWriting ? ::select(descriptor + 1, nullptr, &set, nullptr, &timeout)
                                   : ::select(descriptor + 1, &set, nullptr, nullptr, &timeout);
-    if (result < 0 && errno == EINTR) return 0;
+    if (result < 0 && ss_platform_lastSocketError() == SS_PLATFORM_SOCKET_INTERRUPTED) return 0;
     return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }
 
 bool transientError() {
-    return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+    const int error = ss_platform_lastSocketError();
+    return error == SS_PLATFORM_SOCKET_INTERRUPTED || error == SS_PLATFORM_SOCKET_WOULD_BLOCK;
 }
 
 // The bytes of a failed write as a bounded, printable text: the bytes may be an integer rather than
@@ -244,7 +244,7 @@ int readBytesWithin(SS_FileSocket* record, unsigned char* buffer, int count,
             if (idle.expired(record)) return -1;
             continue;
         }
-        const ssize_t received = ::recv(record->socket->descriptor, buffer + i, 1, 0);
+        const int received = ss_platform_recv(record->socket->descriptor, buffer + i, 1);
         if (received == 0) {
             endOfStream = true;
             break;
@@ -285,7 +285,7 @@ int _SS_FileSocket_writeBytes(SS_FileSocket* record, const unsigned char* bytes,
             if (idle.expired(record)) break;
             continue;
         }
-        const ssize_t sent = ::send(record->socket->descriptor, bytes + i, 1, SS_PLATFORM_SEND_FLAGS);
+        const int sent = ss_platform_send(record->socket->descriptor, bytes + i, 1);
         if (sent <= 0) {
             if (sent < 0 && transientError()) continue;
             if (sent < 0) record->socket->errorReporter(record->socket.get());
@@ -398,8 +398,7 @@ int _SS_FileSocket_recvFile(SS_FileSocket* record) {
             continue;
         }
         const int wanted = std::min(SS_TCPFILE_CHUNK, size - record->transferred.load());
-        const ssize_t received =
-            ::recv(record->socket->descriptor, record->buffer, static_cast<size_t>(wanted), 0);
+        const int received = ss_platform_recv(record->socket->descriptor, record->buffer, wanted);
         if (received < 0 && transientError()) continue;
         if (received <= 0) {
             if (received < 0) record->socket->errorReporter(record->socket.get());

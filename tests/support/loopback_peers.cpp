@@ -1,15 +1,12 @@
 #include "tests/support/loopback_peers.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
 
 #include "ss/ss_log.h"
+#include "ss/ss_platform_net.h"
+#include "ss/ss_socket.h"
 
 namespace quenta_test {
 
@@ -18,19 +15,28 @@ namespace {
 constexpr int kSliceMs = 50;
 constexpr auto kSessionLimit = std::chrono::seconds(60);
 
+bool interrupted() {
+    return ss_platform_lastSocketError() == SS_PLATFORM_SOCKET_INTERRUPTED;
+}
+
 // Waits up to one slice for the descriptor to become readable: 1 ready, 0 not yet, -1 error.
 int pollReadable(int descriptor) {
-    pollfd entry{descriptor, POLLIN, 0};
-    const int result = ::poll(&entry, 1, kSliceMs);
-    if (result < 0) return errno == EINTR ? 0 : -1;
+    if (!ss_platform_selectable(descriptor)) return -1;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(descriptor, &set);
+    timeval timeout{0, kSliceMs * 1000};
+    const int result = ::select(descriptor + 1, &set, nullptr, nullptr, &timeout);
+    if (result < 0) return interrupted() ? 0 : -1;
     return result;
 }
 
 bool sendAll(int descriptor, const std::string& bytes) {
     size_t offset = 0;
     while (offset < bytes.size()) {
-        const ssize_t sent = ::send(descriptor, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
+        const int sent =
+            ss_platform_send(descriptor, bytes.data() + offset, static_cast<int>(bytes.size() - offset));
+        if (sent < 0 && interrupted()) continue;
         if (sent <= 0) return false;
         offset += static_cast<size_t>(sent);
     }
@@ -69,10 +75,11 @@ std::string le32(int value) {
 
 // ---------------------------------------------------------------------------------------------------
 LoopbackUdpPeer::LoopbackUdpPeer(Answer answer) : answer_(std::move(answer)) {
-    descriptor_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    initializeNetworkDriver();
+    descriptor_ = static_cast<int>(::socket(AF_INET, SOCK_DGRAM, 0));
     if (descriptor_ < 0) throw std::runtime_error("UDP peer: socket failed");
     int size = 4 * 1024 * 1024;  // room for bursts of datagrams while the thread is descheduled
-    ::setsockopt(descriptor_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(descriptor_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
     const sockaddr_in address = loopbackAddress(0);
     if (::bind(descriptor_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         throw std::runtime_error("UDP peer: bind failed");
@@ -83,7 +90,7 @@ LoopbackUdpPeer::LoopbackUdpPeer(Answer answer) : answer_(std::move(answer)) {
 LoopbackUdpPeer::~LoopbackUdpPeer() {
     stop_.store(true);
     if (thread_.joinable()) thread_.join();
-    ::close(descriptor_);
+    ss_platform_closeSocket(descriptor_);
 }
 
 void LoopbackUdpPeer::serve() {
@@ -91,16 +98,15 @@ void LoopbackUdpPeer::serve() {
     while (!stop_.load()) {
         if (pollReadable(descriptor_) <= 0) continue;
         sockaddr_in sender{};
-        socklen_t senderLength = sizeof sender;
-        const ssize_t received = ::recvfrom(descriptor_, buffer.data(), buffer.size(), 0,
-                                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
+        const int received =
+            ss_platform_recvFrom(descriptor_, buffer.data(), static_cast<int>(buffer.size()), &sender);
         if (received < 0) continue;
         std::string datagram(buffer.data(), static_cast<size_t>(received));
         // Answer first, at once: that is the case where a lost answer shows.
         if (answer_) {
             if (std::optional<std::string> reply = answer_(datagram)) {
-                ::sendto(descriptor_, reply->c_str(), reply->size() + 1, 0,
-                         reinterpret_cast<const sockaddr*>(&sender), senderLength);
+                ::sendto(descriptor_, reply->c_str(), static_cast<int>(reply->size() + 1), 0,
+                         reinterpret_cast<const sockaddr*>(&sender), sizeof sender);
             }
         }
         {
@@ -123,13 +129,14 @@ bool LoopbackUdpPeer::waitForDatagrams(size_t count, int timeoutMs) const {
 }
 
 bool LoopbackUdpPeer::sendRaw(const sockaddr_in& to, const std::string& bytes) const {
-    return ::sendto(descriptor_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                    sizeof to) == static_cast<ssize_t>(bytes.size());
+    return ::sendto(descriptor_, bytes.data(), static_cast<int>(bytes.size()), 0,
+                    reinterpret_cast<const sockaddr*>(&to), sizeof to) == static_cast<int>(bytes.size());
 }
 
 // ---------------------------------------------------------------------------------------------------
 LoopbackTcpFileServer::LoopbackTcpFileServer(TcpFileScript script) : script_(std::move(script)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    initializeNetworkDriver();
+    listener_ = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
     if (listener_ < 0) throw std::runtime_error("TCP server: socket failed");
     const sockaddr_in address = loopbackAddress(0);
     if (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
@@ -142,7 +149,7 @@ LoopbackTcpFileServer::LoopbackTcpFileServer(TcpFileScript script) : script_(std
 LoopbackTcpFileServer::~LoopbackTcpFileServer() {
     stop_.store(true);
     if (thread_.joinable()) thread_.join();
-    ::close(listener_);
+    ss_platform_closeSocket(listener_);
 }
 
 TcpFileSession LoopbackTcpFileServer::finish() {
@@ -158,8 +165,8 @@ bool LoopbackTcpFileServer::readExactly(int descriptor, char* bytes, size_t coun
         const int ready = pollReadable(descriptor);
         if (ready < 0) return false;
         if (ready == 0) continue;
-        const ssize_t received = ::recv(descriptor, bytes + offset, count - offset, 0);
-        if (received < 0 && errno == EINTR) continue;
+        const int received = ss_platform_recv(descriptor, bytes + offset, static_cast<int>(count - offset));
+        if (received < 0 && interrupted()) continue;
         if (received <= 0) return false;
         offset += static_cast<size_t>(received);
     }
@@ -174,8 +181,8 @@ std::string LoopbackTcpFileServer::readUntilClosed(int descriptor) {
         const int ready = pollReadable(descriptor);
         if (ready < 0) break;
         if (ready == 0) continue;
-        const ssize_t received = ::recv(descriptor, buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR) continue;
+        const int received = ss_platform_recv(descriptor, buffer, sizeof buffer);
+        if (received < 0 && interrupted()) continue;
         if (received <= 0) break;
         bytes.append(buffer, static_cast<size_t>(received));
     }
@@ -186,7 +193,7 @@ void LoopbackTcpFileServer::serve() {
     int connection = -1;
     while (!stop_.load() && connection < 0) {
         if (pollReadable(listener_) <= 0) continue;
-        connection = ::accept(listener_, nullptr, nullptr);
+        connection = static_cast<int>(::accept(listener_, nullptr, nullptr));
     }
     if (connection < 0) return;
     session_.accepted = true;
@@ -250,11 +257,11 @@ void LoopbackTcpFileServer::serve() {
                 sendAll(connection, le32(3) + le32(script_.value));
                 break;
             case Reply::CloseMidContent:
-                ::close(connection);
+                ss_platform_closeSocket(connection);
                 closed = true;
                 break;
             case Reply::HalfClose:
-                ::shutdown(connection, SHUT_WR);
+                ::shutdown(connection, 1);  // SHUT_WR on POSIX, SD_SEND on Windows
                 break;
             case Reply::Silent:
             case Reply::None:
@@ -263,14 +270,14 @@ void LoopbackTcpFileServer::serve() {
     }
     if (!closed) {
         session_.afterReply = readUntilClosed(connection);
-        ::close(connection);
+        ss_platform_closeSocket(connection);
     }
 }
 
 // ---------------------------------------------------------------------------------------------------
 LogCapture::LogCapture() : path_(folder_.file("net-test.log")) {
     if (ss_log_open(path_.c_str()) != 0) throw std::runtime_error("cannot open the log at " + path_);
-    offset_ = readWholeFile(path_).size();
+    offset_ = readTextFile(path_).size();
 }
 
 LogCapture::~LogCapture() {
@@ -278,7 +285,7 @@ LogCapture::~LogCapture() {
 }
 
 std::string LogCapture::takeNew() {
-    const std::string all = readWholeFile(path_);
+    const std::string all = readTextFile(path_);
     if (all.size() < offset_) return all;
     std::string fresh = all.substr(offset_);
     offset_ = all.size();

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include <netinet/in.h>
+#include "ss/ss_platform_net.h"  // sockaddr_in
 
 #include "tests/support/temp_dir.h"
 

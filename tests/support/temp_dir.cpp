@@ -1,8 +1,10 @@
 #include "tests/support/temp_dir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -22,15 +24,31 @@ std::string baseFolder() {
 
 }  // namespace
 
+// Sets (or, for null, removes) an environment variable of the process.
+static void setVariable(const char* name, const char* value) {
+#ifdef _WIN32  // the Windows C runtime has no setenv/unsetenv; "" removes a variable there
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
+}
+
 TempDir::TempDir(const std::string& prefix) {
     std::string base = baseFolder();
     std::error_code ignored;
     std::filesystem::create_directories(base, ignored);
-    std::string pattern = base + "/" + prefix + "XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed under " + base);
-    path_ = buffer.data();
+    // mkdtemp's way, portably: a random name, taken only when this call created the folder.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", random() & 0xFFFFFFu);
+        const std::string candidate = base + "/" + prefix + suffix;
+        if (std::filesystem::create_directory(candidate, ignored)) path_ = candidate;
+    }
+    if (path_.empty()) throw std::runtime_error("no temporary folder under " + base);
 }
 
 TempDir::~TempDir() {
@@ -44,14 +62,11 @@ ScopedDriveRoot::ScopedDriveRoot() : dir_("drive-root-") {
         hadOld_ = true;
         old_ = old;
     }
-    setenv("QUENTA_DRIVE_ROOT", dir_.path().c_str(), 1);
+    setVariable("QUENTA_DRIVE_ROOT", dir_.path().c_str());
 }
 
 ScopedDriveRoot::~ScopedDriveRoot() {
-    if (hadOld_)
-        setenv("QUENTA_DRIVE_ROOT", old_.c_str(), 1);
-    else
-        unsetenv("QUENTA_DRIVE_ROOT");
+    setVariable("QUENTA_DRIVE_ROOT", hadOld_ ? old_.c_str() : nullptr);
 }
 
 std::string readWholeFile(const std::string& localPath) {
@@ -60,6 +75,15 @@ std::string readWholeFile(const std::string& localPath) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string readTextFile(const std::string& localPath) {
+    std::string text = readWholeFile(localPath);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+    return out;
 }
 
 bool writeWholeFile(const std::string& localPath, const std::string& content) {

@@ -40,5 +40,8 @@ class ScopedDriveRoot {
 // Whole content of a local file ("" when it cannot be read), and writing one.
 std::string readWholeFile(const std::string& localPath);
 bool writeWholeFile(const std::string& localPath, const std::string& content);
+// A text file written in text mode (the log), with its line ends as "\n": on Windows such files end
+// their lines with "\r\n".
+std::string readTextFile(const std::string& localPath);
 
 }  // namespace quenta_test

@@ -1,7 +1,7 @@
 // The log: line format, threshold, newline rule, whole long messages, banners, rotation, closed log.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -11,7 +11,7 @@
 #include "ss/ss_log.h"
 #include "tests/support/temp_dir.h"
 
-using quenta_test::readWholeFile;
+using quenta_test::readTextFile;
 using quenta_test::ScopedDriveRoot;
 
 namespace {
@@ -26,13 +26,14 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 bool exists(const std::string& local) {
-    struct stat info;
-    return stat(local.c_str(), &info) == 0;
+    std::error_code error;
+    return std::filesystem::exists(local, error);
 }
 
 long fileSize(const std::string& local) {
-    struct stat info;
-    return stat(local.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(local, error);
+    return error ? -1 : static_cast<long>(size);
 }
 
 // prefix "%s |%-6s|%4d| %s->%s | "
@@ -50,7 +51,7 @@ class LogTest : public ::testing::Test {
 
     // The lines after the start banner.
     std::vector<std::string> messageLines() const {
-        std::vector<std::string> all = lines(readWholeFile(path_));
+        std::vector<std::string> all = lines(readTextFile(path_));
         return all.size() > 3 ? std::vector<std::string>(all.begin() + 3, all.end())
                               : std::vector<std::string>{};
     }
@@ -120,7 +121,7 @@ TEST_F(LogTest, EveryLineEndsWithExactlyOneNewline) {
     ss_log_write(SS_LOG_DEBUG, "f", 1, "fn", "with\n");
     ss_log_write(SS_LOG_DEBUG, "f", 1, "fn", "without");
     ss_log_write(SS_LOG_DEBUG, "f", 1, "fn", "%s", "argument ends with newline\n");  // format does not
-    std::string text = readWholeFile(path_);
+    std::string text = readTextFile(path_);
     EXPECT_NE(text.find("| with\n20"), std::string::npos);
     EXPECT_NE(text.find("| without\n20"), std::string::npos);
     // Only the format is looked at: a newline from an argument gets a second one.
@@ -141,7 +142,7 @@ TEST_F(LogTest, LongMessageIsWrittenWhole) {
 }
 
 TEST_F(LogTest, BannersAreCentredBetweenRules) {
-    std::vector<std::string> all = lines(readWholeFile(path_));
+    std::vector<std::string> all = lines(readTextFile(path_));
     ASSERT_GE(all.size(), 3u);
     const std::string rule(78, '=');
     EXPECT_EQ(all[0], rule);
@@ -154,7 +155,7 @@ TEST_F(LogTest, BannersAreCentredBetweenRules) {
     ss_log_banner("xy");  // 19 + 1 + 2 + 1 + 16 = 39 characters: 19 spaces
     std::string longMessage(60, 'L');
     ss_log_banner(longMessage.c_str());  // 98 characters: no spaces
-    all = lines(readWholeFile(path_));
+    all = lines(readTextFile(path_));
     ASSERT_EQ(all.size(), 9u);
     EXPECT_EQ(all[4].find_first_not_of(' '), 19u) << all[4];
     EXPECT_EQ(all[7].find_first_not_of(' '), 0u) << all[7];
@@ -164,17 +165,17 @@ TEST_F(LogTest, BannersAreCentredBetweenRules) {
 TEST_F(LogTest, CloseWritesTheStopBannerAndSilencesTheLog) {
     EXPECT_EQ(ss_log_close(), 0);
     EXPECT_EQ(ss_log_currentPath(), "");
-    std::string text = readWholeFile(path_);
+    std::string text = readTextFile(path_);
     EXPECT_NE(text.find(" Stop log system. Log level[DEBUG]\n" + std::string(78, '=') + "\n"),
               std::string::npos);
     EXPECT_EQ(ss_log_write(SS_LOG_ERROR, "f", 1, "fn", "after close"), 0);
     EXPECT_EQ(ss_log_close(), 0);
-    EXPECT_EQ(readWholeFile(path_), text);
+    EXPECT_EQ(readTextFile(path_), text);
 }
 
 TEST_F(LogTest, SecondOpenKeepsTheStreamAndWritesAnotherBanner) {
     ASSERT_EQ(ss_log_open(kLogName), 0);
-    std::vector<std::string> all = lines(readWholeFile(path_));
+    std::vector<std::string> all = lines(readTextFile(path_));
     ASSERT_EQ(all.size(), 6u);
     EXPECT_NE(all[4].find("Start log system."), std::string::npos);
 }
@@ -192,7 +193,7 @@ TEST_F(LogTest, RotatesAtOneMebibyteOverFiveFiles) {
     ss_log_write(SS_LOG_DEBUG, "f", 1, "fn", "%06d %s", written++, payload.c_str());
     ASSERT_TRUE(exists(name(1)));
     EXPECT_EQ(fileSize(name(1)), full);
-    std::vector<std::string> fresh = lines(readWholeFile(path_));
+    std::vector<std::string> fresh = lines(readTextFile(path_));
     ASSERT_EQ(fresh.size(), 1u);  // the new file starts with the line that triggered the rotation
     char number[16];
     std::snprintf(number, sizeof number, " | %06d ", written - 1);
@@ -208,7 +209,7 @@ TEST_F(LogTest, RotatesAtOneMebibyteOverFiveFiles) {
     EXPECT_FALSE(exists(name(5)));
     // Each copy starts where the newer one's predecessor ended: numbers grow from .4 to .1.
     auto firstNumber = [&](int i) {
-        std::vector<std::string> content = lines(readWholeFile(name(i)));
+        std::vector<std::string> content = lines(readTextFile(name(i)));
         std::smatch m;
         EXPECT_TRUE(std::regex_match(content.at(0), m, kLine));
         return std::stoi(m[6].str().substr(0, 6));
@@ -218,7 +219,7 @@ TEST_F(LogTest, RotatesAtOneMebibyteOverFiveFiles) {
     EXPECT_LT(firstNumber(2), firstNumber(1));
     // The five files hold every line from the oldest kept one on, none lost.
     size_t kept = 0;
-    for (int i = 0; i <= 4; ++i) kept += lines(readWholeFile(name(i))).size();
+    for (int i = 0; i <= 4; ++i) kept += lines(readTextFile(name(i))).size();
     EXPECT_EQ(kept, static_cast<size_t>(written - firstNumber(4)));
 }
 

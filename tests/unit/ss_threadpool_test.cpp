@@ -14,7 +14,7 @@
 #include "ss/ss_threadpool.h"
 #include "tests/support/temp_dir.h"
 
-using quenta_test::readWholeFile;
+using quenta_test::readTextFile;
 using quenta_test::ScopedDriveRoot;
 
 namespace {
@@ -93,7 +93,7 @@ class PoolTest : public ::testing::Test {
         logPath_ = ss_log_currentPath();
     }
     void TearDown() override { ss_log_close(); }
-    std::string logText() const { return readWholeFile(logPath_); }
+    std::string logText() const { return readTextFile(logPath_); }
 
     ScopedDriveRoot root_;
     std::string logPath_;

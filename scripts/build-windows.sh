@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs with MinGW-w64 (everything but the Qt window and the simulated
+# site: the libraries, quenta-upgrade-cli.exe and the tests), checks that they need no DLL beyond
+# Windows' own, runs the Windows tests under wine, and compares quenta-upgrade-cli.exe with the Linux
+# build against the Linux quenta-sim inside a private network namespace (scripts/windows-e2e.sh).
+#
+# Usage: bash scripts/build-windows.sh [build-folder] [native-build-folder]
+#   build-folder         the Windows build (default build-windows)
+#   native-build-folder  a Linux build that has or gets quenta-sim and quenta-upgrade-cli (default
+#                        build-windows-native, configured without the window and the tests)
+# Installs what it needs with apt-get when run as root (mingw-w64 posix-threads compiler, wine, the
+# GoogleTest sources of Debian's googletest package).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${1:-$root/build-windows}")
+native=$(realpath -m "${2:-$root/build-windows-native}")
+start=$(date +%s)
+stamp() { echo "=== windows: $1 ($(($(date +%s) - start)) s)"; }
+
+packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    if ((EUID != 0)); then
+        echo "build-windows: missing packages (run as root or install them): ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+stamp "cross-build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENTA_BUILD_GUI=OFF -DQUENTA_BUILD_SIM=OFF -DQUENTA_BUILD_BENCH=OFF \
+    -DQUENTA_GTEST_SOURCE_DIR=/usr/src/googletest "${launcher[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+stamp "static executables: only Windows DLLs"
+allowed='^(kernel32|msvcrt|ws2_32|user32|gdi32|advapi32|shell32|ole32|comctl32|comdlg32)\.dll$'
+for exe in "$build"/cli/*.exe "$build"/tests/*.exe; do
+    while read -r dll; do
+        if ! [[ "${dll,,}" =~ $allowed ]]; then
+            echo "build-windows: $(basename "$exe") needs $dll" >&2
+            exit 1
+        fi
+    done < <(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }')
+done
+echo "quenta-upgrade-cli.exe imports: $(x86_64-w64-mingw32-objdump -p "$build/cli/quenta-upgrade-cli.exe" |
+    awk '/DLL Name:/ { printf "%s ", $3 }')"
+
+stamp "Windows tests under wine"
+# Unit and loopback tests only (the Linux-specific ones are not built for Windows): their own prefix.
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[[ -d "$WINEPREFIX/drive_c" ]] || wineboot -i >/dev/null 2>&1
+status=0
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 900) || status=$?
+wineserver -k 2>/dev/null || true
+unset WINEPREFIX
+((status == 0)) || exit $status
+
+stamp "Linux quenta-sim and quenta-upgrade-cli for the comparison"
+if [[ ! -f "$native/CMakeCache.txt" ]]; then
+    cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENTA_BUILD_GUI=OFF \
+        -DQUENTA_BUILD_TESTS=OFF -DQUENTA_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+fi
+cmake --build "$native" -j"$(nproc)" --target quenta-sim quenta-upgrade-cli
+
+stamp "quenta-upgrade-cli.exe against the Linux site, compared with the Linux build"
+bash "$root/scripts/windows-e2e.sh" "$native" "$build"
+stamp "done"
