@@ -3,7 +3,7 @@
 # Without root it only checks and names what is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev
-          fonts-wqy-microhei xvfb xauth x11-apps iproute2 util-linux)
+          qt6-translations-l10n fonts-wqy-microhei xvfb xauth x11-apps iproute2 util-linux)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
