@@ -545,7 +545,11 @@ void UpgradeFlow::OnVersionDiffFound(int count) {
         return;
     }
     std::string text = formatString(flowtext::kVersionDiffAsk, count);
-    if (ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::none, BoxButtons::yesNo) == IDYES) OnBnClickedOk();
+    // "是" while an upgrade runs (1028 clicked during the run) must not turn into its "取消": the
+    // running upgrade takes the newly ticked rows it has not passed yet.
+    if (ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::none, BoxButtons::yesNo) == IDYES &&
+        upgrading.load() == 0)
+        OnBnClickedOk();
 }
 
 void UpgradeFlow::OnBnClickedCheckShowFailed() {
