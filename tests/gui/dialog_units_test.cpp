@@ -112,6 +112,8 @@ void DialogUnitsTest::windowFitsEachScreen() {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.screen(), target);
+    QDir().mkpath(QStringLiteral("gui-screenshots"));
+    dlg.grab().save(QStringLiteral("gui-screenshots/window-%1.png").arg(screen));
     QVERIFY(available.contains(dlg.geometry()));
     for (int id : {IDC_UPGRADE, IDC_EXIT, IDC_CLEAR}) {
         QWidget* button = dlg.control(id);

@@ -787,6 +787,7 @@ void QuentaUpgradeDlgTest::modelBoxesStayInsideTheirGroup() {
                  qPrintable(which + QStringLiteral(" needs ") + QString::number(box->sizeHint().width())));
         for (size_t j = 0; j < k; ++j) QVERIFY2(!boxes[j]->geometry().intersects(r), qPrintable(which));
     }
+    if (models == 48) dlg.grab().save(screenshotPath(QStringLiteral("model-boxes-48.png")));
     if (models == 1) {
         QVERIFY(!boxes[0]->isEnabled() && boxes[0]->isChecked());
         return;
