@@ -23,6 +23,8 @@
 #include "ss/ss_dir.h"
 #include "ss/ss_log.h"
 #include "ui/dialog_units.h"
+#include "ui/qt_flow_ui.h"
+#include "ui/qt_translation.h"
 #include "ui/quenta_upgradeDlg.h"
 
 namespace {
@@ -43,17 +45,11 @@ void onTerminationSignal(int) {
     errno = saved;
 }
 
-bool autoAnswer() {
-    return std::getenv("QUENTA_UPGRADE_AUTO_ANSWER") != nullptr;
-}
-
 void showAlreadyRunning() {
     const QString text = QStringLiteral("程序已经在运行！");
     const QString title = QStringLiteral("错误提示");
-    if (autoAnswer()) {
-        std::fprintf(stderr, "MESSAGEBOX|%s|%s\n", title.toUtf8().constData(), text.toUtf8().constData());
+    if (QtFlowUi::answerUnshown({text.toStdString(), title.toStdString(), BoxIcon::stop, BoxButtons::ok, 0}))
         return;
-    }
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::NoButton, nullptr);
     box.setDefaultButton(box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole));
     box.exec();
@@ -100,6 +96,7 @@ bool Cquenta_upgradeApp::InitInstance() {
     initUiResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/quenta/icon128.png")));
     QApplication::setFont(dialogFont(QStringLiteral("MS Shell Dlg"), 9));
+    installQtChineseTranslation();  // Qt's own texts (file dialog, menus, buttons) in Chinese
 
     // 2. The settings root (the program itself stores nothing under it).
     QCoreApplication::setOrganizationName(QString::fromUtf8(kRegistryKey));

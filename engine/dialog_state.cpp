@@ -41,11 +41,14 @@ const std::vector<EnablingRow>& enablingTable() {
         {IDC_SELECT_ALL, {off, on, off, keep, keep}},
         {IDC_VERSION_DIFF, {off, on, off, keep, keep}},
         {IDC_SHOW_FAILED, {off, on, off, keep, keep}},
-        {IDC_SINGLE_IP, {off, off, on, keep, keep}},
-        {IDC_ADD, {off, off, on, keep, keep}},
+        // Off while upgrading: their edits clear the list (or rewrite a row) under the run's jobs;
+        // each gets back its state from before the run when the run has ended.
+        {IDC_SINGLE_IP, {off, off, on, keep, off}},
+        {IDC_ADD, {off, off, on, keep, off}},
         // Single-IP mode: off for a multimedia file package, else on; the load decides.
-        {IDC_RADIO_BATCH, {off, on, keep, keep, keep}},
-        {IDC_RADIO_SINGLE, {off, on, on, keep, keep}},
+        {IDC_RADIO_BATCH, {off, on, keep, keep, off}},
+        {IDC_RADIO_SINGLE, {off, on, on, keep, off}},
+        {IDC_ADDRESS_BOX_IP, {on, on, on, keep, off}},
         {IDC_BROWSE, {on, on, on, on, off}},
         {IDC_EXIT, {on, on, on, on, off}},
         {IDC_CLEAR, {on, on, on, on, off}},

@@ -43,8 +43,9 @@ struct ModelBox {
     std::string utf8Label;    // the same for display
     bool checked = true;
     bool enabled = true;
-    // Layout inside group box 1035, in dialog units relative to the box's top-left corner.
-    int x = 0, y = 0, width = 110, height = 13;
+    // Layout inside group box 1035, in dialog units relative to the box's top-left corner
+    // (layoutModelBoxes).
+    int x = 0, y = 0, width = 0, height = 0;
 };
 
 // States of the enabling table.

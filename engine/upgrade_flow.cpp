@@ -5,6 +5,7 @@
 #include "devtypes/devtypes.h"
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/model_box_layout.h"
 #include "package/compatibility.h"
 #include "package/package_info.h"
 #include "package/package_load.h"
@@ -29,6 +30,11 @@ std::string gbk(const std::string& utf8Text) {
 }
 
 constexpr int kTimerPeriodMs = 1000;
+
+// Controls whose edits clear the list (address box IP, the mode radios) or rewrite a row ("添加"):
+// off while a run's jobs report to the rows.
+constexpr int kListControls[] = {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_ADD, IDC_RADIO_BATCH,
+                                 IDC_RADIO_SINGLE};
 
 }  // namespace
 
@@ -123,6 +129,9 @@ void UpgradeFlow::OnDestroy() {
     server_.reset();
     sharedUploadPath_.clear();
     package_.reset();
+    runActive_ = false;
+    startAfterEnd_ = false;
+    heldControls_.clear();
     initialised_ = false;
 }
 
@@ -140,6 +149,7 @@ int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
                        BoxButtons::yesNo) != IDYES)
         return -1;
     if (utf8Path == state_.text(IDC_PATH_BOX)) return -1;  // the same package is not loaded twice
+    if (refuseWhileRunning()) return -1;
     std::string message;
     if (packagePrecheck(utf8Path, message) != 0) {
         showError(message);
@@ -183,6 +193,7 @@ void UpgradeFlow::rebuildModelBoxes() {
     state_.setChecked(IDC_MODELS_ALL, true);
     if (package_) {
         std::vector<std::string> items = splitString(package_->modelList.c_str(), ",");
+        const std::vector<ModelBoxRect> places = layoutModelBoxes(static_cast<int>(items.size()));
         for (size_t index = 0; index < items.size(); ++index) {
             ModelBox box;
             box.id = kFirstModelBoxId + static_cast<int>(index);
@@ -190,8 +201,10 @@ void UpgradeFlow::rebuildModelBoxes() {
             box.utf8Label = utf8(items[index]);
             box.checked = true;
             box.enabled = items.size() != 1;  // a single model can never be unticked
-            box.x = 10 + 110 * static_cast<int>(index % 12);
-            box.y = 10 + 13 * static_cast<int>(index / 12);
+            box.x = places[index].x;
+            box.y = places[index].y;
+            box.width = places[index].width;
+            box.height = places[index].height;
             state_.modelBoxes.push_back(std::move(box));
         }
     }
@@ -221,12 +234,33 @@ void UpgradeFlow::setMode(bool batch) {
     notify(kChangedControls);
 }
 
+bool UpgradeFlow::refuseWhileRunning() {
+    if (!runActive_) return false;
+    notify(kChangedControls);  // a front end that let the edit through shows the state again
+    return true;
+}
+
+void UpgradeFlow::holdListControls(bool hold) {
+    if (hold) {
+        heldControls_.clear();
+        for (int id : kListControls) {
+            heldControls_[id] = state_.enabled(id);
+            state_.setEnabled(id, false);
+        }
+    } else {
+        for (const auto& [id, enabled] : heldControls_) state_.setEnabled(id, enabled);
+        heldControls_.clear();
+    }
+}
+
 void UpgradeFlow::OnBnClickedRadioBatch() {
+    if (refuseWhileRunning()) return;
     if (state_.checked(IDC_RADIO_SINGLE)) list_->DeleteAllRows();
     setMode(true);
 }
 
 void UpgradeFlow::OnBnClickedRadioSingle() {
+    if (refuseWhileRunning()) return;
     if (state_.checked(IDC_RADIO_BATCH)) list_->DeleteAllRows();
     setMode(false);
 }
@@ -234,16 +268,19 @@ void UpgradeFlow::OnBnClickedRadioSingle() {
 void UpgradeFlow::setAddressBoxIp(const std::string& dotted) {
     std::string text = dotted.empty() ? std::string(kBlankIp) : dotted;
     if (text == state_.addressBoxIp) return;
+    if (refuseWhileRunning()) return;  // the field shows the run's address box again
     state_.addressBoxIp = text;
     OnIpFieldChangedAddressBox();
     notify(kChangedControls);
 }
 
 void UpgradeFlow::OnIpFieldChangedAddressBox() {
+    if (runActive_) return;
     list_->DeleteAllRows();
 }
 
 void UpgradeFlow::setSingleIp(const std::string& dotted) {
+    if (refuseWhileRunning()) return;
     state_.singleIp = dotted.empty() ? std::string(kBlankIp) : dotted;
     notify(kChangedControls);
 }
@@ -251,6 +288,7 @@ void UpgradeFlow::setSingleIp(const std::string& dotted) {
 // ---- list and selection -------------------------------------------------------------------------
 
 void UpgradeFlow::OnBnClickedButtonClear() {
+    if (refuseWhileRunning()) return;
     list_->DeleteAllRows();
     clearIpRecords(server_.get());
 }
@@ -277,7 +315,7 @@ void UpgradeFlow::joinDiscoveryThreads() {
 }
 
 void UpgradeFlow::OnBnClickedButtonQuery() {
-    if (!server_) return;
+    if (!server_ || refuseWhileRunning()) return;
     OnBnClickedButtonClear();
     std::string account;
     for (const auto& box : state_.modelBoxes) {
@@ -412,6 +450,7 @@ int UpgradeFlow::queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, 
 }
 
 void UpgradeFlow::OnBnClickedButtonAdd() {
+    if (refuseWhileRunning()) return;
     if (state_.singleIp == kBlankIp) return showError(flowtext::kNoSingleIp);
     const std::string ip = gbk(state_.singleIp);
     if (!package_) {
@@ -514,7 +553,11 @@ void UpgradeFlow::OnVersionDiffFound(int count) {
         return;
     }
     std::string text = formatString(flowtext::kVersionDiffAsk, count);
-    if (ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::none, BoxButtons::yesNo) == IDYES) OnBnClickedOk();
+    // "是" while an upgrade runs (1028 clicked during the run) must not turn into its "取消": the
+    // running upgrade takes the newly ticked rows it has not passed yet.
+    if (ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::none, BoxButtons::yesNo) == IDYES &&
+        upgrading.load() == 0)
+        OnBnClickedOk();
 }
 
 void UpgradeFlow::OnBnClickedCheckShowFailed() {
@@ -612,7 +655,9 @@ void UpgradeFlow::OnBnClickedOk() {
     else
         cancelRun();
     if (destroyed_) return;
-    state_.setEnabled(IDC_UPGRADE, true);
+    // After a cancel "升级" stays off until the run has sent its end (starting the next run would
+    // have to wait for the previous run's thread).
+    state_.setEnabled(IDC_UPGRADE, !runActive_ || upgrading.load() != 0);
     notify(kChangedControls);
 }
 
@@ -625,7 +670,13 @@ void UpgradeFlow::startUpgrade() {
     if (list_->CountRows(RC_ITEM_CHECKED) == 0) return showError(flowtext::kNoneTicked);
     QuentaUpgradeServer* server = server_.get();
     if (server == nullptr) return;
-    // The thread of an earlier run has sent its end; collect it before starting the next.
+    if (runActive_) {
+        // The version prompt's "是" right after a cancel: the window does not wait here for the
+        // previous run; the new one starts when that run has sent its end.
+        startAfterEnd_ = true;
+        return;
+    }
+    // The thread of an earlier run has sent its end and is returning; collect it.
     dispatcher_.waitWhileServing([server] { return ss_thread_finished(server->upgradeThread); });
     ss_thread_join(server->upgradeThread);
     {
@@ -635,6 +686,8 @@ void UpgradeFlow::startUpgrade() {
     }
     state_.setText(IDC_UPGRADE, flowtext::kCaptionCancel);
     for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE}) state_.setEnabled(id, false);
+    runActive_ = true;
+    holdListControls(true);
     notify(kChangedControls);
     FlowHost* host = this;
     if (ss_thread_create(server->upgradeThread, _upgradeThreadProc, host) != 0) OnUpgradingEnd();
@@ -651,7 +704,11 @@ void UpgradeFlow::cancelRun() {
         list_->SetCheck(row, true);
     }
     state_.setText(IDC_UPGRADE, flowtext::kCaptionUpgrade);
-    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR}) state_.setEnabled(id, true);
+    // " 获取设备列表" and "  清空列表" clear the list: they come back with the run's end, when no job
+    // reports to a row any more.
+    state_.setEnabled(IDC_EXIT, true);
+    if (!runActive_)
+        for (int id : {IDC_QUERY, IDC_CLEAR}) state_.setEnabled(id, true);
     notify(kChangedControls);
 }
 
@@ -736,11 +793,22 @@ void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result) {
 void UpgradeFlow::OnUpgradingEnd() {
     upgrading = 0;
     state_.setText(IDC_UPGRADE, flowtext::kCaptionUpgrade);
-    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE}) state_.setEnabled(id, true);
+    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE, IDC_UPGRADE}) state_.setEnabled(id, true);
+    if (runActive_) holdListControls(false);
+    runActive_ = false;
     notify(kChangedControls);
     runEnded_ = true;
     ui_.messageBox(flowtext::kUpgradeDone, flowtext::kInfoTitle, BoxIcon::none, BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");
+    if (startAfterEnd_ && !destroyed_) {
+        // Queued only now: the box above serves the dispatcher, and the next run must not start
+        // before this call has returned to the ended run's thread.
+        dispatcher_.post([this] {
+            if (!startAfterEnd_ || destroyed_) return;
+            startAfterEnd_ = false;
+            if (!upgrading.load()) OnBnClickedOk();
+        });
+    }
 }
 
 void UpgradeFlow::postProgressSearch(std::optional<std::string> narrowAddress, int count) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,7 +66,13 @@ class UpgradeFlow : public FlowHost {
     QuentaUpgradeServer* server() override { return server_.get(); }
     const LoadedPackage* package() const { return package_.get(); }  // null: none loaded (or refused)
     bool isUpgrading() const { return upgrading.load() != 0; }
-    bool upgradeThreadActive() const;  // the run has not sent its end yet
+    bool upgradeThreadActive() const;  // the run's thread has not ended yet
+    // From "升级" until the run's end (OnUpgradingEnd), also after a cancel: the list belongs to
+    // the run's jobs, so nothing clears it, and "升级" waits for that end.
+    bool runActive() const { return runActive_; }
+    // "升级" was pressed (through the version prompt) while the previous run had not yet sent its
+    // end: the new run starts right after that end.
+    bool startPending() const { return startAfterEnd_; }
     // True once OnUpgradingEnd ran since the last clearRunEnded() (for headless front ends).
     bool runEnded() const { return runEnded_; }
     void clearRunEnded() { runEnded_ = false; }
@@ -145,6 +152,8 @@ class UpgradeFlow : public FlowHost {
     void joinDiscoveryThreads();
     void cancelRun();
     void startUpgrade();
+    bool refuseWhileRunning();  // true (and nothing changes) while the run owns the list
+    void holdListControls(bool hold);
     // Runs a progress task through the front end; taskActive_ tells OnDestroy when it returned.
     int runTask(const std::string& line1, std::function<int()> task, bool makeCurrent);
     void serveFor(int milliseconds);  // waits on the flow thread while serving the dispatcher
@@ -158,6 +167,9 @@ class UpgradeFlow : public FlowHost {
     std::string sharedUploadPath_;            // GBK; guard: flow thread
     std::atomic<bool> taskActive_{false};     // a progress task is running on its worker
     bool runEnded_ = false;                   // guard: flow thread; set by OnUpgradingEnd
+    bool runActive_ = false;                  // guard: flow thread; see runActive()
+    bool startAfterEnd_ = false;              // guard: flow thread; see startPending()
+    std::map<int, bool> heldControls_;        // guard: flow thread; enabled states before the run
     bool destroyed_ = false;
     bool initialised_ = false;
 };

@@ -82,7 +82,9 @@ else
 fi
 
 if ((screenshot)); then
-    (cd "$work" && QT_QPA_PLATFORM=offscreen QUENTA_SOURCE_DIR="$root" QUENTA_BINARY_DIR="$build" \
+    # A 1920 x 1080 offscreen screen: on the plugin's own 800 x 600 one the window shrinks to fit.
+    (cd "$work" && QT_QPA_PLATFORM="offscreen:configfile=$root/tests/gui/offscreen-1920x1080.json" \
+        QUENTA_SOURCE_DIR="$root" QUENTA_BINARY_DIR="$build" \
         "$build/tests/gui_quenta_upgradeDlg_test" operatorPath >/dev/null)
     cp "$work/gui-screenshots/screenshot-query.png" "$root/docs/screenshot-query.png"
     echo "Screenshot after a query: docs/screenshot-query.png"

@@ -3,7 +3,7 @@
 # Without root it only checks and names what is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev
-          nlohmann-json3-dev libssl-dev libcli11-dev
+          nlohmann-json3-dev libssl-dev libcli11-dev qt6-translations-l10n
           fonts-wqy-microhei xvfb xauth x11-apps iproute2 util-linux
           dpkg-dev file help2man)
 missing=()

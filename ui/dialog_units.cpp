@@ -4,14 +4,14 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
-// MulDiv rounds half away from zero; every value here is non-negative except rare negative offsets.
-int mulDiv(int value, int numerator, int denominator) {
-    const long long product = static_cast<long long>(value) * numerator;
-    if (product >= 0) return static_cast<int>((product + denominator / 2) / denominator);
-    return -static_cast<int>((-product + denominator / 2) / denominator);
+// MulDiv rounds half away from zero, as std::lround does.
+int scaled(int value, double base, int denominator) {
+    return static_cast<int>(std::lround(value * base / denominator));
 }
 
 QStringList withChineseFallback(const QString& first) {
@@ -24,10 +24,10 @@ QStringList withChineseFallback(const QString& first) {
 }  // namespace
 
 int DialogUnits::toPixelsX(int units) const {
-    return mulDiv(units, baseX, 4);
+    return scaled(units, baseX, 4);
 }
 int DialogUnits::toPixelsY(int units) const {
-    return mulDiv(units, baseY, 8);
+    return scaled(units, baseY, 8);
 }
 
 QRect DialogUnits::toPixels(int x, int y, int width, int height) const {
@@ -39,11 +39,30 @@ DialogUnits dialogBaseUnits(const QFont& font) {
     const int cx =
         metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     DialogUnits units;
-    units.baseX = (cx / 26 + 1) / 2;
-    units.baseY = metrics.height();
-    if (units.baseX <= 0) units.baseX = 1;
-    if (units.baseY <= 0) units.baseY = 1;
+    units.baseX = std::max((cx / 26 + 1) / 2, 1);
+    units.baseY = std::max(metrics.height(), 1);
     return units;
+}
+
+FittedDialog fitDialogToArea(const QFont& font, QSize dialogUnits, QSize available, QSize frame) {
+    constexpr double kSmallest = 0.5;  // below half size the texts are no longer readable
+    FittedDialog fitted{font, dialogBaseUnits(font), 1.0};
+    const double width = dialogUnits.width() * fitted.units.baseX / 4.0;
+    const double height = dialogUnits.height() * fitted.units.baseY / 8.0;
+    if (width <= 0 || height <= 0) return fitted;
+    const double room =
+        std::min((available.width() - frame.width()) / width, (available.height() - frame.height()) / height);
+    if (room >= 1.0) return fitted;
+    const double factor = std::max(room, kSmallest);
+    if (font.pixelSize() > 0)
+        fitted.font.setPixelSize(std::max(1, static_cast<int>(font.pixelSize() * factor)));
+    else
+        fitted.font.setPointSizeF(font.pointSizeF() * factor);
+    // Rounded down to a thousandth of a pixel, so the rounded sizes never exceed the area.
+    fitted.units.baseX = std::floor(fitted.units.baseX * factor * 1000.0) / 1000.0;
+    fitted.units.baseY = std::floor(fitted.units.baseY * factor * 1000.0) / 1000.0;
+    fitted.factor = factor;
+    return fitted;
 }
 
 QString chineseFontFamily() {

@@ -1,14 +1,12 @@
 // QtFlowUi; see qt_flow_ui.h.
-#include "engine/upgrade_flow.h"
 #include "ui/qt_flow_ui.h"
+#include "engine/upgrade_flow.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
-#include <cstdio>
-#include <cstdlib>
 
 #include "ui/CProgressDlg.h"
 
@@ -40,12 +38,26 @@ class ModalScope {
     int& depth_;
 };
 
+// Set once by a test program before any window exists; read on the GUI thread only.
+QtFlowUi::BoxAnswerer& boxAnswererSlot() {
+    static QtFlowUi::BoxAnswerer answerer;
+    return answerer;
+}
+
 }  // namespace
 
-QtFlowUi::QtFlowUi(QWidget* owner, std::function<void(unsigned)> stateSink, std::function<void()> closeSink)
-    : QObject(owner), owner_(owner), stateSink_(std::move(stateSink)), closeSink_(std::move(closeSink)) {
-    autoAnswer_ = std::getenv("QUENTA_UPGRADE_AUTO_ANSWER") != nullptr;
+void QtFlowUi::setBoxAnswerer(BoxAnswerer answerer) {
+    boxAnswererSlot() = std::move(answerer);
 }
+
+std::optional<int> QtFlowUi::answerUnshown(const ShownBox& box) {
+    const BoxAnswerer& answerer = boxAnswererSlot();
+    if (!answerer) return std::nullopt;
+    return answerer(box);
+}
+
+QtFlowUi::QtFlowUi(QWidget* owner, std::function<void(unsigned)> stateSink, std::function<void()> closeSink)
+    : QObject(owner), owner_(owner), stateSink_(std::move(stateSink)), closeSink_(std::move(closeSink)) {}
 
 QtFlowUi::~QtFlowUi() {
     for (auto& [id, timer] : timers_) delete timer;
@@ -54,17 +66,14 @@ QtFlowUi::~QtFlowUi() {
 int QtFlowUi::messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
                          BoxButtons buttons) {
     ShownBox box{utf8Text, utf8Title, icon, buttons, 0};
-    const int defaultAnswer = buttons == BoxButtons::yesNo ? IDYES : IDOK;
     if (!answers_.empty()) {
         box.answer = answers_.front();
         answers_.pop_front();
         shown_.push_back(box);
         return box.answer;
     }
-    if (autoAnswer_) {
-        std::fprintf(stderr, "MESSAGEBOX|%s|%s\n", utf8Title.c_str(), utf8Text.c_str());
-        std::fflush(stderr);
-        box.answer = defaultAnswer;
+    if (std::optional<int> answer = answerUnshown(box)) {
+        box.answer = *answer;
         shown_.push_back(box);
         return box.answer;
     }
@@ -154,7 +163,7 @@ std::optional<std::string> QtFlowUi::chooseOpenFile(const std::string& utf8Filte
     QString chosen;
     {
         ModalScope scope(modalDepth_);
-        chosen = QFileDialog::getOpenFileName(owner_, QString(), QString(),
+        chosen = QFileDialog::getOpenFileName(owner_, QString::fromUtf8(kOpenFileCaption), QString(),
                                               toQtFilter(QString::fromStdString(utf8Filter)));
     }
     if (chosen.isEmpty()) return std::nullopt;

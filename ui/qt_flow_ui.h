@@ -3,10 +3,9 @@
 // the state-change notice forwarded to the window. Everything runs on the GUI thread, which is the
 // flow thread; while a modal box is open Qt's nested event loop keeps draining the flow's dispatcher.
 //
-// Test seams: queued answers for the next message boxes, the next file-dialog result, and a record
-// of every box asked for. With QUENTA_UPGRADE_AUTO_ANSWER set in the environment (the application
-// tests), every message box is answered with its default button without being shown and is printed
-// to standard error as "MESSAGEBOX|title|text".
+// Test seams: queued answers for the next message boxes, the next file-dialog result, a record of
+// every box asked for, and a process-wide answerer that only a test program installs (the shipped
+// program has no switch that answers its boxes unattended).
 #pragma once
 
 #include <QObject>
@@ -24,6 +23,9 @@
 #include "ui/CProgressDlg.h"
 
 class QTimer;
+
+// The caption of the file-open dialog of "浏览" (the system's own caption of an open dialog).
+inline constexpr char kOpenFileCaption[] = "打开";
 class QWidget;
 class UpgradeFlow;
 
@@ -74,6 +76,11 @@ class QtFlowUi : public QObject, public FlowUi {
         nextOpenFile_ = std::move(utf8Path);
         nextOpenFileSet_ = true;
     }
+    // Process-wide: when set, every box of every QtFlowUi (and the start-up's own error box) goes to
+    // this function first; an answer means the box is not shown. Only test programs set it.
+    using BoxAnswerer = std::function<std::optional<int>(const ShownBox&)>;
+    static void setBoxAnswerer(BoxAnswerer answerer);
+    static std::optional<int> answerUnshown(const ShownBox& box);
     // Every box asked for, answered or shown, in order.
     const std::vector<ShownBox>& shownBoxes() const { return shown_; }
     void clearShownBoxes() { shown_.clear(); }
@@ -94,5 +101,4 @@ class QtFlowUi : public QObject, public FlowUi {
     bool nextOpenFileSet_ = false;
     std::vector<ShownBox> shown_;
     std::function<void(CProgressDlg&)> progressOpened_;
-    bool autoAnswer_ = false;
 };

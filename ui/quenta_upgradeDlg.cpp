@@ -1,6 +1,6 @@
 // Cquenta_upgradeDlg; see quenta_upgradeDlg.h.
-#include "engine/upgrade_flow.h"
 #include "ui/quenta_upgradeDlg.h"
+#include "engine/upgrade_flow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,8 +15,10 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 
 #include "ui/CHelpDlg.h"
@@ -40,7 +42,7 @@ struct Cquenta_upgradeDlg::WakeLink {
     std::atomic<UpgradeFlow*> flow{nullptr};
 };
 
-Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent)
+Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent, QScreen* screen)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
@@ -48,10 +50,25 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent)
     setObjectName(QStringLiteral("Cquenta_upgradeDlg"));
     setWindowTitle(QStringLiteral("产品升级工具"));
     setWindowIcon(QIcon(QStringLiteral(":/quenta/icon128.png")));
-    dialogFont_ = dialogFont(QStringLiteral("宋体"), 9);
+    if (screen != nullptr) setScreen(screen);
+    // Base units from "宋体" 9 pt, made smaller together with the font where the 900 x 472-unit
+    // dialog would not fit the screen (a 1366 x 768 laptop, or 150 % scaling on 1920 x 1080).
+    QScreen* target = screen != nullptr ? screen : QGuiApplication::primaryScreen();
+    const QSize available = target != nullptr ? target->availableGeometry().size() : QSize(1920, 1080);
+    const FittedDialog fitted =
+        fitDialogToArea(dialogFont(QStringLiteral("宋体"), 9), QSize(900, 472), available,
+                        QSize(kFrameAllowanceWidth, kFrameAllowanceHeight));
+    dialogFont_ = fitted.font;
+    units_ = fitted.units;
+    unitsFactor_ = fitted.factor;
     setFont(dialogFont_);
-    units_ = dialogBaseUnits(dialogFont_);
     setFixedSize(units_.toPixelsX(900), units_.toPixelsY(472));
+    if (target != nullptr) {  // centred on that screen (not on the one under the mouse pointer)
+        const QRect area = target->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2,
+             area.y() + std::max((area.height() - height() - kFrameAllowanceHeight) / 2, 0) +
+                 kFrameAllowanceHeight / 2);
+    }
 
     // One solid brush for the window and every control (the device list keeps its own colours).
     QPalette tint = palette();
@@ -218,6 +235,7 @@ void Cquenta_upgradeDlg::buildControls() {
     addButton(IDC_SHOW_FAILED, 386, 131, 87, 10, true, false);
 
     modelBoxFont_ = dialogFont(QStringLiteral("Courier New"), 8);
+    if (unitsFactor_ < 1.0) modelBoxFont_.setPointSizeF(8 * unitsFactor_);
 }
 
 void Cquenta_upgradeDlg::OnInitDialog() {
@@ -249,8 +267,12 @@ void Cquenta_upgradeDlg::rebuildModelBoxes() {
         auto* box = new QCheckBox(QString::fromStdString(model.utf8Label), this);
         box->setObjectName(QStringLiteral("model%1").arg(model.id));
         box->setFont(modelBoxFont_);
-        box->setGeometry(group.left() + units_.toPixelsX(model.x), group.top() + units_.toPixelsY(model.y),
-                         units_.toPixelsX(model.width), units_.toPixelsY(model.height));
+        box->setToolTip(box->text());  // the whole name, also where a long one is cut
+        // From the rounded edges, so neighbouring boxes never overlap by a rounded pixel.
+        const int left = units_.toPixelsX(model.x), top = units_.toPixelsY(model.y);
+        box->setGeometry(group.left() + left, group.top() + top,
+                         units_.toPixelsX(model.x + model.width) - left,
+                         units_.toPixelsY(model.y + model.height) - top);
         const int id = model.id;
         connect(box, &QCheckBox::clicked, this, [this, id] {
             flow_->clickModelBox(id);

@@ -22,6 +22,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QScreen;
 class IpAddressEdit;
 class QtFlowUi;
 class UpgradeFlow;
@@ -29,7 +30,9 @@ class UpgradeFlow;
 class Cquenta_upgradeDlg : public QDialog {
     Q_OBJECT
   public:
-    explicit Cquenta_upgradeDlg(QWidget* parent = nullptr);
+    // screen: where the window opens (null: the primary screen); the dialog's base units are chosen
+    // so that the whole window fits that screen's available area (fitDialogToArea).
+    explicit Cquenta_upgradeDlg(QWidget* parent = nullptr, QScreen* screen = nullptr);
     ~Cquenta_upgradeDlg() override;  // OnDestroy (stops and joins every engine thread) when not done yet
 
     UpgradeFlow& flow() { return *flow_; }
@@ -44,6 +47,7 @@ class Cquenta_upgradeDlg : public QDialog {
     IpAddressEdit* addressBoxIp() const { return addressBoxIp_; }
     IpAddressEdit* singleIp() const { return singleIp_; }
     const DialogUnits& units() const { return units_; }
+    double unitsFactor() const { return unitsFactor_; }  // 1: the dialog font's own units fit the screen
     // The model check boxes in id order.
     std::vector<QCheckBox*> modelBoxes() const;
 
@@ -91,6 +95,7 @@ class Cquenta_upgradeDlg : public QDialog {
     QLabel* addStatic(const QString& text, int x, int y, int w, int h, Qt::Alignment alignment);
 
     DialogUnits units_;
+    double unitsFactor_ = 1.0;
     QFont dialogFont_;
     QFont modelBoxFont_;  // "Courier New" 8 pt
     std::unique_ptr<UpgradeFlow> flow_;

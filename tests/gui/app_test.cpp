@@ -2,7 +2,9 @@
 // runs, the single-instance lock disappears with its process (also when it is killed), the debug flag
 // file switches the log on (a folder of that name does not), and a termination request closes the
 // window as "退出" does; --version answers without a display. Each run gets its own XDG_RUNTIME_DIR
-// and drive root inside the test folder.
+// and drive root inside the test folder. The runs use the test build of the program whose message
+// boxes are answered unattended; the shipped program has no such switch, not even through the
+// environment.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -20,9 +22,13 @@
 
 namespace {
 
+QString shippedBinary() {
+    return QString::fromLocal8Bit(qgetenv("QUENTA_BINARY_DIR")) + QStringLiteral("/app/quenta-upgrade");
+}
+
 QString appBinary() {
-    const QByteArray dir = qgetenv("QUENTA_BINARY_DIR");
-    return QString::fromLocal8Bit(dir) + QStringLiteral("/app/quenta-upgrade");
+    return QString::fromLocal8Bit(qgetenv("QUENTA_BINARY_DIR")) +
+           QStringLiteral("/tests/quenta-upgrade-unattended");
 }
 
 // True while another open file description holds the lock file's flock.
@@ -60,6 +66,7 @@ class AppTest : public QObject {
     void debugFlagFileSwitchesLogOn();
     void debugFlagFolderDoesNotSwitchLogOn();
     void versionNeedsNoDisplayAndTakesNoLock();
+    void shippedProgramHasNoUnattendedSwitch();
 
   private:
     std::unique_ptr<QProcess> start();
@@ -73,7 +80,8 @@ class AppTest : public QObject {
 };
 
 void AppTest::initTestCase() {
-    if (!QFileInfo(appBinary()).isExecutable()) QSKIP("quenta-upgrade is not built (QUENTA_BINARY_DIR)");
+    if (!QFileInfo(appBinary()).isExecutable() || !QFileInfo(shippedBinary()).isExecutable())
+        QSKIP("quenta-upgrade(-unattended) is not built (QUENTA_BINARY_DIR)");
 }
 
 void AppTest::init() {
@@ -91,7 +99,6 @@ QProcessEnvironment AppTest::environment() const {
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_->path());
     env.insert(QStringLiteral("QUENTA_DRIVE_ROOT"), drive_->path());
-    env.insert(QStringLiteral("QUENTA_UPGRADE_AUTO_ANSWER"), QStringLiteral("1"));
     return env;
 }
 
@@ -192,11 +199,30 @@ void AppTest::versionNeedsNoDisplayAndTakesNoLock() {
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(appBinary(), {QStringLiteral("--version")});
+    process.start(shippedBinary(), {QStringLiteral("--version")});
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 0);
     QCOMPARE(process.readAllStandardOutput(), QByteArray("quenta-upgrade ") + kQuentaVersion + "\n");
     QVERIFY(!QFileInfo::exists(lockPath()));
+}
+
+// The environment variable that once answered every box (even "现在立即升级吗？") does nothing in the
+// shipped program: its refused second start shows the box and waits for the operator.
+void AppTest::shippedProgramHasNoUnattendedSwitch() {
+    auto first = start();
+    QVERIFY(first);
+    QTRY_VERIFY_WITH_TIMEOUT(lockHeld(lockPath()), 60000);
+    QProcess second;
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("QUENTA_UPGRADE_AUTO_ANSWER"), QStringLiteral("1"));
+    second.setProcessEnvironment(env);
+    second.start(shippedBinary(), {});
+    QVERIFY(second.waitForStarted(30000));
+    QVERIFY(!second.waitForFinished(3000));  // the box is up, nobody answers it
+    QVERIFY(!second.readAllStandardError().contains("MESSAGEBOX|"));
+    second.kill();
+    QVERIFY(second.waitForFinished(30000));
+    stop(*first);
 }
 
 QTEST_GUILESS_MAIN(AppTest)

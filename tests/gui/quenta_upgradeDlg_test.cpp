@@ -2,9 +2,12 @@
 // The operator's window against a simulated site in a private network namespace: layout and texts,
 // the IPv4 control, swallowed keys, the enabling rules in every state, each refusal of the flow, the
 // whole path from a package to "升级完成！", and closing during an upgrade. Screenshots after a query
-// and during an upgrade are saved into the test's working folder (gui-screenshots/).
+// and during an upgrade are saved into the test's working folder (gui-screenshots/). Regression
+// tests: model boxes of large packages inside their group box, the list kept while upgrading, and
+// "升级" right after a cancel without blocking the window.
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/model_box_layout.h"
 #include "engine/upgrade_flow.h"
 #include "package/package_load.h"
 #include "sim/package_maker.h"
@@ -15,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -30,6 +34,7 @@
 #include "ui/CProgressDlg.h"
 #include "ui/ip_address_edit.h"
 #include "ui/qt_flow_ui.h"
+#include "ui/qt_translation.h"
 #include "ui/quenta_upgradeDlg.h"
 
 QUENTA_TEST_IN_PRIVATE_NAMESPACE(20);
@@ -183,6 +188,10 @@ class QuentaUpgradeDlgTest : public QObject {
     void operatorPath();
     void failedDevicesShownAndHidden();
     void closingDuringUpgradeCancelsFirst();
+    void modelBoxesStayInsideTheirGroup_data();
+    void modelBoxesStayInsideTheirGroup();
+    void listKeptWhileUpgrading();
+    void upgradeRightAfterCancelDoesNotBlock();
     void aboutBox();
     void fileDialogFilter();
 
@@ -190,6 +199,8 @@ class QuentaUpgradeDlgTest : public QObject {
     std::string makePackage(const std::string& fileName, const std::string& models,
                             const std::string& version);
     void loadPackage(Cquenta_upgradeDlg& dlg, const std::string& path);
+    // Loads a package of `version` for the site's models and queries the site (prompt answered 否).
+    void queryWith(Cquenta_upgradeDlg& dlg, const std::string& version);
 
     std::unique_ptr<quenta_test::TempDir> dir_;
     std::unique_ptr<SimSite> site_;
@@ -238,6 +249,20 @@ std::string QuentaUpgradeDlgTest::makePackage(const std::string& fileName, const
 void QuentaUpgradeDlgTest::loadPackage(Cquenta_upgradeDlg& dlg, const std::string& path) {
     dlg.flowUi().setNextOpenFile(path);
     clickControl(dlg, IDC_BROWSE);
+}
+
+void QuentaUpgradeDlgTest::queryWith(Cquenta_upgradeDlg& dlg, const std::string& version) {
+    loadPackage(dlg, makePackage("QN通用升级包-" + version + ".quenta", "QN-H200,QN-S210", version));
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
+    dlg.flowUi().queueAnswer(IDNO);
+    clickControl(dlg, IDC_QUERY);
+}
+
+static int boxesShown(Cquenta_upgradeDlg& dlg, const QString& text) {
+    int count = 0;
+    for (const auto& box : dlg.flowUi().shownBoxes())
+        if (QString::fromStdString(box.utf8Text) == text) ++count;
+    return count;
 }
 
 void QuentaUpgradeDlgTest::fontsForChinese() {
@@ -312,8 +337,9 @@ void QuentaUpgradeDlgTest::tintAndModelBoxFont() {
                  QStringLiteral("model%1").arg(kFirstModelBoxId + static_cast<int>(k)));
         QCOMPARE(boxes[k]->font().families().value(0), QStringLiteral("Courier New"));
         QCOMPARE(boxes[k]->font().pointSize(), 8);
-        QCOMPARE(boxes[k]->geometry().left(), group.left() + du.toPixelsX(10 + 110 * static_cast<int>(k)));
-        QCOMPARE(boxes[k]->geometry().top(), group.top() + du.toPixelsY(10));
+        const ModelBoxRect place = layoutModelBoxes(2)[k];
+        QCOMPARE(boxes[k]->geometry().left(), group.left() + du.toPixelsX(place.x));
+        QCOMPARE(boxes[k]->geometry().top(), group.top() + du.toPixelsY(place.y));
         QVERIFY(boxes[k]->isChecked());
     }
     QCOMPARE(boxes[0]->text(), QStringLiteral("QN-H200"));
@@ -712,6 +738,153 @@ void QuentaUpgradeDlgTest::fileDialogFilter() {
     QVERIFY(qobject_cast<QLineEdit*>(dlg.control(1014))->text().isEmpty());
     QVERIFY(dlg.modelBoxes().empty());
     QVERIFY(!dlg.control(IDC_QUERY)->isEnabled());
+    // The real dialog has a caption, and Qt's own texts in it are Chinese.
+    QCOMPARE(installQtChineseTranslation(), 0);
+    QString title, accept;
+    QTimer::singleShot(300, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        title = dialog->windowTitle();
+        accept = dialog->labelText(QFileDialog::Accept);
+        dialog->reject();
+    });
+    QVERIFY(!dlg.flowUi().chooseOpenFile(kPackageFileFilter).has_value());
+    QCOMPARE(title, QStringLiteral("打开"));
+    QVERIFY2(accept.contains(QStringLiteral("打开")), qPrintable(accept));
+}
+
+void QuentaUpgradeDlgTest::modelBoxesStayInsideTheirGroup_data() {
+    QTest::addColumn<int>("models");
+    for (int n : {1, 12, 13, 30, 48}) QTest::newRow(qPrintable(QStringLiteral("%1 models").arg(n))) << n;
+}
+
+// Every model box of a package with up to 48 models lies inside group box 1035, above the row of
+// 1009-1030, apart from the others, shows its whole name and can be clicked (a box outside the window
+// would stay ticked and be sent in the query's Account).
+void QuentaUpgradeDlgTest::modelBoxesStayInsideTheirGroup() {
+    QFETCH(int, models);
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    std::string list;
+    for (int i = 0; i < models; ++i) list += (i > 0 ? "," : "") + formatString("QN-M%03d", i);
+    loadPackage(dlg, makePackage(formatString("QN通用升级包-3.0.%d.quenta", models), list,
+                                 formatString("3.0.%d", models)));
+    const auto boxes = dlg.modelBoxes();
+    QCOMPARE(static_cast<int>(boxes.size()), models);
+    const QRect group = dlg.control(IDC_MODEL_GROUP)->geometry();
+    int rowTop = dlg.height();
+    for (int id : {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED, IDC_RADIO_BATCH})
+        rowTop = qMin(rowTop, dlg.control(id)->geometry().top());
+    for (size_t k = 0; k < boxes.size(); ++k) {
+        QCheckBox* box = boxes[k];
+        const QRect r = box->geometry();
+        const QString which =
+            QStringLiteral("box %1: %2,%3 %4x%5").arg(k).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        QVERIFY2(group.contains(r), qPrintable(which));
+        QVERIFY2(dlg.rect().contains(r), qPrintable(which));
+        QVERIFY2(r.bottom() < rowTop, qPrintable(which));
+        QVERIFY2(box->isVisible(), qPrintable(which));
+        QVERIFY2(box->sizeHint().width() <= r.width() && box->fontMetrics().height() <= r.height(),
+                 qPrintable(which + QStringLiteral(" needs ") + QString::number(box->sizeHint().width())));
+        for (size_t j = 0; j < k; ++j) QVERIFY2(!boxes[j]->geometry().intersects(r), qPrintable(which));
+    }
+    if (models == 48) dlg.grab().save(screenshotPath(QStringLiteral("model-boxes-48.png")));
+    if (models == 1) {
+        QVERIFY(!boxes[0]->isEnabled() && boxes[0]->isChecked());
+        return;
+    }
+    QCheckBox* last = boxes.back();
+    QTest::mouseClick(last, Qt::LeftButton, {}, QPoint(4, last->height() / 2));
+    QVERIFY(!last->isChecked());
+    QVERIFY(!dlg.flow().state().modelBoxes.back().checked);
+}
+
+// While a run's jobs report to the rows, the edits that would clear the list (address box IP, the
+// mode radios) or rewrite a row ("添加") are off, and the flow refuses them even when they get through.
+void QuentaUpgradeDlgTest::listKeptWhileUpgrading() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    queryWith(dlg, "2.6.0");
+    const int rows = dlg.flow().list().RowCount();
+    QVERIFY(dlg.flow().list().CountRows(RC_ITEM_CHECKED) >= 3);
+    // One older device stays out of this run (ticked again below, during the run).
+    const int spare = findRow(dlg, siteAddress(3));
+    QVERIFY(spare >= 0);
+    dlg.flow().list().SetCheck(spare, false);
+    dlg.flowUi().queueAnswer(IDOK);  // "升级完成！"
+    clickControl(dlg, IDC_UPGRADE);
+    QVERIFY(dlg.flow().isUpgrading());
+    QVERIFY(dlg.flow().runActive());
+    for (int id : {IDC_ADDRESS_BOX_IP, IDC_RADIO_BATCH, IDC_RADIO_SINGLE, IDC_SINGLE_IP, IDC_ADD, IDC_QUERY,
+                   IDC_CLEAR})
+        QVERIFY2(!dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+    dlg.addressBoxIp()->setText(QStringLiteral("192.0.2.99"));  // an edit that reaches the window anyway
+    dlg.OnIpFieldChangedAddressBox();
+    QCOMPARE(dlg.addressBoxIp()->text(), QString::fromStdString(siteAddress(0)));
+    dlg.flow().setAddressBoxIp("192.0.2.98");
+    dlg.flow().OnBnClickedRadioSingle();
+    dlg.flow().OnBnClickedButtonClear();
+    QCOMPARE(dlg.flow().list().RowCount(), rows);
+    QCOMPARE(dlg.flow().state().addressBoxIp, siteAddress(0));
+    QVERIFY(qobject_cast<QRadioButton*>(dlg.control(IDC_RADIO_BATCH))->isChecked());
+    // "选取与升级包版本不一致的设备" clicked twice during the run: "是" to its prompt does not cancel.
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.flow().rowsWithStatus(DEVICE_STATUS_CONNECTED), 1,
+                              30000);  // the run took its rows
+    bool cancelled = false;
+    dlg.flowUi().setProgressOpenedHook([&](CProgressDlg&) { cancelled = true; });
+    dlg.flowUi().clearAnswers();  // "升级完成！" is answered by the fallback
+    dlg.flowUi().queueAnswer(IDOK);
+    clickControl(dlg, IDC_VERSION_DIFF);
+    dlg.flowUi().queueAnswer(IDYES);
+    clickControl(dlg, IDC_VERSION_DIFF);
+    dlg.flowUi().setProgressOpenedHook({});
+    QVERIFY2(boxShown(dlg, QStringLiteral("共发现1个不同版本的设备可以升级, 现在立即升级吗？")),
+             qPrintable(lastBoxText(dlg)));
+    QVERIFY2(!cancelled && (dlg.flow().isUpgrading() || boxShown(dlg, QStringLiteral("升级完成！"))),
+             "\"是\" cancelled the running upgrade");
+    QTRY_VERIFY_WITH_TIMEOUT(boxShown(dlg, QStringLiteral("升级完成！")), 120000);
+    QCOMPARE(dlg.flow().list().RowCount(), rows);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE) +
+                                  dlg.flow().rowsWithStatus(DEVICE_STATUS_CONNECTED),
+                              rows, 30000);
+    QVERIFY(dlg.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE) >= rows - 1);
+    // After the run every control is back as the mode has it.
+    for (int id : {IDC_ADDRESS_BOX_IP, IDC_RADIO_BATCH, IDC_RADIO_SINGLE, IDC_QUERY, IDC_CLEAR, IDC_UPGRADE})
+        QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+    for (int id : {IDC_SINGLE_IP, IDC_ADD})
+        QVERIFY2(!dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
+}
+
+// "升级" right after "取消": the cancelled run has not sent its end yet (its jobs may still be in
+// their last exchange). "升级" and the controls that clear the list stay off until that end; the
+// version prompt's "是" in that time does not block the window's thread: the new run starts after
+// the end.
+void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    queryWith(dlg, "2.7.0");
+    QVERIFY(dlg.flow().list().CountRows(RC_ITEM_CHECKED) >= 2);
+    dlg.flowUi().clearShownBoxes();
+    clickControl(dlg, IDC_UPGRADE);
+    QVERIFY(dlg.flow().isUpgrading());
+    clickControl(dlg, IDC_UPGRADE);  // "取消": returns once no transfer runs
+    QVERIFY(!dlg.flow().isUpgrading());
+    QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
+    QVERIFY(dlg.control(IDC_EXIT)->isEnabled());
+    const bool endedAlready = boxShown(dlg, QStringLiteral("升级完成！"));
+    QCOMPARE(dlg.flow().runActive(), !endedAlready);
+    for (int id : {IDC_UPGRADE, IDC_QUERY, IDC_CLEAR, IDC_ADDRESS_BOX_IP})
+        QVERIFY2(dlg.control(id)->isEnabled() == endedAlready, qPrintable(QString::number(id)));
+    // The operator answers "是" to a version prompt (1028 ticked again): "升级" at once.
+    dlg.flow().list().SetCheck(0, true);
+    dlg.flow().OnBnClickedOk();
+    if (!endedAlready) {
+        QVERIFY2(!boxShown(dlg, QStringLiteral("升级完成！")), "the window waited for the cancelled run");
+        QVERIFY(dlg.flow().startPending());
+        QVERIFY(!dlg.control(IDC_UPGRADE)->isEnabled());
+    }
+    // The cancelled run ends, then the new one runs and ends.
+    QTRY_VERIFY_WITH_TIMEOUT(boxesShown(dlg, QStringLiteral("升级完成！")) == 2, 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().runFinished(), 60000);
+    QVERIFY(!dlg.flow().startPending());
+    QVERIFY(dlg.control(IDC_UPGRADE)->isEnabled());
 }
 
 QTEST_MAIN(QuentaUpgradeDlgTest)

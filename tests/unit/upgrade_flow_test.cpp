@@ -6,6 +6,7 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
+#include "engine/model_box_layout.h"
 #include "engine/upgrade_flow.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/temp_dir.h"
@@ -80,7 +81,8 @@ TEST_F(FlowTest, LoadSetsModeLabelAndModelBoxes) {
     ASSERT_EQ(2u, s.modelBoxes.size());
     EXPECT_EQ(4368, s.modelBoxes[0].id);
     EXPECT_EQ(4369, s.modelBoxes[1].id);
-    EXPECT_EQ(120, s.modelBoxes[1].x);
+    EXPECT_EQ(layoutModelBoxes(2)[1].x, s.modelBoxes[1].x);  // laid out inside group box 1035
+    EXPECT_EQ(layoutModelBoxes(2)[1].width, s.modelBoxes[1].width);
     flow->click(IDC_MODELS_ALL);
     EXPECT_FALSE(s.modelBoxes[0].checked);
     flow->click(4369);
