@@ -81,6 +81,14 @@ class DeviceReader {
                 if (!boolean(value, f.closeHalfway, at)) return false;
             } else if (key == "noSerialNum") {
                 if (!boolean(value, f.noSerialNum, at)) return false;
+            } else if (key == "rebootDownMs") {
+                if (!integer(value, f.rebootDownMs, 0, 600000, at)) return false;
+            } else if (key == "staysDown") {
+                if (!boolean(value, f.staysDown, at)) return false;
+            } else if (key == "bootsOldVersion") {
+                if (!boolean(value, f.bootsOldVersion, at)) return false;
+            } else if (key == "failFirstPut") {
+                if (!boolean(value, f.failFirstPut, at)) return false;
             } else if (key == "garbage") {
                 std::string g;
                 if (!value.isString()) return fail(at + " must be \"none\", \"before\" or \"instead\"");

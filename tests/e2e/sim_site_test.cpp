@@ -718,7 +718,8 @@ TEST(SimSiteTest, ConfigurationParsing) {
         "devices": [
           {"count": 2, "model": "多媒体", "serialNum": "SN-{n}-ABCDE", "systemInfoForm": "xor",
            "faults": {"garbage": "before", "tcpReplyCode": 7, "tcpErrorText": "满"}},
-          {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false}
+          {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false,
+           "faults": {"rebootDownMs": 1500, "staysDown": true, "bootsOldVersion": true, "failFirstPut": true}}
         ]})",
                                 config, error),
               0)
@@ -743,6 +744,10 @@ TEST(SimSiteTest, ConfigurationParsing) {
     EXPECT_EQ(config.devices[2].master, std::nullopt);
     EXPECT_FALSE(config.devices[2].tcpSupport);
     EXPECT_FALSE(config.devices[2].listed);
+    EXPECT_EQ(config.devices[2].faults.rebootDownMs, 1500);
+    EXPECT_TRUE(config.devices[2].faults.staysDown);
+    EXPECT_TRUE(config.devices[2].faults.bootsOldVersion);
+    EXPECT_TRUE(config.devices[2].faults.failFirstPut);
 
     const struct {
         const char* json;
@@ -753,6 +758,8 @@ TEST(SimSiteTest, ConfigurationParsing) {
         {R"({"devices": [{"answerForm": "rot13"}]})", "answerForm"},
         {R"({"devices": [{"faults": {"delayMs": -1}}]})", "delayMs"},
         {R"({"devices": [{"faults": {"explode": true}}]})", "explode"},
+        {R"({"devices": [{"faults": {"rebootDownMs": 600001}}]})", "rebootDownMs"},
+        {R"({"devices": [{"faults": {"staysDown": 1}}]})", "staysDown"},
         {R"({"devices": [{"ip": "203.0.113.254", "count": 2}]})", "run out"},
         {R"({"devices": [)", "line 1"},
         {R"({"device": []})", "device"},
