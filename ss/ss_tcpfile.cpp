@@ -402,6 +402,7 @@ int _SS_FileSocket_recvFile(SS_FileSocket* record) {
 int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
     int command = -1;
     if (_SS_FileSocket_readInteger(record, command) != 0) return -1;
+    record->replyCommand = command;
     switch (command) {
         case SS_TCPFILE_CMD_SIZE: {
             SS_LOG(SS_LOG_DEBUG, "Got command: SS_TCPFILE_CMD_SIZE\n");
@@ -436,7 +437,8 @@ int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
             std::memset(record->buffer, 0, sizeof record->buffer);
             const int kept = std::min(length, SS_TCPFILE_CHUNK - 1);
             if (_SS_FileSocket_readBytes(record, record->buffer, kept) != 0) return -1;
-            SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR:%s", reinterpret_cast<const char*>(record->buffer));
+            record->errorText = reinterpret_cast<const char*>(record->buffer);
+            SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR:%s", record->errorText.c_str());
             if (length > kept) {
                 SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR text of %d bytes: the first %d logged\n", length, kept);
                 unsigned char rest[SS_TCPFILE_CHUNK];
