@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need (as root, with apt-get).
 # Without root it only checks and names what is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev nlohmann-json3-dev qt6-base-dev
           fonts-wqy-microhei xvfb xauth x11-apps iproute2 util-linux)
 missing=()
 for p in "${packages[@]}"; do
