@@ -1,6 +1,6 @@
 // QtFlowUi; see qt_flow_ui.h.
-#include "engine/upgrade_flow.h"
 #include "ui/qt_flow_ui.h"
+#include "engine/upgrade_flow.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -158,6 +158,27 @@ std::optional<std::string> QtFlowUi::chooseOpenFile(const std::string& utf8Filte
                                               toQtFilter(QString::fromStdString(utf8Filter)));
     }
     if (chosen.isEmpty()) return std::nullopt;
+    return chosen.toStdString();
+}
+
+std::optional<std::string> QtFlowUi::chooseSaveFile(const std::string& utf8Filter) {
+    if (nextSaveFileSet_) {
+        nextSaveFileSet_ = false;
+        return std::exchange(nextSaveFile_, std::nullopt);
+    }
+    const QString filters = QString::fromStdString(utf8Filter);
+    QString selected;
+    QString chosen;
+    {
+        ModalScope scope(modalDepth_);
+        chosen =
+            QFileDialog::getSaveFileName(owner_, QStringLiteral("导出报告"), QString(), filters, &selected);
+    }
+    if (chosen.isEmpty()) return std::nullopt;
+    // The filter decides the format: "... (*.json)" -> .json, otherwise .csv.
+    const QString extension =
+        selected.contains(QStringLiteral("*.json")) ? QStringLiteral(".json") : QStringLiteral(".csv");
+    if (!chosen.endsWith(extension, Qt::CaseInsensitive)) chosen += extension;
     return chosen.toStdString();
 }
 
