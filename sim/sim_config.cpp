@@ -89,6 +89,10 @@ class DeviceReader {
                 if (!boolean(value, f.bootsOldVersion, at)) return false;
             } else if (key == "failFirstPut") {
                 if (!boolean(value, f.failFirstPut, at)) return false;
+            } else if (key == "loss") {
+                double loss = 0;
+                if (!fraction(value, loss, at)) return false;
+                f.loss = loss;
             } else if (key == "garbage") {
                 std::string g;
                 if (!value.isString()) return fail(at + " must be \"none\", \"before\" or \"instead\"");
@@ -180,6 +184,12 @@ class DeviceReader {
             return fail(at + " must be an integer from " + std::to_string(low) + " to " +
                         std::to_string(high));
         out = static_cast<int>(v.integer);
+        return true;
+    }
+    bool fraction(const Value& v, double& out, const std::string& at) {
+        if (!v.isNumber() || !(v.number >= 0 && v.number <= 1))
+            return fail(at + " must be a number from 0 to 1");
+        out = v.number;
         return true;
     }
     bool gbkText(const Value& v, std::string& out, const std::string& at) {
@@ -309,10 +319,24 @@ int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error)
     };
 
     for (const auto& [key, value] : root->object) {
-        if (key != "addressBox" && key != "defaults" && key != "devices" && key != "comment") {
+        if (key != "addressBox" && key != "defaults" && key != "devices" && key != "comment" &&
+            key != "loss" && key != "lossSeed") {
             error = "unknown member \"" + key + "\"";
             return -1;
         }
+    }
+    if (const Value* loss = root->find("loss")) {
+        if (!reader.fraction(*loss, out.loss, "loss")) {
+            error = reader.error;
+            return -1;
+        }
+    }
+    if (const Value* seed = root->find("lossSeed")) {
+        if (!seed->isNumber() || !seed->isInteger || seed->integer < 0) {
+            error = "lossSeed must be an integer from 0 to 999999999999999999";
+            return -1;
+        }
+        out.lossSeed = static_cast<uint64_t>(seed->integer);
     }
     if (const Value* d = root->find("defaults")) {
         if (!reader.readDevice(*d, defaults, "defaults", {"comment"})) {

@@ -32,6 +32,9 @@ struct SimFaults {
     bool bootsOldVersion = false;             // after a Reboot the device keeps the version it had
     bool failFirstPut = false;                // the first put is refused (255, tcpErrorText or a text)
     SimGarbage garbage = SimGarbage::None;
+    // Fraction (0 to 1) of datagrams lost in each direction, received and sent alike; absent: the
+    // site's loss. Which ones are lost follows from SimConfig::lossSeed.
+    std::optional<double> loss;
 };
 
 // One peer: a device, or the address box (a device with the box's role on UDP 5160 too).
@@ -72,6 +75,8 @@ struct SimAddressBoxConfig {
 struct SimConfig {
     std::optional<SimAddressBoxConfig> addressBox;
     std::vector<SimDeviceConfig> devices;
+    double loss = 0;        // datagram loss of every peer without a loss fault of its own
+    uint64_t lossSeed = 1;  // the same seed loses the same datagrams of each peer, run after run
 };
 
 // Parses a site configuration (format in sim/README.md); entries with "count" are expanded to that

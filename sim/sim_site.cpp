@@ -137,6 +137,20 @@ int kindOf(SimAnswerForm form) {
     return MARKED_TEXT_NONE;
 }
 
+// splitmix64's finaliser: a well-spread 64-bit value for every input.
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+uint64_t fnv1a(const std::string& text) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001B3ull;
+    return h;
+}
+
 void putInteger(std::string& out, int32_t value) {
     uint32_t v = static_cast<uint32_t>(value);
     for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -150,14 +164,14 @@ void putInteger(std::string& out, int32_t value) {
 int SimRecord::countReceived(const std::string& ip, const char* action) const {
     int count = 0;
     for (const auto& d : datagrams)
-        if (d.received && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
+        if (d.received && !d.lost && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
     return count;
 }
 
 int SimRecord::countSent(const std::string& ip, const char* action) const {
     int count = 0;
     for (const auto& d : datagrams)
-        if (!d.received && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
+        if (!d.received && !d.lost && d.peerIp == ip && (action == nullptr || d.action == action)) ++count;
     return count;
 }
 
@@ -204,6 +218,7 @@ std::string simRecordToJson(const SimRecord& record) {
         setText(item, "action", d.action);
         item.set("size", Value::of(d.size));
         if (d.garbage) item.set("garbage", Value::of(true));
+        if (d.lost) item.set("lost", Value::of(true));
         setText(item, "text", d.text);
         datagrams.push(std::move(item));
     }
@@ -254,6 +269,10 @@ struct SimSite::Impl {
         int64_t downUntilMs = 0;                     // loop only: rebooting until then (monotonic)
         bool downForever = false;                    // loop only: never back after its reboot
         int puts = 0;                                // loop only: complete puts so far
+        double loss = 0;                             // fraction of 5360 datagrams lost each way (set at open)
+        double listLoss = 0;                         // the same on the box's 5160
+        uint64_t lossKey = 0;                        // the peer's own loss stream (seed and address)
+        uint64_t lossDraws[4] = {};                  // loop only: draws per port and direction
     };
 
     enum class Stage { Command, NameLength, Name, Size, Content, Done };
@@ -326,7 +345,8 @@ struct SimSite::Impl {
 
     // --- recording --------------------------------------------------------------------------
     void recordDatagram(const Peer& peer, int port, bool received, const sockaddr_in& remote,
-                        const char* bytes, size_t length, std::string action, bool garbage) {
+                        const char* bytes, size_t length, std::string action, bool garbage,
+                        bool lost = false) {
         SimDatagramRecord d;
         d.timeMs = nowMs();
         d.peerIp = peer.config.ip;
@@ -337,6 +357,7 @@ struct SimSite::Impl {
         d.size = static_cast<int>(length);
         d.text = textOf(bytes, length, kMaxRecordedText);
         d.garbage = garbage;
+        d.lost = lost;
         std::lock_guard<std::mutex> lock(mutex);
         record.datagrams.push_back(std::move(d));
     }
@@ -383,6 +404,9 @@ struct SimSite::Impl {
         for (const auto& peer : made) {
             if (simCheckBindAddress(peer->config.ip, error) != 0) return -1;
             peer->softVersion = peer->config.softVersion;
+            peer->loss = peer->config.faults.loss.value_or(config.loss);
+            peer->listLoss = peer->box != nullptr ? peer->box->listFaults.loss.value_or(config.loss) : 0;
+            peer->lossKey = mix(config.lossSeed ^ mix(fnv1a(peer->config.ip)));
         }
         // Two sockets per peer at most, plus upload services: raise the descriptor limit if needed.
         rlimit limit{};
@@ -437,8 +461,26 @@ struct SimSite::Impl {
         return -1;
     }
 
+    // --- loss -------------------------------------------------------------------------------
+    // Is the next datagram this peer receives (or sends) on `port` lost? Each port and direction
+    // draws from a stream of its own, so a seed loses the same datagrams whatever the other peers do.
+    bool lose(Peer& peer, int port, bool received) {
+        const double fraction = port == QN_PORT_ADDRESS_BOX ? peer.listLoss : peer.loss;
+        if (fraction <= 0) return false;
+        const int stream = (port == QN_PORT_ADDRESS_BOX ? 2 : 0) + (received ? 1 : 0);
+        const uint64_t draw = peer.lossDraws[stream]++;
+        const uint64_t bits =
+            mix(peer.lossKey + static_cast<uint64_t>(stream) * 0x9E3779B97F4A7C15ull + mix(draw));
+        return static_cast<double>(bits >> 11) * 0x1.0p-53 < fraction;
+    }
+
     // --- sending ----------------------------------------------------------------------------
     void sendNow(Outgoing& o) {
+        if (lose(*o.peer, o.port, false)) {
+            recordDatagram(*o.peer, o.port, false, o.to, o.bytes.data(), o.bytes.size(), o.action, o.garbage,
+                           true);
+            return;
+        }
         ssize_t sent = ::sendto(o.fd, o.bytes.data(), o.bytes.size(), 0,
                                 reinterpret_cast<const sockaddr*>(&o.to), sizeof o.to);
         if (sent < 0) return;  // the peer's answer is lost, as on a real network
@@ -600,6 +642,12 @@ struct SimSite::Impl {
             ssize_t length = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (length < 0) return;  // EAGAIN: drained
+            if (lose(peer, port, true)) {
+                const std::string text = textOf(buffer.data(), static_cast<size_t>(length));
+                recordDatagram(peer, port, true, from, buffer.data(), static_cast<size_t>(length),
+                               actionOf(text), false, true);
+                continue;
+            }
             std::string whole;
             if (fragment(fd, from, buffer.data(), static_cast<size_t>(length), whole)) {
                 recordDatagram(peer, port, true, from, buffer.data(), static_cast<size_t>(length), "", false);

@@ -26,6 +26,7 @@ struct SimDatagramRecord {
     int size = 0;           // datagram length in bytes
     std::string text;       // the datagram's text up to its first zero byte, at most 2048 bytes
     bool garbage = false;   // junk sent by a fault
+    bool lost = false;      // dropped by the loss fault: never delivered (received: never handled)
 };
 
 // One upload connection of a device's TCP service.
@@ -59,7 +60,8 @@ struct SimRecord {
     std::vector<SimRebootRecord> reboots;
     int maxConcurrentTransfers = 0;  // most upload connections open at the same moment
 
-    // Datagrams received (or sent) by the peer at `ip` whose action is `action` (any when null).
+    // Datagrams received (or sent) by the peer at `ip` whose action is `action` (any when null);
+    // lost datagrams do not count.
     int countReceived(const std::string& ip, const char* action = nullptr) const;
     int countSent(const std::string& ip, const char* action = nullptr) const;
     // Uploads to one device, in order.

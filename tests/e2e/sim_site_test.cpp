@@ -451,6 +451,73 @@ TEST(SimSiteTest, UdpFaultsDoWhatTheySay) {
     EXPECT_EQ(record.countSent(junkBefore, QNACTION_GET_SYSTEM_INFO_OK), 1);
 }
 
+// Loss: the site's share, a device's own share overriding it, and a seed that decides which
+// datagrams go (the same ones again with the same seed).
+TEST(SimSiteTest, LossDropsASeededShareEachWay) {
+    static constexpr int kRequests = 200;
+    // Sends kRequests requests to a device losing 30 %; returns the lost flags of what it received,
+    // then of what it sent, and checks the books balance.
+    auto lossPattern = [](uint64_t seed) {
+        SimConfig config;
+        config.lossSeed = seed;
+        config.devices.push_back(device(siteAddress(0)));
+        config.devices.back().faults.loss = 0.3;
+        auto site = startSite(config);
+        Tool tool;
+        for (int i = 0; i < kRequests; ++i) {
+            tool.send(siteAddress(0), 5360, buildActionRequest(QNACTION_GET_SYSTEM_INFO));
+            if (i % 20 == 19) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        const size_t answers = tool.receiveAll().size();
+        site->stop();
+        const SimRecord record = site->record();
+        std::vector<bool> pattern;
+        int lostIn = 0, lostOut = 0;
+        for (bool received : {true, false})
+            for (const auto& d : record.datagrams)
+                if (d.received == received) {
+                    pattern.push_back(d.lost);
+                    (received ? lostIn : lostOut) += d.lost ? 1 : 0;
+                }
+        EXPECT_EQ(record.countReceived(siteAddress(0)) + lostIn, kRequests);
+        EXPECT_EQ(record.countSent(siteAddress(0)), record.countReceived(siteAddress(0)) - lostOut);
+        EXPECT_EQ(answers, static_cast<size_t>(record.countSent(siteAddress(0))));
+        EXPECT_GT(lostIn, kRequests * 2 / 10);
+        EXPECT_LT(lostIn, kRequests * 4 / 10);
+        EXPECT_GT(lostOut, 0);
+        return pattern;
+    };
+    const std::vector<bool> first = lossPattern(7);
+    EXPECT_EQ(lossPattern(7), first);
+    EXPECT_NE(lossPattern(8), first);
+
+    // The whole site loses everything, except where a device or the list service says otherwise.
+    SimConfig config;
+    config.loss = 1.0;
+    config.addressBox = addressBox(siteAddress(0));
+    config.addressBox->listFaults.loss = 0.0;
+    config.devices.push_back(device(siteAddress(1)));
+    config.devices.push_back(device(siteAddress(2)));
+    config.devices.back().faults.loss = 0.0;
+    auto site = startSite(config);
+    Tool tool;
+    std::string answer;
+    EXPECT_EQ(tool.request(siteAddress(1), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer),
+              -1);
+    EXPECT_EQ(tool.request(siteAddress(2), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
+    EXPECT_EQ(tool.request(siteAddress(0), QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer),
+              -1);
+    tool.send(siteAddress(0), 5160, buildGetModelIPList(makeAuthToken("QN-H200")->c_str(), "QN-H200"));
+    EXPECT_EQ(tool.receiveAll(2).size(), 1u);
+    const SimRecord record = site->record();
+    EXPECT_EQ(record.countReceived(siteAddress(1)), 0);
+    int lost = 0;
+    for (const auto& d : record.datagrams)
+        if (d.peerIp == siteAddress(1)) lost += d.lost && d.received && d.action == QNACTION_GET_SYSTEM_INFO;
+    EXPECT_EQ(lost, 2);  // two rounds, both recorded as lost
+    EXPECT_NE(simRecordToJson(record).find("\"lost\": true"), std::string::npos);
+}
+
 // Each TCP fault: the put's result in the tool and what the device recorded.
 TEST(SimSiteTest, TcpFaultsDoWhatTheySay) {
     quenta_test::TempDir dir;
@@ -719,8 +786,9 @@ TEST(SimSiteTest, ConfigurationParsing) {
           {"count": 2, "model": "多媒体", "serialNum": "SN-{n}-ABCDE", "systemInfoForm": "xor",
            "faults": {"garbage": "before", "tcpReplyCode": 7, "tcpErrorText": "满"}},
           {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false,
-           "faults": {"rebootDownMs": 1500, "staysDown": true, "bootsOldVersion": true, "failFirstPut": true}}
-        ]})",
+           "faults": {"rebootDownMs": 1500, "staysDown": true, "bootsOldVersion": true, "failFirstPut": true,
+                      "loss": 0}}
+        ], "loss": 0.05, "lossSeed": 42})",
                                 config, error),
               0)
         << error;
@@ -748,6 +816,10 @@ TEST(SimSiteTest, ConfigurationParsing) {
     EXPECT_TRUE(config.devices[2].faults.staysDown);
     EXPECT_TRUE(config.devices[2].faults.bootsOldVersion);
     EXPECT_TRUE(config.devices[2].faults.failFirstPut);
+    EXPECT_DOUBLE_EQ(config.loss, 0.05);
+    EXPECT_EQ(config.lossSeed, 42u);
+    EXPECT_EQ(config.devices[0].faults.loss, std::nullopt);
+    EXPECT_EQ(config.devices[2].faults.loss, 0.0);
 
     const struct {
         const char* json;
@@ -764,6 +836,9 @@ TEST(SimSiteTest, ConfigurationParsing) {
         {R"({"devices": [)", "line 1"},
         {R"({"device": []})", "device"},
         {R"({"addressBox": {"maxAddressesPerDatagram": 0}})", "maxAddressesPerDatagram"},
+        {R"({"loss": 1.5})", "loss"},
+        {R"({"devices": [{"faults": {"loss": "high"}}]})", "faults.loss"},
+        {R"({"lossSeed": -1})", "lossSeed"},
     };
     for (const auto& b : bad) {
         EXPECT_EQ(simConfigFromJson(b.json, config, error), -1) << b.json;
