@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
 #include "engine/upgrade_flow.h"
+#include "engine/upgrade_report.h"
 #include "package/package_load.h"
 #include "protocol/ss_pair.h"
 #include "ss/ss_platform.h"
@@ -21,15 +23,30 @@ struct Options {
     std::string package, addressBox, format = "table";
     std::vector<std::string> models, ips;
     bool modelsGiven = false, showFailed = false, all = false, quiet = false;
+    bool verify = true, recover = false;
+    int verifyTimeoutSeconds = 300, retries = 0;
+    std::string report;  // --report FILE.csv|FILE.json
 };
 
 const char kQueryUsage[] =
     "usage: quenta-upgrade-cli query --package P --address-box IP [--models M1,M2] [--show-failed]\n"
+    "                                [--recover] [--report FILE.csv|FILE.json]\n"
     "                                [--format table|csv|json] [--quiet]\n";
 const char kUpgradeUsage[] =
-    "usage: quenta-upgrade-cli upgrade --package P --address-box IP [--models M1,M2] [--all]\n"
-    "                                  [--format table|csv|json] [--quiet]\n"
-    "       quenta-upgrade-cli upgrade --package P --address-box IP --ip A [--ip B ...] [--format ...]\n";
+    "usage: quenta-upgrade-cli upgrade --package P --address-box IP [--models M1,M2] [--all] [--recover]\n"
+    "                                  [--no-verify] [--verify-timeout SECONDS] [--retry N]\n"
+    "                                  [--report FILE.csv|FILE.json] [--format table|csv|json] [--quiet]\n"
+    "       quenta-upgrade-cli upgrade --package P --address-box IP --ip A [--ip B ...] [--format ...]\n"
+    "The version is verified after the reboot (default 300 s per device); exit 0 all upgraded,\n"
+    "2 any failed, 1 refused or the report could not be written.\n";
+
+// A non-negative decimal number within `max`.
+bool number(const std::string& text, int max, int& out) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    out = std::stoi(text);
+    return out <= max;
+}
 
 // 0 parsed, 1 help shown, -1 bad arguments.
 int parse(int argc, char** argv, Options& options, std::FILE* out, std::FILE* err) {
@@ -63,6 +80,19 @@ int parse(int argc, char** argv, Options& options, std::FILE* out, std::FILE* er
             options.showFailed = true;
         } else if (arg == "--all" && options.upgrade) {
             options.all = true;
+        } else if (arg == "--recover") {
+            options.recover = true;
+        } else if (arg == "--report") {
+            ok = value(options.report) && !options.report.empty();
+        } else if (arg == "--no-verify" && options.upgrade) {
+            options.verify = false;
+        } else if (arg == "--verify-timeout" && options.upgrade) {
+            std::string text;
+            ok = value(text) && number(text, 86400, options.verifyTimeoutSeconds) &&
+                 options.verifyTimeoutSeconds > 0;
+        } else if (arg == "--retry" && options.upgrade) {
+            std::string text;
+            ok = value(text) && number(text, 100, options.retries);
         } else if (arg == "--ip" && options.upgrade) {
             std::string ip;
             ok = value(ip);
@@ -114,38 +144,6 @@ class ProgressPrinter : public DeviceListObserver {
 const char* const kJsonKeys[] = {"checked", "status",      "master",      "slave",         "ip",      "model",
                                  "serial",  "softVersion", "hardVersion", "kernelVersion", "protocol"};
 
-std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                quoted += "\\\"";
-                break;
-            case '\\':
-                quoted += "\\\\";
-                break;
-            case '\n':
-                quoted += "\\n";
-                break;
-            case '\r':
-                quoted += "\\r";
-                break;
-            case '\t':
-                quoted += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    quoted += escaped;
-                } else {
-                    quoted += static_cast<char>(c);
-                }
-        }
-    }
-    return quoted + "\"";
-}
-
 std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
     std::string quoted = "\"";
@@ -168,33 +166,39 @@ int displayWidth(const std::string& text) {
     return width;
 }
 
-void printList(DeviceList& list, const std::string& format, std::FILE* out) {
+void printList(UpgradeFlow& flow, const std::string& format, std::FILE* out) {
+    DeviceList& list = flow.list();
     const int rows = list.RowCount();
     auto cell = [&](int row, int column) -> std::string {
         if (column == DEVICE_COLUMN_CHECK) return list.GetCheck(row) ? "true" : "false";
         return list.GetItemText(row, column);
     };
     if (format == "json") {
-        std::fputs("[", out);
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
         for (int row = 0; row < rows; ++row) {
-            std::fputs(row == 0 ? "\n  {" : ",\n  {", out);
-            for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) {
-                std::string value = column == 0 ? cell(row, column) : jsonString(cell(row, column));
-                std::fprintf(out, "%s\"%s\": %s", column == 0 ? "" : ", ", kJsonKeys[column], value.c_str());
-            }
-            std::fputs("}", out);
+            nlohmann::ordered_json object;
+            object[kJsonKeys[0]] = list.GetCheck(row);
+            for (int column = 1; column < DEVICE_COLUMN_COUNT; ++column)
+                object[kJsonKeys[column]] = cell(row, column);
+            RowReason reason = flow.rowReason(row);
+            object["reason"] = failureReasonCode(reason.reason);
+            object["reasonText"] = failureReasonText(reason);
+            array.push_back(std::move(object));
         }
-        std::fputs(rows > 0 ? "\n]\n" : "]\n", out);
+        std::fputs(array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str(), out);
+        std::fputc('\n', out);
         return;
     }
     if (format == "csv") {
         for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
             std::fprintf(out, "%s%s", column == 0 ? "" : ",", kJsonKeys[column]);
-        std::fputc('\n', out);
+        std::fputs(",reason,reasonText\n", out);
         for (int row = 0; row < rows; ++row) {
             for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
                 std::fprintf(out, "%s%s", column == 0 ? "" : ",", csvField(cell(row, column)).c_str());
-            std::fputc('\n', out);
+            RowReason reason = flow.rowReason(row);
+            std::fprintf(out, ",%s,%s\n", failureReasonCode(reason.reason),
+                         csvField(failureReasonText(reason)).c_str());
         }
         return;
     }
@@ -219,6 +223,8 @@ void printList(DeviceList& list, const std::string& format, std::FILE* out) {
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
             printCell(tableCell(row, column), column);
+        const std::string reason = failureReasonText(flow.rowReason(row));
+        if (!reason.empty()) std::fprintf(out, "  (%s)", reason.c_str());
         std::fputc('\n', out);
     }
 }
@@ -287,6 +293,10 @@ int run(Options& options, std::FILE* out, std::FILE* err) {
         mark = ui.boxes.size();
         flow.OnBnClickedButtonQuery();
         if (refused(mark)) return 1;
+        if (options.recover) {
+            int found = flow.recoverUnanswered(false);
+            if (!options.quiet) std::fprintf(err, "recovered: %d\n", found);
+        }
         if (options.upgrade && options.all) {
             state.setChecked(IDC_SELECT_ALL, true);
             flow.OnBnClickedCheckSelectAll();
@@ -294,15 +304,34 @@ int run(Options& options, std::FILE* out, std::FILE* err) {
     }
 
     if (options.upgrade) {
+        state.setChecked(IDC_VERIFY, options.verify);
+        flow.setVerifyTimeoutMs(options.verifyTimeoutSeconds * 1000);
         flow.clearRunEnded();
         mark = ui.boxes.size();
         flow.OnBnClickedOk();
         if (refused(mark)) return 1;
-        ui.serveUntil([&] { return flow.runFinished(); });
+        // The end-of-run summary (the box's text) goes to stderr also when quiet.
+        auto waitForTheEnd = [&] {
+            ui.serveUntil([&] { return flow.runFinished(); });
+            if (options.quiet && !ui.boxes.empty()) std::fprintf(err, "%s\n", ui.boxes.back().text.c_str());
+        };
+        waitForTheEnd();
+        for (int retry = 0; retry < options.retries && flow.canRetry(); ++retry) {
+            if (!options.quiet) std::fprintf(err, "retry %d\n", retry + 1);
+            if (!flow.retryFailed()) break;
+            waitForTheEnd();
+        }
     }
-    printList(flow.list(), options.format, out);
+    printList(flow, options.format, out);
     std::fflush(out);
-    const int result = options.upgrade && flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
+    int result = options.upgrade && flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
+    if (!options.report.empty()) {
+        std::string error;
+        if (flow.writeReport(options.report, error) != 0) {
+            std::fprintf(err, "%s\n", error.c_str());
+            result = 1;
+        }
+    }
     flow.OnDestroy();
     return result;
 }

@@ -8,12 +8,18 @@
 namespace {
 
 constexpr DeviceStatusEntry kStatusTable[DEVICE_STATUS_COUNT] = {
-    {0, "等待连接", 0x000000, 0xFFFFFF},     {1, "正在连接", 0xFF0000, 0xFFFFFF},
-    {2, "正在重试连接", 0xFFFF00, 0xFFFFFF}, {3, "已连接", 0x000000, 0xE7E5C9},
-    {4, "等待升级", 0x000000, 0xFFFFFF},     {5, "正在升级", 0x000000, 0xFFFFFF},
-    {6, "升级完成", 0x000000, 0x00FF00},     {7, "连接失败", 0x7F7F7F, 0xFFFFFF},
-    {8, "升级失败", 0xFFFFFF, 0x0000FF},     {9, "非法型号", 0x0000FF, 0xF2F2F2},
+    {0, "等待连接", 0x000000, 0xFFFFFF},
+    {1, "正在连接", 0xFF0000, 0xFFFFFF},
+    {2, "正在重试连接", 0xFFFF00, 0xFFFFFF},
+    {3, "已连接", 0x000000, 0xE7E5C9},
+    {4, "等待升级", 0x000000, 0xFFFFFF},
+    {5, "正在升级", 0x000000, 0xFFFFFF},
+    {6, "升级完成", 0x000000, 0x00FF00},
+    {7, "连接失败", 0x7F7F7F, 0xFFFFFF},
+    {8, "升级失败", 0xFFFFFF, 0x0000FF},
+    {9, "非法型号", 0x0000FF, 0xF2F2F2},
     {10, "平台不匹配", 0x7F7F7F, 0xF2F2F2},
+    {11, "正在验证", 0x000000, 0x99FFFF},  // light yellow: done with the transfer, not yet judged
 };
 
 constexpr DeviceColumnSpec kColumns[DEVICE_COLUMN_COUNT] = {

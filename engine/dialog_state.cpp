@@ -27,6 +27,7 @@ const InitialControl kInitialControls[] = {
     {IDC_VERSION_DIFF, "选取与升级包版本不一致的设备"},
     {IDC_CLEAR, "  清空列表"},
     {IDC_SHOW_FAILED, "显示连接失败的设备"},
+    {IDC_VERIFY, "升级后验证版本"},
     {IDC_RADIO_SINGLE, "指定IP升级"},
     {IDC_RADIO_BATCH, "批量升级"},
     {IDC_MODEL_GROUP, ""},
@@ -58,6 +59,7 @@ const std::vector<EnablingRow>& enablingTable() {
 
 DialogState::DialogState() {
     for (const auto& initial : kInitialControls) controls_[initial.id].text = initial.text;
+    controls_[IDC_VERIFY].checked = true;  // verification is on unless the operator turns it off
 }
 
 ControlState& DialogState::control(int id) {

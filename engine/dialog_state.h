@@ -27,6 +27,7 @@ enum DialogControlId : int {
     IDC_RADIO_SINGLE = 1033,    // "指定IP升级"
     IDC_RADIO_BATCH = 1034,     // "批量升级"
     IDC_MODEL_GROUP = 1035,     // group box of the model check boxes
+    IDC_VERIFY = 1040,  // "升级后验证版本": verify the version after the reboot (ticked at start)
 };
 inline constexpr int kFirstModelBoxId = 4368;
 inline constexpr char kBlankIp[] = "0.0.0.0";  // the text of an empty IP address control

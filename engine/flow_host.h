@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "engine/device_info.h"
+#include "engine/failure_reason.h"
 
 class FlowDispatcher;
+class UpgradeVerifier;
 struct QuentaUpgradeServer;
 
 // One upgrade job's view of its row, taken on the flow thread when the job is queued.
@@ -22,6 +24,9 @@ struct UploadJobTarget {
     std::string narrowIp;        // column 4 in GBK
     std::string narrowPackagePath;
     std::string narrowUploadPath;  // the shared upload path
+    // Verification after the reboot: the package version (GBK) and the time allowed; 0 = not verified.
+    std::string narrowPackageVersion;
+    int verifyTimeoutMs = 0;
 };
 
 class FlowHost {
@@ -41,11 +46,15 @@ class FlowHost {
     virtual std::vector<std::uint32_t> rowKeys() = 0;
     virtual bool takeRowForUpgrade(int row, std::uint32_t ownerKey, UploadJobTarget& target) = 0;
     virtual void OnUploadStart(int row, std::uint32_t ownerKey) = 0;
-    virtual void OnUploadFinish(int row, std::uint32_t ownerKey, int result) = 0;
+    // result 0: the device accepted the package; outcome says why not, or that the row is watched.
+    virtual void OnUploadFinish(int row, std::uint32_t ownerKey, int result,
+                                const UploadOutcome& outcome = {}) = 0;
     virtual void OnUpgradingEnd() = 0;
     // Progress for the current progress box (posted; ignored when none is open).
     virtual void postProgressSearch(std::optional<std::string> narrowAddress, int count) = 0;
     virtual void postProgressFailed(int total, int done) = 0;
+    // The watcher of rebooted devices, or null when the host verifies nothing.
+    virtual UpgradeVerifier* verifier() { return nullptr; }
 
     // --- shared flags (atomics: read by engine threads without a lock) ---
     std::atomic<int> addressListArrived{0};  // set by the handler on the first address list

@@ -47,6 +47,13 @@ class FlowUi {
     // File-open dialog with the given filter (kPackageFileFilter); UTF-8 path or none (cancel).
     virtual std::optional<std::string> chooseOpenFile(const std::string& utf8Filter) = 0;
 
+    // Save dialog for the report: a UTF-8 path whose extension (".csv" or ".json") follows the filter
+    // the operator chose, or none (cancel). An existing file is replaced only after the operator
+    // confirmed it. Front ends without one export nothing.
+    virtual std::optional<std::string> chooseSaveFile(const std::string& /*utf8Filter*/) {
+        return std::nullopt;
+    }
+
     // The dialog state changed (FlowStateChange bits): sync the controls from UpgradeFlow::state().
     virtual void stateChanged(unsigned what) = 0;
 

@@ -4,6 +4,7 @@
 
 #include "engine/flow_dispatcher.h"
 #include "engine/flow_host.h"
+#include "engine/upgrade_verifier.h"
 #include "protocol/des_variant.h"
 #include "protocol/device_actions.h"
 #include "protocol/marked_text.h"
@@ -18,6 +19,7 @@ namespace {
 // a run is active never shares a port with a job. Counts the ports handed out.
 std::atomic<unsigned> g_privatePortsUsed{0};
 constexpr unsigned kPrivatePortCount = 65535 - kJobPortStart;  // 50001..65535
+std::atomic<unsigned> g_privatePortTries{0};                   // 0: every port of the range
 
 constexpr char kAddressZero[] = "0.0.0.0";
 
@@ -66,8 +68,13 @@ int nextJobPort() {
     return kJobPortStart + 1 + static_cast<int>(g_privatePortsUsed.fetch_add(1) % kPrivatePortCount);
 }
 
+void setPrivatePortTriesForTesting(unsigned tries) {
+    g_privatePortTries = tries;
+}
+
 SS_SocketPtr openJobSocket(const QuentaUpgradeServer* server) {
-    for (unsigned tried = 0; tried < kPrivatePortCount; ++tried) {
+    const unsigned limit = g_privatePortTries.load() != 0 ? g_privatePortTries.load() : kPrivatePortCount;
+    for (unsigned tried = 0; tried < limit; ++tried) {
         if (SS_SocketPtr socket = SS_Socket_newUdpServerSocket(nextJobPort())) return socket;
         if (server != nullptr && server->running.load() == 0) break;
     }
@@ -373,6 +380,42 @@ int _ipConnectThreadProc(void* arg) {
 
 // ---- upgrade ----------------------------------------------------------------------------------
 
+namespace {
+
+// Held by a queued job (in its work function's captures): counts it in activeJobs from queuing
+// until the job ran or was released unrun.
+struct ActiveJobToken {
+    QuentaUpgradeServer* server;
+    explicit ActiveJobToken(QuentaUpgradeServer* s) : server(s) {
+        ss_mutex_guard guard(server->lock.get());
+        ++server->activeJobs;
+    }
+    ~ActiveJobToken() {
+        ss_mutex_guard guard(server->lock.get());
+        --server->activeJobs;
+    }
+    ActiveJobToken(const ActiveJobToken&) = delete;
+    ActiveJobToken& operator=(const ActiveJobToken&) = delete;
+};
+
+// Nothing of the run is left: no job queued or active, no slot claimed, no device being verified.
+bool runSettled(FlowHost& host) {
+    if (uploadWorkPending(host.server())) return false;
+    UpgradeVerifier* verifier = host.verifier();
+    return verifier == nullptr || verifier->pending() == 0;
+}
+
+}  // namespace
+
+bool uploadWorkPending(QuentaUpgradeServer* server) {
+    if (server == nullptr) return false;
+    ss_mutex_guard guard(server->lock.get());
+    if (server->activeJobs > 0) return true;
+    for (const auto& slot : server->uploadSlots)
+        if (slot.reserved) return true;
+    return false;
+}
+
 int _upgradeThreadProc(void* arg) {
     auto& host = *static_cast<FlowHost*>(arg);
     QuentaUpgradeServer* server = host.server();
@@ -380,22 +423,21 @@ int _upgradeThreadProc(void* arg) {
     std::vector<uint32_t> keys;
     dispatcher.send([&] { keys = host.rowKeys(); });
     const int rows = static_cast<int>(keys.size());
-    int queued = 0;
     for (int row = 0; row < rows && server->running.load() && host.upgrading.load(); ++row) {
         UploadJobTarget target;
         bool take = false;
         if (!dispatcher.send([&] { take = host.takeRowForUpgrade(row, keys[row], target); })) break;
         if (!take) continue;
-        ++queued;
         FlowHost* hostPtr = &host;
-        ss_threadpool_add(server->pool.get(),
-                          ss_job_fromFunction([hostPtr, target] { _uploadingHandler(*hostPtr, target); }));
+        auto token = std::make_shared<ActiveJobToken>(server);
+        ss_threadpool_add(server->pool.get(), ss_job_fromFunction([hostPtr, target, token] {
+                              _uploadingHandler(*hostPtr, target);
+                          }));
     }
-    if (queued > 0) {
-        _ss_threadpool_flush(server->pool.get());
-        sleepWhileRunning(server, 5000);
-        while (server->running.load() && anyUploadSlotBusy(server)) ss_platform_sleepMs(100);
-    }
+    // The run ends once every job has finished (the exact count of queued and active jobs, so no
+    // settle time is needed: a job in its StartUploadService or Reboot exchange holds the run open)
+    // and every rebooted device is settled. A cancel stops the watching (the flow settles those rows).
+    while (server->running.load() && !runSettled(host)) ss_platform_sleepMs(100);
     dispatcher.send([&] { host.OnUpgradingEnd(); });
     return 0;
 }
@@ -403,21 +445,65 @@ int _upgradeThreadProc(void* arg) {
 void _uploadingHandler(FlowHost& host, const UploadJobTarget& target) {
     QuentaUpgradeServer* server = host.server();
     if (host.upgrading.load() == 0 || server == nullptr || server->running.load() == 0) return;
-    SS_SocketPtr jobSocket = openJobSocket(server);
-    if (!jobSocket) return;
-    jobSocket->waitTimeoutMs = 200;
     const int row = target.row;
     const uint32_t key = target.ownerKey;
+    UploadOutcome outcome;
+    SS_SocketPtr jobSocket = openJobSocket(server);
+    if (!jobSocket) {
+        SS_LOG(SS_LOG_ERROR, "[%d][%s]No free UDP port for the job\n", row, target.narrowIp.c_str());
+        outcome.reason.reason = server->running.load() ? FailureReason::noFreePort : FailureReason::stopped;
+        host.dispatcher().send([&] { host.OnUploadFinish(row, key, -1, outcome); });
+        return;
+    }
+    jobSocket->waitTimeoutMs = 200;
     if (!host.dispatcher().send([&] { host.OnUploadStart(row, key); })) return;  // the window closed
     SS_LOG(SS_LOG_DEBUG, "_upload_file [%d] ip:%s %s ==>%s\n", row, target.narrowIp.c_str(),
            target.narrowPackagePath.c_str(), target.narrowUploadPath.c_str());
-    int result = _upload_file(host, target, jobSocket.get());
-    host.dispatcher().send([&] { host.OnUploadFinish(row, key, result); });
+    int result = _upload_file(host, target, jobSocket.get(), &outcome);
+    if (result == 0 && target.verifyTimeoutMs > 0) {
+        UpgradeVerifier* verifier = host.verifier();
+        if (verifier != nullptr &&
+            verifier->watch(key, row, target.narrowIp, target.narrowPackageVersion, target.verifyTimeoutMs))
+            outcome.watched = true;
+        else
+            outcome.reason.reason = FailureReason::notVerified;
+    }
+    host.dispatcher().send([&] { host.OnUploadFinish(row, key, result, outcome); });
 }
 
-int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSocket, bool* rebootMissing) {
+namespace {
+
+// Why a put that gave -1 failed, from what the connection saw.
+void classifyTransferFailure(SS_FileSocket* file, UploadOutcome& outcome) {
+    const int size = file->size.load();
+    const int sent = file->transferred.load();
+    switch (file->replyCommand) {
+        case 0:
+            if (size > 0 && sent >= size) {
+                outcome.reason.reason = FailureReason::noVerdict;
+            } else {
+                outcome.reason.reason = FailureReason::transferBroken;
+                outcome.reason.percent = _SS_FileSocket_progress(file);
+            }
+            break;
+        case SS_TCPFILE_CMD_ERROR:
+            outcome.reason.reason = FailureReason::deviceError;
+            outcome.reason.detail = ss_text_gbkToUtf8(file->errorText);
+            break;
+        default:
+            outcome.reason.reason = FailureReason::invalidReply;
+            break;
+    }
+}
+
+}  // namespace
+
+int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSocket,
+                 UploadOutcome* outcomeOut) {
     QuentaUpgradeServer* server = host.server();
-    if (rebootMissing != nullptr) *rebootMissing = false;
+    UploadOutcome scratch;
+    UploadOutcome& outcome = outcomeOut != nullptr ? *outcomeOut : scratch;
+    outcome.reason.reason = FailureReason::noStartAnswer;
     SS_SocketPtr device = _SS_Socket_newClientSocket(target.narrowIp.c_str(), QN_PORT_DEVICE, SS_SOCKET_UDP);
     if (!device || server == nullptr) return -1;
     std::string answer;
@@ -430,14 +516,26 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
     pairListGetInt(QNKEY_PORT, port, &pairs);
     int tcpSupport = 0;
     getTcpSupport(tcpSupport, &pairs);
-    if (port <= 0 || tcpSupport == 0) return -1;
+    if (port <= 0) {
+        outcome.reason.reason = FailureReason::noUploadPort;
+        return -1;
+    }
+    if (tcpSupport == 0) {
+        outcome.reason.reason = FailureReason::tcpNotSupported;
+        return -1;
+    }
 
     // Claim the first free slot under the lock (first come, first served), then connect without it.
+    // A stopped server (the tool closes) gets no new transfer.
     int slotIndex = -1;
     while (slotIndex < 0) {
+        if (server->running.load() == 0) {
+            outcome.reason.reason = FailureReason::stopped;
+            return -1;
+        }
         {
             ss_mutex_guard guard(server->lock.get());
-            for (int i = 0; i < kUploadSlotCount; ++i) {
+            for (int i = 0; i < kUploadSlotCount && server->running.load(); ++i) {
                 UploadSlot& slot = server->uploadSlots[i];
                 if (slot.reserved) continue;
                 slot.reserved = true;
@@ -447,14 +545,13 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
                 break;
             }
         }
-        if (slotIndex >= 0) break;
-        if (server->running.load() == 0) return -1;
-        ss_platform_sleepMs(100);
+        if (slotIndex < 0) ss_platform_sleepMs(100);
     }
     SS_TcpFileClientPtr client(SS_TcpFileClient_new(port, target.narrowIp.c_str()));
     if (!client) {
         ss_mutex_guard guard(server->lock.get());
         server->uploadSlots[slotIndex].reserved = false;
+        outcome.reason.reason = FailureReason::connectionRefused;
         return -1;
     }
     client->tag = target.row;
@@ -467,6 +564,13 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
                                           target.narrowPackagePath.c_str()) == 0
                      ? 0
                      : -1;
+    if (SS_FileSocket* file = transfer->fileSocket.get()) {
+        if (file->replyCommand != SS_TCPFILE_CMD_SIZE) outcome.bytesSent = file->transferred.load();
+        if (result == 0)
+            outcome.reason = RowReason{};
+        else
+            classifyTransferFailure(file, outcome);
+    }
     SS_TcpFileClientPtr finished;
     {
         ss_mutex_guard guard(server->lock.get());
@@ -478,7 +582,7 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
     std::string rebootAnswer;
     if (_requestAction(jobSocket, device.get(), QNACTION_REBOOT, QNACTION_REBOOT_OK, rebootAnswer) != 0) {
         SS_LOG(SS_LOG_ERROR, "[%d][%s]Stop server error!", target.row, target.narrowIp.c_str());
-        if (rebootMissing != nullptr) *rebootMissing = true;
+        outcome.rebootMissing = true;
     }
     // Only an accepted transfer counts: a RebootOK never turns a failed transfer into success.
     return result;
@@ -486,7 +590,8 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
 
 int _waitUploadsIdle(FlowHost& host) {
     QuentaUpgradeServer* server = host.server();
-    while (host.upgrading.load() != 0 || anyUploadSlotBusy(server)) {
+    // Idle: the flag is clear, no job is queued or active and every slot is empty.
+    while (host.upgrading.load() != 0 || uploadWorkPending(server)) {
         if (server == nullptr || server->running.load() == 0) break;
         ss_platform_sleepMs(200);
     }

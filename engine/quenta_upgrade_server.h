@@ -59,6 +59,7 @@ struct QuentaUpgradeServer {
     std::deque<std::string> messages;                      // guard: lock
     std::vector<IpRecord> ipList;                          // guard: lock
     std::array<UploadSlot, kUploadSlotCount> uploadSlots;  // guard: lock
+    int activeJobs = 0;  // guard: lock. Upload jobs queued and not yet finished (or released unrun)
 };
 
 struct QuentaUpgradeServerDeleter {
@@ -93,6 +94,8 @@ int uploadSlotProgress(QuentaUpgradeServer* server, std::uint32_t ownerKey);
 // The start of a query: drops the queued messages and every datagram waiting on the listener, so
 // that late answers of an earlier query never reach the next one. Only while no dispatcher runs.
 void QuentaUpgradeServer_dropMessages(QuentaUpgradeServer* server);
+// Under lock: a job is queued or active, or a slot is claimed.
+bool uploadWorkPending(QuentaUpgradeServer* server);
 
 // Thread procedures; the argument is the FlowHost. Results 0.
 int _messageDispatcherProc(void* host);
@@ -100,15 +103,18 @@ int _messageHandlerThreadProc(void* host);
 int _ipConnectThreadProc(void* host);
 int _upgradeThreadProc(void* host);
 
-// One upload job's work (the pool's job procedure): port, WM_UPLOAD_START, _upload_file,
-// WM_UPLOAD_FINISH with the result.
+// One upload job's work (the pool's job procedure): port, WM_UPLOAD_START, _upload_file, the hand-over
+// to the verifier (when the run verifies), WM_UPLOAD_FINISH with the result and the outcome. A job
+// that cannot bind a port ends its row 升级失败 (no free port) without starting.
 struct UploadJobTarget;
+struct UploadOutcome;
 void _uploadingHandler(FlowHost& host, const UploadJobTarget& target);
 // The conversation with one device: StartUploadService, the TCP put into a claimed slot, Reboot.
-// 0 only when the device accepted the transfer (putFile gave 0); -1 otherwise. A missing RebootOK
-// after a good transfer keeps 0 (logged, and rebootMissing set when given).
+// 0 only when the device accepted the transfer (putFile gave 0); -1 otherwise, with the reason in
+// `outcome` when given. A missing RebootOK after a good transfer keeps 0 (logged, rebootMissing set).
+// A job that finds the server stopped before it claims a slot gives up (reason stopped).
 int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSocket,
-                 bool* rebootMissing = nullptr);
+                 UploadOutcome* outcome = nullptr);
 
 // The next job port: the counter starts at 50000 and grows by one per call (atomic, process-wide);
 // after 65535 it starts again at 50001, so a port never leaves the private range.
@@ -116,6 +122,8 @@ int nextJobPort();
 // A bound UDP socket on the next job port that binds. Each port of the range is tried at most once;
 // with a server given, the search also ends when it stops running. Null when none bound.
 SS_SocketPtr openJobSocket(const QuentaUpgradeServer* server);
+// Tests: how many ports openJobSocket tries (0 = the whole range).
+void setPrivatePortTriesForTesting(unsigned tries);
 
 // Progress tasks (run on the progress box's worker).
 int _waitUploadsIdle(FlowHost& host);

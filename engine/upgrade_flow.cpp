@@ -4,13 +4,16 @@
 
 #include "devtypes/devtypes.h"
 #include "engine/device_list.h"
+#include "engine/device_recovery.h"
 #include "engine/device_status.h"
 #include "engine/model_box_layout.h"
+#include "engine/upgrade_report.h"
 #include "package/compatibility.h"
 #include "package/package_info.h"
 #include "package/package_load.h"
 #include "protocol/device_actions.h"
 #include "protocol/marked_text.h"
+#include "protocol/md5.h"
 #include "protocol/ss_pair.h"
 #include "ss/ss_dir.h"
 #include "ss/ss_log.h"
@@ -40,6 +43,9 @@ constexpr int kListControls[] = {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_ADD, IDC
 
 UpgradeFlow::UpgradeFlow(FlowUi& ui) : ui_(ui), list_(std::make_unique<DeviceList>()) {
     list_->BindToCurrentThread();
+    verifier_ = std::make_unique<UpgradeVerifier>([this](const VerifyResult& result) {
+        return dispatcher_.send([this, &result] { OnVerified(result); });
+    });
 }
 
 UpgradeFlow::~UpgradeFlow() {
@@ -91,6 +97,7 @@ int UpgradeFlow::runTask(const std::string& line1, std::function<int()> task, bo
 bool UpgradeFlow::OnInitDialog() {
     if (destroyed_) {  // a flow opened again after OnDestroy (tests)
         destroyed_ = false;
+        stopTasks_ = 0;
         dispatcher_.reopen();
     }
     list_->DefineColumns(buildDeviceColumnDescription());
@@ -98,6 +105,8 @@ bool UpgradeFlow::OnInitDialog() {
     state_.setChecked(IDC_SELECT_ALL, false);
     state_.setChecked(IDC_VERSION_DIFF, false);
     state_.setChecked(IDC_SHOW_FAILED, false);
+    state_.setChecked(IDC_VERIFY, true);
+    state_.setText(IDC_VERIFY, flowtext::kVerifyCaption);
     state_.applyEnabling(FlowUiState::afterInit);
     server_.reset(QuentaUpgradeServer_new());
     notify(kChangedControls | kChangedModelBoxes | kChangedPackage);
@@ -120,8 +129,10 @@ void UpgradeFlow::OnDestroy() {
         ss_mutex_guard guard(server_->lock.get());
         server_->running = 0;
     }
+    stopTasks_ = 1;
     dispatcher_.close();
     dispatcher_.waitWhileServing([this] { return !taskActive_.load(); });
+    verifier_->stop();  // its sends now fail at once, so the join is short
     state_.modelBoxes.clear();
     // Every engine thread (upload jobs included) reads server() until it ends: join them all while
     // the pointer still stands, then drop it.
@@ -291,6 +302,10 @@ void UpgradeFlow::OnBnClickedButtonClear() {
     if (refuseWhileRunning()) return;
     list_->DeleteAllRows();
     clearIpRecords(server_.get());
+    records_.clear();
+    incompleteAnswers_.clear();
+    runKeys_.clear();
+    queried_ = false;
 }
 
 void UpgradeFlow::serveFor(int milliseconds) {
@@ -379,6 +394,7 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
     }
     state_.setEnabled(IDC_UPGRADE, true);
     state_.setEnabled(IDC_QUERY, true);
+    queried_ = true;
     notify(kChangedControls);
     OnBnClickedCheckShowFailed();
     if (destroyed_) return;
@@ -471,10 +487,13 @@ void UpgradeFlow::OnBnClickedButtonAdd() {
 
 void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool /*lookupFirst*/) {
     if (!package_) return;  // never judged against a package that is not (or no longer) loaded
-    if (!info.ip || !info.model || !info.softVersion || !info.hardVersion || !info.kernelVersion ||
-        !info.serialNum)
-        return;
+    if (!info.ip) return;
     const uint32_t key = ss_ip_toInteger(info.ip->c_str());
+    if (!info.model || !info.softVersion || !info.hardVersion || !info.kernelVersion || !info.serialNum) {
+        incompleteAnswers_.insert(key);  // no row; the failed-device step shows why
+        return;
+    }
+    incompleteAnswers_.erase(key);
     // An address never has two rows: an existing row is rewritten in place. Besides "添加"
     // (lookupFirst), the handler meets one when a device answered late, after the failed-device step
     // had listed it as 连接失败, or when the address box listed itself beside its own row (address box
@@ -576,7 +595,12 @@ int UpgradeFlow::listUnansweredDevices() {
     QuentaUpgradeServer* server = server_.get();
     if (server == nullptr) return 0;
     const int total = ipRecordCount(server);
-    if (!dispatcher_.send([this] { list_->SetRedraw(false); })) return 0;
+    std::set<uint32_t> incomplete;
+    if (!dispatcher_.send([this, &incomplete] {
+            incomplete = incompleteAnswers_;
+            list_->SetRedraw(false);
+        }))
+        return 0;
     for (size_t index = 0;; ++index) {
         IpRecord record;
         {
@@ -585,10 +609,12 @@ int UpgradeFlow::listUnansweredDevices() {
             if (index >= server->ipList.size()) break;
             record = server->ipList[index];
         }
-        if (record.state != 3) {
-            bool sent = dispatcher_.send([this, &record] {
-                // The device may have answered since the record was read: its row is the answer's.
-                if (list_->FindRowByOwnerKey(record.value) >= 0) return;
+        const bool answeredIncomplete = record.state == 3 && incomplete.count(record.value) != 0;
+        if (record.state != 3 || answeredIncomplete) {
+            bool sent = dispatcher_.send([this, &record, answeredIncomplete] {
+                if (list_->FindRowByOwnerKey(record.value) >= 0) return;  // one row per address
+                records_[record.value].reason.reason =
+                    answeredIncomplete ? FailureReason::missingKeys : FailureReason::neverAnswered;
                 int row = list_->InsertRow(list_->RowCount());
                 if (row < 0) return;
                 list_->SetItemData(row, record.value);
@@ -640,6 +666,9 @@ void UpgradeFlow::click(int id) {
             state_.setChecked(id, !state_.checked(id));
             notify(kChangedControls);
             return OnBnClickedCheckShowFailed();
+        case IDC_VERIFY:  // read when the next run starts
+            state_.setChecked(id, !state_.checked(id));
+            return notify(kChangedControls);
         default:
             return;
     }
@@ -689,12 +718,23 @@ void UpgradeFlow::startUpgrade() {
     runActive_ = true;
     holdListControls(true);
     notify(kChangedControls);
+    runKeys_.clear();
+    runStart_ = ss_platform_localTimeText();
+    runEnd_.clear();
+    verifier_->begin();
     FlowHost* host = this;
     if (ss_thread_create(server->upgradeThread, _upgradeThreadProc, host) != 0) OnUpgradingEnd();
 }
 
 void UpgradeFlow::cancelRun() {
     upgrading = 0;
+    // Watching stops: rows still watched end 升级完成 without verification.
+    for (const VerifyResult& left : verifier_->cancel()) {
+        int row = rowOfJob(left.row, left.ownerKey);
+        settleRow(left.ownerKey, row, DEVICE_STATUS_UPGRADE_DONE, left.reason);
+        if (row >= 0 && package_)
+            list_->SetCellText(row, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
+    }
     runTask(
         flowtext::kProgressCancel, [this] { return waitUploadsIdle(); }, false);
     if (destroyed_) return;
@@ -738,6 +778,12 @@ bool UpgradeFlow::takeRowForUpgrade(int index, uint32_t ownerKey, UploadJobTarge
     target.narrowIp = gbk(list_->GetItemText(row, DEVICE_COLUMN_IP));
     target.narrowPackagePath = package_->narrowPath;
     target.narrowUploadPath = sharedUploadPath_;
+    target.narrowPackageVersion = package_->version;
+    target.verifyTimeoutMs = state_.checked(IDC_VERIFY) ? std::max(1, verifyTimeoutMs_) : 0;
+    DeviceRunRecord& record = records_[target.ownerKey];
+    record = DeviceRunRecord{};
+    record.versionBefore = list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION);
+    runKeys_.insert(target.ownerKey);
     return true;
 }
 
@@ -756,6 +802,7 @@ void UpgradeFlow::OnUploadStart(int row, uint32_t ownerKey) {
     DLG_LOG(SS_LOG_DEBUG, 1589, "OnUploadStart", "Start uploading[%d]\n", row);
     int current = rowOfJob(row, ownerKey);
     if (current < 0) return;
+    records_[list_->GetOwnerKey(current)].startTime = ss_platform_localTimeText();
     setRowStatus(*list_, current, DEVICE_STATUS_UPGRADING);
     list_->StartCellProgress(current);
     const uint32_t key = list_->GetOwnerKey(current);
@@ -771,23 +818,46 @@ void UpgradeFlow::OnTimer(uint32_t ownerKey) {
     list_->RefreshStatusCell(current);
 }
 
-void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result) {
+void UpgradeFlow::settleRow(uint32_t ownerKey, int row, int status, const RowReason& reason) {
+    DeviceRunRecord& record = records_[row >= 0 ? list_->GetOwnerKey(row) : ownerKey];
+    record.reason = reason;
+    record.endTime = ss_platform_localTimeText();
+    if (row < 0) return;
+    setRowStatus(*list_, row, status);
+    list_->SetCheck(row, false);
+}
+
+void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result, const UploadOutcome& outcome) {
     int current = rowOfJob(row, ownerKey);
     const uint32_t timerKey = ownerKey != 0 ? ownerKey : (current >= 0 ? list_->GetOwnerKey(current) : 0);
     if (timerKey != 0) ui_.stopTimer(timerKey);
-    if (current >= 0) {
-        list_->StopCellProgress(current);
-        if (result == 0) {
-            setRowStatus(*list_, current, DEVICE_STATUS_UPGRADE_DONE);
-            list_->SetCheck(current, false);
-            if (package_) list_->SetCellText(current, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
-        } else {
-            // The device did not take the package: it keeps its version and shows the failure.
-            setRowStatus(*list_, current, DEVICE_STATUS_UPGRADE_FAILED);
+    if (current >= 0) list_->StopCellProgress(current);
+    records_[current >= 0 ? list_->GetOwnerKey(current) : ownerKey].bytesSent = outcome.bytesSent;
+    if (result == 0 && outcome.watched) {
+        // Rebooting: the verifier settles the row when the device is back (OnVerified).
+        records_[current >= 0 ? list_->GetOwnerKey(current) : ownerKey].reason = RowReason{};
+        if (current >= 0) {
+            setRowStatus(*list_, current, DEVICE_STATUS_VERIFYING);
             list_->SetCheck(current, false);
         }
+    } else if (result == 0) {
+        settleRow(ownerKey, current, DEVICE_STATUS_UPGRADE_DONE, outcome.reason);
+        if (current >= 0 && package_)
+            list_->SetCellText(current, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
+    } else {
+        // The device did not take the package: it keeps its version and shows the failure.
+        settleRow(ownerKey, current, DEVICE_STATUS_UPGRADE_FAILED, outcome.reason);
     }
     DLG_LOG(SS_LOG_DEBUG, 1601, "OnUploadFinish", "Finished uploading[%d]\n", row);
+}
+
+void UpgradeFlow::OnVerified(const VerifyResult& result) {
+    int current = rowOfJob(result.row, result.ownerKey);
+    if (current >= 0 && rowStatus(*list_, current) != DEVICE_STATUS_VERIFYING) current = -1;
+    settleRow(result.ownerKey, current, result.ok ? DEVICE_STATUS_UPGRADE_DONE : DEVICE_STATUS_UPGRADE_FAILED,
+              result.reason);
+    if (current >= 0 && !result.narrowVersion.empty())
+        list_->SetCellText(current, DEVICE_COLUMN_SOFT_VERSION, utf8(result.narrowVersion));
 }
 
 void UpgradeFlow::OnUpgradingEnd() {
@@ -798,7 +868,8 @@ void UpgradeFlow::OnUpgradingEnd() {
     runActive_ = false;
     notify(kChangedControls);
     runEnded_ = true;
-    ui_.messageBox(flowtext::kUpgradeDone, flowtext::kInfoTitle, BoxIcon::none, BoxButtons::ok);
+    runEnd_ = ss_platform_localTimeText();
+    ui_.messageBox(runSummaryText(lastRunSummary()), flowtext::kInfoTitle, BoxIcon::none, BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");
     if (startAfterEnd_ && !destroyed_) {
         // Queued only now: the box above serves the dispatcher, and the next run must not start
@@ -823,4 +894,199 @@ void UpgradeFlow::postProgressFailed(int total, int done) {
     dispatcher_.post([this, total, done] {
         if (progressCurrent.load()) ui_.progressFailed(total, done);
     });
+}
+
+// ---- verification, reasons, retry, recovery, report ---------------------------------------------
+
+void UpgradeFlow::setVerifyTiming(int intervalMs, int settleMs) {
+    verifier_->setTiming(intervalMs, settleMs);
+}
+
+RowReason UpgradeFlow::rowReason(int row) const {
+    if (row < 0 || row >= list_->RowCount()) return {};
+    auto it = records_.find(list_->GetOwnerKey(row));
+    if (it == records_.end()) return {};
+    // A reason belongs to the status it explains; a row that moved on (a retry) has none.
+    const int code = rowStatus(*list_, row);
+    if (code != DEVICE_STATUS_UPGRADE_FAILED && code != DEVICE_STATUS_CONNECT_FAILED &&
+        code != DEVICE_STATUS_UPGRADE_DONE)
+        return {};
+    return it->second.reason;
+}
+
+RunSummary UpgradeFlow::lastRunSummary() const {
+    RunSummary summary;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (runKeys_.count(list_->GetOwnerKey(row)) == 0) continue;
+        const int code = rowStatus(*list_, row);
+        if (code == DEVICE_STATUS_UPGRADE_FAILED) {
+            ++summary.failed;
+        } else if (code == DEVICE_STATUS_UPGRADE_DONE) {
+            if (rowReason(row).reason == FailureReason::notVerified)
+                ++summary.notVerified;
+            else
+                ++summary.succeeded;
+        }
+    }
+    return summary;
+}
+
+bool UpgradeFlow::canRetry() const {
+    return server_ && !upgrading.load() && !upgradeThreadActive() && !taskActive_.load() &&
+           rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0;
+}
+
+bool UpgradeFlow::retryFailed() {
+    if (!canRetry()) return false;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (rowStatus(*list_, row) == DEVICE_STATUS_UPGRADE_FAILED) {
+            setRowStatus(*list_, row, DEVICE_STATUS_CONNECTED);
+            list_->SetCheck(row, true);
+        } else {
+            list_->SetCheck(row, false);
+        }
+    }
+    clearRunEnded();
+    OnBnClickedOk();
+    return upgrading.load() != 0 || runEnded_;
+}
+
+bool UpgradeFlow::canRecover() const {
+    return server_ && queried_ && !upgrading.load() && !upgradeThreadActive() && !taskActive_.load();
+}
+
+void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
+    if (!info.ip) return;
+    const uint32_t key = ss_ip_toInteger(info.ip->c_str());
+    int row = list_->FindRowByOwnerKey(key);
+    if (row >= 0 && rowStatus(*list_, row) == DEVICE_STATUS_CONNECT_FAILED) {
+        // The 连接失败 row is locked for good: a fresh row takes its place, then is judged.
+        list_->DeleteRow(row);
+        row = list_->InsertRow(row);
+        if (row < 0) return;
+        list_->SetItemData(row, key);
+        list_->SetOwnerKey(row, key);
+        records_.erase(key);
+    } else if (row >= 0) {
+        return;  // listed meanwhile: the row stands as judged
+    }
+    UpdateIPList(info, true);
+    row = list_->FindRowByOwnerKey(key);
+    if (row < 0) {
+        // Answered without the keys a row needs: it stays 连接失败, now saying so.
+        if (state_.checked(IDC_SHOW_FAILED)) {
+            row = list_->InsertRow(list_->RowCount());
+            list_->SetItemData(row, key);
+            list_->SetOwnerKey(row, key);
+            list_->SetCellText(row, DEVICE_COLUMN_IP, utf8(*info.ip));
+            setRowStatus(*list_, row, DEVICE_STATUS_CONNECT_FAILED);
+            list_->LockRowCheck(row);
+            list_->SetCheck(row, false);
+            records_[key].reason.reason = FailureReason::missingKeys;
+        }
+        return;
+    }
+    // The version rule of the query, for this row only.
+    if (rowStatus(*list_, row) == DEVICE_STATUS_CONNECTED && state_.checked(IDC_VERSION_DIFF) && package_ &&
+        list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION) == utf8(package_->version))
+        list_->SetCheck(row, false);
+}
+
+int UpgradeFlow::recoverUnanswered(bool showResult) {
+    if (!canRecover()) return 0;
+    QuentaUpgradeServer* server = server_.get();
+    std::vector<std::string> addresses;
+    {
+        ss_mutex_guard guard(server->lock.get());
+        for (const IpRecord& record : server->ipList)
+            if (record.state != 3) addresses.push_back(record.text);
+    }
+    int recovered = 0;
+    int missing = 0;
+    runTask(
+        flowtext::kProgressRecover,
+        [this, server, &addresses, &recovered, &missing, options = recoveryOptions_] {
+            std::vector<std::string> left = recoverDevices(
+                addresses, options,
+                [this, server, &recovered](const DeviceInfo& info) {
+                    if (markIpAnswered(server, info.ip->c_str()) != 0) return;
+                    if (dispatcher_.send([this, &info] { applyRecovered(info); })) ++recovered;
+                },
+                &stopTasks_);
+            missing = static_cast<int>(left.size());
+            return 0;
+        },
+        false);
+    if (destroyed_) return recovered;
+    notify(kChangedControls);
+    if (showResult)
+        ui_.messageBox(formatString(flowtext::kRecoverDone, recovered, missing), flowtext::kInfoTitle,
+                       BoxIcon::information, BoxButtons::ok);
+    return recovered;
+}
+
+RunReport UpgradeFlow::buildReport() const {
+    RunReport report;
+    if (package_) {
+        report.packageFile = utf8(package_->narrowFileName);
+        report.packageVersion = utf8(package_->version);
+        report.packageKind = packageKindKey(package_->kind);
+        if (FILE* file = ss_platform_fopen(package_->narrowPath.c_str(), "rb")) {
+            Md5Context context;
+            md5Init(context);
+            unsigned char buffer[65536];
+            size_t got;
+            while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) md5Update(context, buffer, got);
+            std::fclose(file);
+            Md5Digest digest;
+            md5Final(context, digest);
+            report.packageMd5 = md5ToHex(digest);
+        }
+    }
+    report.addressBox = state_.addressBoxIp == kBlankIp ? std::string() : state_.addressBoxIp;
+    report.startTime = runStart_;
+    report.endTime = runEnd_;
+    report.hostName = reportHostName();
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        ReportDevice device;
+        device.ip = list_->GetItemText(row, DEVICE_COLUMN_IP);
+        device.model = list_->GetItemText(row, DEVICE_COLUMN_MODEL);
+        device.serialNum = list_->GetItemText(row, DEVICE_COLUMN_SERIAL);
+        device.master = list_->GetItemText(row, DEVICE_COLUMN_MASTER);
+        device.slave = list_->GetItemText(row, DEVICE_COLUMN_SLAVE);
+        device.status = list_->GetItemText(row, DEVICE_COLUMN_STATUS);
+        device.versionAfter = list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION);
+        device.versionBefore = device.versionAfter;
+        auto it = records_.find(list_->GetOwnerKey(row));
+        if (it != records_.end()) {
+            if (!it->second.versionBefore.empty()) device.versionBefore = it->second.versionBefore;
+            device.startTime = it->second.startTime;
+            device.endTime = it->second.endTime;
+            device.bytesSent = it->second.bytesSent;
+        }
+        RowReason reason = rowReason(row);
+        device.reason = failureReasonCode(reason.reason);
+        device.reasonText = failureReasonText(reason);
+        report.devices.push_back(std::move(device));
+    }
+    return report;
+}
+
+int UpgradeFlow::writeReport(const std::string& utf8Path, std::string& utf8Error) const {
+    if (package_ && utf8Path == package_->localPath) {
+        utf8Error = "报告不能写到升级包上：" + utf8Path;
+        return -1;
+    }
+    return writeReportFile(buildReport(), utf8Path, utf8Error);
+}
+
+int UpgradeFlow::exportReport() {
+    std::optional<std::string> path = ui_.chooseSaveFile(flowtext::kReportFilter);
+    if (!path) return -1;
+    std::string error;
+    if (writeReport(*path, error) != 0) {
+        showError(error);
+        return -1;
+    }
+    return 0;
 }

@@ -15,14 +15,22 @@
 #include <optional>
 #include <string>
 
+#include <map>
+#include <set>
+#include "engine/device_recovery.h"
 #include "engine/dialog_state.h"
+#include "engine/failure_reason.h"
 #include "engine/flow_dispatcher.h"
 #include "engine/flow_host.h"
 #include "engine/flow_ui.h"
 #include "engine/quenta_upgrade_server.h"
+#include "engine/upgrade_verifier.h"
 
 class DeviceList;
+class UpgradeVerifier;
 struct LoadedPackage;
+struct RunReport;
+struct RunSummary;
 
 // Texts the flow shows (UTF-8, byte for byte).
 namespace flowtext {
@@ -50,6 +58,14 @@ inline constexpr char kProgressFailed[] = "正在处理连接失败的设备，�
 inline constexpr char kProgressCancel[] = "正在取消，请等待当前文件传输完成...";
 inline constexpr char kCaptionUpgrade[] = "升级";
 inline constexpr char kCaptionCancel[] = "取消";
+inline constexpr char kVerifyCaption[] = "升级后验证版本";
+inline constexpr char kRetryFailed[] = "重试失败的设备";
+inline constexpr char kRecoverUnanswered[] = "重新连接失败的设备";
+inline constexpr char kExportReport[] = "导出报告...";
+inline constexpr char kProgressRecover[] = "正在重新连接失败的设备，请稍后...";
+inline constexpr char kRecoverDone[] = "重新连接完成：找回%d台设备，仍有%d台设备没有应答";
+inline constexpr char kReportFilter[] = "CSV 文件 (*.csv);;JSON 文件 (*.json)";
+inline constexpr char kReportSaved[] = "报告已保存：%s";
 }  // namespace flowtext
 
 class UpgradeFlow : public FlowHost {
@@ -124,12 +140,42 @@ class UpgradeFlow : public FlowHost {
     void OnVersionDiffFound(int count);
     void OnTimer(std::uint32_t ownerKey);  // per-row upload timer; its id is the row's owner key
 
+    // --- verification, reasons, retry, recovery, report ---
+    // Verification after the reboot (check box IDC_VERIFY); the time allowed per device, and for
+    // tests the interval between questions and the settle time of an early old-version answer.
+    void setVerifyTimeoutMs(int ms) { verifyTimeoutMs_ = ms; }
+    int verifyTimeoutMs() const { return verifyTimeoutMs_; }
+    void setVerifyTiming(int intervalMs, int settleMs);
+    // The reason of a row (by index), for the status tooltip and the command line.
+    RowReason rowReason(int row) const;
+    // The counts of the last run (the end-of-run box shows them).
+    RunSummary lastRunSummary() const;
+    // "重试失败的设备": the 升级失败 rows become 已连接 and ticked (every other row unticked) and run
+    // again as a new run. false when nothing was started.
+    bool canRetry() const;
+    bool retryFailed();
+    // "重新连接失败的设备": every address of the last query that has not answered is asked again with
+    // single-device queries under the progress box; answers are judged as UpdateIPList does and
+    // update the address's row in place. Returns how many answered. `showResult`: an information box.
+    bool canRecover() const;
+    void setRecoveryOptions(const RecoveryOptions& options) { recoveryOptions_ = options; }
+    int recoverUnanswered(bool showResult = true);
+    // The report of the list and the last run.
+    RunReport buildReport() const;
+    // "导出报告...": asks chooseSaveFile, writes; a failed write shows an error box. 0 written, -1 not.
+    int exportReport();
+    // Writes the report to a path (the command line's --report). 0, or -1 with the Chinese message.
+    int writeReport(const std::string& utf8Path, std::string& utf8Error) const;
+
     // --- FlowHost (flow thread) ---
     void UpdateIPList(const DeviceInfo& info, bool lookupFirst) override;
     std::vector<std::uint32_t> rowKeys() override;
     bool takeRowForUpgrade(int row, std::uint32_t ownerKey, UploadJobTarget& target) override;
     void OnUploadStart(int row, std::uint32_t ownerKey) override;
-    void OnUploadFinish(int row, std::uint32_t ownerKey, int result) override;
+    void OnUploadFinish(int row, std::uint32_t ownerKey, int result,
+                        const UploadOutcome& outcome = {}) override;
+    void OnVerified(const VerifyResult& result);  // a watched device is settled
+    UpgradeVerifier* verifier() override { return verifier_.get(); }
     void OnUpgradingEnd() override;
     void postProgressSearch(std::optional<std::string> narrowAddress, int count) override;
     void postProgressFailed(int total, int done) override;
@@ -158,8 +204,27 @@ class UpgradeFlow : public FlowHost {
     int runTask(const std::string& line1, std::function<int()> task, bool makeCurrent);
     void serveFor(int milliseconds);  // waits on the flow thread while serving the dispatcher
 
+    // What the list does not show of a device: its reason and its part in the last run.
+    struct DeviceRunRecord {
+        RowReason reason;
+        std::string versionBefore;       // UTF-8, when queued
+        std::string startTime, endTime;  // local time texts
+        std::int64_t bytesSent = 0;
+    };
+    void settleRow(std::uint32_t ownerKey, int row, int status, const RowReason& reason);
+    void applyRecovered(const DeviceInfo& info);
+
     FlowUi& ui_;
     FlowDispatcher dispatcher_;
+    std::unique_ptr<UpgradeVerifier> verifier_;  // one watcher thread; its results come through dispatcher_
+    std::map<std::uint32_t, DeviceRunRecord> records_;  // guard: flow thread; by owner key
+    std::set<std::uint32_t> incompleteAnswers_;         // guard: flow thread; answered without the keys
+    std::set<std::uint32_t> runKeys_;                   // guard: flow thread; rows queued in the last run
+    std::string runStart_, runEnd_;                     // guard: flow thread
+    int verifyTimeoutMs_ = kVerifyTimeoutDefaultMs;     // guard: flow thread
+    bool queried_ = false;                              // guard: flow thread; a query ran (recovery)
+    RecoveryOptions recoveryOptions_;                   // guard: flow thread
+    std::atomic<int> stopTasks_{0};                     // set by OnDestroy: long tasks give up
     DialogState state_;
     std::unique_ptr<DeviceList> list_;        // guard: flow thread
     QuentaUpgradeServerPtr server_;           // guard: flow thread, written only while no engine thread runs

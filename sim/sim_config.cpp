@@ -90,6 +90,14 @@ class DeviceReader {
                 if (!boolean(value, f.closeHalfway, at)) return false;
             } else if (key == "noSerialNum") {
                 if (!boolean(value, f.noSerialNum, at)) return false;
+            } else if (key == "rebootDownMs") {
+                if (!integer(value, f.rebootDownMs, 0, 600000, at)) return false;
+            } else if (key == "staysDown") {
+                if (!boolean(value, f.staysDown, at)) return false;
+            } else if (key == "bootsOldVersion") {
+                if (!boolean(value, f.bootsOldVersion, at)) return false;
+            } else if (key == "failFirstPut") {
+                if (!boolean(value, f.failFirstPut, at)) return false;
             } else if (key == "loss") {
                 double loss = 0;
                 if (!fraction(value, loss, at)) return false;

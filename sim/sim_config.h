@@ -27,6 +27,10 @@ struct SimFaults {
     std::optional<int> tcpReplyCode;          // the put is answered with this integer (e.g. 7)
     bool closeHalfway = false;                // the service closes the connection after half the content
     bool noSerialNum = false;                 // GetSystemInfoOK without "SerialNum"
+    int rebootDownMs = 0;                     // after a Reboot no datagram is answered for this long
+    bool staysDown = false;                   // after a Reboot no datagram is ever answered again
+    bool bootsOldVersion = false;             // after a Reboot the device keeps the version it had
+    bool failFirstPut = false;                // the first put is refused (255, tcpErrorText or a text)
     SimGarbage garbage = SimGarbage::None;
     // Fraction (0 to 1) of datagrams lost in each direction, received and sent alike; absent: the
     // site's loss. Which ones are lost follows from SimConfig::lossSeed.

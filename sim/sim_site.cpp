@@ -273,6 +273,9 @@ struct SimSite::Impl {
         std::optional<std::string> acceptedVersion;  // loop only: version of the last accepted upload
         bool acceptedUpload = false;                 // loop only
         unsigned junkCounter = 0;                    // loop only
+        int64_t downUntilMs = 0;                     // loop only: rebooting until then (monotonic)
+        bool downForever = false;                    // loop only: never back after its reboot
+        int puts = 0;                                // loop only: complete puts so far
         double loss = 0;                             // fraction of 5360 datagrams lost each way (set at open)
         double listLoss = 0;                         // the same on the box's 5160
         uint64_t lossKey = 0;                        // the peer's own loss stream (seed and address)
@@ -583,6 +586,7 @@ struct SimSite::Impl {
     void onDeviceRequest(Peer& peer, const sockaddr_in& from, const std::string& action) {
         const SimDeviceConfig& c = peer.config;
         if (c.faults.silent) return;
+        if (peer.downForever || monotonicMs() < peer.downUntilMs) return;  // rebooting
         if (action == QNACTION_GET_SYSTEM_INFO) {
             answer(peer, peer.udp.get(), QN_PORT_DEVICE, from, systemInfo(peer), c.systemInfoForm, c.faults);
         } else if (action == QNACTION_START_UPLOAD_SERVICE) {
@@ -741,10 +745,15 @@ struct SimSite::Impl {
             std::lock_guard<std::mutex> lock(mutex);
             next = peer.softVersion;
         }
-        if (peer.acceptedUpload && peer.acceptedVersion)
+        const SimFaults& faults = peer.config.faults;
+        if (faults.bootsOldVersion)
+            ;  // the old image boots again
+        else if (peer.acceptedUpload && peer.acceptedVersion)
             next = *peer.acceptedVersion;
         else if (peer.config.versionAfterReboot)
             next = *peer.config.versionAfterReboot;
+        if (faults.rebootDownMs > 0) peer.downUntilMs = monotonicMs() + faults.rebootDownMs;
+        if (faults.staysDown) peer.downForever = true;
         peer.acceptedUpload = false;
         peer.acceptedVersion.reset();
         closeUploadService(peer);
@@ -840,12 +849,19 @@ struct SimSite::Impl {
         std::optional<std::string> version = simPackageVersion(c.head);
         std::string bytes;
         int code = kCommandOk;
-        if (faults.tcpErrorText) {
+        const bool refuseThisPut = faults.failFirstPut && c.peer->puts++ == 0;
+        if (refuseThisPut && !faults.tcpErrorText) {
+            static const std::string text = "\xD0\xB4\xC8\xEB\xCA\xA7\xB0\xDC";  // GBK 写入失败
+            code = kCommandError;
+            putInteger(bytes, kCommandError);
+            putInteger(bytes, static_cast<int32_t>(text.size()));
+            bytes += text;
+        } else if (faults.tcpErrorText && (refuseThisPut || !faults.failFirstPut)) {
             code = kCommandError;
             putInteger(bytes, kCommandError);
             putInteger(bytes, static_cast<int32_t>(faults.tcpErrorText->size()));
             bytes += *faults.tcpErrorText;
-        } else if (faults.tcpReplyCode) {
+        } else if (faults.tcpReplyCode && !faults.failFirstPut) {
             code = *faults.tcpReplyCode;
             putInteger(bytes, code);
         } else {

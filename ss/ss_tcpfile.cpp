@@ -444,6 +444,7 @@ int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
     command = static_cast<int>(
         static_cast<uint32_t>(record->buffer[0]) | (static_cast<uint32_t>(record->buffer[1]) << 8) |
         (static_cast<uint32_t>(record->buffer[2]) << 16) | (static_cast<uint32_t>(record->buffer[3]) << 24));
+    record->replyCommand = command;
     switch (command) {
         case SS_TCPFILE_CMD_SIZE: {
             SS_LOG(SS_LOG_DEBUG, "Got command: SS_TCPFILE_CMD_SIZE\n");
@@ -486,7 +487,8 @@ int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
             std::memset(record->buffer, 0, sizeof record->buffer);
             const int kept = std::min(length, SS_TCPFILE_CHUNK - 1);
             if (_SS_FileSocket_readBytes(record, record->buffer, kept) != 0) return -1;
-            SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR:%s", reinterpret_cast<const char*>(record->buffer));
+            record->errorText = reinterpret_cast<const char*>(record->buffer);
+            SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR:%s", record->errorText.c_str());
             if (length > kept) {
                 SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR text of %d bytes: the first %d logged\n", length, kept);
                 unsigned char rest[SS_TCPFILE_CHUNK];

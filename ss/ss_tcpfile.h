@@ -60,6 +60,9 @@ struct SS_FileSocket {
     int (*readableCheck)(SS_FileSocket*) = nullptr;  // select for reading, 500 ms
     int (*writableCheck)(SS_FileSocket*) = nullptr;  // select for writing, 500 ms
     int (*progress)(SS_FileSocket*) = nullptr;       // percentage of the current transfer
+    // What the last reply said, for the caller to tell failures apart (the transferring thread only):
+    int replyCommand = 0;   // the reply's command once one was read; 0 none
+    std::string errorText;  // the text of an ERROR reply (GBK, as much as was read)
 };
 
 // Marks the record dead and releases it with its socket; null allowed.

@@ -59,6 +59,11 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
                                                                                      : Qt::AlignHCenter;
             return QVariant::fromValue(horizontal | Qt::AlignVCenter);
         }
+        case Qt::ToolTipRole: {
+            if (!toolTips_) return {};
+            const QString tip = toolTips_(row, column);
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
         case ProgressRole: {
             const PROGRESS_DATA* p = list_.CellProgress(row, column);
             return p && p->inUse ? QVariant(p->percent) : QVariant();

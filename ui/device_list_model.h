@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QModelIndexList>
+#include <functional>
 
 #include "engine/device_list.h"
 
@@ -22,6 +23,10 @@ class DeviceListModel : public QAbstractTableModel, private DeviceListObserver {
     ~DeviceListModel() override;
 
     DeviceList& list() const { return list_; }
+    // Tool tips of cells (the status cell's reason); empty text: none.
+    void setToolTipProvider(std::function<QString(int row, int column)> provider) {
+        toolTips_ = std::move(provider);
+    }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -59,5 +64,6 @@ class DeviceListModel : public QAbstractTableModel, private DeviceListObserver {
     void assertGuiThread() const;
 
     DeviceList& list_;
-    QModelIndexList sortPersistent_;  // persistent indexes saved between the two sort notices
+    QModelIndexList sortPersistent_;
+    std::function<QString(int, int)> toolTips_;  // persistent indexes saved between the two sort notices
 };

@@ -170,6 +170,27 @@ std::optional<std::string> QtFlowUi::chooseOpenFile(const std::string& utf8Filte
     return chosen.toStdString();
 }
 
+std::optional<std::string> QtFlowUi::chooseSaveFile(const std::string& utf8Filter) {
+    if (nextSaveFileSet_) {
+        nextSaveFileSet_ = false;
+        return std::exchange(nextSaveFile_, std::nullopt);
+    }
+    const QString filters = QString::fromStdString(utf8Filter);
+    QString selected;
+    QString chosen;
+    {
+        ModalScope scope(modalDepth_);
+        chosen =
+            QFileDialog::getSaveFileName(owner_, QStringLiteral("导出报告"), QString(), filters, &selected);
+    }
+    if (chosen.isEmpty()) return std::nullopt;
+    // The filter decides the format: "... (*.json)" -> .json, otherwise .csv.
+    const QString extension =
+        selected.contains(QStringLiteral("*.json")) ? QStringLiteral(".json") : QStringLiteral(".csv");
+    if (!chosen.endsWith(extension, Qt::CaseInsensitive)) chosen += extension;
+    return chosen.toStdString();
+}
+
 void QtFlowUi::stateChanged(unsigned what) {
     if (stateSink_) stateSink_(what);
 }

@@ -53,6 +53,8 @@ class QtFlowUi : public QObject, public FlowUi {
     void progressSearch(const std::optional<std::string>& utf8Address, int count) override;
     void progressFailed(int total, int done) override;
     std::optional<std::string> chooseOpenFile(const std::string& utf8Filter) override;
+    // QFileDialog (which asks before replacing a file); the extension follows the chosen filter.
+    std::optional<std::string> chooseSaveFile(const std::string& utf8Filter) override;
     void stateChanged(unsigned what) override;
     void startTimer(std::uint32_t id, int ms) override;
     void stopTimer(std::uint32_t id) override;
@@ -81,6 +83,11 @@ class QtFlowUi : public QObject, public FlowUi {
     using BoxAnswerer = std::function<std::optional<int>(const ShownBox&)>;
     static void setBoxAnswerer(BoxAnswerer answerer);
     static std::optional<int> answerUnshown(const ShownBox& box);
+    // The next chooseSaveFile returns this without showing a dialog (nullopt = cancelled).
+    void setNextSaveFile(std::optional<std::string> utf8Path) {
+        nextSaveFile_ = std::move(utf8Path);
+        nextSaveFileSet_ = true;
+    }
     // Every box asked for, answered or shown, in order.
     const std::vector<ShownBox>& shownBoxes() const { return shown_; }
     void clearShownBoxes() { shown_.clear(); }
@@ -96,6 +103,8 @@ class QtFlowUi : public QObject, public FlowUi {
     QPointer<CProgressDlg> current_;           // the current progress box (query / failed-device step)
     QPointer<CProgressDlg> openProgress_;
     int modalDepth_ = 0;
+    std::optional<std::string> nextSaveFile_;  // test seam
+    bool nextSaveFileSet_ = false;
     std::deque<int> answers_;
     std::optional<std::string> nextOpenFile_;
     bool nextOpenFileSet_ = false;

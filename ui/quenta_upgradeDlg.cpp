@@ -1,5 +1,7 @@
 // Cquenta_upgradeDlg; see quenta_upgradeDlg.h.
 #include "ui/quenta_upgradeDlg.h"
+#include "engine/device_status.h"
+#include "engine/failure_reason.h"
 #include "engine/upgrade_flow.h"
 
 #include <QApplication>
@@ -27,6 +29,7 @@
 
 #if __has_include("ui/CReportCtrl.h")
 #include "ui/CReportCtrl.h"
+#include "ui/device_list_model.h"
 #define QUENTA_HAVE_REPORT_CTRL 1
 #endif
 
@@ -183,6 +186,20 @@ void Cquenta_upgradeDlg::buildControls() {
     }
     list_->setPalette(system);
     controls_[1001] = list_;
+#ifdef QUENTA_HAVE_REPORT_CTRL  // the placeholder has no rows to explain
+    // The status cell's tooltip says why a row failed; the list's context menu offers retry,
+    // recovery and the report.
+    report->listModel()->setToolTipProvider([this](int row, int column) -> QString {
+        if (column != DEVICE_COLUMN_STATUS || !flow_) return {};
+        return QString::fromStdString(failureReasonText(flow_->rowReason(row)));
+    });
+    report->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(report, &QWidget::customContextMenuRequested, this, [this, report](const QPoint& at) {
+        QMenu* menu = buildListMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(report->viewport()->mapToGlobal(at));
+    });
+#endif
 
     addStatic(QStringLiteral("地址盒IP"), 4, 43, 33, 8, Qt::AlignLeft);
     addButton(IDC_QUERY, 55, 128, 70, 14, false, false);
@@ -233,6 +250,8 @@ void Cquenta_upgradeDlg::buildControls() {
     banner_->installEventFilter(this);
 
     addButton(IDC_SHOW_FAILED, 386, 131, 87, 10, true, false);
+    // Not in the template: the free stretch of the row of 1030, right of it, before 1033.
+    addButton(IDC_VERIFY, 482, 131, 75, 10, true, false);
 
     modelBoxFont_ = dialogFont(QStringLiteral("Courier New"), 8);
     if (unitsFactor_ < 1.0) modelBoxFont_.setPointSizeF(8 * unitsFactor_);
@@ -367,6 +386,9 @@ void Cquenta_upgradeDlg::routeClick(int id) {
         case IDC_SHOW_FAILED:
             OnBnClickedCheckShowFailed();
             break;
+        case IDC_VERIFY:
+            OnBnClickedCheckVerify();
+            break;
         case IDC_MODELS_ALL:
             OnBnClickedCheckModelsAll();
             break;
@@ -419,6 +441,42 @@ void Cquenta_upgradeDlg::OnBnClickedCheckVersionDiff() {
 void Cquenta_upgradeDlg::OnBnClickedCheckShowFailed() {
     flow_->click(IDC_SHOW_FAILED);
 }
+void Cquenta_upgradeDlg::OnBnClickedCheckVerify() {
+    flow_->click(IDC_VERIFY);
+}
+
+QMenu* Cquenta_upgradeDlg::buildListMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    QAction* retry = menu->addAction(QString::fromUtf8(flowtext::kRetryFailed));
+    retry->setEnabled(flow_ && flow_->canRetry());
+    connect(retry, &QAction::triggered, this, [this] { OnRetryFailed(); });
+    QAction* recover = menu->addAction(QString::fromUtf8(flowtext::kRecoverUnanswered));
+    recover->setEnabled(flow_ && flow_->canRecover());
+    connect(recover, &QAction::triggered, this, [this] { OnRecoverUnanswered(); });
+    menu->addSeparator();
+    QAction* report = menu->addAction(QString::fromUtf8(flowtext::kExportReport));
+    report->setEnabled(flow_ && flow_->list().RowCount() > 0 && !flow_->isUpgrading());
+    connect(report, &QAction::triggered, this, [this] { OnExportReport(); });
+    return menu;
+}
+
+void Cquenta_upgradeDlg::OnRetryFailed() {
+    if (destroyed_ || !flow_) return;
+    flow_->retryFailed();
+    if (flow_) syncFromState();
+}
+
+void Cquenta_upgradeDlg::OnRecoverUnanswered() {
+    if (destroyed_ || !flow_) return;
+    flow_->recoverUnanswered();
+    if (flow_) syncFromState();
+}
+
+void Cquenta_upgradeDlg::OnExportReport() {
+    if (destroyed_ || !flow_) return;
+    flow_->exportReport();
+}
+
 void Cquenta_upgradeDlg::OnBnClickedCheckModelsAll() {
     flow_->click(IDC_MODELS_ALL);
 }

@@ -67,6 +67,13 @@ class Cquenta_upgradeDlg : public QDialog {
     void OnBnClickedRadioSingle();       // 1033
     void OnIpFieldChangedAddressBox();   // 1021 field edited
     void OnAbout();                      // command 1026: the about box
+    void OnBnClickedCheckVerify();       // "升级后验证版本"
+    // The device list's context menu: "重试失败的设备", "重新连接失败的设备", "导出报告...", each
+    // enabled when the flow allows it. The window shows it at a right click in the list.
+    QMenu* buildListMenu(QWidget* parent);
+    void OnRetryFailed();
+    void OnRecoverUnanswered();
+    void OnExportReport();
     void OnUploadStart(int row, std::uint32_t ownerKey);
     void OnUploadFinish(int row, std::uint32_t ownerKey, int result);
     void OnUpgradingEnd();

@@ -106,11 +106,16 @@ TEST_F(CliTest, QueryCsvWithFailedDevices) {
                    " --models QN-H200,QN-S210,QN-D310 --show-failed --format csv --quiet");
     ASSERT_EQ(0, r.exitCode) << r.err;
     EXPECT_EQ(
-        0u,
-        r.out.find(
-            "checked,status,master,slave,ip,model,serial,softVersion,hardVersion,kernelVersion,protocol\n"));
+        0u, r.out.find(
+                "checked,status,master,slave,ip,model,serial,softVersion,hardVersion,kernelVersion,protocol,"
+                "reason,reasonText\n"));
+    // Devices that answered without the keys a row needs are 连接失败 rows too, saying so.
+    EXPECT_EQ(
+        mixed.count(Expect::silent) + static_cast<int>(mixed.phantoms.size()) + mixed.count(Expect::noRow),
+        countOf(r.out, ",连接失败,"));
+    EXPECT_EQ(mixed.count(Expect::noRow), countOf(r.out, ",missing_keys,设备的应答缺少必需的信息"));
     EXPECT_EQ(mixed.count(Expect::silent) + static_cast<int>(mixed.phantoms.size()),
-              countOf(r.out, ",连接失败,"));
+              countOf(r.out, ",never_answered,设备从未应答"));
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
@@ -122,6 +127,51 @@ TEST_F(CliTest, UpgradeExitsTwoWhenADeviceFailedAndPrintsTheFinalList) {
     EXPECT_EQ(mixed.count(Expect::uploadFails), countOf(r.out, ",升级失败,"));
     EXPECT_NE(std::string::npos, r.err.find("升级完成！"));
     EXPECT_NE(std::string::npos, r.err.find(" 正在升级"));
+}
+
+TEST_F(CliTest, UpgradeVerifiesRetriesAndWritesTheReport) {
+    const std::string report = folder.file("报告.json");
+    CliRun r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+                   " --models QN-H200,QN-S210,QN-D310 --verify-timeout 20 --retry 1 --recover --report " +
+                   shellQuoted(report) + " --format json --quiet");
+    EXPECT_EQ(2, r.exitCode) << r.err;
+    // Devices whose answers come marked are found by the recovery (it decodes them) and upgraded too.
+    int marked = 0;
+    for (const auto& c : mixed.config.devices)
+        if (c.systemInfoForm != SimAnswerForm::Plain && c.listed && c.model == "QN-H200") ++marked;
+    // The summary on stderr, once per run (the retry is a run of its own).
+    EXPECT_NE(std::string::npos,
+              r.err.find("升级完成！\n成功：" + std::to_string(mixed.count(Expect::older) + marked) +
+                         " 台\n失败：" + std::to_string(mixed.count(Expect::uploadFails))))
+        << r.err;
+    EXPECT_EQ(mixed.count(Expect::uploadFails), countOf(r.out, "\"status\": \"升级失败\""));
+    EXPECT_EQ(mixed.count(Expect::uploadFails) - countOf(r.out, "\"reason\": \"device_error\"") -
+                  countOf(r.out, "\"reason\": \"invalid_reply\"") -
+                  countOf(r.out, "\"reason\": \"transfer_broken\"") -
+                  countOf(r.out, "\"reason\": \"no_upload_port\"") -
+                  countOf(r.out, "\"reason\": \"no_verdict\""),
+              countOf(r.out, "\"reason\": \"tcp_not_supported\""));
+    EXPECT_EQ(2, countOf(r.out, "\"reasonText\": \"设备拒绝了升级包：存储空间不足\""));
+    // Every failed device was tried twice (the run and one retry).
+    SimRecord record = site->record();
+    for (const auto& d : mixed.devices)
+        if (d.expect == Expect::uploadFails && d.tcp) {
+            EXPECT_EQ(2, record.countReceived(d.ip, "StartUploadService")) << d.ip;
+        }
+    const std::string written = quenta_test::readWholeFile(report);
+    EXPECT_NE(std::string::npos, written.find("\"toolVersion\": \"1.0\"")) << written.substr(0, 400);
+    EXPECT_EQ(countOf(r.out, "\"ip\": "), countOf(written, "\"ip\": "));
+
+    // A report that cannot be written: exit 1 with the reason.
+    r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+            " --report " + shellQuoted(folder.file("no-such-folder/r.csv")) + " --quiet");
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("无法写入报告文件")) << r.err;
+    for (const char* bad : {"--retry x", "--verify-timeout 0", "--report"}) {
+        r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp + " " +
+                bad);
+        EXPECT_EQ(1, r.exitCode) << bad;
+    }
 }
 
 TEST_F(CliTest, SingleIpUpgradeSucceeds) {

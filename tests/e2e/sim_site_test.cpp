@@ -812,7 +812,8 @@ TEST(SimSiteTest, ConfigurationParsing) {
           {"count": 2, "model": "多媒体", "serialNum": "SN-{n}-ABCDE", "systemInfoForm": "xor",
            "faults": {"garbage": "before", "tcpReplyCode": 7, "tcpErrorText": "满"}},
           {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false,
-           "faults": {"loss": 0}}
+           "faults": {"rebootDownMs": 1500, "staysDown": true, "bootsOldVersion": true, "failFirstPut": true,
+                      "loss": 0}}
         ], "loss": 0.05, "lossSeed": 42})",
                                 config, error),
               0)
@@ -837,6 +838,10 @@ TEST(SimSiteTest, ConfigurationParsing) {
     EXPECT_EQ(config.devices[2].master, std::nullopt);
     EXPECT_FALSE(config.devices[2].tcpSupport);
     EXPECT_FALSE(config.devices[2].listed);
+    EXPECT_EQ(config.devices[2].faults.rebootDownMs, 1500);
+    EXPECT_TRUE(config.devices[2].faults.staysDown);
+    EXPECT_TRUE(config.devices[2].faults.bootsOldVersion);
+    EXPECT_TRUE(config.devices[2].faults.failFirstPut);
     EXPECT_DOUBLE_EQ(config.loss, 0.05);
     EXPECT_EQ(config.lossSeed, 42u);
     EXPECT_EQ(config.devices[0].faults.loss, std::nullopt);
@@ -851,6 +856,8 @@ TEST(SimSiteTest, ConfigurationParsing) {
         {R"({"devices": [{"answerForm": "rot13"}]})", "answerForm"},
         {R"({"devices": [{"faults": {"delayMs": -1}}]})", "delayMs"},
         {R"({"devices": [{"faults": {"explode": true}}]})", "explode"},
+        {R"({"devices": [{"faults": {"rebootDownMs": 600001}}]})", "rebootDownMs"},
+        {R"({"devices": [{"faults": {"staysDown": 1}}]})", "staysDown"},
         {R"({"devices": [{"ip": "203.0.113.254", "count": 2}]})", "run out"},
         {R"({"devices": [)", "line 1"},
         {R"({"device": []})", "device"},

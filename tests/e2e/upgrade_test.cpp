@@ -37,7 +37,11 @@ TEST_F(UpgradeTest, DeliversThePackageToEverySelectedDeviceAndEndsEachRowRight) 
     ASSERT_TRUE(rig.query(package, site.addressBoxIp, site.tickedModels));
     const std::string uploadPath = ss_text_gbkToUtf8(rig.flow->sharedUploadPath());
     rig.upgradeAndWait();
-    EXPECT_EQ("升级完成！", rig.ui.boxes.back().text);
+    // The summary box: "升级完成！" first, then the counts of the run.
+    EXPECT_EQ(0u, rig.ui.boxes.back().text.find(
+                      "升级完成！\n成功：" + std::to_string(site.count(Expect::older)) + " 台\n失败：" +
+                      std::to_string(site.count(Expect::uploadFails)) + " 台\n未验证：0 台"))
+        << rig.ui.boxes.back().text;
     EXPECT_FALSE(rig.flow->isUpgrading());
     EXPECT_EQ("升级", rig.flow->state().text(IDC_UPGRADE));
     EXPECT_TRUE(rig.flow->state().enabled(IDC_BROWSE));
@@ -128,7 +132,7 @@ TEST_F(UpgradeTest, CancelReturnsWaitingRowsAndStillEndsTheRun) {
     EXPECT_GT(back, 0) << "waiting rows return to 已连接, ticked";
     EXPECT_GT(ended, 0) << "started jobs finish";
     EXPECT_EQ(selected, back + ended);
-    EXPECT_EQ("升级完成！", rig.ui.boxes.back().text);
+    EXPECT_EQ(0u, rig.ui.boxes.back().text.find("升级完成！\n"));
     // Transfers that ran were not cut short.
     SimRecord record = rig.site->record();
     for (const auto& u : record.uploads) {

@@ -31,7 +31,10 @@
 #include <QtTest>
 #include <memory>
 
+#include <QMenu>
 #include "ui/CProgressDlg.h"
+#include "ui/CReportCtrl.h"
+#include "ui/device_list_model.h"
 #include "ui/ip_address_edit.h"
 #include "ui/qt_flow_ui.h"
 #include "ui/qt_translation.h"
@@ -135,9 +138,12 @@ void clickControl(Cquenta_upgradeDlg& dlg, int id) {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2));
 }
 
+// A box with this text, or whose first line is this text (the end-of-run summary adds counts).
 bool boxShown(Cquenta_upgradeDlg& dlg, const QString& text) {
-    for (const auto& box : dlg.flowUi().shownBoxes())
-        if (QString::fromStdString(box.utf8Text) == text) return true;
+    for (const auto& box : dlg.flowUi().shownBoxes()) {
+        const QString shown = QString::fromStdString(box.utf8Text);
+        if (shown == text || shown.startsWith(text + QLatin1Char('\n'))) return true;
+    }
     return false;
 }
 
@@ -194,6 +200,7 @@ class QuentaUpgradeDlgTest : public QObject {
     void upgradeRightAfterCancelDoesNotBlock();
     void aboutBox();
     void fileDialogFilter();
+    void verifyBoxReasonMenuAndReport();
 
   private:
     std::string makePackage(const std::string& fileName, const std::string& models,
@@ -725,6 +732,73 @@ void QuentaUpgradeDlgTest::aboutBox() {
     auto* banner = dlg.findChild<QLabel*>(QStringLiteral("banner137"));
     QTest::mouseClick(banner, Qt::LeftButton);
     QVERIFY(seen);
+}
+
+void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    // "升级后验证版本": ticked, and placed where it covers no control of the layout.
+    auto* verify = qobject_cast<QCheckBox*>(dlg.control(IDC_VERIFY));
+    QVERIFY(verify != nullptr);
+    QCOMPARE(verify->text(), QStringLiteral("升级后验证版本"));
+    QVERIFY(verify->isChecked());
+    QVERIFY(dlg.rect().contains(verify->geometry()));
+    for (int id : {1, 2, 1001, 1009, 1011, 1014, 1015, 1016, 1021, 1023, 1027, 1028, 1029, 1030, 1033, 1034,
+                   1035, 1012})
+        QVERIFY2(!dlg.control(id)->geometry().intersects(verify->geometry()),
+                 qPrintable(QString::number(id)));
+    QVERIFY(verify->fontMetrics().horizontalAdvance(verify->text()) < verify->width());
+    clickControl(dlg, IDC_VERIFY);
+    QVERIFY(!dlg.flow().state().checked(IDC_VERIFY));
+    clickControl(dlg, IDC_VERIFY);
+    QVERIFY(dlg.flow().state().checked(IDC_VERIFY));
+
+    // Before a query: no recovery, no retry.
+    std::unique_ptr<QMenu> menu(dlg.buildListMenu(&dlg));
+    QCOMPARE(menu->actions().size(), 4);  // three actions and a separator
+    QCOMPARE(menu->actions()[0]->text(), QStringLiteral("重试失败的设备"));
+    QCOMPARE(menu->actions()[1]->text(), QStringLiteral("重新连接失败的设备"));
+    QCOMPARE(menu->actions()[3]->text(), QStringLiteral("导出报告..."));
+    QVERIFY(!menu->actions()[0]->isEnabled());
+    QVERIFY(!menu->actions()[1]->isEnabled());
+
+    loadPackage(dlg, generalPackage_);
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
+    qobject_cast<QCheckBox*>(dlg.control(IDC_SHOW_FAILED))->setChecked(true);
+    dlg.flow().state().setChecked(IDC_SHOW_FAILED, true);
+    dlg.flowUi().queueAnswer(IDNO);
+    clickControl(dlg, IDC_QUERY);
+    const int silent = findRow(dlg, siteAddress(5));
+    QVERIFY(silent >= 0);
+    QCOMPARE(rowText(dlg, silent, 1), QStringLiteral("连接失败"));
+    // The status cell's tooltip says why.
+    auto* report = qobject_cast<CReportCtrl*>(dlg.control(1001));
+    QVERIFY(report != nullptr);
+    DeviceListModel* model = report->listModel();
+    QCOMPARE(model->data(model->index(silent, 1), Qt::ToolTipRole).toString(),
+             QStringLiteral("设备从未应答"));
+    QVERIFY(!model->data(model->index(silent, 4), Qt::ToolTipRole).isValid());
+
+    menu.reset(dlg.buildListMenu(&dlg));
+    QVERIFY(!menu->actions()[0]->isEnabled());
+    QVERIFY(menu->actions()[1]->isEnabled());
+    QVERIFY(menu->actions()[3]->isEnabled());
+    dlg.flowUi().queueAnswer(IDOK);
+    menu->actions()[1]->trigger();
+    QCOMPARE(lastBoxText(dlg), QStringLiteral("重新连接完成：找回0台设备，仍有1台设备没有应答"));
+
+    // The report: written where the save dialog says; a failed write is an error box.
+    const std::string csv = dir_->file("报告.csv");
+    dlg.flowUi().setNextSaveFile(csv);
+    menu->actions()[3]->trigger();
+    const std::string written = quenta_test::readWholeFile(csv);
+    QVERIFY(written.rfind("\xEF\xBB\xBF", 0) == 0);
+    QVERIFY(written.find(siteAddress(5) + ",,,,,,,连接失败,never_answered,设备从未应答") !=
+            std::string::npos);
+    dlg.flowUi().setNextSaveFile(dir_->file("missing/r.json"));
+    dlg.flowUi().queueAnswer(IDOK);
+    menu->actions()[3]->trigger();
+    QVERIFY(lastBoxText(dlg).startsWith(QStringLiteral("无法写入报告文件：")));
+    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("错误提示"));
 }
 
 void QuentaUpgradeDlgTest::fileDialogFilter() {

@@ -1,0 +1,32 @@
+// Asking devices one by one from a private port, outside a query: the recovery of addresses that
+// never answered the query (UDP is lossy), and the decoding of a GetSystemInfoOK that arrives on a
+// private port (marked answers decoded), shared with the single-device query and the verifier.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/device_info.h"
+
+// A datagram received on a private port: decoded when marked; the device's values when it is a
+// GetSystemInfoOK (the action compared over its length), else none.
+std::optional<DeviceInfo> parseSystemInfoAnswer(const std::string& datagram);
+
+struct RecoveryOptions {
+    int attempts = 4;        // rounds; each asks every address still unanswered once
+    int answerWaitMs = 400;  // how long a round waits for answers after its last request
+    int spacingMs = 10;      // between two requests, as the connect thread keeps
+};
+
+// Asks every address (GBK dotted texts) "GetSystemInfo" from one private UDP port, round after round,
+// until each has answered or the rounds are used up; answers of all addresses asked are awaited
+// together. `found` runs on the calling thread for the first GetSystemInfoOK of each address (by its
+// "IP" key). Stops early when `stop` becomes non-zero. Returns the addresses that never answered; all
+// of them when no private port could be bound.
+std::vector<std::string> recoverDevices(const std::vector<std::string>& narrowIps,
+                                        const RecoveryOptions& options,
+                                        const std::function<void(const DeviceInfo&)>& found,
+                                        const std::atomic<int>* stop = nullptr);

@@ -1,0 +1,143 @@
+#include "engine/upgrade_report.h"
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <system_error>
+
+#include <unistd.h>  // gethostname (POSIX)
+#include "protocol/ss_pair.h"
+#include "ss/ss_platform_net.h"  // gethostname (winsock2 on Windows)
+
+namespace {
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string csvLine(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) line += ',';
+        line += csvField(fields[i]);
+    }
+    return line + "\r\n";
+}
+
+std::filesystem::path pathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+bool endsWithJson(const std::string& path) {
+    if (path.size() < 5) return false;
+    std::string tail = path.substr(path.size() - 5);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".json";
+}
+
+}  // namespace
+
+std::string reportToCsv(const RunReport& r) {
+    std::string out = "\xEF\xBB\xBF";
+    out += csvLine({"升级包", r.packageFile});
+    out += csvLine({"版本", r.packageVersion});
+    out += csvLine({"类型", r.packageKind});
+    out += csvLine({"MD5", r.packageMd5});
+    out += csvLine({"地址盒IP", r.addressBox});
+    out += csvLine({"开始时间", r.startTime});
+    out += csvLine({"结束时间", r.endTime});
+    out += csvLine({"主机", r.hostName});
+    out += csvLine({"工具版本", r.toolVersion});
+    out += "\r\n";
+    out += csvLine({"IP地址", "产品型号", "序列号", "主机号", "分机号", "升级前版本", "升级后版本", "状态",
+                    "reason", "原因", "开始时间", "结束时间", "发送字节数"});
+    for (const ReportDevice& d : r.devices)
+        out +=
+            csvLine({d.ip, d.model, d.serialNum, d.master, d.slave, d.versionBefore, d.versionAfter, d.status,
+                     d.reason, d.reasonText, d.startTime, d.endTime, std::to_string(d.bytesSent)});
+    return out;
+}
+
+std::string reportToJson(const RunReport& r) {
+    nlohmann::ordered_json root;
+    root["package"] = {{"file", r.packageFile},
+                       {"version", r.packageVersion},
+                       {"kind", r.packageKind},
+                       {"md5", r.packageMd5}};
+    root["addressBox"] = r.addressBox;
+    root["startTime"] = r.startTime;
+    root["endTime"] = r.endTime;
+    root["host"] = r.hostName;
+    root["toolVersion"] = r.toolVersion;
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+    for (const ReportDevice& d : r.devices) {
+        devices.push_back({{"ip", d.ip},
+                           {"model", d.model},
+                           {"serial", d.serialNum},
+                           {"master", d.master},
+                           {"slave", d.slave},
+                           {"versionBefore", d.versionBefore},
+                           {"versionAfter", d.versionAfter},
+                           {"status", d.status},
+                           {"reason", d.reason},
+                           {"reasonText", d.reasonText},
+                           {"startTime", d.startTime},
+                           {"endTime", d.endTime},
+                           {"bytesSent", d.bytesSent}});
+    }
+    root["devices"] = std::move(devices);
+    // Texts that are not valid UTF-8 (a device's odd bytes) are replaced, never a failure.
+    return root.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error) {
+    if (utf8Path.empty()) {
+        utf8Error = "报告文件名为空";
+        return -1;
+    }
+    const std::string content = endsWithJson(utf8Path) ? reportToJson(report) : reportToCsv(report);
+    const std::filesystem::path target = pathOf(utf8Path);
+    std::filesystem::path temporary = target;
+    temporary += ".part";
+    std::error_code error;
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (file) {
+            file.write(content.data(), static_cast<std::streamsize>(content.size()));
+            file.flush();
+        }
+        if (!file) {
+            file.close();
+            std::filesystem::remove(temporary, error);
+            utf8Error = "无法写入报告文件：" + utf8Path;
+            return -1;
+        }
+    }
+    std::filesystem::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        utf8Error = "无法写入报告文件：" + utf8Path;
+        return -1;
+    }
+    return 0;
+}
+
+std::string reportHostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string runSummaryText(const RunSummary& s) {
+    std::string text = "升级完成！\n";
+    text += formatString("成功：%d 台\n失败：%d 台\n未验证：%d 台", s.succeeded, s.failed, s.notVerified);
+    if (s.failed > 0) text += "\n失败的设备可以用设备列表右键菜单中的“重试失败的设备”再次升级。";
+    return text;
+}

@@ -1,0 +1,48 @@
+// The report of a run that a technician hands over: the package, the address box, the run's times,
+// the host and the tool, and one line per device (address, model, serial number, master/slave,
+// version before and after, status, reason, times, bytes sent). Written as CSV (UTF-8 with BOM, so a
+// spreadsheet shows the Chinese correctly) or JSON. Also the end-of-run summary's counts and text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr char kToolVersion[] = "1.0";
+
+struct ReportDevice {
+    std::string ip, model, serialNum, master, slave;  // UTF-8, as the list shows them
+    std::string versionBefore, versionAfter;
+    std::string status;              // the status text
+    std::string reason, reasonText;  // stable English code and Chinese text; empty when none
+    std::string startTime, endTime;  // "YYYY-MM-DD HH:MM:SS" local time (ss_platform_localTimeText)
+    std::int64_t bytesSent = 0;
+};
+
+struct RunReport {
+    std::string packageFile, packageVersion, packageKind, packageMd5;  // UTF-8; MD5 in lower-case hex
+    std::string addressBox;
+    std::string startTime, endTime;  // of the last run; empty when none ran
+    std::string hostName;
+    std::string toolVersion = kToolVersion;
+    std::vector<ReportDevice> devices;
+};
+
+// The whole file content.
+std::string reportToCsv(const RunReport& report);  // starts with the UTF-8 BOM
+std::string reportToJson(const RunReport& report);
+// Writes the report as JSON when the path ends in ".json" (any case), else as CSV, through a
+// temporary file beside it that replaces the target only when complete. 0, or -1 with a Chinese
+// message in utf8Error (the target is then unchanged).
+int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error);
+
+// The machine's host name; empty when unknown.
+std::string reportHostName();
+
+struct RunSummary {
+    int succeeded = 0;    // 升级完成, verified (or verification off)
+    int failed = 0;       // 升级失败
+    int notVerified = 0;  // 升级完成 without verification (cancelled while watched)
+};
+// "升级完成！" and the counts, one per line; with failures the hint that they can be retried.
+std::string runSummaryText(const RunSummary& summary);

@@ -1,0 +1,109 @@
+// The report writers (CSV with BOM, JSON) and the end-of-run summary.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "engine/upgrade_report.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+RunReport sampleReport() {
+    RunReport r;
+    r.packageFile = "QN通用升级包-2.4.1.quenta";
+    r.packageVersion = "2.4.1";
+    r.packageKind = "general";
+    r.packageMd5 = "0123456789abcdef0123456789abcdef";
+    r.addressBox = "192.0.2.2";
+    r.startTime = "2026-12-08 10:00:00";
+    r.endTime = "2026-12-08 10:05:00";
+    r.hostName = "field-laptop";
+    ReportDevice ok{"192.0.2.10",
+                    "QN-H200",
+                    "QNT2H200001",
+                    "1",
+                    "0",
+                    "2.3.9",
+                    "2.4.1",
+                    "升级完成",
+                    "",
+                    "",
+                    "2026-12-08 10:00:01",
+                    "2026-12-08 10:01:00",
+                    65536};
+    ReportDevice odd{"192.0.2.11",
+                     "QN,\"S\"\n210",
+                     "SN",
+                     "N/A",
+                     "N/A",
+                     "2.3.9",
+                     "2.3.9",
+                     "升级失败",
+                     "device_error",
+                     "设备拒绝了升级包：存储空间不足",
+                     "",
+                     "",
+                     0};
+    r.devices = {ok, odd};
+    return r;
+}
+
+TEST(UpgradeReportTest, CsvStartsWithABomAndQuotesWhatNeedsIt) {
+    const std::string csv = reportToCsv(sampleReport());
+    ASSERT_EQ(0u, csv.find("\xEF\xBB\xBF升级包,QN通用升级包-2.4.1.quenta\r\n"));
+    EXPECT_NE(std::string::npos, csv.find("MD5,0123456789abcdef0123456789abcdef\r\n"));
+    EXPECT_NE(std::string::npos,
+              csv.find("\r\nIP地址,产品型号,序列号,主机号,分机号,升级前版本,升级后版本,状态,reason,原因,"));
+    EXPECT_NE(std::string::npos,
+              csv.find("192.0.2.10,QN-H200,QNT2H200001,1,0,2.3.9,2.4.1,升级完成,,,2026-12-08 10:00:01,"
+                       "2026-12-08 10:01:00,65536\r\n"));
+    // A comma, a quote and a line feed stay inside one quoted field.
+    EXPECT_NE(std::string::npos, csv.find("192.0.2.11,\"QN,\"\"S\"\"\n210\",SN,N/A,N/A,"));
+    EXPECT_NE(std::string::npos, csv.find(",device_error,设备拒绝了升级包：存储空间不足,,,0\r\n"));
+}
+
+TEST(UpgradeReportTest, JsonCarriesEveryFieldAndSurvivesBadBytes) {
+    RunReport report = sampleReport();
+    report.devices[1].serialNum = "\xFF\xFE";  // not UTF-8: replaced, never a failure
+    nlohmann::json j = nlohmann::json::parse(reportToJson(report));
+    EXPECT_EQ("QN通用升级包-2.4.1.quenta", j["package"]["file"]);
+    EXPECT_EQ("general", j["package"]["kind"]);
+    EXPECT_EQ("192.0.2.2", j["addressBox"]);
+    EXPECT_EQ("field-laptop", j["host"]);
+    EXPECT_EQ("1.0", j["toolVersion"]);
+    ASSERT_EQ(2u, j["devices"].size());
+    EXPECT_EQ(65536, j["devices"][0]["bytesSent"]);
+    EXPECT_EQ("QN,\"S\"\n210", j["devices"][1]["model"]);
+    EXPECT_EQ("device_error", j["devices"][1]["reason"]);
+    EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", j["devices"][1]["serial"]);
+}
+
+TEST(UpgradeReportTest, WritesByExtensionReplacesWholeAndReportsFailures) {
+    quenta_test::TempDir folder{"report-"};
+    std::string error;
+    const std::string json = folder.path() + "/报告.JSON";
+    ASSERT_EQ(0, writeReportFile(sampleReport(), json, error)) << error;
+    EXPECT_EQ('{', quenta_test::readWholeFile(json).front());
+    const std::string csv = folder.path() + "/r.csv";
+    ASSERT_EQ(0, writeReportFile(RunReport{}, csv, error));
+    ASSERT_EQ(0, writeReportFile(sampleReport(), csv, error));  // replaces the earlier one
+    EXPECT_EQ(reportToCsv(sampleReport()), quenta_test::readWholeFile(csv));
+
+    EXPECT_EQ(-1, writeReportFile(sampleReport(), folder.path() + "/missing/r.csv", error));
+    EXPECT_EQ("无法写入报告文件：" + folder.path() + "/missing/r.csv", error);
+    EXPECT_EQ(-1, writeReportFile(sampleReport(), "", error));
+    // Nothing half-written is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        EXPECT_EQ(std::string::npos, entry.path().string().find(".part")) << entry.path();
+}
+
+TEST(UpgradeReportTest, SummaryKeepsTheFirstLineAndHintsAtRetryOnlyAfterFailures) {
+    EXPECT_EQ("升级完成！\n成功：3 台\n失败：0 台\n未验证：1 台", runSummaryText(RunSummary{3, 0, 1}));
+    const std::string failed = runSummaryText(RunSummary{1, 2, 0});
+    EXPECT_EQ(0u, failed.find("升级完成！\n成功：1 台\n失败：2 台\n未验证：0 台\n"));
+    EXPECT_NE(std::string::npos, failed.find("重试失败的设备"));
+}
+
+}  // namespace
