@@ -111,12 +111,22 @@ Result run(Cquenta_upgradeDlg& dlg, int rows, int pauseUs) {
 
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // Everything the window writes (drive paths) goes to a folder of its own.
     char folder[] = "/tmp/quenta-gui-bench.XXXXXX";
     if (mkdtemp(folder) == nullptr) return 1;
     setenv("QUENTA_DRIVE_ROOT", folder, 1);
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+        std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        // Offscreen on a 1920 x 1080 screen: on the plugin's own 800 x 600 one the window shrinks.
+        const std::string config = std::string(folder) + "/screen.json";
+        if (std::FILE* file = std::fopen(config.c_str(), "w")) {
+            std::fputs(
+                R"({ "screens": [ { "name": "bench", "x": 0, "y": 0, "width": 1920, "height": 1080 } ] })",
+                file);
+            std::fclose(file);
+        }
+        setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).c_str(), 1);
+    }
     int status = 0;
     {
         QApplication app(argc, argv);

@@ -1,12 +1,11 @@
-// Qt's own texts in Chinese: once the qtbase zh_CN translation is installed, standard buttons, the
-// line edits' context menu and the file dialog speak Chinese, whatever the locale of the process.
+// Qt's own texts in Chinese: once the qtbase zh_CN translation is installed, standard buttons and
+// the line edits' context menu speak Chinese, whatever the locale of the process (the file dialog of
+// "浏览" is checked with the main window).
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 #include "ui/qt_translation.h"
@@ -25,7 +24,6 @@ class QtTranslationTest : public QObject {
     void initTestCase();
     void standardButtons();
     void lineEditMenu();
-    void fileDialog();
 };
 
 void QtTranslationTest::initTestCase() {
@@ -54,21 +52,6 @@ void QtTranslationTest::lineEditMenu() {
     }
     QVERIFY(total >= 5);
     QCOMPARE(translated, total);
-}
-
-void QtTranslationTest::fileDialog() {
-    QString title, acceptText;
-    QTimer::singleShot(300, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) return;
-        title = dialog->windowTitle();
-        acceptText = dialog->labelText(QFileDialog::Accept);
-        dialog->reject();
-    });
-    QFileDialog::getOpenFileName(nullptr, QStringLiteral("打开"), QString(), QStringLiteral("All (*)"),
-                                 nullptr, QFileDialog::DontUseNativeDialog);
-    QCOMPARE(title, QStringLiteral("打开"));
-    QVERIFY2(hasChinese(acceptText), qPrintable(acceptText));
 }
 
 QTEST_MAIN(QtTranslationTest)
