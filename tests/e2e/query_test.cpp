@@ -87,6 +87,12 @@ TEST_F(QueryTest, FailedDeviceStepAddsLockedRowsForSilentAddresses) {
     std::vector<std::string> silent = site.phantoms;
     for (const auto& d : site.devices)
         if (d.expect == Expect::silent) silent.push_back(d.ip);
+    // Devices that answered without the keys a row needs are listed 连接失败 too, saying why.
+    for (const auto& d : site.devices)
+        if (d.expect == Expect::noRow) {
+            silent.push_back(d.ip);
+            EXPECT_EQ(FailureReason::missingKeys, rig.flow->rowReason(rig.rowOf(d.ip)).reason) << d.ip;
+        }
     int failedRows = 0;
     for (int row = 0; row < list.RowCount(); ++row)
         if (rowStatus(list, row) == DEVICE_STATUS_CONNECT_FAILED) ++failedRows;
