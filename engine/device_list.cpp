@@ -454,9 +454,13 @@ void DeviceList::setRowColors(int row, int32_t color, std::vector<int32_t> RowRe
     notify([first, last, text](DeviceListObserver& o) { o.colorsChanged(first, last, text, !text); });
 }
 
-void DeviceList::SetRowTextColor(int row, int32_t color) { setRowColors(row, color, &RowRecord::textColors); }
+void DeviceList::SetRowTextColor(int row, int32_t color) {
+    setRowColors(row, color, &RowRecord::textColors);
+}
 
-void DeviceList::SetRowBackColor(int row, int32_t color) { setRowColors(row, color, &RowRecord::backColors); }
+void DeviceList::SetRowBackColor(int row, int32_t color) {
+    setRowColors(row, color, &RowRecord::backColors);
+}
 
 int32_t DeviceList::GetCellTextColor(int row, int column) const {
     checkThread();
