@@ -41,5 +41,5 @@ struct UploadOutcome {
     RowReason reason;            // none when the device accepted the package
     std::int64_t bytesSent = 0;  // content bytes that went out
     bool rebootMissing = false;  // the transfer was accepted but no RebootOK came
-    bool watched = false;        // handed to the verifier: the row waits in 正在验证
+    bool watched = false;        // to be verified: the flow hands the device to the verifier
 };

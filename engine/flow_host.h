@@ -24,8 +24,7 @@ struct UploadJobTarget {
     std::string narrowIp;        // column 4 in GBK
     std::string narrowPackagePath;
     std::string narrowUploadPath;  // the shared upload path
-    // Verification after the reboot: the package version (GBK) and the time allowed; 0 = not verified.
-    std::string narrowPackageVersion;
+    // Verification after the reboot: the time allowed per device; 0 = not verified.
     int verifyTimeoutMs = 0;
 };
 
@@ -46,7 +45,8 @@ class FlowHost {
     virtual std::vector<std::uint32_t> rowKeys() = 0;
     virtual bool takeRowForUpgrade(int row, std::uint32_t ownerKey, UploadJobTarget& target) = 0;
     virtual void OnUploadStart(int row, std::uint32_t ownerKey) = 0;
-    // result 0: the device accepted the package; outcome says why not, or that the row is watched.
+    // result 0: the device accepted the package; outcome says why not, or that it is to be verified
+    // (the handler then hands it to verifier()).
     virtual void OnUploadFinish(int row, std::uint32_t ownerKey, int result,
                                 const UploadOutcome& outcome = {}) = 0;
     virtual void OnUpgradingEnd() = 0;

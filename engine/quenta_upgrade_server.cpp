@@ -460,14 +460,9 @@ void _uploadingHandler(FlowHost& host, const UploadJobTarget& target) {
     SS_LOG(SS_LOG_DEBUG, "_upload_file [%d] ip:%s %s ==>%s\n", row, target.narrowIp.c_str(),
            target.narrowPackagePath.c_str(), target.narrowUploadPath.c_str());
     int result = _upload_file(host, target, jobSocket.get(), &outcome);
-    if (result == 0 && target.verifyTimeoutMs > 0) {
-        UpgradeVerifier* verifier = host.verifier();
-        if (verifier != nullptr &&
-            verifier->watch(key, row, target.narrowIp, target.narrowPackageVersion, target.verifyTimeoutMs))
-            outcome.watched = true;
-        else
-            outcome.reason.reason = FailureReason::notVerified;
-    }
+    // The flow hands the device to the verifier while it handles the finish, so the row shows
+    // 正在验证 before any verdict can arrive; the job still counts as active until then.
+    outcome.watched = result == 0 && target.verifyTimeoutMs > 0;
     host.dispatcher().send([&] { host.OnUploadFinish(row, key, result, outcome); });
 }
 

@@ -778,7 +778,6 @@ bool UpgradeFlow::takeRowForUpgrade(int index, uint32_t ownerKey, UploadJobTarge
     target.narrowIp = gbk(list_->GetItemText(row, DEVICE_COLUMN_IP));
     target.narrowPackagePath = package_->narrowPath;
     target.narrowUploadPath = sharedUploadPath_;
-    target.narrowPackageVersion = package_->version;
     target.verifyTimeoutMs = state_.checked(IDC_VERIFY) ? std::max(1, verifyTimeoutMs_) : 0;
     DeviceRunRecord& record = records_[target.ownerKey];
     record = DeviceRunRecord{};
@@ -833,15 +832,20 @@ void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result, const U
     if (timerKey != 0) ui_.stopTimer(timerKey);
     if (current >= 0) list_->StopCellProgress(current);
     records_[current >= 0 ? list_->GetOwnerKey(current) : ownerKey].bytesSent = outcome.bytesSent;
-    if (result == 0 && outcome.watched) {
-        // Rebooting: the verifier settles the row when the device is back (OnVerified).
-        records_[current >= 0 ? list_->GetOwnerKey(current) : ownerKey].reason = RowReason{};
-        if (current >= 0) {
-            setRowStatus(*list_, current, DEVICE_STATUS_VERIFYING);
-            list_->SetCheck(current, false);
-        }
+    // Rebooting: the verifier settles the row when the device is back (OnVerified). Refused (a cancel
+    // came, or no port for the watcher): the row ends 升级完成 and says it was not verified.
+    const bool watched = result == 0 && outcome.watched && current >= 0 && package_ &&
+                         verifier_->watch(list_->GetOwnerKey(current), current,
+                                          gbk(list_->GetItemText(current, DEVICE_COLUMN_IP)),
+                                          package_->version, std::max(1, verifyTimeoutMs_));
+    if (watched) {
+        records_[list_->GetOwnerKey(current)].reason = RowReason{};
+        setRowStatus(*list_, current, DEVICE_STATUS_VERIFYING);
+        list_->SetCheck(current, false);
     } else if (result == 0) {
-        settleRow(ownerKey, current, DEVICE_STATUS_UPGRADE_DONE, outcome.reason);
+        RowReason reason = outcome.reason;
+        if (outcome.watched) reason.reason = FailureReason::notVerified;
+        settleRow(ownerKey, current, DEVICE_STATUS_UPGRADE_DONE, reason);
         if (current >= 0 && package_)
             list_->SetCellText(current, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
     } else {

@@ -2,7 +2,8 @@
 // package. It asks each watched device "GetSystemInfo" from one private UDP port every few seconds
 // until the device answers with the package's version, or the verification time (from its reboot)
 // runs out, and reports each device once through a callback that applies the result on the flow
-// thread. Upload workers hand devices over and go on with the next device at once.
+// thread. The flow hands a device over when its upload job ends; the job's worker goes on with the
+// next device at once.
 #pragma once
 
 #include <condition_variable>
