@@ -138,13 +138,18 @@ void clickControl(Cquenta_upgradeDlg& dlg, int id) {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2));
 }
 
-// A box with this text, or whose first line is this text (the end-of-run summary adds counts).
-bool boxShown(Cquenta_upgradeDlg& dlg, const QString& text) {
+// Boxes with this text, or whose first line is this text (the end-of-run summary adds counts).
+int boxesShown(Cquenta_upgradeDlg& dlg, const QString& text) {
+    int count = 0;
     for (const auto& box : dlg.flowUi().shownBoxes()) {
         const QString shown = QString::fromStdString(box.utf8Text);
-        if (shown == text || shown.startsWith(text + QLatin1Char('\n'))) return true;
+        if (shown == text || shown.startsWith(text + QLatin1Char('\n'))) ++count;
     }
-    return false;
+    return count;
+}
+
+bool boxShown(Cquenta_upgradeDlg& dlg, const QString& text) {
+    return boxesShown(dlg, text) > 0;
 }
 
 QString lastBoxText(Cquenta_upgradeDlg& dlg) {
@@ -263,13 +268,6 @@ void QuentaUpgradeDlgTest::queryWith(Cquenta_upgradeDlg& dlg, const std::string&
     typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
     dlg.flowUi().queueAnswer(IDNO);
     clickControl(dlg, IDC_QUERY);
-}
-
-static int boxesShown(Cquenta_upgradeDlg& dlg, const QString& text) {
-    int count = 0;
-    for (const auto& box : dlg.flowUi().shownBoxes())
-        if (QString::fromStdString(box.utf8Text) == text) ++count;
-    return count;
 }
 
 void QuentaUpgradeDlgTest::fontsForChinese() {
