@@ -28,6 +28,7 @@ int cliMain(int argc, char** argv) {
         kProgram);
     app.set_version_flag("--version", std::string(kProgram) + " " + kQuentaVersion);
     app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Print the help of every verb and exit");  // the man page
     app.footer(std::string("'") + kProgram + " VERB --help' describes one verb.");
 
     std::string inspectPath;

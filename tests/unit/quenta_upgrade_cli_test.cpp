@@ -78,6 +78,12 @@ TEST_F(CliCommandLineTest, HelpPerVerbListsItsOwnOptions) {
     for (const char* verb : {"inspect", "query", "upgrade"})
         EXPECT_NE(overview.out.find(verb), std::string::npos) << overview.out;
     EXPECT_EQ(run({"help"}).out, overview.out);
+    // --help-all (the man page's source) has every verb's options.
+    const CliRun all = run({"--help-all"});
+    EXPECT_EQ(all.exitCode, 0);
+    for (const char* option :
+         {"PACKAGE", "--show-failed", "--verify-timeout", "--no-verify", "table|csv|json"})
+        EXPECT_NE(all.out.find(option), std::string::npos) << option;
 
     struct Case {
         const char* verb;
