@@ -1,12 +1,13 @@
 #include "cli/cli_flow.h"
 
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
+
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
@@ -18,98 +19,32 @@
 
 namespace {
 
-struct Options {
-    bool upgrade = false;
-    std::string package, addressBox, format = "table";
-    std::vector<std::string> models, ips;
-    bool modelsGiven = false, showFailed = false, all = false, quiet = false;
-    bool verify = true, recover = false;
-    int verifyTimeoutSeconds = 300, retries = 0;
-    std::string report;  // --report FILE.csv|FILE.json
-};
+using Options = CliFlowOptions;
 
-const char kQueryUsage[] =
-    "usage: quenta-upgrade-cli query --package P --address-box IP [--models M1,M2] [--show-failed]\n"
-    "                                [--recover] [--report FILE.csv|FILE.json]\n"
-    "                                [--format table|csv|json] [--quiet]\n";
-const char kUpgradeUsage[] =
-    "usage: quenta-upgrade-cli upgrade --package P --address-box IP [--models M1,M2] [--all] [--recover]\n"
-    "                                  [--no-verify] [--verify-timeout SECONDS] [--retry N]\n"
-    "                                  [--report FILE.csv|FILE.json] [--format table|csv|json] [--quiet]\n"
-    "       quenta-upgrade-cli upgrade --package P --address-box IP --ip A [--ip B ...] [--format ...]\n"
-    "The version is verified after the reboot (default 300 s per device); exit 0 all upgraded,\n"
-    "2 any failed, 1 refused or the report could not be written.\n";
+// Texts the flow needs (paths, addresses): "" is refused as it was not given.
+const CLI::Validator kNonEmpty(
+    [](std::string& text) { return std::string(text.empty() ? "an empty value" : ""); }, "", "non-empty");
 
-// A non-negative decimal number within `max`.
-bool number(const std::string& text, int max, int& out) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    out = std::stoi(text);
-    return out <= max;
-}
+// A plain decimal count: no sign, no hex or octal prefix, no exponent.
+const CLI::Validator kDecimal(
+    [](std::string& text) {
+        const bool digits =
+            !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
+        return digits ? std::string() : "'" + text + "' is not a decimal number";
+    },
+    "", "decimal");
 
-// 0 parsed, 1 help shown, -1 bad arguments.
-int parse(int argc, char** argv, Options& options, std::FILE* out, std::FILE* err) {
-    const char* usage = options.upgrade ? kUpgradeUsage : kQueryUsage;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string& target) {
-            if (i + 1 >= argc) return false;
-            target = argv[++i];
-            return true;
-        };
-        bool ok = true;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(usage, out);
-            return 1;
-        } else if (arg == "--package") {
-            ok = value(options.package);
-        } else if (arg == "--address-box") {
-            ok = value(options.addressBox);
-        } else if (arg == "--format") {
-            ok = value(options.format) &&
-                 (options.format == "table" || options.format == "csv" || options.format == "json");
-        } else if (arg == "--models") {
-            std::string list;
-            ok = value(list);
-            options.modelsGiven = true;
-            for (auto& model : splitString(list.c_str(), ",")) options.models.push_back(model);
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "--show-failed" && !options.upgrade) {
-            options.showFailed = true;
-        } else if (arg == "--all" && options.upgrade) {
-            options.all = true;
-        } else if (arg == "--recover") {
-            options.recover = true;
-        } else if (arg == "--report") {
-            ok = value(options.report) && !options.report.empty();
-        } else if (arg == "--no-verify" && options.upgrade) {
-            options.verify = false;
-        } else if (arg == "--verify-timeout" && options.upgrade) {
-            std::string text;
-            ok = value(text) && number(text, 86400, options.verifyTimeoutSeconds) &&
-                 options.verifyTimeoutSeconds > 0;
-        } else if (arg == "--retry" && options.upgrade) {
-            std::string text;
-            ok = value(text) && number(text, 100, options.retries);
-        } else if (arg == "--ip" && options.upgrade) {
-            std::string ip;
-            ok = value(ip);
-            options.ips.push_back(ip);
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            std::fprintf(err, "quenta-upgrade-cli: bad argument '%s'\n%s", arg.c_str(), usage);
-            return -1;
-        }
-    }
-    if (options.package.empty() || options.addressBox.empty()) {
-        std::fputs(usage, err);
-        return -1;
-    }
-    return 0;
+// One of a fixed set of words; the error names them all ("... is not one of table|csv|json").
+CLI::Validator oneOf(std::vector<std::string> words) {
+    std::string joined;
+    for (const std::string& word : words) joined += (joined.empty() ? "" : "|") + word;
+    return CLI::Validator(
+        [words, joined](std::string& text) {
+            for (const std::string& word : words)
+                if (text == word) return std::string();
+            return "'" + text + "' is not one of " + joined;
+        },
+        "", "one of " + joined);
 }
 
 // Upload progress and status changes on stderr.
@@ -338,17 +273,59 @@ int run(Options& options, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
-int cliQuery(int argc, char** argv, std::FILE* out, std::FILE* err) {
-    Options options;
-    int parsed = parse(argc, argv, options, out, err);
-    if (parsed != 0) return parsed > 0 ? 0 : 1;
-    return run(options, out, err);
+void cliAddFlowOptions(CLI::App& verb, Options& options) {
+    verb.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    verb.add_option("--package", options.package, "the upgrade package (*.quenta)")
+        ->type_name("P")
+        ->required()
+        ->check(kNonEmpty);
+    verb.add_option("--address-box", options.addressBox, "the address box's IP, which lists the site")
+        ->type_name("IP")
+        ->required()
+        ->check(kNonEmpty);
+    verb.add_option_function<std::string>(
+            "--models",
+            [&options](const std::string& list) {
+                options.modelsGiven = true;
+                for (auto& model : splitString(list.c_str(), ",")) options.models.push_back(model);
+            },
+            "the package's models to tick, comma separated (default: as the window ticks them)")
+        ->type_name("M1,M2")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    if (options.upgrade) {
+        verb.add_flag("--all", options.all, "upgrade every connected row, not only the version rule's");
+        verb.add_option("--ip", options.ips, "upgrade these devices (added one by one) instead of a query")
+            ->type_name("A")
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        verb.add_flag_callback(
+            "--no-verify", [&options] { options.verify = false; },
+            "do not verify the version after the reboot");
+        verb.add_option("--verify-timeout", options.verifyTimeoutSeconds,
+                        "how long a device may take to come back with the new version")
+            ->type_name("SECONDS")
+            ->check(kDecimal)
+            ->check(CLI::Range(1, 86400))
+            ->capture_default_str();
+        verb.add_option("--retry", options.retries, "upgrade the failed devices again, up to N more runs")
+            ->type_name("N")
+            ->check(kDecimal)
+            ->check(CLI::Range(0, 100))
+            ->capture_default_str();
+    } else {
+        verb.add_flag("--show-failed", options.showFailed, "also list the devices that did not answer");
+    }
+    verb.add_flag("--recover", options.recover, "after the query, ask the unanswered devices again");
+    verb.add_option("--report", options.report, "write the end report (the file's extension picks the form)")
+        ->type_name("FILE.csv|FILE.json")
+        ->check(kNonEmpty);
+    verb.add_option("--format", options.format, "how the final list is printed on stdout")
+        ->type_name("table|csv|json")
+        ->check(oneOf({"table", "csv", "json"}))
+        ->capture_default_str();
+    verb.add_flag("--quiet", options.quiet, "no progress on stderr (refusals and the summary still)");
 }
 
-int cliUpgrade(int argc, char** argv, std::FILE* out, std::FILE* err) {
-    Options options;
-    options.upgrade = true;
-    int parsed = parse(argc, argv, options, out, err);
-    if (parsed != 0) return parsed > 0 ? 0 : 1;
+int cliRunFlow(Options& options, std::FILE* out, std::FILE* err) {
     return run(options, out, err);
 }

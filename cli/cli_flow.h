@@ -3,6 +3,25 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
-int cliQuery(int argc, char** argv, std::FILE* out, std::FILE* err);
-int cliUpgrade(int argc, char** argv, std::FILE* out, std::FILE* err);
+namespace CLI {
+class App;
+}
+
+struct CliFlowOptions {
+    bool upgrade = false;  // the verb: query or upgrade
+    std::string package, addressBox, format = "table";
+    std::vector<std::string> models;  // --models, comma lists (given or not: modelsGiven)
+    std::vector<std::string> ips;     // --ip, upgrade only
+    bool modelsGiven = false, showFailed = false, all = false, quiet = false;
+    bool verify = true, recover = false;
+    int verifyTimeoutSeconds = 300, retries = 0;
+    std::string report;  // --report FILE.csv|FILE.json
+};
+
+// Declares the verb's options on its subcommand; parsing fills `options` (which must outlive it).
+void cliAddFlowOptions(CLI::App& verb, CliFlowOptions& options);
+// Runs a parsed query or upgrade; returns the exit code (0 done, 1 refused, 2 a device failed).
+int cliRunFlow(CliFlowOptions& options, std::FILE* out, std::FILE* err);

@@ -1,16 +1,15 @@
 // The inspect verb: the package load checks of the window, printed as key/value lines.
 #include "cli/cli_package_verb.h"
 
-#include <cstring>
 #include <string>
+
+#include <CLI/CLI.hpp>
 
 #include "package/package_info.h"
 #include "package/package_load.h"
 #include "ss/ss_platform.h"
 
 namespace {
-
-constexpr char kUsage[] = "usage: quenta-upgrade-cli inspect PACKAGE\n";
 
 std::string toUtf8(const std::string& gbk) {
     std::string utf8;
@@ -20,21 +19,19 @@ std::string toUtf8(const std::string& gbk) {
 
 }  // namespace
 
-int cliInspect(int argc, char** argv, std::FILE* out, std::FILE* err) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, out);
-        std::fputs(
-            "Checks a package as the window does when it is chosen and prints:\n"
-            "  models, version, kind, platform, digest (verified or none)\n",
-            out);
-        return 0;
-    }
-    if (argc != 2 || argv[1][0] == '\0') {
-        std::fputs(kUsage, err);
-        return 2;
-    }
+void cliAddInspectOptions(CLI::App& verb, std::string& path) {
+    verb.add_option("PACKAGE", path, "the upgrade package (normally *.quenta)")
+        ->required()
+        ->check(CLI::Validator([](std::string& text) { return text.empty() ? "an empty path" : ""; }, "",
+                               "non-empty"));
+    verb.footer(
+        "Checks a package as the window does when it is chosen and prints:\n"
+        "  models, version, kind, platform, digest (verified or none)\n"
+        "Exit 0 loaded, 1 refused (the window's message on stderr).");
+}
+
+int cliInspect(const std::string& path, std::FILE* out, std::FILE* err) {
     // The path is taken as the file system holds it: UTF-8 normally, the raw bytes of a GBK name too.
-    const std::string path = argv[1];
     if (!packageExtensionIsQuenta(path)) std::fprintf(err, "warning: %s\n", kPackageExtensionWarning);
 
     std::string message;

@@ -5,7 +5,13 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
-// argv[0] is the verb ("inspect"). Writes results to `out`, messages to `err`; returns the exit code:
-// 0 loaded, 1 refused, 2 usage error.
-int cliInspect(int argc, char** argv, std::FILE* out, std::FILE* err);
+namespace CLI {
+class App;
+}
+
+// Declares PACKAGE on the verb's subcommand; parsing stores it in `path`.
+void cliAddInspectOptions(CLI::App& verb, std::string& path);
+// Writes results to `out`, messages to `err`; returns the exit code: 0 loaded, 1 refused.
+int cliInspect(const std::string& path, std::FILE* out, std::FILE* err);

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
-inline constexpr char kToolVersion[] = "1.0";
+#include "quenta_version.h"
+
+// The version the report names: the one every program prints for --version.
+inline constexpr const char* kToolVersion = kQuentaVersion;
 
 struct ReportDevice {
     std::string ip, model, serialNum, master, slave;  // UTF-8, as the list shows them

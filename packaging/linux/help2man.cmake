@@ -1,10 +1,11 @@
-# Writes the command-line front end's man page from its --help (cmake -P, at build time):
-#   -DHELP2MAN=path -DPROGRAM=path -DVERSION=x.y -DOUTPUT=dir/name.1 -DNAME="one line"
+# Writes the command-line front end's man page from its --help-all, every verb's options
+# (cmake -P, at build time):
+#   -DHELP2MAN=path -DPROGRAM=path -DOUTPUT=dir/name.1 -DNAME="one line"
 # A program whose help cannot be had (it fails, or prints nothing) gets no man page: the build goes
 # on with a warning and the package leaves the page out.
 file(REMOVE "${OUTPUT}" "${OUTPUT}.gz")
 execute_process(
-  COMMAND "${HELP2MAN}" --no-info --no-discard-stderr "--version-string=${VERSION}" "--name=${NAME}"
+  COMMAND "${HELP2MAN}" --no-info --no-discard-stderr --help-option=--help-all --version-option=--version "--name=${NAME}"
           --section=1 "--output=${OUTPUT}" "${PROGRAM}"
   RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
 if(NOT result EQUAL 0 OR NOT EXISTS "${OUTPUT}")
