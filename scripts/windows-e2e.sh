@@ -120,13 +120,15 @@ for file in query-linux.csv upgrade-linux.csv; do
         failures=$((failures + 1))
     fi
 done
-# Two things are matters of timing on either system, not differences between them:
+# Three things are matters of timing on either system, not differences between them:
 # - a device that answers seconds late ("delayMs" of 2000 or more: after the query has ended) makes a
 #   row only when its answer still finds the listener reading: its rows are left out, and so are they
 #   from the counts of the run summary;
 # - a device that closes the upload half-way ("closeHalfway") fails either as transfer_broken (at the
 #   percent the sender had handed to its socket) or, when the socket buffers took the whole content
-#   before the close, as no_verdict: either reason compares as the same.
+#   before the close, as no_verdict: either reason compares as the same;
+# - rows come in the order the answers arrived, and a device that answers 0.4 s late lands wherever
+#   the sending of the requests has got to by then (wine sends more slowly): rows compare by address.
 comparable() {  # comparable CSV-FILE [SUMMARY-FILE]: the rows as compared, or the run summary
     python3 - "$root/sim/demo/site.json" "$@" <<'PY'
 import csv, ipaddress, json, re, sys
@@ -158,6 +160,8 @@ for row in rows[1:]:
             row[text] = "(either)"
     kept.append(row)
 if len(sys.argv) < 4:
+    if ip >= 0:
+        kept[1:] = sorted(kept[1:], key=lambda row: ipaddress.IPv4Address(row[ip]))
     csv.writer(sys.stdout, lineterminator="\n").writerows(kept)
     sys.exit(0)
 # The summary counts rows by status (升级完成 with reason not_verified counts as 未验证): take the
