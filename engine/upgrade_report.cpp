@@ -5,9 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
-#include <unistd.h>  // gethostname (POSIX)
 #include "protocol/ss_pair.h"
-#include "ss/ss_platform_net.h"  // gethostname (winsock2 on Windows)
+#include "ss/ss_platform.h"
 
 namespace {
 
@@ -130,9 +129,7 @@ int writeReportFile(const RunReport& report, const std::string& utf8Path, std::s
 }
 
 std::string reportHostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
+    return ss_platform_hostName();
 }
 
 std::string runSummaryText(const RunSummary& s) {

@@ -9,7 +9,7 @@
 #   native-build-folder  a Linux build that has or gets quenta-sim and quenta-upgrade-cli (default
 #                        build-windows-native, configured without the window and the tests)
 # Installs what it needs with apt-get when run as root (mingw-w64 posix-threads compiler, wine, the
-# GoogleTest sources of Debian's googletest package).
+# GoogleTest sources of Debian's googletest package, the header-only libraries).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build-windows}")
@@ -17,7 +17,9 @@ native=$(realpath -m "${2:-$root/build-windows-native}")
 start=$(date +%s)
 stamp() { echo "=== windows: $1 ($(($(date +%s) - start)) s)"; }
 
-packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux)
+# The header-only JSON and command-line libraries serve both builds; libcrypto only the Linux quenta-sim.
+packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux
+    nlohmann-json3-dev libcli11-dev libssl-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,7 +3,8 @@
 # Linux quenta-upgrade-cli on the same packages and the same site:
 #   inspect  every demo package: the same output and exit status;
 #   query    the demo site (sim/demo/site.json, which shows every fault mode of the simulated site);
-#   upgrade  the demo site: the same final device list, and every device received the same bytes.
+#   upgrade  the demo site, versions verified after the reboot: the same final device list (statuses
+#            and reasons), the same summary, and every device received the same bytes.
 # Everything runs inside one private network namespace (sim/netns-run) with a fresh WINEPREFIX made
 # inside it, so its wineserver (which creates the sockets of every wine process) lives there too;
 # the run ends with `wineserver -k`.
@@ -119,32 +120,75 @@ for file in query-linux.csv upgrade-linux.csv; do
         failures=$((failures + 1))
     fi
 done
-# A device that answers seconds late ("delayMs" of 2000 or more: after the query has ended) makes a
-# row only when its answer still finds the listener reading; that is a matter of timing on either
-# system, so its rows are left out of the comparison.
-late=$(python3 - "$root/sim/demo/site.json" <<'PY'
-import json, sys
+# Three things are matters of timing on either system, not differences between them:
+# - a device that answers seconds late ("delayMs" of 2000 or more: after the query has ended) makes a
+#   row only when its answer still finds the listener reading: its rows are left out, and so are they
+#   from the counts of the run summary;
+# - a device that closes the upload half-way ("closeHalfway") fails either as transfer_broken (at the
+#   percent the sender had handed to its socket) or, when the socket buffers took the whole content
+#   before the close, as no_verdict: either reason compares as the same;
+# - rows come in the order the answers arrived, and a device that answers 0.4 s late lands wherever
+#   the sending of the requests has got to by then (wine sends more slowly): rows compare by address.
+comparable() {  # comparable CSV-FILE [SUMMARY-FILE]: the rows as compared, or the run summary
+    python3 - "$root/sim/demo/site.json" "$@" <<'PY'
+import csv, ipaddress, json, re, sys
 site = json.load(open(sys.argv[1], encoding="utf-8"))
+late, halfway = set(), set()
 for device in site.get("devices", []):
-    if device.get("faults", {}).get("delayMs", 0) >= 2000 and "ip" in device:
-        print(device["ip"])
+    if "ip" not in device:
+        continue
+    first = ipaddress.IPv4Address(device["ip"])
+    addresses = {str(first + i) for i in range(device.get("count", 1))}
+    faults = device.get("faults", {})
+    if faults.get("delayMs", 0) >= 2000:
+        late |= addresses
+    if faults.get("closeHalfway"):
+        halfway |= addresses
+rows = list(csv.reader(open(sys.argv[2], encoding="utf-8", newline="")))
+if not rows:
+    sys.exit(0)
+header = rows[0]
+ip, status, reason, text = (header.index(k) if k in header else -1 for k in ("ip", "status", "reason", "reasonText"))
+kept, dropped = [header], []
+for row in rows[1:]:
+    if ip >= 0 and row[ip] in late:
+        dropped.append(row)
+        continue
+    if ip >= 0 and row[ip] in halfway and reason >= 0 and row[reason] in ("transfer_broken", "no_verdict"):
+        row[reason] = "transfer_broken|no_verdict"
+        if text >= 0:
+            row[text] = "(either)"
+    kept.append(row)
+if len(sys.argv) < 4:
+    if ip >= 0:
+        kept[1:] = sorted(kept[1:], key=lambda row: ipaddress.IPv4Address(row[ip]))
+    csv.writer(sys.stdout, lineterminator="\n").writerows(kept)
+    sys.exit(0)
+# The summary counts rows by status (升级完成 with reason not_verified counts as 未验证): take the
+# late devices' rows out of its counts.
+counts = {"成功": 0, "失败": 0, "未验证": 0}
+for row in dropped:
+    if row[status] == "升级失败":
+        counts["失败"] += 1
+    elif row[status] == "升级完成":
+        counts["未验证" if row[reason] == "not_verified" else "成功"] += 1
+summary = open(sys.argv[3], encoding="utf-8").read().replace("\r\n", "\n")
+for name, late_count in counts.items():
+    summary = re.sub(rf"^{name}：(\d+) 台$", lambda m: f"{name}：{int(m.group(1)) - late_count} 台", summary,
+                     flags=re.M)
+sys.stdout.write(summary)
 PY
-)
-without_late() {  # without_late FILE: the CSV rows of every device but the late ones
-    local pattern
-    if [[ -z "$late" ]]; then
-        cat "$1"
-        return
-    fi
-    pattern=$(printf ',%s,|' $late)
-    grep -Ev "${pattern%|}" "$1" || true
 }
 for list in query upgrade; do
-    without_late "$work/$list-linux.csv" >"$work/$list-linux.compared"
-    without_late "$work/$list-windows.csv" >"$work/$list-windows.compared"
+    comparable "$work/$list-linux.csv" >"$work/$list-linux.compared"
+    comparable "$work/$list-windows.csv" >"$work/$list-windows.compared"
 done
 same "query device list" "$work/query-linux.compared" "$work/query-windows.compared"
 same "upgrade final device list" "$work/upgrade-linux.compared" "$work/upgrade-windows.compared"
+for system in linux windows; do
+    comparable "$work/upgrade-$system.csv" "$work/upgrade-$system.err" >"$work/upgrade-$system.summary"
+done
+same "upgrade summary (without the late devices)" "$work/upgrade-linux.summary" "$work/upgrade-windows.summary"
 uploads_of "$work/record-linux.json" >"$work/uploads-linux"
 uploads_of "$work/record-windows.json" >"$work/uploads-windows"
 same "uploads (device, name, size, SHA-256, reply)" "$work/uploads-linux" "$work/uploads-windows"

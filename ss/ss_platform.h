@@ -69,5 +69,9 @@ int ss_platform_utf16ToGbk(std::u16string_view utf16, std::string& out);
 int ss_platform_gbkToUtf8(std::string_view gbk, std::string& out);
 int ss_platform_utf8ToGbk(std::string_view utf8, std::string& out);
 
+// This computer's host name (UTF-8), as a report names the machine it was made on; "" when the
+// system does not tell.
+std::string ss_platform_hostName();
+
 // strtod in the "C" locale, whatever the process locale (whose decimal point may be ',').
 double ss_platform_strtodC(const char* text, char** end);

@@ -75,6 +75,7 @@ int ss_platform_sendNow(int descriptor, const void* bytes, int length) {
 
 // Winsock sets the idle time and the interval per socket with SIO_KEEPALIVE_VALS (milliseconds); the
 // number of probes is the system's own (10 since Vista), so `probes` is not used here.
+// Windows fixes the number of unanswered probes (10); only the idle time and the interval are set.
 int ss_platform_setKeepAlive(int descriptor, int idleSeconds, int intervalSeconds, int /*probes*/) {
     tcp_keepalive values{};
     values.onoff = 1;

@@ -228,6 +228,12 @@ std::string ss_platform_localTimeText() {
     return std::string(text, length);
 }
 
+std::string ss_platform_hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
 double ss_platform_strtodC(const char* text, char** end) {
     static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
     return strtod_l(text, end, cLocale);

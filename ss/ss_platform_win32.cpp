@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string>
 
 #include "ss/ss_platform.h"
@@ -275,6 +276,14 @@ std::string ss_platform_localTimeText() {
     char text[32];
     const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(text, length);
+}
+
+std::string ss_platform_hostName() {
+    // The wide name: gethostname would give it in the ANSI code page (and needs Winsock started).
+    wchar_t name[256] = {};
+    DWORD length = static_cast<DWORD>(std::size(name));
+    if (!GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return {};
+    return utf8OfWide(std::wstring(name, length));
 }
 
 double ss_platform_strtodC(const char* text, char** end) {

@@ -1,5 +1,6 @@
 // The socket shims where Linux and Windows differ, over loopback: who may bind a listener's port,
-// what a receive sees after an earlier datagram found no listener, and an oversized datagram.
+// what a receive sees after an earlier datagram found no listener, an oversized datagram, and TCP
+// keep-alive (SIO_KEEPALIVE_VALS on Windows).
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -100,6 +101,35 @@ TEST(ListenerReceive, AnOversizedDatagramIsAnErrorNotACutMessage) {
     EXPECT_EQ(_SS_Socket_recvUDPData_plain(listener.get(), data, length), 0);
     ASSERT_TRUE(data);
     EXPECT_EQ(length, 5);
+}
+
+// Upload connections turn on keep-alive probes, so a device that vanishes mid-wait ends the wait.
+TEST(KeepAlive, ProbesAreOnForAConnectedStreamAndABadDescriptorIsRefused) {
+    ASSERT_EQ(0, ss_platform_startNetwork());
+    const int listener = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
+    ASSERT_GE(listener, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, ::listen(listener, 1));
+    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size));
+    const int client = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
+    ASSERT_GE(client, 0);
+    ASSERT_EQ(0, ::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+
+    int on = 0;
+    size = sizeof on;
+    ASSERT_EQ(0, ::getsockopt(client, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &size));
+    EXPECT_EQ(0, on);
+    EXPECT_EQ(0, ss_platform_setKeepAlive(client, 30, 10, 6));
+    size = sizeof on;
+    ASSERT_EQ(0, ::getsockopt(client, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &size));
+    EXPECT_NE(0, on);
+    ss_platform_closeSocket(client);
+    ss_platform_closeSocket(listener);
+
+    EXPECT_EQ(-1, ss_platform_setKeepAlive(-1, 30, 10, 6));
+    EXPECT_NE(0, ss_platform_lastSocketError());
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "ss/ss_platform.h"
+
 namespace quenta_test {
 
 namespace {
@@ -70,7 +72,7 @@ ScopedDriveRoot::~ScopedDriveRoot() {
 }
 
 std::string readWholeFile(const std::string& localPath) {
-    std::ifstream in(localPath, std::ios::binary);
+    std::ifstream in(ss_platform_localFsPath(localPath), std::ios::binary);
     if (!in) return {};
     std::ostringstream text;
     text << in.rdbuf();
@@ -87,7 +89,7 @@ std::string readTextFile(const std::string& localPath) {
 }
 
 bool writeWholeFile(const std::string& localPath, const std::string& content) {
-    std::ofstream out(localPath, std::ios::binary | std::ios::trunc);
+    std::ofstream out(ss_platform_localFsPath(localPath), std::ios::binary | std::ios::trunc);
     if (!out) return false;
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     return static_cast<bool>(out);

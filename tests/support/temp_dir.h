@@ -37,7 +37,8 @@ class ScopedDriveRoot {
     std::string old_;
 };
 
-// Whole content of a local file ("" when it cannot be read), and writing one.
+// Whole content of a local file ("" when it cannot be read), and writing one. Paths are UTF-8 (as
+// the command line gives them), also on Windows.
 std::string readWholeFile(const std::string& localPath);
 bool writeWholeFile(const std::string& localPath, const std::string& content);
 // A text file written in text mode (the log), with its line ends as "\n": on Windows such files end

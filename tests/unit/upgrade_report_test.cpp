@@ -85,7 +85,7 @@ TEST(UpgradeReportTest, WritesByExtensionReplacesWholeAndReportsFailures) {
     std::string error;
     const std::string json = folder.path() + "/报告.JSON";
     ASSERT_EQ(0, writeReportFile(sampleReport(), json, error)) << error;
-    EXPECT_EQ('{', quenta_test::readWholeFile(json).front());
+    EXPECT_EQ(0u, quenta_test::readWholeFile(json).find('{'));
     const std::string csv = folder.path() + "/r.csv";
     ASSERT_EQ(0, writeReportFile(RunReport{}, csv, error));
     ASSERT_EQ(0, writeReportFile(sampleReport(), csv, error));  // replaces the earlier one
@@ -97,6 +97,13 @@ TEST(UpgradeReportTest, WritesByExtensionReplacesWholeAndReportsFailures) {
     // Nothing half-written is left behind.
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
         EXPECT_EQ(std::string::npos, entry.path().string().find(".part")) << entry.path();
+}
+
+// The machine's name comes from the platform layer (the wide computer name on Windows).
+TEST(UpgradeReportTest, TheReportNamesThisComputer) {
+    const std::string host = reportHostName();
+    EXPECT_FALSE(host.empty());
+    EXPECT_EQ(std::string::npos, host.find('\0'));
 }
 
 TEST(UpgradeReportTest, SummaryKeepsTheFirstLineAndHintsAtRetryOnlyAfterFailures) {
