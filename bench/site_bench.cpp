@@ -30,6 +30,7 @@
 #include "engine/quenta_upgrade_server.h"
 #include "engine/upgrade_flow.h"
 #include "engine/upgrade_verifier.h"
+#include "protocol/device_actions.h"
 #include "sim/package_maker.h"
 #include "sim/sim_config.h"
 #include "sim/sim_site.h"
@@ -134,6 +135,14 @@ class Bench {
     bool ok() const { return ok_; }
     UpgradeFlow& flow() { return flow_; }
     HeadlessUi& ui() { return ui_; }
+    // Devices the query asked more than once (an answer not yet handled when a full pass came by).
+    int askedAgain(int devices) const {
+        const SimRecord record = site_.record();
+        int count = 0;
+        for (int i = 0; i < devices; ++i)
+            if (record.countReceived(*simSiteAddress(i + 1), QNACTION_GET_SYSTEM_INFO) > 1) ++count;
+        return count;
+    }
 
     // Runs the query; its milliseconds.
     int64_t query() {
@@ -166,8 +175,8 @@ void queryFigures(const std::string& package) {
     for (const auto& w : queryWaits(0))
         std::printf("      %-52s %s\n", w.name.c_str(),
                     w.ms > 0 ? (std::to_string(static_cast<int>(w.ms)) + " ms").c_str() : "N x 10 ms");
-    std::printf("    %8s %10s %10s %7s %12s %-14s %s\n", "devices", "query ms", "floor ms", "ratio", "listed",
-                "goal", "");
+    std::printf("    %8s %10s %10s %7s %12s %11s %-12s %s\n", "devices", "query ms", "floor ms", "ratio",
+                "listed", "asked 2x", "goal", "");
     for (int n : {50, 250, kMostDevices}) {
         Bench bench(siteOf(n), package);
         if (!bench.ok()) return;
@@ -176,8 +185,9 @@ void queryFigures(const std::string& package) {
         const double ratio = elapsed / floor;
         const int listed = bench.connected();
         const bool goal = n >= 250;
-        std::printf("    %8d %10lld %10.0f %7.3f %5d of %-4d %-14s %s\n", n, static_cast<long long>(elapsed),
-                    floor, ratio, listed, n, goal ? "<= 1.05 x" : "(none)",
+        std::printf("    %8d %10lld %10.0f %7.3f %5d of %-4d %11d %-12s %s\n", n,
+                    static_cast<long long>(elapsed), floor, ratio, listed, n, bench.askedAgain(n),
+                    goal ? "<= 1.05 x" : "(none)",
                     goal ? verdict(ratio <= 1.05 && listed == n) : (listed == n ? "" : "NOT ALL LISTED"));
         std::fflush(stdout);
     }
@@ -327,8 +337,13 @@ int main(int argc, char** argv) {
     PackageSpec spec;
     spec.modelList = "QN-H200";
     spec.version = "2.4.1";
-    spec.payloadSize = static_cast<int64_t>(options.sizeMiB) * 1024 * 1024 - 4096;  // the trailer fills up
-    if (makeLargePackageFile(package, spec) != 0) return 1;
+    // The package is exactly SIZE MiB: the payload is what the trailer leaves.
+    const int64_t wanted = static_cast<int64_t>(options.sizeMiB) * 1024 * 1024;
+    spec.payloadSize = wanted - 4096;
+    struct stat made {};
+    if (makeLargePackageFile(package, spec) != 0 || stat(package.c_str(), &made) != 0) return 1;
+    spec.payloadSize += wanted - made.st_size;
+    if (made.st_size != wanted && makeLargePackageFile(package, spec) != 0) return 1;
 
     std::printf("site_bench: private namespace, links of %s per device address, package of %d MiB\n",
                 rate.c_str(), options.sizeMiB);
