@@ -175,7 +175,7 @@ void queryFigures(const std::string& package) {
     for (const auto& w : queryWaits(0))
         std::printf("      %-52s %s\n", w.name.c_str(),
                     w.ms > 0 ? (std::to_string(static_cast<int>(w.ms)) + " ms").c_str() : "N x 10 ms");
-    std::printf("    %8s %10s %10s %7s %12s %11s %-12s %s\n", "devices", "query ms", "floor ms", "ratio",
+    std::printf("    %8s %10s %10s %7s %13s %11s %-12s %s\n", "devices", "query ms", "floor ms", "ratio",
                 "listed", "asked 2x", "goal", "");
     for (int n : {50, 250, kMostDevices}) {
         Bench bench(siteOf(n), package);
@@ -269,7 +269,8 @@ std::string defaultCli() {
     if (length <= 0) return {};
     std::string path(self, static_cast<size_t>(length));
     path.erase(path.find_last_of('/'));
-    return path + "/../cli/quenta-upgrade-cli";
+    path.erase(path.find_last_of('/'));
+    return path + "/cli/quenta-upgrade-cli";
 }
 
 void memoryFigure(const std::string& package, const std::string& cli) {
