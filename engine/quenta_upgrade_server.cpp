@@ -54,6 +54,15 @@ void sleepWhileRunning(QuentaUpgradeServer* server, int ms) {
         ss_platform_sleepMs(ms - waited < 20 ? ms - waited : 20);
 }
 
+// The handler's pause on an empty queue: like sleepWhileRunning, but also ended by a queued message.
+// An answer is then handled within a step, not up to 500 ms later, so the connect thread's next pass
+// (300 ms after its last request) never asks a device again whose answer has already arrived. In
+// silence the pause, and with it the handler's idle count, is what it always was.
+void sleepUntilMessage(QuentaUpgradeServer* server, int ms) {
+    for (int waited = 0; waited < ms && server->running.load() && queueEmpty(server); waited += 20)
+        ss_platform_sleepMs(ms - waited < 20 ? ms - waited : 20);
+}
+
 void setUploadDecryptorOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -247,7 +256,7 @@ int _messageHandlerThreadProc(void* arg) {
         ss_platform_sleepMs(20);
 
     while (server->running.load()) {
-        if (queueEmpty(server)) sleepWhileRunning(server, 500);
+        if (queueEmpty(server)) sleepUntilMessage(server, 500);
         if (server->msgHandleIdleTimes.load() >= 5 && queueEmpty(server)) break;
         std::string message;
         {

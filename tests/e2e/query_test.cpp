@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 #include "engine/device_list.h"
 #include "engine/device_status.h"
@@ -313,3 +314,22 @@ TEST_F(QueryTest, ANewQueryNeverListsLateAnswersOfThePreviousOne) {
 }
 
 }  // namespace
+
+// Prompt devices are asked once: the handler takes an answer as soon as it is queued (not after a
+// pause of up to 500 ms), so a full pass of the connect thread finds answered addresses marked. Only
+// the last few addresses may be asked again by the pass that follows the first one at once.
+TEST_F(QueryTest, AnsweredDevicesAreAskedOnlyOnce) {
+    SimConfig config = lateSite(site, "QN-H200", 0, 0, "QN-S210", 60);
+    FlowRig rig(config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_TRUE(rig.query(package, site.addressBoxIp, {"QN-S210"}));
+    EXPECT_EQ(60, rig.flow->list().RowCount());
+    const SimRecord record = rig.site->record();
+    std::vector<std::string> askedTwice;
+    for (const auto& device : config.devices) {
+        const int asks = record.countReceived(device.ip, QNACTION_GET_SYSTEM_INFO);
+        EXPECT_GE(asks, 1) << device.ip;
+        if (asks > 1) askedTwice.push_back(device.ip);
+    }
+    EXPECT_LE(askedTwice.size(), 3u) << "first asked again: " << (askedTwice.empty() ? "" : askedTwice[0]);
+}

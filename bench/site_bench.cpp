@@ -1,0 +1,360 @@
+// Site benchmark: the tool against a simulated site in a private network namespace where every
+// device address has a link of its own (sim/netns-run --link-rate). One run prints each figure, its
+// floor, the ratio and the goal beside it:
+//   (a) query time of 50, 250 and 700 devices against the pacing floor (each fixed wait named);
+//   (b) devices listed at 0 %, 1 % and 5 % datagram loss by the query alone and after one recovery
+//       ("重新连接失败的设备"), and the recovery's time;
+//   (c) a batch upgrade (query, then the run) of 40 and 200 devices against its floor: the query's
+//       floor, then waves of 8 jobs, each job its two exchanges' first pauses plus the transfer at the
+//       link rate, plus the first question of the verification after the last reboot (on, as by
+//       default); the run ends as soon as the last device is verified (no settle time);
+//   (d) the peak memory (ru_maxrss of the child) of quenta-upgrade-cli querying 700 devices.
+// Usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH]   (defaults 16, 100, the build's CLI)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/device_list.h"
+#include "engine/device_status.h"
+#include "engine/headless_ui.h"
+#include "engine/quenta_upgrade_server.h"
+#include "engine/upgrade_flow.h"
+#include "engine/upgrade_verifier.h"
+#include "protocol/device_actions.h"
+#include "sim/package_maker.h"
+#include "sim/sim_config.h"
+#include "sim/sim_site.h"
+#include "ss/ss_platform.h"
+
+namespace {
+
+constexpr int kMostDevices = 700;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+struct Options {
+    int sizeMiB = 16;
+    int rateMbit = 100;
+    std::string cli;  // empty: quenta-upgrade-cli of this build
+};
+
+// A fixed wait of a query, as the tool keeps it.
+struct Wait {
+    std::string name;
+    double ms;
+};
+
+// The least a query of `devices` answering devices can take: every wait below is a sleep the tool
+// always makes; the waits that end early when something arrives (address list, polls) count 0.
+std::vector<Wait> queryWaits(int devices) {
+    return {
+        {"address box check: pause after its GetSystemInfo", 50},
+        {"pause after starting the three query threads", 50},
+        {"first pass of the connect thread: N x 10 ms", devices * 10.0},
+        {"connect thread's idle passes: 3 x 300 ms", 3 * 300.0},
+    };
+}
+
+double sumOf(const std::vector<Wait>& waits) {
+    double total = 0;
+    for (const auto& w : waits) total += w.ms;
+    return total;
+}
+
+SimDeviceConfig deviceAt(int index) {
+    SimDeviceConfig c;
+    c.ip = *simSiteAddress(index + 1);
+    c.model = "QN-H200";
+    c.platform = "hi3516a";
+    c.master = 1;
+    c.slave = index % 100;
+    c.hardVersion = "HW-1.0";
+    c.kernelVersion = "3.10.108";
+    c.softVersion = "2.3.9";
+    c.serialNum = "QNT2H2" + std::to_string(10000 + index);
+    return c;
+}
+
+// `devices` devices on site addresses 1.., the address box on address 0 (which never loses a datagram:
+// the figure is about the devices).
+SimConfig siteOf(int devices, double loss = 0) {
+    SimConfig config;
+    config.loss = loss;
+    config.lossSeed = 2026;
+    SimAddressBoxConfig box;
+    box.device.ip = *simSiteAddress(0);
+    box.device.model = "QN-AB100";
+    box.device.platform = "A20";
+    box.device.hardVersion = "HW-1.0";
+    box.device.kernelVersion = "3.10.108";
+    box.device.softVersion = "1.8.0";
+    box.device.serialNum = "QNT0AB10001";
+    box.device.faults.loss = 0.0;
+    box.listFaults.loss = 0.0;
+    box.maxAddressesPerDatagram = 50;
+    config.addressBox = box;
+    for (int i = 0; i < devices; ++i) config.devices.push_back(deviceAt(i));
+    return config;
+}
+
+// A started site with the tool beside it (package loaded, address box set). ok() false: it said why.
+class Bench {
+  public:
+    Bench(SimConfig config, const std::string& package) : site_(std::move(config)), flow_(ui_) {
+        ui_.attach(&flow_);
+        std::string error;
+        if (site_.open(error) != 0 || site_.start() != 0) {
+            std::fprintf(stderr, "site: %s\n", error.c_str());
+            return;
+        }
+        started_ = true;
+        initialised_ = flow_.OnInitDialog();
+        if (!initialised_ || flow_.loadPackageFile(package) != 0) {
+            std::fprintf(stderr, "the package was refused: %s\n", package.c_str());
+            return;
+        }
+        flow_.setAddressBoxIp(*simSiteAddress(0));
+        ok_ = true;
+    }
+    ~Bench() {
+        if (initialised_) flow_.OnDestroy();
+        if (started_) site_.stop();
+    }
+    Bench(const Bench&) = delete;
+    Bench& operator=(const Bench&) = delete;
+
+    bool ok() const { return ok_; }
+    UpgradeFlow& flow() { return flow_; }
+    HeadlessUi& ui() { return ui_; }
+    // Devices the query asked more than once (an answer not yet handled when a full pass came by).
+    int askedAgain(int devices) const {
+        const SimRecord record = site_.record();
+        int count = 0;
+        for (int i = 0; i < devices; ++i)
+            if (record.countReceived(*simSiteAddress(i + 1), QNACTION_GET_SYSTEM_INFO) > 1) ++count;
+        return count;
+    }
+
+    // Runs the query; its milliseconds.
+    int64_t query() {
+        const int64_t started = ss_platform_monotonicMs();
+        flow_.OnBnClickedButtonQuery();
+        const int64_t elapsed = ss_platform_monotonicMs() - started;
+        if (auto refused = ui_.errorSince(0)) std::fprintf(stderr, "refused: %s\n", refused->text.c_str());
+        return elapsed;
+    }
+    int connected() const { return flow_.rowsWithStatus(DEVICE_STATUS_CONNECTED); }
+
+  private:
+    SimSite site_;
+    HeadlessUi ui_;
+    UpgradeFlow flow_;
+    bool started_ = false;
+    bool initialised_ = false;
+    bool ok_ = false;
+};
+
+bool allMet = true;
+
+const char* verdict(bool met) {
+    allMet = allMet && met;
+    return met ? "met" : "MISSED";
+}
+
+void queryFigures(const std::string& package) {
+    std::printf("\n(a) query time against the pacing floor; the floor's fixed waits:\n");
+    for (const auto& w : queryWaits(0))
+        std::printf("      %-52s %s\n", w.name.c_str(),
+                    w.ms > 0 ? (std::to_string(static_cast<int>(w.ms)) + " ms").c_str() : "N x 10 ms");
+    std::printf("    %8s %10s %10s %7s %13s %11s %-12s %s\n", "devices", "query ms", "floor ms", "ratio",
+                "listed", "asked 2x", "goal", "");
+    for (int n : {50, 250, kMostDevices}) {
+        Bench bench(siteOf(n), package);
+        if (!bench.ok()) return;
+        const int64_t elapsed = bench.query();
+        const double floor = sumOf(queryWaits(n));
+        const double ratio = elapsed / floor;
+        const int listed = bench.connected();
+        const bool goal = n >= 250;
+        std::printf("    %8d %10lld %10.0f %7.3f %5d of %-4d %11d %-12s %s\n", n,
+                    static_cast<long long>(elapsed), floor, ratio, listed, n, bench.askedAgain(n),
+                    goal ? "<= 1.05 x" : "(none)",
+                    goal ? verdict(ratio <= 1.05 && listed == n) : (listed == n ? "" : "NOT ALL LISTED"));
+        std::fflush(stdout);
+    }
+}
+
+void lossFigures(const std::string& package) {
+    std::printf(
+        "\n(b) %d devices with datagram loss in each direction: listed by the query, after one recovery\n",
+        kMostDevices);
+    std::printf("    %6s %10s %16s %12s %-28s %s\n", "loss", "by query", "after recovery", "recovery ms",
+                "goal", "");
+    for (double loss : {0.0, 0.01, 0.05}) {
+        Bench bench(siteOf(kMostDevices, loss), package);
+        if (!bench.ok()) return;
+        bench.query();
+        const int byQuery = bench.connected();
+        const int64_t started = ss_platform_monotonicMs();
+        bench.flow().recoverUnanswered(false);
+        const int64_t elapsed = ss_platform_monotonicMs() - started;
+        const int after = bench.connected();
+        std::printf("    %5.0f%% %10d %16d %12lld %-28s %s\n", loss * 100, byQuery, after,
+                    static_cast<long long>(elapsed), "0 lost after, recovery < 5 s",
+                    verdict(after == kMostDevices && elapsed < 5000));
+        std::fflush(stdout);
+    }
+}
+
+void upgradeFigures(const std::string& package, const Options& options) {
+    struct stat info {};
+    if (stat(package.c_str(), &info) != 0) return;
+    const double bytes = static_cast<double>(info.st_size);
+    // tc's mbit is 10^6 bit/s; only the file's own bytes are counted (headers make it slower still).
+    const double transferMs = bytes * 8 / (options.rateMbit * 1e6) * 1000;
+    // Each exchange (StartUploadService, Reboot) sends, then pauses 200 ms before its first look.
+    const double exchangesMs = 2 * 200.0;
+    // The verifier asks a rebooted device first one interval after its RebootOK.
+    const double verifyMs = kVerifyIntervalDefaultMs;
+    std::printf(
+        "\n(c) batch upgrade over %d Mbit/s links, package %.2f MiB (%.0f bytes); verification after the "
+        "reboot on (default)\n"
+        "    floor = query floor + waves of %d jobs x (2 exchanges' first pauses %.0f ms + transfer %.0f "
+        "ms)\n"
+        "            + first verification question %.0f ms after the last RebootOK (no settle time any "
+        "more)\n",
+        options.rateMbit, bytes / kMiB, bytes, kUploadSlotCount, exchangesMs, transferMs, verifyMs);
+    std::printf("    %8s %10s %10s %10s %10s %7s %-10s %s\n", "devices", "query ms", "run ms", "total ms",
+                "floor ms", "ratio", "goal", "rows 升级完成 / failed");
+    for (int n : {40, 200}) {
+        Bench bench(siteOf(n), package);
+        if (!bench.ok()) return;
+        UpgradeFlow& flow = bench.flow();
+        const int64_t queryMs = bench.query();
+        const int ticked = flow.list().CountRows(RC_ITEM_CHECKED);
+        if (bench.connected() != n || ticked != n)
+            std::printf("    note: %d of %d listed, %d ticked\n", bench.connected(), n, ticked);
+        flow.clearRunEnded();
+        const int64_t started = ss_platform_monotonicMs();
+        flow.OnBnClickedOk();
+        bench.ui().serveUntil([&] { return flow.runFinished(); });
+        const int64_t runMs = ss_platform_monotonicMs() - started;
+        const int waves = (ticked + kUploadSlotCount - 1) / kUploadSlotCount;
+        const double floor = sumOf(queryWaits(n)) + waves * (exchangesMs + transferMs) + verifyMs;
+        const int64_t total = queryMs + runMs;
+        const double ratio = total / floor;
+        const int done = flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE);
+        const int failed = flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED);
+        std::printf("    %8d %10lld %10lld %10lld %10.0f %7.3f %-10s %d / %d %s\n", n,
+                    static_cast<long long>(queryMs), static_cast<long long>(runMs),
+                    static_cast<long long>(total), floor, ratio, "<= 1.10 x", done, failed,
+                    verdict(ratio <= 1.10 && done == n));
+        std::fflush(stdout);
+    }
+}
+
+// The CLI of this build: ../cli/quenta-upgrade-cli beside this program's folder.
+std::string defaultCli() {
+    char self[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return {};
+    std::string path(self, static_cast<size_t>(length));
+    path.erase(path.find_last_of('/'));
+    path.erase(path.find_last_of('/'));
+    return path + "/cli/quenta-upgrade-cli";
+}
+
+void memoryFigure(const std::string& package, const std::string& cli) {
+    std::printf("\n(d) peak memory of quenta-upgrade-cli querying %d devices (%s)\n", kMostDevices,
+                cli.c_str());
+    Bench bench(siteOf(kMostDevices), package);  // the site; the tool here stays idle
+    if (!bench.ok()) return;
+    const std::string box = *simSiteAddress(0);
+    std::vector<const char*> args{cli.c_str(), "query",    "--package", package.c_str(), "--address-box",
+                                  box.c_str(), "--format", "json",      "--quiet",       nullptr};
+    const pid_t pid = fork();
+    if (pid < 0) return;
+    if (pid == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execv(cli.c_str(), const_cast<char* const*>(args.data()));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return;
+    const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const double peakMiB = usage.ru_maxrss / 1024.0;  // ru_maxrss is in KiB: the child's VmHWM
+    std::printf("    exit %d, peak memory %.1f MiB (%ld KiB), goal < 20 MiB: %s\n", exitCode, peakMiB,
+                usage.ru_maxrss, verdict(exitCode == 0 && peakMiB < 20));
+}
+
+bool parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) return false;
+        const std::string value = argv[++i];
+        if (arg == "--cli") {
+            options.cli = value;
+        } else if (arg == "--size" || arg == "--rate") {
+            const int number = std::atoi(value.c_str());
+            if (number <= 0 || number > 4096) return false;
+            (arg == "--size" ? options.sizeMiB : options.rateMbit) = number;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fprintf(stderr, "usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH]\n");
+        return 1;
+    }
+    // Everything below runs inside a private namespace with shaped links, or not at all.
+    const std::string rate = std::to_string(options.rateMbit) + "mbit";
+    simReexecInPrivateNamespace(argv, kMostDevices + 1, rate.c_str());
+    if (!simInPrivateNamespace()) return 1;
+    if (options.cli.empty()) options.cli = defaultCli();
+
+    char folder[] = "/tmp/site-bench-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return 1;
+    setenv("QUENTA_DRIVE_ROOT", folder, 1);
+    const std::string package = std::string(folder) + "/QN通用升级包-2.4.1.quenta";
+    PackageSpec spec;
+    spec.modelList = "QN-H200";
+    spec.version = "2.4.1";
+    // The package is exactly SIZE MiB: the payload is what the trailer leaves.
+    const int64_t wanted = static_cast<int64_t>(options.sizeMiB) * 1024 * 1024;
+    spec.payloadSize = wanted - 4096;
+    struct stat made {};
+    if (makeLargePackageFile(package, spec) != 0 || stat(package.c_str(), &made) != 0) return 1;
+    spec.payloadSize += wanted - made.st_size;
+    if (made.st_size != wanted && makeLargePackageFile(package, spec) != 0) return 1;
+
+    std::printf("site_bench: private namespace, links of %s per device address, package of %d MiB\n",
+                rate.c_str(), options.sizeMiB);
+    queryFigures(package);
+    lossFigures(package);
+    upgradeFigures(package, options);
+    memoryFigure(package, options.cli);
+
+    const std::string cleanup = std::string("rm -rf '") + folder + "'";
+    if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder);
+    std::printf("\n%s\n", allMet ? "every goal met" : "some goals MISSED");
+    return allMet ? 0 : 2;
+}
