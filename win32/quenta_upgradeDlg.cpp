@@ -67,6 +67,12 @@ class ModalScope {
     int& depth_;
 };
 
+std::string windowTextUtf8(HWND window) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return win32_narrow(text);
+}
+
 }  // namespace
 
 // Ties the dispatcher's wake-up hook (called on engine threads) to the window: at most one wake-up
@@ -191,9 +197,16 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     if (!flow_ || hwnd() == nullptr || destroyed_) return;
     syncing_ = true;
     DialogState& state = flow_->state();
-    bool sameBoxes = modelBoxes_.size() == state.modelBoxes.size();
-    for (const ModelBox& model : state.modelBoxes) sameBoxes = sameBoxes && modelBoxes_.count(model.id) != 0;
-    if ((what & kChangedModelBoxes) != 0 || !sameBoxes) rebuildModelBoxes();
+    if ((what & kChangedModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size()) {
+        // Rebuilt only when the boxes themselves changed (a click on a box only changes its state):
+        // a box may be rebuilt from inside its own click otherwise.
+        bool same = modelBoxes_.size() == state.modelBoxes.size();
+        for (const ModelBox& model : state.modelBoxes) {
+            auto found = modelBoxes_.find(model.id);
+            same = same && found != modelBoxes_.end() && windowTextUtf8(found->second) == model.utf8Label;
+        }
+        if (!same) rebuildModelBoxes();
+    }
     for (int id : kButtonIds) {
         HWND control = Item(id);
         const ControlState& wanted = state.control(id);
@@ -278,7 +291,7 @@ void Cquenta_upgradeDlg::routeClick(int id) {
     syncFromState();
 }
 
-bool Cquenta_upgradeDlg::OnCommand(int id, int code, HWND /*control*/) {
+bool Cquenta_upgradeDlg::OnCommand(int id, int code, HWND control) {
     if (destroyed_) return true;
     if (id == IDC_ADDRESS_BOX_IP || id == IDC_SINGLE_IP) {
         if (code != EN_CHANGE || syncing_) return true;
@@ -299,6 +312,7 @@ bool Cquenta_upgradeDlg::OnCommand(int id, int code, HWND /*control*/) {
         return true;
     }
     if (code != BN_CLICKED || syncing_) return false;
+    if (control != nullptr && !IsWindowEnabled(control)) return true;  // BM_CLICK on a disabled control
     routeClick(id);
     return true;
 }
