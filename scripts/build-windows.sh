@@ -17,7 +17,8 @@ native=$(realpath -m "${2:-$root/build-windows-native}")
 start=$(date +%s)
 stamp() { echo "=== windows: $1 ($(($(date +%s) - start)) s)"; }
 
-packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux)
+packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux
+    xvfb fonts-wqy-microhei imagemagick nsis zip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -44,7 +45,7 @@ cmake --build "$build" -j"$(nproc)"
 
 stamp "static executables: only Windows DLLs"
 allowed='^(kernel32|msvcrt|ws2_32|user32|gdi32|advapi32|shell32|ole32|comctl32|comdlg32)\.dll$'
-for exe in "$build"/cli/*.exe "$build"/tests/*.exe; do
+for exe in "$build"/cli/*.exe "$build"/win32/*.exe "$build"/tests/*.exe; do
     while read -r dll; do
         if ! [[ "${dll,,}" =~ $allowed ]]; then
             echo "build-windows: $(basename "$exe") needs $dll" >&2
@@ -74,4 +75,7 @@ cmake --build "$native" -j"$(nproc)" --target quenta-sim quenta-upgrade-cli
 
 stamp "quenta-upgrade-cli.exe against the Linux site, compared with the Linux build"
 bash "$root/scripts/windows-e2e.sh" "$native" "$build"
+
+stamp "the Windows window under wine against the Linux site (Xvfb, private namespace)"
+bash "$root/scripts/windows-gui-test.sh" "$native" "$build"
 stamp "done"

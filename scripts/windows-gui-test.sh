@@ -70,20 +70,29 @@ cleanup() {
 }
 trap cleanup EXIT
 wineboot -i >/dev/null 2>&1
+# The dialogs' fonts ("宋体", "MS Shell Dlg") are not in a fresh prefix: the CJK font stands in.
+for face in 宋体 SimSun "MS Shell Dlg" "MS Shell Dlg 2" Tahoma; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f \
+        >/dev/null 2>&1
+done
 "$native/sim/quenta-sim" --config "$work/site.json" --record "$work/record.json" --quiet &
 sim_pid=$!
 sleep 1
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 mkdir -p "$work/shots"
-export QUENTA_TEST_PACKAGE QUENTA_TEST_ADDRESS_BOX=192.0.2.2 QUENTA_TEST_SCREENSHOTS
+export QUENTA_TEST_WINE_GUI=1 QUENTA_TEST_PACKAGE QUENTA_TEST_ADDRESS_BOX=192.0.2.2 QUENTA_TEST_SCREENSHOTS
 QUENTA_TEST_PACKAGE=$(windows_path "$work/packages/QN通用升级包-2.4.1.quenta")
 QUENTA_TEST_SCREENSHOTS=$(windows_path "$work/shots")
-export WINEPATH QUENTA_DRIVE_ROOT="$work/drives"
+# No QUENTA_DRIVE_ROOT: it would map the package's own Z: path too; the fresh prefix's C: is the
+# run's own drive anyway.
+unset QUENTA_DRIVE_ROOT
+export WINEPATH
 WINEPATH=$(windows_path "$windows")
-status=0
-wine "$windows/tests/win32_quenta_upgradeDlg_test.exe" 2>&1 | tr -d '\r' || status=$?
+set +e
+wine "$windows/tests/win32_quenta_upgradeDlg_test.exe" ${QUENTA_GTEST_FILTER:+--gtest_filter="$QUENTA_GTEST_FILTER"} 2>&1 | tr -d '\r'
 status=${PIPESTATUS[0]}
+set -e
 if [[ -n "$shots" ]]; then
     for name in query upgrade; do
         if [[ -f "$work/shots/$name.bmp" ]]; then
