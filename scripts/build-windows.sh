@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with MinGW-w64 (everything but the Qt window and the simulated
-# site: the libraries, quenta-upgrade-cli.exe and the tests), checks that they need no DLL beyond
+# site: the libraries, quenta-upgrade.exe (the native window), quenta-upgrade-cli.exe and the
+# tests), checks that they need no DLL beyond
 # Windows' own, runs the Windows tests under wine, and compares quenta-upgrade-cli.exe with the Linux
-# build against the Linux quenta-sim inside a private network namespace (scripts/windows-e2e.sh).
+# build against the Linux quenta-sim inside a private network namespace (scripts/windows-e2e.sh),
+# drives the window under wine against that site (scripts/windows-gui-test.sh) and builds and checks
+# the zip and the installer (scripts/package-windows.sh).
 #
 # Usage: bash scripts/build-windows.sh [build-folder] [native-build-folder]
 #   build-folder         the Windows build (default build-windows)
@@ -18,7 +21,7 @@ start=$(date +%s)
 stamp() { echo "=== windows: $1 ($(($(date +%s) - start)) s)"; }
 
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux
-    xvfb fonts-wqy-microhei imagemagick nsis zip)
+    xvfb fonts-wqy-microhei nsis zip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -78,4 +81,7 @@ bash "$root/scripts/windows-e2e.sh" "$native" "$build"
 
 stamp "the Windows window under wine against the Linux site (Xvfb, private namespace)"
 bash "$root/scripts/windows-gui-test.sh" "$native" "$build"
+
+stamp "zip and installer; silent install, start and uninstall under wine"
+bash "$root/scripts/package-windows.sh" "$build"
 stamp "done"
