@@ -74,7 +74,8 @@ void CProgressDlg::OnProgressSearch(const std::optional<std::string>& utf8Addres
 }
 
 void CProgressDlg::OnProgressFailed(int total, int done) {
-    line2_ = win32_widen("共有 " + std::to_string(total) + " 连接失败设备，正在处理：" + std::to_string(done));
+    line2_ =
+        win32_widen("共有 " + std::to_string(total) + " 连接失败设备，正在处理：" + std::to_string(done));
     writeLines();
 }
 

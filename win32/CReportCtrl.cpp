@@ -46,13 +46,13 @@ void CReportCtrl::Attach(HWND listView) {
     LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_STYLE);
     style = (style & ~(LVS_TYPEMASK | LVS_EDITLABELS | LVS_NOSCROLL)) | LVS_REPORT | WS_HSCROLL | WS_VSCROLL;
     SetWindowLongPtrW(hwnd_, GWL_STYLE, style);
-    ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_GRIDLINES |
-                                                 LVS_EX_CHECKBOXES);
+    ListView_SetExtendedListViewStyle(
+        hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES);
     SetWindowSubclass(hwnd_, &CReportCtrl::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 
-    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
+    tooltip_ = CreateWindowExW(
+        WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (tooltip_ != nullptr) {
         TTTOOLINFOW tool{};
         tool.cbSize = sizeof tool;

@@ -12,8 +12,8 @@
 
 #include "engine/device_list.h"
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 class CReportCtrl : public DeviceListObserver {
   public:
@@ -47,10 +47,10 @@ class CReportCtrl : public DeviceListObserver {
     void redrawChanged(bool on) override;
 
   private:
-    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR data);
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR data);
     void rebuild();
-    void writeRow(int row);   // texts, check, selection and focus of one row
+    void writeRow(int row);    // texts, check, selection and focus of one row
     void writeState(int row);  // check, selection and focus only
     void updateTip(LPARAM pointerPosition);
 

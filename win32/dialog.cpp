@@ -46,7 +46,8 @@ void Dialog::EndModal(INT_PTR result) {
 }
 
 bool Dialog::SwallowKey(const MSG& message) const {
-    if (!swallowEnterEscape_ || message.message != WM_KEYDOWN || (message.wParam != VK_RETURN && message.wParam != VK_ESCAPE))
+    if (!swallowEnterEscape_ || message.message != WM_KEYDOWN ||
+        (message.wParam != VK_RETURN && message.wParam != VK_ESCAPE))
         return false;
     return message.hwnd == hwnd_ || IsChild(hwnd_, message.hwnd);
 }

@@ -24,10 +24,10 @@ constexpr int kListId = 1001;
 constexpr UINT kMenuRetry = 40001, kMenuRecover = 40002, kMenuExport = 40003;
 
 // Buttons, check boxes and radios the state names (texts, enabled, checked).
-constexpr int kButtonIds[] = {IDC_UPGRADE,     IDC_EXIT,     IDC_QUERY,        IDC_SELECT_ALL,   IDC_MODELS_ALL,
-                              IDC_BROWSE,      IDC_ADD,      IDC_VERSION_DIFF, IDC_CLEAR,        IDC_SHOW_FAILED,
-                              IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY};
-constexpr int kCheckIds[] = {IDC_SELECT_ALL, IDC_MODELS_ALL,   IDC_VERSION_DIFF, IDC_SHOW_FAILED,
+constexpr int kButtonIds[] = {
+    IDC_UPGRADE,      IDC_EXIT,  IDC_QUERY,       IDC_SELECT_ALL,   IDC_MODELS_ALL,  IDC_BROWSE, IDC_ADD,
+    IDC_VERSION_DIFF, IDC_CLEAR, IDC_SHOW_FAILED, IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY};
+constexpr int kCheckIds[] = {IDC_SELECT_ALL,   IDC_MODELS_ALL,  IDC_VERSION_DIFF, IDC_SHOW_FAILED,
                              IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY};
 constexpr int kOtherIds[] = {IDC_PATH_BOX, IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_PACKAGE_LABEL};
 
@@ -109,8 +109,9 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
     HINSTANCE module = ResourceModule();
     bigIcon_ = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    smallIcon_ = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    smallIcon_ =
+        static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
 }
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
@@ -374,7 +375,8 @@ INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
             } else {
                 HMENU menu = CreatePopupMenu();
                 AppendMenuW(menu, MF_STRING, kAboutCommand, L"关于产品升级工具(&A)...");
-                const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
+                const UINT chosen =
+                    TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
                 DestroyMenu(menu);
                 if (chosen == static_cast<UINT>(kAboutCommand)) showAbout();
             }
@@ -439,7 +441,8 @@ int Cquenta_upgradeDlg::messageBox(const std::string& utf8Text, const std::strin
     return box.answer;
 }
 
-int Cquenta_upgradeDlg::runProgress(const std::string& utf8Line1, std::function<int()> task, bool makeCurrent) {
+int Cquenta_upgradeDlg::runProgress(const std::string& utf8Line1, std::function<int()> task,
+                                    bool makeCurrent) {
     CProgressDlg box(utf8Line1, std::move(task));
     CProgressDlg* previous = current_;
     if (makeCurrent) current_ = &box;
@@ -474,9 +477,10 @@ std::wstring Cquenta_upgradeDlg::toDialogFilter(const std::string& utf8Filter) {
             const std::wstring part = filter.substr(start, end - start);
             const size_t open = part.rfind(L'('), close = part.rfind(L')');
             if (!part.empty()) {
-                std::wstring patterns = (open != std::wstring::npos && close != std::wstring::npos && close > open)
-                                            ? part.substr(open + 1, close - open - 1)
-                                            : L"*.*";
+                std::wstring patterns =
+                    (open != std::wstring::npos && close != std::wstring::npos && close > open)
+                        ? part.substr(open + 1, close - open - 1)
+                        : L"*.*";
                 for (wchar_t& ch : patterns)
                     if (ch == L' ') ch = L';';
                 pairs += part + L"|" + patterns + L"|";
@@ -533,7 +537,8 @@ std::optional<std::string> Cquenta_upgradeDlg::chooseSaveFile(const std::string&
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
     dialog.lpstrTitle = L"导出报告";
-    dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    dialog.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     BOOL chosen = FALSE;
     {
         ModalScope scope(modalDepth_);

@@ -108,15 +108,15 @@ class Cquenta_upgradeDlg : public Dialog, public FlowUi {
     std::unique_ptr<UpgradeFlow> flow_;
     std::unique_ptr<CReportCtrl> report_;
     std::shared_ptr<WakeLink> wake_;
-    HBRUSH tint_ = nullptr;           // one brush for the dialog and its controls
-    HFONT modelBoxFont_ = nullptr;    // "Courier New" 8 pt
+    HBRUSH tint_ = nullptr;         // one brush for the dialog and its controls
+    HFONT modelBoxFont_ = nullptr;  // "Courier New" 8 pt
     HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
-    std::map<int, HWND> modelBoxes_;  // guard: UI thread; by control id
-    std::set<std::uint32_t> timers_;  // guard: UI thread; running per-row timers
+    std::map<int, HWND> modelBoxes_;        // guard: UI thread; by control id
+    std::set<std::uint32_t> timers_;        // guard: UI thread; running per-row timers
     CProgressDlg* current_ = nullptr;       // the progress box the flow reports to
     CProgressDlg* openProgress_ = nullptr;  // any progress box being shown
-    int modalDepth_ = 0;    // boxes open right now
-    bool syncing_ = false;  // controls are being written from the state: no handlers
+    int modalDepth_ = 0;                    // boxes open right now
+    bool syncing_ = false;                  // controls are being written from the state: no handlers
     bool destroyed_ = false;
     std::deque<int> answers_;
     std::optional<std::string> nextOpenFile_, nextSaveFile_;

@@ -54,7 +54,8 @@ bool Cquenta_upgradeApp::InitInstance() {
         if (folder == -1 || (folder & SS_FILE_ATTRIBUTE_DIRECTORY) == 0) ss_dir_createTree(kLogFolder);
         char logPath[255];
         std::memset(logPath, 0, sizeof logPath);
-        std::snprintf(logPath, sizeof logPath, "%s/%s/%s/%s", "C:\\Work", "quenta", "temp", "quenta_upgrade.log");
+        std::snprintf(logPath, sizeof logPath, "%s/%s/%s/%s", "C:\\Work", "quenta", "temp",
+                      "quenta_upgrade.log");
         ss_log_open(logPath);
     }
 

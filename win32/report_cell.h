@@ -13,12 +13,12 @@ struct CellRect {
 };
 
 struct ProgressCellDrawing {
-    CellRect box;             // filled white, framed black
-    bool hasBar = false;      // percent > 0
-    CellRect bar;             // filled RGB(0, 255, 0)
-    bool hasText = false;     // percent > 0 and show text
-    std::string text;         // e.g. "37%"
-    CellRect textBounds;      // the cell shrunk by 1
+    CellRect box;          // filled white, framed black
+    bool hasBar = false;   // percent > 0
+    CellRect bar;          // filled RGB(0, 255, 0)
+    bool hasText = false;  // percent > 0 and show text
+    std::string text;      // e.g. "37%"
+    CellRect textBounds;   // the cell shrunk by 1
 };
 
 ProgressCellDrawing progressCellDrawing(const CellRect& cell, const PROGRESS_DATA& progress);

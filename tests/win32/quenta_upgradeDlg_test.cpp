@@ -2,10 +2,10 @@
 // The Windows window driven in process through its real controls: buttons pressed with BM_CLICK,
 // the IP address control set with IPM_SETADDRESS and its EN_CHANGE, the list read with
 // LVM_GETITEMTEXTW, message boxes answered and recorded through the window's box seam. Needs an X
-// display under wine (skipped unless the harness below sets QUENTA_TEST_WINE_GUI=1). The cases against a site need the simulated site in
-// a private namespace: scripts/windows-gui-test.sh starts it and sets QUENTA_TEST_PACKAGE (a Windows
-// path of a package) and QUENTA_TEST_ADDRESS_BOX; QUENTA_TEST_SCREENSHOTS names a folder for two
-// screenshots (.bmp) of the window.
+// display under wine (skipped unless the harness below sets QUENTA_TEST_WINE_GUI=1). The cases against a site
+// need the simulated site in a private namespace: scripts/windows-gui-test.sh starts it and sets
+// QUENTA_TEST_PACKAGE (a Windows path of a package) and QUENTA_TEST_ADDRESS_BOX; QUENTA_TEST_SCREENSHOTS
+// names a folder for two screenshots (.bmp) of the window.
 #include "win32/quenta_upgradeDlg.h"
 
 #include "engine/device_list.h"
@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -167,19 +167,20 @@ void loadTestPackage(Cquenta_upgradeDlg& dialog) {
 
 #define REQUIRE_DISPLAY() \
     if (!haveDisplay()) GTEST_SKIP() << "no X display for wine"
-#define REQUIRE_SITE()                                                                        \
-    REQUIRE_DISPLAY();                                                                        \
-    if (env("QUENTA_TEST_PACKAGE").empty() || env("QUENTA_TEST_ADDRESS_BOX").empty())         \
+#define REQUIRE_SITE()                                                                \
+    REQUIRE_DISPLAY();                                                                \
+    if (env("QUENTA_TEST_PACKAGE").empty() || env("QUENTA_TEST_ADDRESS_BOX").empty()) \
     GTEST_SKIP() << "no simulated site (scripts/windows-gui-test.sh starts one)"
 
 TEST(Win32StartUp, SecondInstanceIsRefusedWithTheBox) {
     HANDLE first = CreateEventW(nullptr, FALSE, FALSE, L"QUENTA_UPGRADE");
     ASSERT_NE(first, nullptr);
     std::vector<Cquenta_upgradeDlg::ShownBox> boxes;
-    Cquenta_upgradeDlg::setBoxAnswerer([&boxes](const Cquenta_upgradeDlg::ShownBox& box) -> std::optional<int> {
-        boxes.push_back(box);
-        return IDOK;
-    });
+    Cquenta_upgradeDlg::setBoxAnswerer(
+        [&boxes](const Cquenta_upgradeDlg::ShownBox& box) -> std::optional<int> {
+            boxes.push_back(box);
+            return IDOK;
+        });
     Cquenta_upgradeApp app;
     EXPECT_FALSE(app.InitInstance());
     Cquenta_upgradeDlg::setBoxAnswerer({});
