@@ -12,8 +12,9 @@
 
 #include "engine/device_list.h"
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 class CReportCtrl : public DeviceListObserver {
   public:
