@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <system_error>
 
 #include "win32/resource.h"
@@ -16,7 +17,27 @@ CProgressDlg::~CProgressDlg() {
 }
 
 void CProgressDlg::Run(HWND owner) {
-    if (RunModal(owner) == -1 && task_) taskResult_ = task_();  // no box: the task still runs
+    if (RunModal(owner) == -1 && task_ && !worker_.joinable()) {
+        // No box: the task still runs on a worker while this thread keeps serving its messages (the
+        // flow's wake-ups among them), as the box's own loop would.
+        std::atomic<bool> done{false};
+        try {
+            worker_ = std::thread([this, &done] {
+                taskResult_ = task_();
+                done.store(true);
+            });
+        } catch (const std::system_error&) {
+            return;  // as if the task had ended
+        }
+        while (!done.load()) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
     if (worker_.joinable()) worker_.join();
 }
 

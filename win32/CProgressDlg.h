@@ -42,5 +42,5 @@ class CProgressDlg : public Dialog {
     std::wstring line1_, line2_;  // guard: UI thread
     std::function<int()> task_;
     std::thread worker_;
-    int taskResult_ = 0;  // guard: UI thread (posted from the worker)
+    int taskResult_ = 0;  // guard: UI thread (posted from the worker; written by it only without a box)
 };

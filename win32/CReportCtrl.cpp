@@ -228,8 +228,8 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
     }
 }
 
-void CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
-    if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return;
+bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
+    if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
     const int row = change->iItem;
     const UINT checkMask = LVIS_STATEIMAGEMASK;
     if (((change->uNewState ^ change->uOldState) & checkMask) != 0 && (change->uOldState & checkMask) != 0) {
@@ -237,8 +237,9 @@ void CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
         if (nowChecked != list_.GetCheck(row)) {
             // The operator clicked the check box: the list decides (a locked row flips back).
             if (list_.ClickCheck(row, DEVICE_LIST_WM_LBUTTONDOWN) == 0) writeState(row);
+            return true;
         }
-        return;
+        return false;
     }
     if (((change->uNewState ^ change->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED)) != 0) {
         // The operator's selection: into the list (without echoing back).
@@ -251,7 +252,9 @@ void CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
         applying_ = true;
         list_.SetSelection(selected, focused);
         applying_ = false;
+        return true;
     }
+    return false;
 }
 
 void CReportCtrl::OnColumnClick(int column) {

@@ -33,7 +33,8 @@ class CReportCtrl : public DeviceListObserver {
 
     // Notifications the dialog forwards from WM_NOTIFY; OnCustomDraw's result goes to DWLP_MSGRESULT.
     LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
-    void OnItemChanged(const NMLISTVIEW* change);
+    // true when the change was the operator's (a click on a check box or a selection).
+    bool OnItemChanged(const NMLISTVIEW* change);
     void OnColumnClick(int column);
 
     // --- DeviceListObserver ---

@@ -325,8 +325,8 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
             SetMsgResult(report_->OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(header)));
             return true;
         case LVN_ITEMCHANGED:
-            report_->OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header));
-            syncFromState(kChangedControls);
+            if (report_->OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header)))
+                syncFromState(kChangedControls);
             return true;
         case LVN_COLUMNCLICK:
             report_->OnColumnClick(reinterpret_cast<NMLISTVIEW*>(header)->iSubItem);
