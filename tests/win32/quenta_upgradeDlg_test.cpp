@@ -302,6 +302,30 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
         SendMessageW(list, WM_CHAR, L' ', 0);
         EXPECT_EQ(ListView_GetCheckState(list, 0) != 0, before);
+        // Check-box clicks reach the list through LVN_ITEMCHANGED: a locked row flips back, an
+        // unlocked one follows and becomes the only selected row; rows written by code did not count
+        // as clicks (nothing was selected by the query).
+        DeviceList& rowsOf = dialog.flow().list();
+        EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 0);
+        int locked = -1, free = -1;
+        for (int row = 0; row < rows; ++row) {
+            if (rowsOf.GetCheck(row)) continue;
+            (locked < 0 ? locked : free) = row;
+            if (free >= 0) break;
+        }
+        ASSERT_GE(free, 0);
+        rowsOf.LockRowCheck(locked);
+        ListView_SetCheckState(list, locked, TRUE);  // as the operator's click would
+        EXPECT_FALSE(ListView_GetCheckState(list, locked));
+        EXPECT_FALSE(rowsOf.GetCheck(locked));
+        EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 0);
+        ListView_SetCheckState(list, free, TRUE);
+        EXPECT_TRUE(rowsOf.GetCheck(free));
+        EXPECT_TRUE(rowsOf.IsSelected(free));
+        EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 1);
+        ListView_SetCheckState(list, free, FALSE);
+        EXPECT_FALSE(rowsOf.GetCheck(free));
+
         // A header click sorts through the list (ascending first).
         NMLISTVIEW columnClick{};
         columnClick.hdr = NMHDR{list, 1001, LVN_COLUMNCLICK};
