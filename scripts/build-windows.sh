@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with MinGW-w64 (everything but the Qt window and the simulated
-# site: the libraries, quenta-upgrade-cli.exe and the tests), checks that they need no DLL beyond
+# site: the libraries, quenta-upgrade.exe (the native window), quenta-upgrade-cli.exe and the
+# tests), checks that they need no DLL beyond
 # Windows' own, runs the Windows tests under wine, and compares quenta-upgrade-cli.exe with the Linux
-# build against the Linux quenta-sim inside a private network namespace (scripts/windows-e2e.sh).
+# build against the Linux quenta-sim inside a private network namespace (scripts/windows-e2e.sh),
+# drives the window under wine against that site (scripts/windows-gui-test.sh) and builds and checks
+# the zip and the installer (scripts/package-windows.sh).
 #
 # Usage: bash scripts/build-windows.sh [build-folder] [native-build-folder]
 #   build-folder         the Windows build (default build-windows)
@@ -17,9 +20,10 @@ native=$(realpath -m "${2:-$root/build-windows-native}")
 start=$(date +%s)
 stamp() { echo "=== windows: $1 ($(($(date +%s) - start)) s)"; }
 
-# The header-only JSON and command-line libraries serve both builds; libcrypto only the Linux quenta-sim.
+# The header-only JSON and command-line libraries serve both builds; libcrypto only the Linux quenta-sim;
+# Xvfb, the CJK font, nsis and zip the window's tests and packages.
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux
-    nlohmann-json3-dev libcli11-dev libssl-dev)
+    nlohmann-json3-dev libcli11-dev libssl-dev xvfb fonts-wqy-microhei nsis zip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -46,7 +50,7 @@ cmake --build "$build" -j"$(nproc)"
 
 stamp "static executables: only Windows DLLs"
 allowed='^(kernel32|msvcrt|ws2_32|user32|gdi32|advapi32|shell32|ole32|comctl32|comdlg32)\.dll$'
-for exe in "$build"/cli/*.exe "$build"/tests/*.exe; do
+for exe in "$build"/cli/*.exe "$build"/win32/*.exe "$build"/tests/*.exe; do
     while read -r dll; do
         if ! [[ "${dll,,}" =~ $allowed ]]; then
             echo "build-windows: $(basename "$exe") needs $dll" >&2
@@ -76,4 +80,10 @@ cmake --build "$native" -j"$(nproc)" --target quenta-sim quenta-upgrade-cli
 
 stamp "quenta-upgrade-cli.exe against the Linux site, compared with the Linux build"
 bash "$root/scripts/windows-e2e.sh" "$native" "$build"
+
+stamp "the Windows window under wine against the Linux site (Xvfb, private namespace)"
+bash "$root/scripts/windows-gui-test.sh" "$native" "$build"
+
+stamp "zip and installer; silent install, start and uninstall under wine"
+bash "$root/scripts/package-windows.sh" "$build"
 stamp "done"

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Runs the Windows window's test program (tests/win32_quenta_upgradeDlg_test.exe) under wine against
+# the Linux quenta-sim inside a private network namespace (sim/netns-run), with a fresh WINEPREFIX
+# made inside it (so its wineserver, which creates every socket of the wine processes, lives there)
+# and `wineserver -k` at the end. Wine draws on an Xvfb started outside the namespace (reached through
+# /tmp/.X11-unix); Chinese needs a CJK font (fonts-wqy-microhei). With --screenshots DIR the window
+# after a query and during an upgrade are written as DIR/screenshot-win32-{query,upgrade}.png.
+#
+# Usage: windows-gui-test.sh NATIVE-BUILD WINDOWS-BUILD [--screenshots DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [[ "${1:-}" != --inner ]]; then
+    if (($# != 2 && $# != 4)); then
+        sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' >&2
+        exit 2
+    fi
+    native=$(cd "$1" && pwd)
+    windows=$(cd "$2" && pwd)
+    shots=""
+    if (($# == 4)); then
+        mkdir -p "$4"
+        shots=$(cd "$4" && pwd)
+    fi
+    work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-windows-gui.XXXXXX")
+    "$native/sim/quenta-sim" --make-demo-packages "$work/packages" >/dev/null
+    # A small clean site: the demo's address box and its first two groups of devices.
+    python3 - "$root/sim/demo/site.json" "$work/site.json" <<'PY'
+import json, sys
+site = json.load(open(sys.argv[1], encoding="utf-8"))
+site["addressBox"].pop("phantoms", None)
+site["devices"] = [d for d in site["devices"] if not d.get("faults")][:2]
+json.dump(site, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
+PY
+    xvfb_pid=""
+    if [[ -z "${DISPLAY:-}" ]]; then
+        for n in $(seq 90 120); do [[ -e /tmp/.X11-unix/X$n ]] || break; done
+        Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+    fi
+    status=0
+    "$root/sim/netns-run" --addresses 20 -- bash "$0" --inner "$native" "$windows" "$work" "$shots" || status=$?
+    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+    if ((status == 0)); then
+        rm -rf "$work"
+    else
+        echo "windows-gui-test: FAILED (files kept in $work)" >&2
+    fi
+    exit $status
+fi
+
+# ---- inside the namespace ----
+native=$2
+windows=$3
+work=$4
+shots=$5
+others=$(ip -o link show | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") print $2 }')
+if [[ -n "$others" || "${QUENTA_NETNS:-}" != 1 ]]; then
+    echo "windows-gui-test: not inside a private network namespace; refusing to run" >&2
+    exit 3
+fi
+
+export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+sim_pid=""
+cleanup() {
+    [[ -n "$sim_pid" ]] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+wineboot -i >/dev/null 2>&1
+# The dialogs' fonts ("宋体", "MS Shell Dlg") are not in a fresh prefix: the CJK font stands in.
+for face in 宋体 SimSun "MS Shell Dlg" "MS Shell Dlg 2" Tahoma; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f \
+        >/dev/null 2>&1
+done
+"$native/sim/quenta-sim" --config "$work/site.json" --record "$work/record.json" --quiet &
+sim_pid=$!
+sleep 1
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+mkdir -p "$work/shots"
+export QUENTA_TEST_WINE_GUI=1 QUENTA_TEST_PACKAGE QUENTA_TEST_ADDRESS_BOX=192.0.2.2 QUENTA_TEST_SCREENSHOTS
+QUENTA_TEST_PACKAGE=$(windows_path "$work/packages/QN通用升级包-2.4.1.quenta")
+QUENTA_TEST_SCREENSHOTS=$(windows_path "$work/shots")
+# No QUENTA_DRIVE_ROOT: it would map the package's own Z: path too; the fresh prefix's C: is the
+# run's own drive anyway.
+unset QUENTA_DRIVE_ROOT
+export WINEPATH
+WINEPATH=$(windows_path "$windows")
+set +e
+wine "$windows/tests/win32_quenta_upgradeDlg_test.exe" ${QUENTA_GTEST_FILTER:+--gtest_filter="$QUENTA_GTEST_FILTER"} 2>&1 | tr -d '\r'
+status=${PIPESTATUS[0]}
+set -e
+if [[ -n "$shots" ]]; then
+    for name in query upgrade; do
+        if [[ -f "$work/shots/$name.bmp" ]]; then
+            /usr/bin/convert "$work/shots/$name.bmp" "$shots/screenshot-win32-$name.png"
+        fi
+    done
+fi
+exit $status

@@ -1,0 +1,391 @@
+// test-labels: windows
+// The Windows window driven in process through its real controls: buttons pressed with BM_CLICK,
+// the IP address control set with IPM_SETADDRESS and its EN_CHANGE, the list read with
+// LVM_GETITEMTEXTW, message boxes answered and recorded through the window's box seam. Needs an X
+// display under wine (skipped unless the harness below sets QUENTA_TEST_WINE_GUI=1). The cases against a site
+// need the simulated site in a private namespace: scripts/windows-gui-test.sh starts it and sets
+// QUENTA_TEST_PACKAGE (a Windows path of a package) and QUENTA_TEST_ADDRESS_BOX; QUENTA_TEST_SCREENSHOTS
+// names a folder for two screenshots (.bmp) of the window.
+#include "win32/quenta_upgradeDlg.h"
+
+#include "engine/device_list.h"
+#include "engine/device_status.h"
+#include "engine/failure_reason.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "win32/quenta_upgrade_app.h"
+#include "win32/win32_text.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// UTF-8 (the narrow environment is in the ANSI code page, which loses the package's Chinese name).
+std::string env(const char* name) {
+    const wchar_t* value = _wgetenv(win32_widen(name).c_str());
+    return value != nullptr ? win32_narrow(value) : "";
+}
+
+// Set by scripts/windows-gui-test.sh, which gives wine an X display and a private namespace.
+bool haveDisplay() {
+    return !env("DISPLAY").empty() && env("QUENTA_TEST_WINE_GUI") == "1";
+}
+
+// Serves the thread's messages until `done` or the time is up.
+bool pumpUntil(const std::function<bool()>& done, int ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+void pumpFor(int ms) {
+    pumpUntil([] { return false; }, ms);
+}
+
+// Opens the window, runs `script` inside its modal loop, then presses "退出" if the window is still up.
+void withWindow(const std::function<void(Cquenta_upgradeDlg&)>& script) {
+    Cquenta_upgradeDlg::setBoxAnswerer([](const Cquenta_upgradeDlg::ShownBox& box) -> std::optional<int> {
+        return box.buttons == BoxButtons::yesNo ? IDNO : IDOK;  // the version prompt: not yet
+    });
+    Cquenta_upgradeDlg::setOpenedHook([&script](Cquenta_upgradeDlg& dialog) {
+        script(dialog);
+        if (!dialog.destroyed()) SendMessageW(dialog.Item(IDC_EXIT), BM_CLICK, 0, 0);
+        pumpUntil([&dialog] { return dialog.destroyed(); }, 30000);
+    });
+    {
+        Cquenta_upgradeDlg dialog;
+        dialog.Run();
+    }
+    Cquenta_upgradeDlg::setOpenedHook({});
+    Cquenta_upgradeDlg::setBoxAnswerer({});
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::string className(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return win32_narrow(name);
+}
+
+std::string cellText(HWND list, int row, int column) {
+    wchar_t text[256] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return win32_narrow(text);
+}
+
+bool checked(HWND button) {
+    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void setIpControl(Cquenta_upgradeDlg& dialog, int id, BYTE a, BYTE b, BYTE c, BYTE d) {
+    HWND control = dialog.Item(id);
+    SendMessageW(control, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+    // What the control sends when the operator types into a field.
+    SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(id, EN_CHANGE), reinterpret_cast<LPARAM>(control));
+}
+
+void click(Cquenta_upgradeDlg& dialog, int id) {
+    SendMessageW(dialog.Item(id), BM_CLICK, 0, 0);
+}
+
+bool sawBox(const Cquenta_upgradeDlg& dialog, const std::string& prefix, const std::string& title) {
+    for (const auto& box : dialog.shownBoxes())
+        if (box.utf8Text.rfind(prefix, 0) == 0 && box.utf8Title == title) return true;
+    return false;
+}
+
+// The window's pixels from the screen, as a 24-bit .bmp.
+void screenshot(HWND window, const std::string& name) {
+    const std::string folder = env("QUENTA_TEST_SCREENSHOTS");
+    if (folder.empty()) return;
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    pumpFor(300);
+    RECT area{};
+    GetWindowRect(window, &area);
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    const int stride = (width * 3 + 3) & ~3;
+    std::vector<char> pixels(static_cast<size_t>(stride) * height);
+    GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* out = _wfopen(win32_widen(folder + "\\" + name + ".bmp").c_str(), L"wb");
+    ASSERT_NE(out, nullptr);
+    fwrite(&file, sizeof file, 1, out);
+    fwrite(&info, sizeof info, 1, out);
+    fwrite(pixels.data(), 1, pixels.size(), out);
+    fclose(out);
+}
+
+// Loads the site's package through "浏览" (the file dialog answered by the seam).
+void loadTestPackage(Cquenta_upgradeDlg& dialog) {
+    dialog.setNextOpenFile(env("QUENTA_TEST_PACKAGE"));
+    click(dialog, IDC_BROWSE);
+}
+
+#define REQUIRE_DISPLAY() \
+    if (!haveDisplay()) GTEST_SKIP() << "no X display for wine"
+#define REQUIRE_SITE()                                                                \
+    REQUIRE_DISPLAY();                                                                \
+    if (env("QUENTA_TEST_PACKAGE").empty() || env("QUENTA_TEST_ADDRESS_BOX").empty()) \
+    GTEST_SKIP() << "no simulated site (scripts/windows-gui-test.sh starts one)"
+
+TEST(Win32StartUp, SecondInstanceIsRefusedWithTheBox) {
+    HANDLE first = CreateEventW(nullptr, FALSE, FALSE, L"QUENTA_UPGRADE");
+    ASSERT_NE(first, nullptr);
+    std::vector<Cquenta_upgradeDlg::ShownBox> boxes;
+    Cquenta_upgradeDlg::setBoxAnswerer(
+        [&boxes](const Cquenta_upgradeDlg::ShownBox& box) -> std::optional<int> {
+            boxes.push_back(box);
+            return IDOK;
+        });
+    Cquenta_upgradeApp app;
+    EXPECT_FALSE(app.InitInstance());
+    Cquenta_upgradeDlg::setBoxAnswerer({});
+    CloseHandle(first);
+    EXPECT_EQ(app.exitCode(), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].utf8Text, "程序已经在运行！");
+    EXPECT_EQ(boxes[0].utf8Title, "错误提示");
+    EXPECT_EQ(boxes[0].icon, BoxIcon::stop);
+}
+
+TEST(Win32Window, LayoutControlsAndInitialStates) {
+    REQUIRE_DISPLAY();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        EXPECT_EQ(win32_narrow(windowText(dialog.hwnd())), "产品升级工具");
+        RECT units{0, 0, 900, 472}, client{};
+        MapDialogRect(dialog.hwnd(), &units);
+        GetClientRect(dialog.hwnd(), &client);
+        EXPECT_EQ(client.right, units.right);
+        EXPECT_EQ(client.bottom, units.bottom);
+        EXPECT_EQ(className(dialog.Item(1001)), "SysListView32");
+        EXPECT_EQ(className(dialog.Item(IDC_ADDRESS_BOX_IP)), "SysIPAddress32");
+        EXPECT_EQ(className(dialog.Item(IDC_SINGLE_IP)), "SysIPAddress32");
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_QUERY))), " 获取设备列表");
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_VERIFY))), "升级后验证版本");
+        // After start-up only "浏览", "退出" and "  清空列表" of the table are enabled.
+        EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_BROWSE)));
+        EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_EXIT)));
+        for (int id : {IDC_UPGRADE, IDC_QUERY, IDC_SINGLE_IP, IDC_ADD, IDC_SELECT_ALL, IDC_VERSION_DIFF,
+                       IDC_SHOW_FAILED, IDC_RADIO_BATCH, IDC_RADIO_SINGLE})
+            EXPECT_FALSE(IsWindowEnabled(dialog.Item(id))) << id;
+        EXPECT_FALSE(checked(dialog.Item(IDC_RADIO_BATCH)));
+        EXPECT_FALSE(checked(dialog.Item(IDC_RADIO_SINGLE)));
+        // The list: eleven centred columns, check boxes, the headings of the table.
+        HWND list = dialog.Item(1001);
+        HWND header = ListView_GetHeader(list);
+        EXPECT_EQ(Header_GetItemCount(header), 11);
+        wchar_t heading[64] = {};
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = heading;
+        column.cchTextMax = 64;
+        SendMessageW(list, LVM_GETCOLUMNW, 4, reinterpret_cast<LPARAM>(&column));
+        EXPECT_EQ(win32_narrow(heading), "IP地址");
+        EXPECT_EQ(column.cx, 150);
+        EXPECT_NE(ListView_GetExtendedListViewStyle(list) & LVS_EX_CHECKBOXES, 0u);
+        // Disabled buttons do nothing when pressed.
+        click(dialog, IDC_QUERY);
+        EXPECT_TRUE(dialog.shownBoxes().empty());
+    });
+}
+
+TEST(Win32Window, ModelBoxesAndRefusalsBeforeAQuery) {
+    REQUIRE_SITE();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_PATH_BOX))), env("QUENTA_TEST_PACKAGE"));
+        EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_QUERY)));
+        EXPECT_TRUE(checked(dialog.Item(IDC_RADIO_BATCH)));
+        // One box per model, inside group box 1035, none overlapping, all ticked.
+        const std::vector<HWND> boxes = dialog.modelBoxWindows();
+        ASSERT_EQ(boxes.size(), dialog.flow().state().modelBoxes.size());
+        ASSERT_FALSE(boxes.empty());
+        RECT group{};
+        GetWindowRect(dialog.Item(IDC_MODEL_GROUP), &group);
+        std::vector<RECT> places;
+        for (HWND box : boxes) {
+            RECT place{};
+            GetWindowRect(box, &place);
+            EXPECT_TRUE(place.left >= group.left && place.right <= group.right && place.top >= group.top &&
+                        place.bottom <= group.bottom);
+            for (const RECT& other : places) {
+                RECT overlap{};
+                EXPECT_FALSE(IntersectRect(&overlap, &place, &other));
+            }
+            places.push_back(place);
+            EXPECT_TRUE(checked(box));
+        }
+        // No address box yet.
+        click(dialog, IDC_QUERY);
+        EXPECT_TRUE(sawBox(dialog, "请先输入地址盒IP", "错误提示"));
+        // " 全选" unticks every model box; a query then needs a model.
+        click(dialog, IDC_MODELS_ALL);
+        for (HWND box : dialog.modelBoxWindows()) EXPECT_FALSE(checked(box));
+        setIpControl(dialog, IDC_ADDRESS_BOX_IP, 192, 0, 2, 2);
+        click(dialog, IDC_QUERY);
+        EXPECT_TRUE(sawBox(dialog, "至少一个型号必须选择！", "错误提示"));
+        // One box clicked back on.
+        SendMessageW(boxes.front(), BM_CLICK, 0, 0);
+        EXPECT_TRUE(checked(dialog.modelBoxWindows().front()));
+        // "升级" before any list.
+        EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_UPGRADE)));
+    });
+}
+
+TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
+    REQUIRE_SITE();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        ASSERT_EQ(std::sscanf(env("QUENTA_TEST_ADDRESS_BOX").c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
+        setIpControl(dialog, IDC_ADDRESS_BOX_IP, BYTE(a), BYTE(b), BYTE(c), BYTE(d));
+        EXPECT_EQ(dialog.flow().state().addressBoxIp, env("QUENTA_TEST_ADDRESS_BOX"));
+        click(dialog, IDC_QUERY);  // returns when the progress box closed
+        HWND list = dialog.Item(1001);
+        const int rows = ListView_GetItemCount(list);
+        ASSERT_GT(rows, 0);
+        ASSERT_EQ(rows, dialog.flow().list().RowCount());
+        for (int row = 0; row < rows; ++row) {
+            EXPECT_EQ(cellText(list, row, 4), dialog.flow().list().GetItemText(row, 4));
+            EXPECT_EQ(cellText(list, row, 4).rfind("192.0.2.", 0), 0u) << cellText(list, row, 4);
+            EXPECT_EQ(cellText(list, row, 1), "已连接");
+        }
+        screenshot(dialog.hwnd(), "query");
+
+        // The space bar never changes a check box.
+        const bool before = ListView_GetCheckState(list, 0) != 0;
+        SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
+        SendMessageW(list, WM_CHAR, L' ', 0);
+        EXPECT_EQ(ListView_GetCheckState(list, 0) != 0, before);
+        // Check-box clicks reach the list through LVN_ITEMCHANGED: a locked row flips back, an
+        // unlocked one follows and becomes the only selected row; rows written by code did not count
+        // as clicks (nothing was selected by the query).
+        DeviceList& rowsOf = dialog.flow().list();
+        EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 0);
+        int locked = -1, free = -1;
+        for (int row = 0; row < rows; ++row) {
+            if (rowsOf.GetCheck(row)) continue;
+            (locked < 0 ? locked : free) = row;
+            if (free >= 0) break;
+        }
+        ASSERT_GE(free, 0);
+        rowsOf.LockRowCheck(locked);
+        ListView_SetCheckState(list, locked, TRUE);  // as the operator's click would
+        EXPECT_FALSE(ListView_GetCheckState(list, locked));
+        EXPECT_FALSE(rowsOf.GetCheck(locked));
+        EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 0);
+        ListView_SetCheckState(list, free, TRUE);
+        EXPECT_TRUE(rowsOf.GetCheck(free));
+        EXPECT_TRUE(rowsOf.IsSelected(free));
+        EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 1);
+        ListView_SetCheckState(list, free, FALSE);
+        EXPECT_FALSE(rowsOf.GetCheck(free));
+
+        // A header click sorts through the list (ascending first).
+        NMLISTVIEW columnClick{};
+        columnClick.hdr = NMHDR{list, 1001, LVN_COLUMNCLICK};
+        columnClick.iSubItem = 4;
+        SendMessageW(dialog.hwnd(), WM_NOTIFY, 1001, reinterpret_cast<LPARAM>(&columnClick));
+        EXPECT_EQ(dialog.flow().list().SortColumn(), 4);
+        EXPECT_EQ(cellText(list, 0, 4), dialog.flow().list().GetItemText(0, 4));
+
+        // The version rule ticked the older rows and asked (answered 否).
+        EXPECT_TRUE(sawBox(dialog, "共发现", "信息"));
+        EXPECT_TRUE(checked(dialog.Item(IDC_VERSION_DIFF)));
+        int ticked = 0;
+        for (int row = 0; row < rows; ++row) ticked += ListView_GetCheckState(list, row) != 0;
+        EXPECT_EQ(ticked, dialog.flow().list().CountRows(RC_ITEM_CHECKED));
+        ASSERT_GT(ticked, 0);
+        EXPECT_TRUE(checked(dialog.Item(IDC_VERIFY)));  // verified after the reboot
+        ASSERT_TRUE(IsWindowEnabled(dialog.Item(IDC_UPGRADE)));
+        click(dialog, IDC_UPGRADE);
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "取消");
+        EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_BROWSE)));
+        bool shot = false;
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                if (!shot && dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADING) > 0) {
+                    pumpFor(400);  // some progress in the cells
+                    screenshot(dialog.hwnd(), "upgrade");
+                    shot = true;
+                }
+                return dialog.flow().runFinished();
+            },
+            180000));
+        pumpFor(200);
+        EXPECT_TRUE(sawBox(dialog, "升级完成！", "信息提示") || sawBox(dialog, "升级完成！", "提示"));
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
+        EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_BROWSE)));
+        EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE), ticked);
+
+        for (int row = 0; row < rows; ++row)
+            EXPECT_EQ(cellText(list, row, 1), dialog.flow().list().GetItemText(row, 1))
+                << failureReasonText(dialog.flow().rowReason(row));
+    });
+}
+
+TEST(Win32Window, CloseDuringARunCancelsAndCloses) {
+    REQUIRE_SITE();
+    bool closed = false;
+    withWindow([&closed](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        std::sscanf(env("QUENTA_TEST_ADDRESS_BOX").c_str(), "%u.%u.%u.%u", &a, &b, &c, &d);
+        setIpControl(dialog, IDC_ADDRESS_BOX_IP, BYTE(a), BYTE(b), BYTE(c), BYTE(d));
+        click(dialog, IDC_QUERY);
+        if (!checked(dialog.Item(IDC_SELECT_ALL))) click(dialog, IDC_SELECT_ALL);  // every connected row
+        ASSERT_GT(dialog.flow().list().CountRows(RC_ITEM_CHECKED), 0);
+        click(dialog, IDC_UPGRADE);
+        ASSERT_TRUE(dialog.flow().isUpgrading());
+        SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);  // the close box
+        closed = pumpUntil([&dialog] { return dialog.destroyed(); }, 120000);
+    });
+    EXPECT_TRUE(closed);
+}
+
+}  // namespace

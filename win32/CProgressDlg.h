@@ -1,0 +1,46 @@
+// CProgressDlg: the modal progress box (dialog 130). Its task runs on a worker thread that posts
+// WM_PROGRESS_TASK_DONE when the task returned; the box then closes itself. Lines 1 and 2 follow the
+// flow's reports; the bar sweeps on timer 1 (step 5 every 100 ms, back to 0 after 100). The operator
+// cannot close it: no caption, the cancel button hidden, Enter / Escape swallowed (Dialog), close
+// requests ignored.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "win32/dialog.h"
+
+inline constexpr UINT WM_PROGRESS_TASK_DONE = WM_USER + 1;
+
+class CProgressDlg : public Dialog {
+  public:
+    CProgressDlg(std::string utf8Line1, std::function<int()> task);
+    ~CProgressDlg() override;
+
+    // Runs the box modally over `owner`; returns once the task returned (its result in TaskResult).
+    void Run(HWND owner);
+    int TaskResult() const { return taskResult_; }
+
+    void OnProgressSearch(const std::optional<std::string>& utf8Address, int count);
+    void OnProgressFailed(int total, int done);
+    const std::wstring& Line1() const { return line1_; }
+    const std::wstring& Line2() const { return line2_; }
+
+  protected:
+    bool OnInit() override;
+    bool OnTimer(UINT_PTR id) override;
+    bool OnClose() override { return true; }  // ignored
+    bool OnCommand(int id, int code, HWND control) override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnDestroy() override;
+
+  private:
+    void writeLines();
+
+    std::wstring line1_, line2_;  // guard: UI thread
+    std::function<int()> task_;
+    std::thread worker_;
+    int taskResult_ = 0;  // guard: UI thread (posted from the worker; written by it only without a box)
+};

@@ -1,0 +1,311 @@
+// CReportCtrl over SysListView32; see CReportCtrl.h.
+#include "win32/CReportCtrl.h"
+
+#include <windowsx.h>
+
+#include "win32/report_cell.h"
+#include "win32/win32_text.h"
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+
+COLORREF cellColor(int32_t color, int systemDefault) {
+    return color == DEVICE_LIST_DEFAULT_COLOR ? GetSysColor(systemDefault) : static_cast<COLORREF>(color);
+}
+
+RECT toRect(const CellRect& cell) {
+    return RECT{cell.left, cell.top, cell.right, cell.bottom};
+}
+
+// A cell's bounds (column 0's bounds are the whole row in report view: cut to the column).
+RECT subItemRect(HWND list, int row, int column) {
+    RECT bounds{};
+    bounds.top = column;
+    bounds.left = LVIR_BOUNDS;
+    SendMessageW(list, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&bounds));
+    if (column == 0) bounds.right = bounds.left + ListView_GetColumnWidth(list, 0);
+    return bounds;
+}
+
+}  // namespace
+
+CReportCtrl::CReportCtrl(DeviceList& list) : list_(list) {
+    list_.AddObserver(this);
+}
+
+CReportCtrl::~CReportCtrl() {
+    list_.RemoveObserver(this);
+    Detach();
+}
+
+void CReportCtrl::Attach(HWND listView) {
+    hwnd_ = listView;
+    // Report view with both scroll bars, no label editing; extended styles: full-row selection and
+    // sub-item images, then grid lines and check boxes as the dialog adds them.
+    LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_STYLE);
+    style = (style & ~(LVS_TYPEMASK | LVS_EDITLABELS | LVS_NOSCROLL)) | LVS_REPORT | WS_HSCROLL | WS_VSCROLL;
+    SetWindowLongPtrW(hwnd_, GWL_STYLE, style);
+    ListView_SetExtendedListViewStyle(
+        hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES);
+    SetWindowSubclass(hwnd_, &CReportCtrl::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+
+    tooltip_ = CreateWindowExW(
+        WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (tooltip_ != nullptr) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = hwnd_;
+        tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+        tool.lpszText = LPSTR_TEXTCALLBACKW;
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
+    }
+    rebuild();
+}
+
+void CReportCtrl::Detach() {
+    if (hwnd_ == nullptr) return;
+    RemoveWindowSubclass(hwnd_, &CReportCtrl::SubclassProc, kSubclassId);
+    if (tooltip_ != nullptr) DestroyWindow(tooltip_);
+    tooltip_ = nullptr;
+    hwnd_ = nullptr;
+}
+
+void CReportCtrl::rebuild() {
+    if (hwnd_ == nullptr) return;
+    applying_ = true;
+    ListView_DeleteAllItems(hwnd_);
+    while (ListView_DeleteColumn(hwnd_, 0)) {
+    }
+    for (int c = 0; c < list_.ColumnCount(); ++c) {
+        const ListColumn* column = list_.Column(c);
+        std::wstring heading = win32_widen(column->heading);
+        LVCOLUMNW lvc{};
+        lvc.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+        lvc.fmt = column->alignment == COLUMN_ALIGN_CENTER  ? LVCFMT_CENTER
+                  : column->alignment == COLUMN_ALIGN_RIGHT ? LVCFMT_RIGHT
+                                                            : LVCFMT_LEFT;
+        lvc.cx = column->width;
+        lvc.pszText = heading.data();
+        lvc.iSubItem = c;
+        SendMessageW(hwnd_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&lvc));
+    }
+    applying_ = false;
+    if (list_.RowCount() > 0) rowsInserted(0, list_.RowCount() - 1);
+}
+
+void CReportCtrl::writeRow(int row) {
+    const ListRow* data = list_.Row(row);
+    if (hwnd_ == nullptr || data == nullptr) return;
+    applying_ = true;
+    for (int c = 0; c < list_.ColumnCount() && c < static_cast<int>(data->texts.size()); ++c) {
+        std::wstring text = win32_widen(data->texts[c]);
+        LVITEMW item{};
+        item.iSubItem = c;
+        item.pszText = text.data();
+        SendMessageW(hwnd_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    }
+    applying_ = false;
+    writeState(row);
+}
+
+void CReportCtrl::writeState(int row) {
+    const ListRow* data = list_.Row(row);
+    if (hwnd_ == nullptr || data == nullptr) return;
+    applying_ = true;
+    ListView_SetCheckState(hwnd_, row, data->checked ? TRUE : FALSE);
+    const UINT state = (data->selected ? LVIS_SELECTED : 0) | (data->focused ? LVIS_FOCUSED : 0);
+    ListView_SetItemState(hwnd_, row, state, LVIS_SELECTED | LVIS_FOCUSED);
+    applying_ = false;
+}
+
+void CReportCtrl::listReset() {
+    rebuild();
+}
+
+void CReportCtrl::rowsInserted(int first, int last) {
+    if (hwnd_ == nullptr) return;
+    for (int row = first; row <= last; ++row) {
+        applying_ = true;
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = row;
+        item.pszText = const_cast<wchar_t*>(L"");
+        SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        applying_ = false;
+        writeRow(row);
+    }
+}
+
+void CReportCtrl::rowsRemoved(int first, int last) {
+    if (hwnd_ == nullptr) return;
+    applying_ = true;
+    for (int row = last; row >= first; --row) ListView_DeleteItem(hwnd_, row);
+    applying_ = false;
+}
+
+void CReportCtrl::cellsChanged(int row, int /*firstColumn*/, int /*lastColumn*/) {
+    writeRow(row);
+}
+
+void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool text, bool /*background*/) {
+    if (hwnd_ == nullptr) return;
+    if (text || firstRow != lastRow) {  // the whole list at once
+        InvalidateRect(hwnd_, nullptr, TRUE);
+        UpdateWindow(hwnd_);
+        return;
+    }
+    ListView_RedrawItems(hwnd_, firstRow, lastRow);
+}
+
+void CReportCtrl::progressChanged(int row, int column) {
+    if (hwnd_ == nullptr || list_.ColumnCount() < 2) return;
+    RECT bounds = subItemRect(hwnd_, row, column);
+    InflateRect(&bounds, 2, 2);
+    InvalidateRect(hwnd_, &bounds, TRUE);
+    UpdateWindow(hwnd_);
+}
+
+void CReportCtrl::selectionChanged() {
+    for (int row = 0; row < list_.RowCount(); ++row) writeState(row);
+}
+
+void CReportCtrl::rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {
+    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row);
+}
+
+void CReportCtrl::redrawChanged(bool on) {
+    if (hwnd_ == nullptr) return;
+    SendMessageW(hwnd_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
+    if (on) InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
+    switch (draw->nmcd.dwDrawStage) {
+        case CDDS_PREPAINT:
+            return CDRF_NOTIFYITEMDRAW;
+        case CDDS_ITEMPREPAINT:
+            return CDRF_NOTIFYSUBITEMDRAW;
+        case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
+            const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+            const int column = draw->iSubItem;
+            const ListRow* data = list_.Row(row);
+            if (data == nullptr || !data->record) return CDRF_DODEFAULT;
+            draw->clrText = cellColor(list_.GetCellTextColor(row, column), COLOR_WINDOWTEXT);
+            draw->clrTextBk = cellColor(list_.GetCellBackColor(row, column), COLOR_WINDOW);
+            const PROGRESS_DATA* progress = list_.CellProgress(row, column);
+            if (progress == nullptr || progress->inUse == 0) return CDRF_NEWFONT;
+            const RECT cell = subItemRect(hwnd_, row, column);
+            const ProgressCellDrawing drawing =
+                progressCellDrawing(CellRect{cell.left, cell.top, cell.right, cell.bottom}, *progress);
+            HDC dc = draw->nmcd.hdc;
+            RECT box = toRect(drawing.box);
+            FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+            FrameRect(dc, &box, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+            if (drawing.hasBar && drawing.bar.right > drawing.bar.left) {
+                RECT bar = toRect(drawing.bar);
+                HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+                FillRect(dc, &bar, green);
+                DeleteObject(green);
+            }
+            if (drawing.hasText) {
+                std::wstring text = win32_widen(drawing.text);
+                RECT bounds = toRect(drawing.textBounds);
+                const int oldMode = SetBkMode(dc, TRANSPARENT);
+                const COLORREF oldColor = SetTextColor(dc, RGB(0, 0, 255));
+                DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
+                          DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+                SetTextColor(dc, oldColor);
+                SetBkMode(dc, oldMode);
+            }
+            return CDRF_SKIPDEFAULT;
+        }
+        default:
+            return CDRF_DODEFAULT;
+    }
+}
+
+bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
+    if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
+    const int row = change->iItem;
+    const UINT checkMask = LVIS_STATEIMAGEMASK;
+    if (((change->uNewState ^ change->uOldState) & checkMask) != 0 && (change->uOldState & checkMask) != 0) {
+        const bool nowChecked = ((change->uNewState & checkMask) >> 12) == 2;
+        if (nowChecked != list_.GetCheck(row)) {
+            // The operator clicked the check box: the list decides (a locked row flips back).
+            if (list_.ClickCheck(row, DEVICE_LIST_WM_LBUTTONDOWN) == 0) writeState(row);
+            return true;
+        }
+        return false;
+    }
+    if (((change->uNewState ^ change->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED)) != 0) {
+        // The operator's selection: into the list (without echoing back).
+        std::vector<int> selected;
+        for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i >= 0;
+             i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED)) {
+            selected.push_back(i);
+        }
+        const int focused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
+        applying_ = true;
+        list_.SetSelection(selected, focused);
+        applying_ = false;
+        return true;
+    }
+    return false;
+}
+
+void CReportCtrl::OnColumnClick(int column) {
+    list_.OnHeaderClick(column);
+}
+
+void CReportCtrl::updateTip(LPARAM pointerPosition) {
+    if (tooltip_ == nullptr) return;
+    LVHITTESTINFO hit{};
+    hit.pt = POINT{GET_X_LPARAM(pointerPosition), GET_Y_LPARAM(pointerPosition)};
+    const int found = ListView_SubItemHitTest(hwnd_, &hit);
+    const int row = (found >= 0 && hit.iSubItem == DEVICE_LIST_STATUS_COLUMN) ? hit.iItem : -1;
+    if (row == tipRow_) return;
+    tipRow_ = row;
+    SendMessageW(tooltip_, TTM_POP, 0, 0);  // the next show asks for the new cell's text
+}
+
+LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR /*id*/, DWORD_PTR data) {
+    auto* self = reinterpret_cast<CReportCtrl*>(data);
+    switch (message) {
+        case WM_KEYDOWN:
+        case WM_CHAR:
+            if (wParam == VK_SPACE) return 0;  // check boxes follow the mouse only
+            break;
+        case WM_MOUSEMOVE:
+            self->updateTip(lParam);
+            break;
+        case WM_NOTIFY: {
+            auto* header = reinterpret_cast<NMHDR*>(lParam);
+            if (header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINTRACKA ||
+                header->code == HDN_DIVIDERDBLCLICKW || header->code == HDN_DIVIDERDBLCLICKA) {
+                if (reinterpret_cast<NMHEADERW*>(lParam)->iItem < 2) return TRUE;  // columns 0, 1 fixed
+            }
+            if (header->hwndFrom == self->tooltip_ && header->code == TTN_GETDISPINFOW) {
+                auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+                self->tipText_.clear();
+                if (self->tipRow_ >= 0 && self->tipProvider_)
+                    self->tipText_ = win32_widen(self->tipProvider_(self->tipRow_));
+                info->lpszText = self->tipText_.data();
+                return 0;
+            }
+            break;
+        }
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(hwnd, &CReportCtrl::SubclassProc, kSubclassId);
+            self->hwnd_ = nullptr;
+            self->tooltip_ = nullptr;  // owned by the list, destroyed with it
+            break;
+        default:
+            break;
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}

@@ -1,0 +1,66 @@
+// CReportCtrl: the device list (control 1001) as a SysListView32 in report view over the shared
+// DeviceList, which holds the rows, records, colours, progress and sort order; this class mirrors it
+// into the list view and turns the view's events back into DeviceList calls. Custom draw gives each
+// cell its record's colours and draws the progress cell (report_cell.h); the space bar is swallowed;
+// columns 0 and 1 cannot be resized; a header click sorts through DeviceList::OnHeaderClick. Changes
+// made by this class raise LVN_ITEMCHANGED too: `applying_` tells them from the operator's clicks.
+// UI thread only.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "engine/device_list.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
+class CReportCtrl : public DeviceListObserver {
+  public:
+    explicit CReportCtrl(DeviceList& list);
+    ~CReportCtrl() override;
+    CReportCtrl(const CReportCtrl&) = delete;
+    CReportCtrl& operator=(const CReportCtrl&) = delete;
+
+    // Takes over the dialog's list view: styles, subclass, tooltip, and the rows of the list.
+    void Attach(HWND listView);
+    void Detach();
+    HWND hwnd() const { return hwnd_; }
+
+    // The status cell's tooltip text for a row (empty: no tip).
+    void SetTipProvider(std::function<std::string(int row)> provider) { tipProvider_ = std::move(provider); }
+
+    // Notifications the dialog forwards from WM_NOTIFY; OnCustomDraw's result goes to DWLP_MSGRESULT.
+    LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
+    // true when the change was the operator's (a click on a check box or a selection).
+    bool OnItemChanged(const NMLISTVIEW* change);
+    void OnColumnClick(int column);
+
+    // --- DeviceListObserver ---
+    void listReset() override;
+    void rowsInserted(int first, int last) override;
+    void rowsRemoved(int first, int last) override;
+    void cellsChanged(int row, int firstColumn, int lastColumn) override;
+    void colorsChanged(int firstRow, int lastRow, bool text, bool background) override;
+    void progressChanged(int row, int column) override;
+    void selectionChanged() override;
+    void rowsSorted(int column, bool ascending, const std::vector<int>& newToOld) override;
+    void redrawChanged(bool on) override;
+
+  private:
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR data);
+    void rebuild();
+    void writeRow(int row);    // texts, check, selection and focus of one row
+    void writeState(int row);  // check, selection and focus only
+    void updateTip(LPARAM pointerPosition);
+
+    DeviceList& list_;
+    HWND hwnd_ = nullptr;     // guard: UI thread
+    HWND tooltip_ = nullptr;  // guard: UI thread
+    bool applying_ = false;   // guard: UI thread; true while this class changes the view
+    int tipRow_ = -1;         // guard: UI thread; the cell the tooltip describes
+    std::wstring tipText_;    // guard: UI thread
+    std::function<std::string(int row)> tipProvider_;
+};

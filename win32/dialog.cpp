@@ -1,0 +1,95 @@
+// Dialog; see dialog.h.
+#include "win32/dialog.h"
+
+Dialog::~Dialog() {
+    if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+INT_PTR Dialog::RunModal(HWND owner) {
+    ended_ = false;
+    result_ = 0;
+    if (CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(resourceId_), owner, &Dialog::Procedure,
+                           reinterpret_cast<LPARAM>(this)) == nullptr) {
+        return -1;
+    }
+    const bool ownerWasEnabled = owner != nullptr && IsWindowEnabled(owner);
+    if (ownerWasEnabled) EnableWindow(owner, FALSE);
+    if (!ended_) {
+        ShowWindow(hwnd_, SW_SHOW);
+        running_ = true;
+        MSG message;
+        while (!ended_) {
+            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+            if (got <= 0) {  // WM_QUIT: give it back to the outer loop
+                if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
+                break;
+            }
+            if (SwallowKey(message)) continue;
+            if (IsDialogMessageW(hwnd_, &message)) continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        running_ = false;
+    }
+    if (ownerWasEnabled) EnableWindow(owner, TRUE);
+    if (hwnd_ != nullptr) {
+        if (owner != nullptr) SetActiveWindow(owner);  // before the box goes, or the owner falls behind
+        DestroyWindow(hwnd_);
+    }
+    return result_;
+}
+
+void Dialog::EndModal(INT_PTR result) {
+    result_ = result;
+    ended_ = true;
+    PostMessageW(hwnd_, WM_NULL, 0, 0);  // wakes the loop
+}
+
+bool Dialog::SwallowKey(const MSG& message) const {
+    if (!swallowEnterEscape_ || message.message != WM_KEYDOWN ||
+        (message.wParam != VK_RETURN && message.wParam != VK_ESCAPE))
+        return false;
+    return message.hwnd == hwnd_ || IsChild(hwnd_, message.hwnd);
+}
+
+INT_PTR CALLBACK Dialog::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Dialog* self = nullptr;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<Dialog*>(lParam);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    }
+    if (self == nullptr) return FALSE;
+    const INT_PTR result = self->Route(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+        self->hwnd_ = nullptr;
+        if (self->running_) self->ended_ = true;
+    }
+    return result;
+}
+
+INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return OnInit() ? TRUE : FALSE;
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
+        case WM_NOTIFY:
+            return OnNotify(reinterpret_cast<NMHDR*>(lParam)) ? TRUE : FALSE;
+        case WM_TIMER:
+            return OnTimer(wParam) ? TRUE : FALSE;
+        case WM_CLOSE:
+            return OnClose() ? TRUE : FALSE;
+        case WM_DESTROY:
+            OnDestroy();
+            return FALSE;
+        default: {
+            bool handled = true;
+            const INT_PTR result = OnMessage(message, wParam, lParam, handled);
+            return handled ? result : FALSE;
+        }
+    }
+}

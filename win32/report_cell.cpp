@@ -1,0 +1,35 @@
+// Progress cell geometry; see report_cell.h.
+#include "win32/report_cell.h"
+
+std::string formatProgressPercent(const std::string& textFormat, int percent) {
+    const std::string format = textFormat.empty() ? std::string("%d%%") : textFormat;
+    std::string out;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd') {
+            out += std::to_string(percent);
+            ++i;
+        } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
+            out += '%';
+            ++i;
+        } else {
+            out += format[i];
+        }
+    }
+    return out;
+}
+
+ProgressCellDrawing progressCellDrawing(const CellRect& cell, const PROGRESS_DATA& progress) {
+    ProgressCellDrawing drawing;
+    drawing.box = {cell.left + 1, cell.top, cell.right, cell.bottom - 1};
+    const int percent = progress.percent;
+    if (percent <= 0) return drawing;
+    const CellRect& box = drawing.box;
+    drawing.hasBar = true;
+    drawing.bar = {box.left + 1, box.top + 1, box.left + percent * (box.right - (box.left + 1)) / 100,
+                   box.bottom - 1};
+    if (progress.showText == 0) return drawing;
+    drawing.hasText = true;
+    drawing.text = formatProgressPercent(progress.textFormat, percent);
+    drawing.textBounds = {cell.left + 1, cell.top + 1, cell.right - 1, cell.bottom - 1};
+    return drawing;
+}
