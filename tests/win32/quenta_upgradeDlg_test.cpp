@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,150 @@ void screenshot(HWND window, const std::string& name) {
 void loadTestPackage(Cquenta_upgradeDlg& dialog) {
     dialog.setNextOpenFile(env("QUENTA_TEST_PACKAGE"));
     click(dialog, IDC_BROWSE);
+}
+
+// --- boxes of their own modal loops (the about box, the list's menu), answered from a timer ---
+
+// A visible window of this thread owned by `owner`, of class `klass` (nullptr: any class).
+HWND ownedWindow(HWND owner, const wchar_t* klass) {
+    struct Search {
+        HWND owner;
+        const wchar_t* klass;
+        HWND found;
+    } search{owner, klass, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (!IsWindowVisible(window)) return TRUE;
+            if (s->owner != nullptr && GetWindow(window, GW_OWNER) != s->owner) return TRUE;
+            if (s->klass != nullptr && std::wstring(name) != s->klass) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// What the about box showed while it was open.
+struct AboutSeen {
+    HWND owner = nullptr;
+    std::wstring title;
+    bool ownerDisabled = false;
+    int depth = 0;
+    Cquenta_upgradeDlg* dialog = nullptr;
+};
+AboutSeen aboutSeen;
+
+void CALLBACK closeAbout(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND about = ownedWindow(aboutSeen.owner, L"#32770");
+    if (about == nullptr) return;
+    KillTimer(nullptr, timer);
+    aboutSeen.title = windowText(about);
+    aboutSeen.ownerDisabled = !IsWindowEnabled(aboutSeen.owner);
+    aboutSeen.depth = aboutSeen.dialog->modalDepth();
+    PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+// The list's menu: which items were enabled, and the choice made (a grayed choice closes it).
+struct MenuPlan {
+    UINT choose = 0;
+    std::map<UINT, bool> enabled;
+    bool shown = false;
+};
+MenuPlan menuPlan;
+
+void CALLBACK driveMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND popup = ownedWindow(nullptr, L"#32768");
+    if (popup == nullptr) return;
+    KillTimer(nullptr, timer);
+    menuPlan.shown = true;
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    int downs = 0, target = -1;
+    for (int at = 0; at < GetMenuItemCount(menu); ++at) {
+        const UINT id = GetMenuItemID(menu, at);
+        const UINT state = GetMenuState(menu, at, MF_BYPOSITION);
+        if (state & MF_SEPARATOR) continue;
+        menuPlan.enabled[id] = (state & (MF_GRAYED | MF_DISABLED)) == 0;
+        if (target < 0) ++downs;
+        if (id == menuPlan.choose) target = at;
+    }
+    if (target < 0 || !menuPlan.enabled[menuPlan.choose]) {
+        PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+        return;
+    }
+    for (int i = 0; i < downs; ++i) PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(popup, WM_CHAR, L'\r', 0);
+}
+
+constexpr UINT kRetryItem = 40001, kRecoverItem = 40002, kExportItem = 40003;
+
+// Opens the list's context menu (as a right click on the list does) and picks `item`.
+void chooseFromListMenu(Cquenta_upgradeDlg& dialog, UINT item) {
+    menuPlan = MenuPlan{item, {}, false};
+    HWND list = dialog.Item(1001);
+    RECT area{};
+    GetWindowRect(list, &area);
+    SetTimer(nullptr, 0, 50, &driveMenu);
+    SendMessageW(dialog.hwnd(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                 MAKELPARAM(area.left + 20, area.top + 40));
+}
+
+// The text the status cell's tooltip would show with the pointer over (row, column).
+std::string tipAt(HWND list, int row, int column) {
+    RECT cell{};
+    cell.top = column;
+    cell.left = LVIR_BOUNDS;
+    SendMessageW(list, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&cell));
+    SendMessageW(list, WM_MOUSEMOVE, 0,
+                 MAKELPARAM((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2));
+    struct Found {
+        HWND list;
+        std::wstring text;
+    } found{list, L""};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* f = reinterpret_cast<Found*>(data);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (std::wstring(name) != TOOLTIPS_CLASSW || GetWindow(window, GW_OWNER) != f->list) return TRUE;
+            wchar_t text[1024] = {};
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.hwnd = f->list;
+            tool.uId = reinterpret_cast<UINT_PTR>(f->list);
+            tool.lpszText = text;
+            SendMessageW(window, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+            if (text[0] != 0) f->text = text;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return win32_narrow(found.text);
+}
+
+std::string readFile(const std::string& utf8Path) {
+    std::string content;
+    FILE* in = _wfopen(win32_widen(utf8Path).c_str(), L"rb");
+    if (in == nullptr) return content;
+    char block[4096];
+    for (size_t got; (got = fread(block, 1, sizeof block, in)) > 0;) content.append(block, got);
+    fclose(in);
+    return content;
+}
+
+std::string tempPath(const char* name) {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return win32_narrow(folder) + name;
+}
+
+void setAddressBoxFromEnv(Cquenta_upgradeDlg& dialog) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    std::sscanf(env("QUENTA_TEST_ADDRESS_BOX").c_str(), "%u.%u.%u.%u", &a, &b, &c, &d);
+    setIpControl(dialog, IDC_ADDRESS_BOX_IP, BYTE(a), BYTE(b), BYTE(c), BYTE(d));
 }
 
 #define REQUIRE_DISPLAY() \
@@ -366,6 +511,100 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         for (int row = 0; row < rows; ++row)
             EXPECT_EQ(cellText(list, row, 1), dialog.flow().list().GetItemText(row, 1))
                 << failureReasonText(dialog.flow().rowReason(row));
+
+        // The status cell's tooltip asks the list for the row's reason; other cells have none.
+        for (int row = 0; row < rows; ++row)
+            EXPECT_EQ(tipAt(list, row, 1), failureReasonText(dialog.flow().rowReason(row))) << row;
+        EXPECT_EQ(tipAt(list, 0, 4), "");
+
+        // The list's menu: nothing failed, so no retry; "导出报告..." writes through the save-file seam,
+        // CSV (with a BOM, for spreadsheets) or JSON by the name's ending.
+        const std::string csvPath = tempPath("quenta-win32-report.csv");
+        dialog.setNextSaveFile(csvPath);
+        chooseFromListMenu(dialog, kExportItem);
+        EXPECT_TRUE(menuPlan.shown);
+        EXPECT_FALSE(menuPlan.enabled[kRetryItem]);
+        EXPECT_TRUE(menuPlan.enabled[kExportItem]);
+        const std::string csv = readFile(csvPath);
+        EXPECT_EQ(csv.rfind("\xEF\xBB\xBF", 0), 0u);
+        for (int row = 0; row < rows; ++row) EXPECT_NE(csv.find(cellText(list, row, 4)), std::string::npos);
+        const std::string jsonPath = tempPath("quenta-win32-report.json");
+        dialog.setNextSaveFile(jsonPath);
+        chooseFromListMenu(dialog, kExportItem);
+        const std::string json = readFile(jsonPath);
+        ASSERT_FALSE(json.empty());
+        EXPECT_EQ(json.find_first_not_of(" \r\n\t"), json.find('{'));
+        EXPECT_NE(json.find(cellText(list, 0, 4)), std::string::npos);
+        // No box: both writes succeeded.
+        EXPECT_FALSE(sawBox(dialog, "", "错误提示"));
+    });
+}
+
+TEST(Win32Window, SingleIpAddAndTheAboutBox) {
+    REQUIRE_SITE();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        click(dialog, IDC_RADIO_SINGLE);
+        EXPECT_TRUE(checked(dialog.Item(IDC_RADIO_SINGLE)));
+        EXPECT_FALSE(checked(dialog.Item(IDC_RADIO_BATCH)));
+        ASSERT_TRUE(IsWindowEnabled(dialog.Item(IDC_SINGLE_IP)));
+        ASSERT_TRUE(IsWindowEnabled(dialog.Item(IDC_ADD)));
+        click(dialog, IDC_ADD);  // no address yet
+        EXPECT_TRUE(sawBox(dialog, "请先输入要升级设备的IP地址", "错误提示"));
+
+        HWND list = dialog.Item(1001);
+        setIpControl(dialog, IDC_SINGLE_IP, 192, 0, 2, 10);
+        EXPECT_EQ(dialog.flow().state().singleIp, "192.0.2.10");
+        click(dialog, IDC_ADD);
+        ASSERT_EQ(ListView_GetItemCount(list), 1);
+        EXPECT_EQ(cellText(list, 0, 4), "192.0.2.10");
+        EXPECT_EQ(cellText(list, 0, 1), "已连接");
+        setIpControl(dialog, IDC_SINGLE_IP, 192, 0, 2, 13);
+        click(dialog, IDC_ADD);
+        ASSERT_EQ(ListView_GetItemCount(list), 2);
+        // The same address again rewrites its row instead of adding one.
+        setIpControl(dialog, IDC_SINGLE_IP, 192, 0, 2, 10);
+        click(dialog, IDC_ADD);
+        EXPECT_EQ(ListView_GetItemCount(list), 2);
+        EXPECT_EQ(ListView_GetItemCount(list), dialog.flow().list().RowCount());
+
+        // The about box (dialog 132) runs modally over the window and closes with 确定.
+        aboutSeen = AboutSeen{dialog.hwnd(), L"", false, 0, &dialog};
+        SetTimer(nullptr, 0, 50, &closeAbout);
+        SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(kAboutCommand, 0), 0);
+        EXPECT_EQ(win32_narrow(aboutSeen.title), "关于产品升级工具");
+        EXPECT_TRUE(aboutSeen.ownerDisabled);
+        EXPECT_EQ(aboutSeen.depth, 1);
+        EXPECT_EQ(dialog.modalDepth(), 0);
+        EXPECT_TRUE(IsWindowEnabled(dialog.hwnd()));
+        EXPECT_EQ(ownedWindow(dialog.hwnd(), L"#32770"), nullptr);
+    });
+}
+
+TEST(Win32Window, CancelDuringARunEndsItAndUpgradeComesBack) {
+    REQUIRE_SITE();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        setAddressBoxFromEnv(dialog);
+        click(dialog, IDC_QUERY);
+        if (!checked(dialog.Item(IDC_SELECT_ALL))) click(dialog, IDC_SELECT_ALL);
+        ASSERT_GT(dialog.flow().list().CountRows(RC_ITEM_CHECKED), 0);
+        click(dialog, IDC_UPGRADE);
+        ASSERT_TRUE(dialog.flow().isUpgrading());
+        ASSERT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "取消");
+        click(dialog, IDC_UPGRADE);  // 取消: returns when the uploads are idle
+        EXPECT_FALSE(dialog.flow().isUpgrading());
+        EXPECT_FALSE(dialog.destroyed());
+        ASSERT_TRUE(pumpUntil([&dialog] { return dialog.flow().runFinished(); }, 120000));
+        ASSERT_TRUE(pumpUntil([&dialog] { return IsWindowEnabled(dialog.Item(IDC_UPGRADE)) != 0; }, 10000));
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
+        EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_QUERY)));
+        EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_BROWSE)));
+        EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADING), 0);
+        EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_WAIT_UPGRADE), 0);
+        HWND list = dialog.Item(1001);
+        for (int row = 0; row < ListView_GetItemCount(list); ++row)
+            EXPECT_EQ(cellText(list, row, 1), dialog.flow().list().GetItemText(row, 1)) << row;
     });
 }
 
