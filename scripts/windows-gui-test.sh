@@ -24,12 +24,16 @@ if [[ "${1:-}" != --inner ]]; then
     fi
     work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-windows-gui.XXXXXX")
     "$native/sim/quenta-sim" --make-demo-packages "$work/packages" >/dev/null
-    # A small clean site: the demo's address box and its first two groups of devices.
+    # A small site: the demo's address box, its first two groups of clean devices and one faulty device.
     python3 - "$root/sim/demo/site.json" "$work/site.json" <<'PY'
 import json, sys
 site = json.load(open(sys.argv[1], encoding="utf-8"))
 site["addressBox"].pop("phantoms", None)
 site["devices"] = [d for d in site["devices"] if not d.get("faults")][:2]
+# One up-to-date device that refuses every put (unticked by the version rule): retry and reasons.
+site["devices"].append({"ip": "192.0.2.30", "model": "QN-H200", "platform": "hi3516a",
+                        "serialNum": "QNT2H2F0001", "softVersion": "2.4.1",
+                        "faults": {"tcpErrorText": "存储空间不足"}})
 json.dump(site, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
 PY
     xvfb_pid=""

@@ -273,12 +273,16 @@ std::string tipAt(HWND list, int row, int column) {
             auto* f = reinterpret_cast<Found*>(data);
             wchar_t name[64] = {};
             GetClassNameW(window, name, 64);
-            if (std::wstring(name) != TOOLTIPS_CLASSW || GetWindow(window, GW_OWNER) != f->list) return TRUE;
+            if (std::wstring(name) != TOOLTIPS_CLASSW) return TRUE;
+            // A popup's owner is the top-level window, whatever parent it was created with.
+            const HWND owner = GetWindow(window, GW_OWNER);
+            if (owner != f->list && owner != GetAncestor(f->list, GA_ROOT)) return TRUE;
             wchar_t text[1024] = {};
             TTTOOLINFOW tool{};
             tool.cbSize = sizeof tool;
             tool.hwnd = f->list;
             tool.uId = reinterpret_cast<UINT_PTR>(f->list);
+            if (!SendMessageW(window, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool))) return TRUE;
             tool.lpszText = text;
             SendMessageW(window, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
             if (text[0] != 0) f->text = text;
@@ -625,6 +629,50 @@ TEST(Win32Window, CloseDuringARunCancelsAndCloses) {
         closed = pumpUntil([&dialog] { return dialog.destroyed(); }, 120000);
     });
     EXPECT_TRUE(closed);
+}
+
+TEST(Win32Window, FailedRowShowsItsReasonAndIsRetriedFromTheListMenu) {
+    REQUIRE_SITE();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        setAddressBoxFromEnv(dialog);
+        click(dialog, IDC_QUERY);
+        HWND list = dialog.Item(1001);
+        const int rows = ListView_GetItemCount(list);
+        int faulty = -1;  // the site's device that refuses every put
+        for (int row = 0; row < rows; ++row)
+            if (cellText(list, row, 4) == "192.0.2.30") faulty = row;
+        ASSERT_GE(faulty, 0);
+        for (int row = 0; row < rows; ++row) ListView_SetCheckState(list, row, row == faulty);
+        ASSERT_EQ(dialog.flow().list().CountRows(RC_ITEM_CHECKED), 1);
+        ASSERT_TRUE(dialog.flow().list().GetCheck(faulty));
+
+        chooseFromListMenu(dialog, kRetryItem);  // nothing failed yet: grayed, the menu just closes
+        EXPECT_TRUE(menuPlan.shown);
+        EXPECT_FALSE(menuPlan.enabled[kRetryItem]);
+        EXPECT_FALSE(dialog.flow().isUpgrading());
+
+        click(dialog, IDC_UPGRADE);
+        ASSERT_TRUE(pumpUntil([&dialog] { return dialog.flow().runFinished(); }, 120000));
+        pumpFor(200);
+        EXPECT_EQ(cellText(list, faulty, 1), "升级失败");
+        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足");
+        EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED), 1);
+
+        // "重试失败的设备" runs the failed row again as a new run, which ends with its own box.
+        const size_t boxes = dialog.shownBoxes().size();
+        chooseFromListMenu(dialog, kRetryItem);
+        EXPECT_TRUE(menuPlan.enabled[kRetryItem]);
+        EXPECT_TRUE(menuPlan.enabled[kExportItem]);
+        ASSERT_TRUE(pumpUntil(
+            [&dialog, boxes] { return dialog.shownBoxes().size() > boxes && dialog.flow().runFinished(); },
+            120000));
+        pumpFor(200);
+        EXPECT_EQ(cellText(list, faulty, 1), "升级失败");
+        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足");
+        EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED), 1);
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
+    });
 }
 
 }  // namespace
