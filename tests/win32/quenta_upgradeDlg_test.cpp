@@ -1,9 +1,11 @@
 // test-labels: windows
 // The Windows window driven in process through its real controls: buttons pressed with BM_CLICK,
 // the IP address control set with IPM_SETADDRESS and its EN_CHANGE, the list read with
-// LVM_GETITEMTEXTW, message boxes answered and recorded through the window's box seam. Needs an X
-// display under wine (skipped unless the harness below sets QUENTA_TEST_WINE_GUI=1). The cases against a site
-// need the simulated site in a private namespace: scripts/windows-gui-test.sh starts it and sets
+// LVM_GETITEMTEXTW, message boxes answered and recorded through the window's box seam; the about box
+// and the list's context menu (own modal loops) answered from a thread timer, the status tooltip read
+// with TTM_GETTEXTW. Needs an X display under wine (skipped unless the harness below sets
+// QUENTA_TEST_WINE_GUI=1). The cases against a site need the simulated site in a private namespace:
+// scripts/windows-gui-test.sh starts it (with one device that refuses every put) and sets
 // QUENTA_TEST_PACKAGE (a Windows path of a package) and QUENTA_TEST_ADDRESS_BOX; QUENTA_TEST_SCREENSHOTS
 // names a folder for two screenshots (.bmp) of the window.
 #include "win32/quenta_upgradeDlg.h"
