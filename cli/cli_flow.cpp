@@ -79,16 +79,6 @@ class ProgressPrinter : public DeviceListObserver {
 const char* const kJsonKeys[] = {"checked", "status",      "master",      "slave",         "ip",      "model",
                                  "serial",  "softVersion", "hardVersion", "kernelVersion", "protocol"};
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 // Display width of a UTF-8 text: CJK characters take two columns.
 int displayWidth(const std::string& text) {
     int width = 0;

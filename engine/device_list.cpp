@@ -766,3 +766,20 @@ void DeviceList::SetRedraw(bool on) {
     redraw_ = on;
     notify([on](DeviceListObserver& o) { o.redrawChanged(on); });
 }
+
+std::string formatProgressPercent(const std::string& textFormat, int percent) {
+    const std::string format = textFormat.empty() ? std::string("%d%%") : textFormat;
+    std::string out;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd') {
+            out += std::to_string(percent);
+            ++i;
+        } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
+            out += '%';
+            ++i;
+        } else {
+            out += format[i];
+        }
+    }
+    return out;
+}

@@ -66,6 +66,10 @@ struct PROGRESS_DATA {
     int32_t showText = 0;
 };
 
+// The text of a progress cell: `textFormat` (empty: "%d%%") with "%d" replaced by the percent and
+// "%%" by "%"; nothing else is interpreted, so a stray conversion never reads a missing argument.
+std::string formatProgressPercent(const std::string& textFormat, int percent);
+
 // Per-row record; every array has one entry per column.
 struct RowRecord {
     uint32_t ownerValue = 0;          // the row's item data before the record was attached

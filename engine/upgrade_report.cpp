@@ -10,16 +10,6 @@
 
 namespace {
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 std::string csvLine(const std::vector<std::string>& fields) {
     std::string line;
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -137,4 +127,14 @@ std::string runSummaryText(const RunSummary& s) {
     text += formatString("成功：%d 台\n失败：%d 台\n未验证：%d 台", s.succeeded, s.failed, s.notVerified);
     if (s.failed > 0) text += "\n失败的设备可以用设备列表右键菜单中的“重试失败的设备”再次升级。";
     return text;
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
 }

@@ -31,6 +31,9 @@ struct RunReport {
     std::vector<ReportDevice> devices;
 };
 
+// One CSV field: quoted (with doubled quotes) only when it holds a comma, a quote or a line end.
+std::string csvField(const std::string& text);
+
 // The whole file content.
 std::string reportToCsv(const RunReport& report);  // starts with the UTF-8 BOM
 std::string reportToJson(const RunReport& report);

@@ -10,20 +10,7 @@
 #include "ui/device_list_model.h"
 
 QString formatProgressText(const std::string& textFormat, int percent) {
-    const std::string format = textFormat.empty() ? std::string("%d%%") : textFormat;
-    std::string out;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd') {
-            out += std::to_string(percent);
-            ++i;
-        } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
-            out += '%';
-            ++i;
-        } else {
-            out += format[i];
-        }
-    }
-    return QString::fromStdString(out);
+    return QString::fromStdString(formatProgressPercent(textFormat, percent));
 }
 
 void paintProgressCell(QPainter* painter, const QRect& cellBounds, const PROGRESS_DATA& progress) {

@@ -1,23 +1,6 @@
 // Progress cell geometry; see report_cell.h.
 #include "win32/report_cell.h"
 
-std::string formatProgressPercent(const std::string& textFormat, int percent) {
-    const std::string format = textFormat.empty() ? std::string("%d%%") : textFormat;
-    std::string out;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd') {
-            out += std::to_string(percent);
-            ++i;
-        } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
-            out += '%';
-            ++i;
-        } else {
-            out += format[i];
-        }
-    }
-    return out;
-}
-
 ProgressCellDrawing progressCellDrawing(const CellRect& cell, const PROGRESS_DATA& progress) {
     ProgressCellDrawing drawing;
     drawing.box = {cell.left + 1, cell.top, cell.right, cell.bottom - 1};

@@ -23,6 +23,3 @@ struct ProgressCellDrawing {
 
 ProgressCellDrawing progressCellDrawing(const CellRect& cell, const PROGRESS_DATA& progress);
 
-// The percent through the cell's text format: only "%d" and "%%" are read ("%d%%" when empty), so a
-// format with any other conversion cannot read past the arguments.
-std::string formatProgressPercent(const std::string& textFormat, int percent);
