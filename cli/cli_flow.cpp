@@ -255,6 +255,8 @@ int run(Options& options, std::FILE* out, std::FILE* err) {
         if (flow.writeReport(options.report, error) != 0) {
             std::fprintf(err, "%s\n", error.c_str());
             result = 1;
+        } else {
+            std::fprintf(err, "%s\n", formatString(flowtext::kReportSaved, options.report.c_str()).c_str());
         }
     }
     flow.OnDestroy();

@@ -32,6 +32,8 @@ const char* failureReasonCode(FailureReason reason) {
             return "stopped";
         case FailureReason::notVerified:
             return "not_verified";
+        case FailureReason::noVerifyPort:
+            return "no_verify_port";
         case FailureReason::neverAnswered:
             return "never_answered";
         case FailureReason::missingKeys:
@@ -70,10 +72,12 @@ std::string failureReasonText(const RowReason& r) {
             return "程序已关闭，未传输";
         case FailureReason::notVerified:
             return "升级已取消，版本未验证";
+        case FailureReason::noVerifyPort:
+            return "无法验证版本：没有可用的端口";
         case FailureReason::neverAnswered:
             return "设备从未应答";
         case FailureReason::missingKeys:
-            return "设备的应答缺少必需的信息";
+            return "设备的回复缺少必需的信息";
     }
     return "";
 }

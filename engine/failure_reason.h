@@ -21,8 +21,9 @@ enum class FailureReason {
     noFreePort,           // no private UDP port could be bound for the job
     stopped,              // the tool was closed before the job could transfer
     notVerified,          // 升级完成 without verification: the run was cancelled while watching
+    noVerifyPort,         // 升级完成 without verification: no private UDP port for the verifier
     neverAnswered,        // 连接失败: the device never answered GetSystemInfo
-    missingKeys,          // 连接失败: it answered without the keys a row needs
+    missingKeys,          // answered without the keys a row needs: no row, only the report names it
 };
 
 struct RowReason {

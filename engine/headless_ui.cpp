@@ -93,6 +93,12 @@ std::optional<std::string> HeadlessUi::chooseOpenFile(const std::string&) {
     return path;
 }
 
+std::optional<std::string> HeadlessUi::chooseSaveFile(const std::string&) {
+    std::optional<std::string> path = std::move(nextSaveFile);
+    nextSaveFile.reset();
+    return path;
+}
+
 void HeadlessUi::stateChanged(unsigned) {}
 
 void HeadlessUi::startTimer(std::uint32_t id, int ms) {

@@ -39,6 +39,7 @@ class HeadlessUi : public FlowUi {
     void progressSearch(const std::optional<std::string>& utf8Address, int count) override;
     void progressFailed(int total, int done) override;
     std::optional<std::string> chooseOpenFile(const std::string& utf8Filter) override;
+    std::optional<std::string> chooseSaveFile(const std::string& utf8Filter) override;
     void stateChanged(unsigned what) override;
     void startTimer(std::uint32_t id, int ms) override;
     void stopTimer(std::uint32_t id) override;
@@ -50,6 +51,7 @@ class HeadlessUi : public FlowUi {
     // close the window in the middle of a task). Receives the box's line 1.
     std::function<void(const std::string& line1)> whileProgress;
     std::optional<std::string> nextOpenFile;
+    std::optional<std::string> nextSaveFile;  // the report's path for the next export
 
     std::vector<ShownBox> boxes;             // every box shown, in order
     std::vector<std::string> progressBoxes;  // line 1 of every progress box, in order

@@ -12,9 +12,28 @@ constexpr int kMinRowHeight = 10;  // the height of the window's other check box
 constexpr int kPerRow = 12;
 }  // namespace
 
+namespace {
+constexpr int kWindowBoxWidth = 110;  // the window's own geometry: 110 units a box, twelve to a row
+
+// Box k of a row at left + 10 + 110·k, rows 13 apart; empty when any box would leave the group box
+// (beyond the eighth of a row in the usual window).
+std::vector<ModelBoxRect> windowLayout(int count, int groupWidth, int groupHeight) {
+    std::vector<ModelBoxRect> boxes;
+    for (int index = 0; index < count; ++index) {
+        ModelBoxRect box{kMarginX + kWindowBoxWidth * (index % kPerRow),
+                         kMarginTop + kRowHeight * (index / kPerRow), kWindowBoxWidth, kRowHeight};
+        if (box.x + box.width > groupWidth || box.y + box.height > groupHeight - kMarginBottom) return {};
+        boxes.push_back(box);
+    }
+    return boxes;
+}
+}  // namespace
+
 std::vector<ModelBoxRect> layoutModelBoxes(int count, int groupWidth, int groupHeight) {
     std::vector<ModelBoxRect> boxes;
     if (count <= 0) return boxes;
+    boxes = windowLayout(count, groupWidth, groupHeight);
+    if (!boxes.empty()) return boxes;
     const int usableWidth = std::max(groupWidth - 2 * kMarginX, 1);
     const int usableHeight = std::max(groupHeight - kMarginTop - kMarginBottom, 1);
     const int maxRows = std::max(usableHeight / kMinRowHeight, 1);

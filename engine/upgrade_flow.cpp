@@ -490,7 +490,8 @@ void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool /*lookupFirst*/) {
     if (!info.ip) return;
     const uint32_t key = ss_ip_toInteger(info.ip->c_str());
     if (!info.model || !info.softVersion || !info.hardVersion || !info.kernelVersion || !info.serialNum) {
-        incompleteAnswers_.insert(key);  // no row; the failed-device step shows why
+        // No row (and no 连接失败 row either: it did answer); the report names it with its reason.
+        incompleteAnswers_[key] = info;
         return;
     }
     incompleteAnswers_.erase(key);
@@ -595,12 +596,7 @@ int UpgradeFlow::listUnansweredDevices() {
     QuentaUpgradeServer* server = server_.get();
     if (server == nullptr) return 0;
     const int total = ipRecordCount(server);
-    std::set<uint32_t> incomplete;
-    if (!dispatcher_.send([this, &incomplete] {
-            incomplete = incompleteAnswers_;
-            list_->SetRedraw(false);
-        }))
-        return 0;
+    if (!dispatcher_.send([this] { list_->SetRedraw(false); })) return 0;
     for (size_t index = 0;; ++index) {
         IpRecord record;
         {
@@ -609,12 +605,10 @@ int UpgradeFlow::listUnansweredDevices() {
             if (index >= server->ipList.size()) break;
             record = server->ipList[index];
         }
-        const bool answeredIncomplete = record.state == 3 && incomplete.count(record.value) != 0;
-        if (record.state != 3 || answeredIncomplete) {
-            bool sent = dispatcher_.send([this, &record, answeredIncomplete] {
+        if (record.state != 3) {
+            bool sent = dispatcher_.send([this, &record] {
                 if (list_->FindRowByOwnerKey(record.value) >= 0) return;  // one row per address
-                records_[record.value].reason.reason =
-                    answeredIncomplete ? FailureReason::missingKeys : FailureReason::neverAnswered;
+                records_[record.value].reason.reason = FailureReason::neverAnswered;
                 int row = list_->InsertRow(list_->RowCount());
                 if (row < 0) return;
                 list_->SetItemData(row, record.value);
@@ -844,7 +838,9 @@ void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result, const U
         list_->SetCheck(current, false);
     } else if (result == 0) {
         RowReason reason = outcome.reason;
-        if (outcome.watched) reason.reason = FailureReason::notVerified;
+        if (outcome.watched)
+            reason.reason =
+                verifier_->portFailed() ? FailureReason::noVerifyPort : FailureReason::notVerified;
         settleRow(ownerKey, current, DEVICE_STATUS_UPGRADE_DONE, reason);
         if (current >= 0 && package_)
             list_->SetCellText(current, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
@@ -926,7 +922,8 @@ RunSummary UpgradeFlow::lastRunSummary() const {
         if (code == DEVICE_STATUS_UPGRADE_FAILED) {
             ++summary.failed;
         } else if (code == DEVICE_STATUS_UPGRADE_DONE) {
-            if (rowReason(row).reason == FailureReason::notVerified)
+            const FailureReason reason = rowReason(row).reason;
+            if (reason == FailureReason::notVerified || reason == FailureReason::noVerifyPort)
                 ++summary.notVerified;
             else
                 ++summary.succeeded;
@@ -976,20 +973,7 @@ void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
     }
     UpdateIPList(info, true);
     row = list_->FindRowByOwnerKey(key);
-    if (row < 0) {
-        // Answered without the keys a row needs: it stays 连接失败, now saying so.
-        if (state_.checked(IDC_SHOW_FAILED)) {
-            row = list_->InsertRow(list_->RowCount());
-            list_->SetItemData(row, key);
-            list_->SetOwnerKey(row, key);
-            list_->SetCellText(row, DEVICE_COLUMN_IP, utf8(*info.ip));
-            setRowStatus(*list_, row, DEVICE_STATUS_CONNECT_FAILED);
-            list_->LockRowCheck(row);
-            list_->SetCheck(row, false);
-            records_[key].reason.reason = FailureReason::missingKeys;
-        }
-        return;
-    }
+    if (row < 0) return;  // answered without the keys a row needs: no row, the report says why
     // The version rule of the query, for this row only.
     if (rowStatus(*list_, row) == DEVICE_STATUS_CONNECTED && state_.checked(IDC_VERSION_DIFF) && package_ &&
         list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION) == utf8(package_->version))
@@ -1073,6 +1057,19 @@ RunReport UpgradeFlow::buildReport() const {
         device.reasonText = failureReasonText(reason);
         report.devices.push_back(std::move(device));
     }
+    // Devices that answered without the keys a row needs have no row; the report still names them.
+    for (const auto& [key, info] : incompleteAnswers_) {
+        if (list_->FindRowByOwnerKey(key) >= 0) continue;
+        ReportDevice device;
+        device.ip = utf8(info.ip.value_or(""));
+        device.model = utf8(info.model.value_or(""));
+        device.serialNum = utf8(info.serialNum.value_or(""));
+        device.versionBefore = device.versionAfter = utf8(info.softVersion.value_or(""));
+        const RowReason reason{FailureReason::missingKeys};
+        device.reason = failureReasonCode(reason.reason);
+        device.reasonText = failureReasonText(reason);
+        report.devices.push_back(std::move(device));
+    }
     return report;
 }
 
@@ -1092,5 +1089,7 @@ int UpgradeFlow::exportReport() {
         showError(error);
         return -1;
     }
+    ui_.messageBox(formatString(flowtext::kReportSaved, path->c_str()), flowtext::kInfoTitle,
+                   BoxIcon::information, BoxButtons::ok);
     return 0;
 }

@@ -217,14 +217,14 @@ class UpgradeFlow : public FlowHost {
     FlowUi& ui_;
     FlowDispatcher dispatcher_;
     std::unique_ptr<UpgradeVerifier> verifier_;  // one watcher thread; its results come through dispatcher_
-    std::map<std::uint32_t, DeviceRunRecord> records_;  // guard: flow thread; by owner key
-    std::set<std::uint32_t> incompleteAnswers_;         // guard: flow thread; answered without the keys
-    std::set<std::uint32_t> runKeys_;                   // guard: flow thread; rows queued in the last run
-    std::string runStart_, runEnd_;                     // guard: flow thread
-    int verifyTimeoutMs_ = kVerifyTimeoutDefaultMs;     // guard: flow thread
-    bool queried_ = false;                              // guard: flow thread; a query ran (recovery)
-    RecoveryOptions recoveryOptions_;                   // guard: flow thread
-    std::atomic<int> stopTasks_{0};                     // set by OnDestroy: long tasks give up
+    std::map<std::uint32_t, DeviceRunRecord> records_;       // guard: flow thread; by owner key
+    std::map<std::uint32_t, DeviceInfo> incompleteAnswers_;  // guard: flow thread; answered without the keys
+    std::set<std::uint32_t> runKeys_;                // guard: flow thread; rows queued in the last run
+    std::string runStart_, runEnd_;                  // guard: flow thread
+    int verifyTimeoutMs_ = kVerifyTimeoutDefaultMs;  // guard: flow thread
+    bool queried_ = false;                           // guard: flow thread; a query ran (recovery)
+    RecoveryOptions recoveryOptions_;                // guard: flow thread
+    std::atomic<int> stopTasks_{0};                  // set by OnDestroy: long tasks give up
     DialogState state_;
     std::unique_ptr<DeviceList> list_;        // guard: flow thread
     QuentaUpgradeServerPtr server_;           // guard: flow thread, written only while no engine thread runs

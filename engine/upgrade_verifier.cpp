@@ -69,6 +69,11 @@ int UpgradeVerifier::pending() const {
     return static_cast<int>(watched_.size()) + reporting_;
 }
 
+bool UpgradeVerifier::portFailed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return socketFailed_;
+}
+
 void UpgradeVerifier::stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

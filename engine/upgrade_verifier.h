@@ -58,6 +58,8 @@ class UpgradeVerifier {
     std::vector<VerifyResult> cancel();
     // Devices watched or being reported.
     int pending() const;
+    // No private port could be bound: watch() refuses every device for good.
+    bool portFailed() const;
     // Ends the watcher thread (no result is reported afterwards). Idempotent.
     void stop();
 

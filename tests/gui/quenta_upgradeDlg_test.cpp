@@ -827,7 +827,7 @@ void QuentaUpgradeDlgTest::fileDialogFilter() {
 
 void QuentaUpgradeDlgTest::modelBoxesStayInsideTheirGroup_data() {
     QTest::addColumn<int>("models");
-    for (int n : {1, 12, 13, 30, 48}) QTest::newRow(qPrintable(QStringLiteral("%1 models").arg(n))) << n;
+    for (int n : {1, 8, 12, 13, 30, 48}) QTest::newRow(qPrintable(QStringLiteral("%1 models").arg(n))) << n;
 }
 
 // Every model box of a package with up to 48 models lies inside group box 1035, above the row of

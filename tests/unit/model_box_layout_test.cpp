@@ -34,7 +34,7 @@ TEST_P(ModelBoxLayoutTest, EveryBoxInsideTheGroupBoxAndApart) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, ModelBoxLayoutTest,
-                         ::testing::Values(1, 2, 12, 13, 24, 30, 47, 48, 60, 72, 100));
+                         ::testing::Values(1, 2, 8, 9, 12, 13, 24, 30, 47, 48, 60, 72, 100));
 
 TEST(ModelBoxLayout, RowsOfTwelveAsTheWindowAlwaysHad) {
     const std::vector<ModelBoxRect> boxes = layoutModelBoxes(48);
@@ -43,6 +43,23 @@ TEST(ModelBoxLayout, RowsOfTwelveAsTheWindowAlwaysHad) {
         EXPECT_EQ(10 + 13 * (i / 12), boxes[static_cast<size_t>(i)].y) << i;
     }
     EXPECT_EQ(10, boxes[0].x);
+}
+
+TEST(ModelBoxLayout, TheWindowsOwnGeometryWhileEveryBoxFits) {
+    for (int count : {1, 5, 8}) {
+        const std::vector<ModelBoxRect> boxes = layoutModelBoxes(count);
+        for (int k = 0; k < count; ++k) {
+            const ModelBoxRect& box = boxes[static_cast<size_t>(k)];
+            EXPECT_EQ(10 + 110 * k, box.x) << k << " of " << count;
+            EXPECT_EQ(10, box.y);
+            EXPECT_EQ(110, box.width);
+            EXPECT_EQ(13, box.height);
+        }
+    }
+    // A ninth box of 110 units would end at 1000, past the group box's 897: all narrower then.
+    const std::vector<ModelBoxRect> nine = layoutModelBoxes(9);
+    EXPECT_LT(nine[0].width, 110);
+    EXPECT_LE(nine[8].x + nine[8].width, kModelGroupWidth);
 }
 
 TEST(ModelBoxLayout, NothingForNoModels) {

@@ -8,6 +8,7 @@
 #include "engine/headless_ui.h"
 #include "engine/model_box_layout.h"
 #include "engine/upgrade_flow.h"
+#include "engine/upgrade_report.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/temp_dir.h"
 
@@ -132,6 +133,35 @@ TEST_F(FlowTest, UpdateIPListJudgesModelAndPlatformAndFillsColumns) {
     EXPECT_EQ("N/A", list().GetItemText(0, DEVICE_COLUMN_SLAVE));
     EXPECT_EQ("UDP", list().GetItemText(0, DEVICE_COLUMN_PROTOCOL));
     EXPECT_EQ("2.4.1", list().GetItemText(0, DEVICE_COLUMN_SOFT_VERSION));
+}
+
+// A device that answered without the keys a row needs gets no row, not even with the failed-device
+// step; the report names it with its reason. An export that succeeds says where the report went.
+TEST_F(FlowTest, AnIncompleteAnswerIsNamedOnlyByTheReportAndAnExportSaysWhere) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "X1", "2.4.1")));
+    flow->UpdateIPList(device("192.0.2.10", "X1"), false);
+    DeviceInfo incomplete = device("192.0.2.13", "X1");
+    incomplete.serialNum.reset();
+    flow->UpdateIPList(incomplete, false);
+    ASSERT_EQ(1, list().RowCount());
+    ASSERT_EQ(-1, row("192.0.2.13"));
+
+    const std::string path = folder.file("报告.csv");
+    ui.nextSaveFile = path;
+    ASSERT_EQ(0, flow->exportReport());
+    EXPECT_EQ("报告已保存：" + path, ui.boxes.back().text);
+    EXPECT_EQ(BoxIcon::information, ui.boxes.back().icon);
+    const RunReport report = flow->buildReport();
+    ASSERT_EQ(2u, report.devices.size());
+    EXPECT_EQ("192.0.2.13", report.devices[1].ip);
+    EXPECT_EQ("X1", report.devices[1].model);
+    EXPECT_EQ("missing_keys", report.devices[1].reason);
+    EXPECT_EQ("设备的回复缺少必需的信息", report.devices[1].reasonText);
+
+    // A later full answer gives it its row, and the report names it once.
+    flow->UpdateIPList(device("192.0.2.13", "X1"), false);
+    EXPECT_EQ(2u, flow->buildReport().devices.size());
+    EXPECT_EQ("已连接", list().GetItemText(row("192.0.2.13"), 1));
 }
 
 TEST_F(FlowTest, MultimediaControlBoxShowsModelWithPlatform) {
