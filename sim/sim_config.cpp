@@ -331,24 +331,36 @@ int simCheckBindAddress(const std::string& ip, std::string& error) {
 
 namespace {
 
-// Reads a parsed configuration into `out`; false with `reader.error` on the first fault.
-bool readSite(const Value& root, SimConfig& out, DeviceReader& reader) {
-    if (!root.is_object()) return reader.fail("the configuration must be a JSON object");
-    SimDeviceConfig defaults;
-    std::optional<std::string> lastIp;
+// The addresses the site's peers have taken so far, and the last one (devices without an address
+// take the next free one after it).
+struct SiteAddresses {
     std::set<std::string> used;
-    auto claim = [&](const std::string& ip, const std::string& where) {
+    std::optional<std::string> lastIp;
+
+    bool claim(const std::string& ip, const std::string& where, DeviceReader& reader) {
         if (!used.insert(ip).second) return reader.fail(where + ": address " + ip + " is used twice");
         lastIp = ip;
         return true;
-    };
+    }
+    // The first free address after the last one taken (or from the start).
+    std::optional<std::string> nextFree() const {
+        std::optional<std::string> next = lastIp ? simNextSiteAddress(*lastIp) : simSiteAddress(0);
+        while (next && used.count(*next) != 0) next = simNextSiteAddress(*next);
+        return next;
+    }
+};
 
+bool checkSiteMembers(const Value& root, DeviceReader& reader) {
     for (auto it = root.begin(); it != root.end(); ++it) {
         const std::string& key = it.key();
         if (key != "addressBox" && key != "defaults" && key != "devices" && key != "comment" &&
             key != "loss" && key != "lossSeed")
             return reader.fail("unknown member \"" + key + "\"");
     }
+    return true;
+}
+
+bool readLoss(const Value& root, SimConfig& out, DeviceReader& reader) {
     if (const Value* loss = member(root, "loss"); loss && !reader.fraction(*loss, out.loss, "loss"))
         return false;
     if (const Value* seed = member(root, "lossSeed")) {
@@ -356,83 +368,111 @@ bool readSite(const Value& root, SimConfig& out, DeviceReader& reader) {
             return reader.fail("lossSeed must be a non-negative integer");
         out.lossSeed = seed->get<uint64_t>();
     }
+    return true;
+}
+
+// One entry of "phantoms": an address, or {"ip", "model"}.
+bool readPhantom(const Value& p, const std::string& where, SimAddressBoxConfig::Phantom& phantom,
+                 DeviceReader& reader) {
+    if (p.is_string()) {
+        phantom.ip = p.get<std::string>();
+        return true;
+    }
+    if (!p.is_object() || member(p, "ip") == nullptr || !member(p, "ip")->is_string())
+        return reader.fail(where + ": each entry is an address or {\"ip\", \"model\"}");
+    for (auto it = p.begin(); it != p.end(); ++it) {
+        if (it.key() == "ip" || it.key() == "comment") continue;
+        if (it.key() != "model") return reader.fail(where + "." + it.key() + ": unknown member");
+        if (!reader.gbkText(it.value(), phantom.model, where + ".model")) return false;
+    }
+    phantom.ip = member(p, "ip")->get<std::string>();
+    return true;
+}
+
+bool readPhantoms(const Value& ph, SimAddressBoxConfig& config, DeviceReader& reader) {
+    if (!ph.is_array()) return reader.fail("addressBox.phantoms must be an array");
+    for (size_t i = 0; i < ph.size(); ++i) {
+        SimAddressBoxConfig::Phantom phantom;
+        if (!readPhantom(ph[i], "addressBox.phantoms[" + std::to_string(i) + "]", phantom, reader))
+            return false;
+        config.phantoms.push_back(phantom);
+    }
+    return true;
+}
+
+bool readAddressBox(const Value& box, const SimDeviceConfig& defaults, SimConfig& out,
+                    SiteAddresses& addresses, DeviceReader& reader) {
+    SimAddressBoxConfig config;
+    config.device = defaults;
+    if (!reader.readDevice(box, config.device, "addressBox",
+                           {"maxAddressesPerDatagram", "phantoms", "listFaults", "comment"}))
+        return false;
+    if (const Value* m = member(box, "maxAddressesPerDatagram");
+        m &&
+        !reader.integer(*m, config.maxAddressesPerDatagram, 1, 350, "addressBox.maxAddressesPerDatagram"))
+        return false;
+    if (const Value* lf = member(box, "listFaults");
+        lf && !reader.readFaults(*lf, config.listFaults, "addressBox.listFaults"))
+        return false;
+    if (const Value* ph = member(box, "phantoms"); ph && !readPhantoms(*ph, config, reader)) return false;
+    if (config.device.ip.empty()) config.device.ip = *simSiteAddress(0);
+    if (!addresses.claim(config.device.ip, "addressBox", reader)) return false;
+    out.addressBox = config;
+    return true;
+}
+
+// One entry of "devices": `count` devices (default 1) from its address, or from the next free one.
+bool readDeviceEntry(const Value& entry, const std::string& where, const SimDeviceConfig& defaults,
+                     SimConfig& out, SiteAddresses& addresses, DeviceReader& reader) {
+    SimDeviceConfig device = defaults;
+    device.ip.clear();
+    if (!reader.readDevice(entry, device, where, {"count", "comment"})) return false;
+    int count = 1;
+    if (const Value* c = member(entry, "count");
+        c && !reader.integer(*c, count, 1, kSimSiteAddressCount, where + ".count"))
+        return false;
+    std::string ip = device.ip;
+    for (int n = 1; n <= count; ++n) {
+        if (ip.empty()) {
+            std::optional<std::string> next = addresses.nextFree();
+            if (!next) return reader.fail(where + ": no free site address left");
+            ip = *next;
+        }
+        SimDeviceConfig one = device;
+        one.ip = ip;
+        one.serialNum = numbered(device.serialNum, n);
+        one.model = numbered(device.model, n);
+        if (!addresses.claim(ip, where, reader)) return false;
+        out.devices.push_back(one);
+        ip.clear();
+        if (n < count) {
+            std::optional<std::string> next = simNextSiteAddress(one.ip);
+            if (!next) return reader.fail(where + ": the addresses run out after " + one.ip);
+            ip = *next;
+        }
+    }
+    return true;
+}
+
+// Reads a parsed configuration into `out`; false with `reader.error` on the first fault.
+bool readSite(const Value& root, SimConfig& out, DeviceReader& reader) {
+    if (!root.is_object()) return reader.fail("the configuration must be a JSON object");
+    if (!checkSiteMembers(root, reader) || !readLoss(root, out, reader)) return false;
+    SimDeviceConfig defaults;
     if (const Value* d = member(root, "defaults");
         d && !reader.readDevice(*d, defaults, "defaults", {"comment"}))
         return false;
-    if (const Value* box = member(root, "addressBox"); box != nullptr && !box->is_null()) {
-        SimAddressBoxConfig config;
-        config.device = defaults;
-        if (!reader.readDevice(*box, config.device, "addressBox",
-                               {"maxAddressesPerDatagram", "phantoms", "listFaults", "comment"}))
-            return false;
-        if (const Value* m = member(*box, "maxAddressesPerDatagram");
-            m &&
-            !reader.integer(*m, config.maxAddressesPerDatagram, 1, 350, "addressBox.maxAddressesPerDatagram"))
-            return false;
-        if (const Value* lf = member(*box, "listFaults");
-            lf && !reader.readFaults(*lf, config.listFaults, "addressBox.listFaults"))
-            return false;
-        if (const Value* ph = member(*box, "phantoms")) {
-            if (!ph->is_array()) return reader.fail("addressBox.phantoms must be an array");
-            for (size_t i = 0; i < ph->size(); ++i) {
-                const Value& p = (*ph)[i];
-                const std::string where = "addressBox.phantoms[" + std::to_string(i) + "]";
-                SimAddressBoxConfig::Phantom phantom;
-                if (p.is_string()) {
-                    phantom.ip = p.get<std::string>();
-                } else if (p.is_object() && member(p, "ip") != nullptr && member(p, "ip")->is_string()) {
-                    for (auto it = p.begin(); it != p.end(); ++it) {
-                        if (it.key() == "ip" || it.key() == "comment") continue;
-                        if (it.key() != "model")
-                            return reader.fail(where + "." + it.key() + ": unknown member");
-                        if (!reader.gbkText(it.value(), phantom.model, where + ".model")) return false;
-                    }
-                    phantom.ip = member(p, "ip")->get<std::string>();
-                } else {
-                    return reader.fail(where + ": each entry is an address or {\"ip\", \"model\"}");
-                }
-                config.phantoms.push_back(phantom);
-            }
-        }
-        if (config.device.ip.empty()) config.device.ip = *simSiteAddress(0);
-        if (!claim(config.device.ip, "addressBox")) return false;
-        out.addressBox = config;
-    }
+    SiteAddresses addresses;
+    if (const Value* box = member(root, "addressBox");
+        box != nullptr && !box->is_null() && !readAddressBox(*box, defaults, out, addresses, reader))
+        return false;
     const Value* devices = member(root, "devices");
     if (devices == nullptr) return true;
     if (!devices->is_array()) return reader.fail("\"devices\" must be an array");
-    for (size_t i = 0; i < devices->size(); ++i) {
-        const Value& entry = (*devices)[i];
-        const std::string where = "devices[" + std::to_string(i) + "]";
-        SimDeviceConfig device = defaults;
-        device.ip.clear();
-        if (!reader.readDevice(entry, device, where, {"count", "comment"})) return false;
-        int count = 1;
-        if (const Value* c = member(entry, "count");
-            c && !reader.integer(*c, count, 1, kSimSiteAddressCount, where + ".count"))
+    for (size_t i = 0; i < devices->size(); ++i)
+        if (!readDeviceEntry((*devices)[i], "devices[" + std::to_string(i) + "]", defaults, out, addresses,
+                             reader))
             return false;
-        std::string ip = device.ip;
-        for (int n = 1; n <= count; ++n) {
-            if (ip.empty()) {
-                std::optional<std::string> next = lastIp ? simNextSiteAddress(*lastIp) : simSiteAddress(0);
-                while (next && used.count(*next) != 0) next = simNextSiteAddress(*next);
-                if (!next) return reader.fail(where + ": no free site address left");
-                ip = *next;
-            }
-            SimDeviceConfig one = device;
-            one.ip = ip;
-            one.serialNum = numbered(device.serialNum, n);
-            one.model = numbered(device.model, n);
-            if (!claim(ip, where)) return false;
-            out.devices.push_back(one);
-            ip.clear();
-            if (n < count) {
-                std::optional<std::string> next = simNextSiteAddress(one.ip);
-                if (!next) return reader.fail(where + ": the addresses run out after " + one.ip);
-                ip = *next;
-            }
-        }
-    }
     return true;
 }
 
