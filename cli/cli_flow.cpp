@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "engine/device_list.h"
 #include "engine/device_status.h"
@@ -76,9 +77,6 @@ class ProgressPrinter : public DeviceListObserver {
     std::map<std::string, int> percent_;
 };
 
-const char* const kJsonKeys[] = {"checked", "status",      "master",      "slave",         "ip",      "model",
-                                 "serial",  "softVersion", "hardVersion", "kernelVersion", "protocol"};
-
 // Display width of a UTF-8 text: CJK characters take two columns.
 int displayWidth(const std::string& text) {
     int width = 0;
@@ -91,42 +89,11 @@ int displayWidth(const std::string& text) {
     return width;
 }
 
-void printList(UpgradeFlow& flow, const std::string& format, std::FILE* out) {
+// The list as the window shows it: its headings, a check mark column, padded to the widest cell;
+// a row's reason follows it in brackets.
+void printTable(UpgradeFlow& flow, std::FILE* out) {
     DeviceList& list = flow.list();
     const int rows = list.RowCount();
-    auto cell = [&](int row, int column) -> std::string {
-        if (column == DEVICE_COLUMN_CHECK) return list.GetCheck(row) ? "true" : "false";
-        return list.GetItemText(row, column);
-    };
-    if (format == "json") {
-        nlohmann::ordered_json array = nlohmann::ordered_json::array();
-        for (int row = 0; row < rows; ++row) {
-            nlohmann::ordered_json object;
-            object[kJsonKeys[0]] = list.GetCheck(row);
-            for (int column = 1; column < DEVICE_COLUMN_COUNT; ++column)
-                object[kJsonKeys[column]] = cell(row, column);
-            RowReason reason = flow.rowReason(row);
-            object["reason"] = failureReasonCode(reason.reason);
-            object["reasonText"] = failureReasonText(reason);
-            array.push_back(std::move(object));
-        }
-        std::fputs(array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str(), out);
-        std::fputc('\n', out);
-        return;
-    }
-    if (format == "csv") {
-        for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
-            std::fprintf(out, "%s%s", column == 0 ? "" : ",", kJsonKeys[column]);
-        std::fputs(",reason,reasonText\n", out);
-        for (int row = 0; row < rows; ++row) {
-            for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
-                std::fprintf(out, "%s%s", column == 0 ? "" : ",", csvField(cell(row, column)).c_str());
-            RowReason reason = flow.rowReason(row);
-            std::fprintf(out, ",%s,%s\n", failureReasonCode(reason.reason),
-                         csvField(failureReasonText(reason)).c_str());
-        }
-        return;
-    }
     std::vector<int> widths(DEVICE_COLUMN_COUNT, 0);
     auto heading = [&](int column) { return std::string(deviceColumnSpec(column)->heading); };
     auto tableCell = [&](int row, int column) -> std::string {
@@ -154,114 +121,132 @@ void printList(UpgradeFlow& flow, const std::string& format, std::FILE* out) {
     }
 }
 
-int run(Options& options, std::FILE* out, std::FILE* err) {
-    HeadlessUi ui(options.quiet ? nullptr : err);
-    // The operator's answers: the package given on the command line is meant (extension warning:
-    // yes); the version prompt is answered by the verb itself (no).
-    ui.answer = [](const ShownBox& box) {
-        if (box.buttons == BoxButtons::yesNo) return box.text == kPackageExtensionWarning ? IDYES : IDNO;
-        return IDOK;
-    };
-    UpgradeFlow flow(ui);
-    ui.attach(&flow);
-    ProgressPrinter printer(flow.list(), err);
-    if (!options.quiet) flow.list().AddObserver(&printer);
-    struct Detach {
-        DeviceList& list;
-        ProgressPrinter& printer;
-        ~Detach() { list.RemoveObserver(&printer); }
-    } detach{flow.list(), printer};
-
-    // A refusal: the window's message on stderr (always, also with --quiet), exit 1.
-    auto refused = [&](size_t from) {
-        std::optional<ShownBox> error = ui.errorSince(from);
-        if (!error) return false;
-        if (options.quiet) std::fprintf(err, "%s\n", error->text.c_str());
-        return true;
-    };
-    auto refuse = [&](const std::string& text) {
-        std::fprintf(err, "%s\n", text.c_str());
-        return 1;
-    };
-
-    size_t mark = ui.boxes.size();
-    // The server could not start: its message box is the reason (printed here when --quiet hid it).
-    if (!flow.OnInitDialog()) return refused(mark) ? 1 : refuse(flowtext::kServerStartFailed);
-    mark = ui.boxes.size();
-    if (flow.loadPackageFile(options.package) != 0) {
-        if (refused(mark)) return 1;
-        return refuse(kPackageUnreadableMessage);
+void printList(UpgradeFlow& flow, const std::string& format, std::FILE* out) {
+    if (format == "table") return printTable(flow, out);
+    std::vector<FieldRow> rows;
+    for (int row = 0; row < flow.list().RowCount(); ++row) rows.push_back(flow.listRow(row));
+    if (format == "json") {
+        std::fputs((jsonText(jsonRecords(deviceListFields(), rows)) + "\n").c_str(), out);
+        return;
     }
-    DialogState& state = flow.state();
-    if (options.modelsGiven) {
-        std::set<std::string> wanted(options.models.begin(), options.models.end());
-        for (auto& box : state.modelBoxes) {
-            box.checked = wanted.erase(box.utf8Label) > 0;
-        }
-        if (!wanted.empty()) return refuse("unknown model: " + *wanted.begin());
-    }
-    flow.setAddressBoxIp(options.addressBox);
+    std::fputs(csvHeadings(deviceListFields(), true, "\n").c_str(), out);
+    for (const FieldRow& row : rows) std::fputs(csvRecord(row, "\n").c_str(), out);
+}
 
-    const bool single = options.upgrade && !options.ips.empty();
-    if (single) {
-        if (!state.enabled(IDC_RADIO_SINGLE)) return refuse(flowtext::kNoPackage);
-        flow.OnBnClickedRadioSingle();
-        for (const std::string& ip : options.ips) {
-            flow.setSingleIp(ip);
-            mark = ui.boxes.size();
-            flow.OnBnClickedButtonAdd();
-            if (refused(mark)) return 1;
-        }
-    } else {
-        if (!flow.batchMode()) return refuse(kMultimediaFilePackageNotice);
-        state.setChecked(IDC_SHOW_FAILED, options.showFailed);
-        mark = ui.boxes.size();
-        flow.OnBnClickedButtonQuery();
-        if (refused(mark)) return 1;
-        if (options.recover) {
-            int found = flow.recoverUnanswered(false);
-            if (!options.quiet) std::fprintf(err, "recovered: %d\n", found);
-        }
-        if (options.upgrade && options.all) {
-            state.setChecked(IDC_SELECT_ALL, true);
-            flow.OnBnClickedCheckSelectAll();
-        }
-    }
-
-    if (options.upgrade) {
-        state.setChecked(IDC_VERIFY, options.verify);
-        flow.setVerifyTimeoutMs(options.verifyTimeoutSeconds * 1000);
-        flow.clearRunEnded();
-        mark = ui.boxes.size();
-        flow.OnBnClickedOk();
-        if (refused(mark)) return 1;
-        // The end-of-run summary (the box's text) goes to stderr also when quiet.
-        auto waitForTheEnd = [&] {
-            ui.serveUntil([&] { return flow.runFinished(); });
-            if (options.quiet && !ui.boxes.empty()) std::fprintf(err, "%s\n", ui.boxes.back().text.c_str());
+// One run of the verb: the flow behind a window-less front end whose boxes are answered as the
+// command line's operator would (the package given is meant; the version prompt: no).
+class FlowRun {
+  public:
+    FlowRun(Options& options, std::FILE* out, std::FILE* err)
+        : options_(options),
+          out_(out),
+          err_(err),
+          ui_(options.quiet ? nullptr : err),
+          flow_(ui_),
+          printer_(flow_.list(), err) {
+        ui_.answer = [](const ShownBox& box) {
+            if (box.buttons == BoxButtons::yesNo) return box.text == kPackageExtensionWarning ? IDYES : IDNO;
+            return IDOK;
         };
+        ui_.attach(&flow_);
+        if (!options.quiet) flow_.list().AddObserver(&printer_);
+    }
+    ~FlowRun() {
+        flow_.list().RemoveObserver(&printer_);
+        flow_.OnDestroy();
+    }
+    FlowRun(const FlowRun&) = delete;
+    FlowRun& operator=(const FlowRun&) = delete;
+
+    int run() {
+        if (int refused = prepare()) return refused;
+        if (int refused = list()) return refused;
+        if (options_.upgrade) {
+            if (int refused = upgrade()) return refused;
+        }
+        printList(flow_, options_.format, out_);
+        std::fflush(out_);
+        int result = options_.upgrade && flow_.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
+        if (!options_.report.empty() && writeReport() != 0) result = 1;
+        return result;
+    }
+
+  private:
+    // A refusal: the window's message on stderr (always, also with --quiet), exit 1.
+    bool refused(size_t from) {
+        std::optional<ShownBox> error = ui_.errorSince(from);
+        if (!error) return false;
+        if (options_.quiet) std::fprintf(err_, "%s\n", error->text.c_str());
+        return true;
+    }
+    int refuse(const std::string& text) {
+        std::fprintf(err_, "%s\n", text.c_str());
+        return 1;
+    }
+    // A use case that refused (its box is the reason) or that failed without a box (`fallback`).
+    int refusedWith(size_t mark, const std::string& fallback) { return refused(mark) ? 1 : refuse(fallback); }
+
+    // The server, the package, the models and the address box.
+    int prepare() {
+        size_t mark = ui_.boxes.size();
+        if (!flow_.OnInitDialog()) return refusedWith(mark, flowtext::kServerStartFailed);
+        mark = ui_.boxes.size();
+        if (flow_.loadPackageFile(options_.package) != 0) return refusedWith(mark, kPackageUnreadableMessage);
+        std::string unknown;
+        if (options_.modelsGiven && !flow_.chooseModels(options_.models, unknown))
+            return refuse("unknown model: " + unknown);
+        flow_.setAddressBoxIp(options_.addressBox);
+        return 0;
+    }
+
+    // The devices: added one by one (--ip), or the query with its options.
+    int list() {
+        const size_t mark = ui_.boxes.size();
+        if (options_.upgrade && !options_.ips.empty())
+            return flow_.addDevices(options_.ips) != 0 ? refusedWith(mark, flowtext::kNoPackage) : 0;
+        if (flow_.queryDevices({options_.showFailed}) != 0) return refusedWith(mark, flowtext::kNoPackage);
+        if (options_.recover) {
+            int found = flow_.recoverUnanswered(false);
+            if (!options_.quiet) std::fprintf(err_, "recovered: %d\n", found);
+        }
+        if (options_.upgrade && options_.all) flow_.selectAllUpgradable(true);
+        return 0;
+    }
+
+    // The run, then up to --retry runs of the failed devices; each run's summary goes to stderr.
+    int upgrade() {
+        const size_t mark = ui_.boxes.size();
+        if (flow_.startRun({options_.verify, options_.verifyTimeoutSeconds * 1000}) != 0)
+            return refusedWith(mark, flowtext::kNoneTicked);
         waitForTheEnd();
-        for (int retry = 0; retry < options.retries && flow.canRetry(); ++retry) {
-            if (!options.quiet) std::fprintf(err, "retry %d\n", retry + 1);
-            if (!flow.retryFailed()) break;
+        for (int retry = 0; retry < options_.retries && flow_.canRetry(); ++retry) {
+            if (!options_.quiet) std::fprintf(err_, "retry %d\n", retry + 1);
+            if (!flow_.retryFailed()) break;
             waitForTheEnd();
         }
+        return 0;
     }
-    printList(flow, options.format, out);
-    std::fflush(out);
-    int result = options.upgrade && flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
-    if (!options.report.empty()) {
+
+    // The end-of-run summary (the box's text) goes to stderr also when quiet.
+    void waitForTheEnd() {
+        ui_.serveUntil([&] { return flow_.runFinished(); });
+        if (options_.quiet && !ui_.boxes.empty()) std::fprintf(err_, "%s\n", ui_.boxes.back().text.c_str());
+    }
+
+    int writeReport() {
         std::string error;
-        if (flow.writeReport(options.report, error) != 0) {
-            std::fprintf(err, "%s\n", error.c_str());
-            result = 1;
-        } else {
-            std::fprintf(err, "%s\n", formatString(flowtext::kReportSaved, options.report.c_str()).c_str());
-        }
+        if (flow_.writeReport(options_.report, error) != 0) return refuse(error);
+        std::fprintf(err_, "%s\n", formatString(flowtext::kReportSaved, options_.report.c_str()).c_str());
+        return 0;
     }
-    flow.OnDestroy();
-    return result;
-}
+
+    Options& options_;
+    std::FILE* out_;
+    std::FILE* err_;
+    HeadlessUi ui_;
+    UpgradeFlow flow_;
+    ProgressPrinter printer_;
+};
 
 }  // namespace
 
@@ -319,5 +304,6 @@ void cliAddFlowOptions(CLI::App& verb, Options& options) {
 }
 
 int cliRunFlow(Options& options, std::FILE* out, std::FILE* err) {
-    return run(options, out, err);
+    FlowRun run(options, out, err);
+    return run.run();
 }

@@ -35,24 +35,26 @@ const InitialControl kInitialControls[] = {
 }  // namespace
 
 const std::vector<EnablingRow>& enablingTable() {
-    //                     afterInit loadedBatch loadedSingle querying upgrading
+    // Columns: afterInit, batchMode, singleMode, singleOnly | querying, queried, offered, pressed,
+    // running, cancelling, cancelled, runEnded.
     static const std::vector<EnablingRow> table = {
-        {IDC_UPGRADE, {off, keep, keep, off, on}},
-        {IDC_QUERY, {off, on, off, off, off}},
-        {IDC_SELECT_ALL, {off, on, off, keep, keep}},
-        {IDC_VERSION_DIFF, {off, on, off, keep, keep}},
-        {IDC_SHOW_FAILED, {off, on, off, keep, keep}},
-        // Off while upgrading: their edits clear the list (or rewrite a row) under the run's jobs;
-        // each gets back its state from before the run when the run has ended.
-        {IDC_SINGLE_IP, {off, off, on, keep, off}},
-        {IDC_ADD, {off, off, on, keep, off}},
-        // Single-IP mode: off for a multimedia file package, else on; the load decides.
-        {IDC_RADIO_BATCH, {off, on, keep, keep, off}},
-        {IDC_RADIO_SINGLE, {off, on, on, keep, off}},
-        {IDC_ADDRESS_BOX_IP, {on, on, on, keep, off}},
-        {IDC_BROWSE, {on, on, on, on, off}},
-        {IDC_EXIT, {on, on, on, on, off}},
-        {IDC_CLEAR, {on, on, on, on, off}},
+        {IDC_UPGRADE, {off, keep, keep, keep, off, on, on, off, on, off, keep, on}},
+        // After a run " 获取设备列表" is on even in single-IP mode, as the window always had it.
+        {IDC_QUERY, {off, on, off, off, off, on, keep, keep, off, keep, keep, on}},
+        {IDC_SELECT_ALL, {off, on, off, off, keep, keep, keep, keep, keep, keep, keep, keep}},
+        {IDC_VERSION_DIFF, {off, on, off, off, keep, keep, keep, keep, keep, keep, keep, keep}},
+        {IDC_SHOW_FAILED, {off, on, off, off, keep, keep, keep, keep, keep, keep, keep, keep}},
+        // Off while a run owns the list: their edits clear it (or rewrite a row) under the run's jobs.
+        // At the run's end the mode's column gives them back.
+        {IDC_SINGLE_IP, {off, off, on, on, keep, keep, keep, keep, off, keep, keep, keep}},
+        {IDC_ADD, {off, off, on, on, keep, keep, keep, keep, off, keep, keep, keep}},
+        {IDC_RADIO_BATCH, {off, on, on, off, keep, keep, keep, keep, off, keep, keep, keep}},
+        {IDC_RADIO_SINGLE, {off, on, on, on, keep, keep, keep, keep, off, keep, keep, keep}},
+        {IDC_ADDRESS_BOX_IP, {on, on, on, on, keep, keep, keep, keep, off, keep, keep, keep}},
+        // "浏览" comes back only with the run's end.
+        {IDC_BROWSE, {on, on, on, on, keep, keep, keep, keep, off, keep, keep, on}},
+        {IDC_EXIT, {on, on, on, on, keep, keep, keep, keep, off, keep, on, on}},
+        {IDC_CLEAR, {on, on, on, on, keep, keep, keep, keep, off, keep, keep, on}},
     };
     return table;
 }
@@ -72,9 +74,9 @@ const ControlState& DialogState::control(int id) const {
     return found->second;
 }
 
-void DialogState::applyEnabling(FlowUiState state) {
+void DialogState::applyEnabling(EnablingStep step) {
     for (const auto& row : enablingTable()) {
-        EnableRule rule = row.rules[static_cast<int>(state)];
+        EnableRule rule = row.rules[static_cast<int>(step)];
         if (rule == EnableRule::unchanged) continue;
         control(row.controlId).enabled = rule == EnableRule::on;
     }

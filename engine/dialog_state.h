@@ -49,16 +49,38 @@ struct ModelBox {
     int x = 0, y = 0, width = 0, height = 0;
 };
 
-// States of the enabling table.
-enum class FlowUiState { afterInit, loadedBatch, loadedSingle, querying, upgrading };
+// Where the flow is. The engine's own flag (FlowHost::upgrading) is set exactly in `running`.
+enum class FlowPhase {
+    idle,
+    querying,        // " 获取设备列表" past its checks, until its version prompt
+    running,         // from "升级" past its checks until the run's end or "取消"
+    cancelling,      // after "取消" (or a close) until the run has sent its end
+    restartPending,  // cancelling, and "升级" was pressed again: the next run starts after the end
+};
+
+// The moments that change which controls are enabled: the mode, and the steps of the phases.
+enum class EnablingStep {
+    afterInit,   // OnInitDialog: no package yet
+    batchMode,   // batch mode (a load of any kind but a multimedia file package, or radio 1034)
+    singleMode,  // single-IP mode, batch mode still allowed (radio 1033)
+    singleOnly,  // single-IP mode of a multimedia file package: radio 1034 off
+    querying,    // the query passed its checks
+    queried,     // the query's list is in
+    offered,     // "添加" ran, or "升级" was pressed and started nothing
+    pressed,     // "升级" / "取消" pressed, until the press is handled
+    running,     // a run started (caption "取消")
+    cancelling,  // "取消": the cancel waits for running transfers
+    cancelled,   // the cancel's wait returned; the run may still be ending
+    runEnded,    // the run sent its end (applied after the mode's column)
+    count
+};
 enum class EnableRule { on, off, unchanged };
 struct EnablingRow {
     int controlId;
-    EnableRule rules[5];  // indexed by FlowUiState
+    EnableRule rules[static_cast<int>(EnablingStep::count)];  // indexed by EnablingStep
 };
-// The table, one row per control it names (other controls are always enabled). The "升级" row gives
-// its state right after the event that entered the state (on after a query / "添加", on while
-// upgrading with the caption "取消").
+// The one place that says which control is enabled when: one row per control it names (other
+// controls are always enabled), one column per step. "unchanged" keeps what an earlier step set.
 const std::vector<EnablingRow>& enablingTable();
 
 class DialogState {
@@ -75,7 +97,7 @@ class DialogState {
     void setText(int id, const std::string& utf8) { control(id).text = utf8; }
 
     // Applies one column of the enabling table (rules "unchanged" leave the control alone).
-    void applyEnabling(FlowUiState state);
+    void applyEnabling(EnablingStep step);
 
     // IP address controls 1021 and 1023: dotted text, kBlankIp when empty.
     std::string addressBoxIp = kBlankIp;

@@ -34,7 +34,7 @@ IpRecord* findRecord(QuentaUpgradeServer* server, uint32_t value) {
     return nullptr;
 }
 
-void appendRecord(QuentaUpgradeServer* server, const char* text, int state) {
+void appendRecord(QuentaUpgradeServer* server, const char* text, IpConnectState state) {
     IpRecord record;
     record.value = ss_ip_toInteger(text);
     std::strncpy(record.text, text, sizeof(record.text) - 1);
@@ -157,7 +157,7 @@ void addIpRecord(QuentaUpgradeServer* server, const char* text) {
     if (server == nullptr || !usableAddressText(text)) return;
     ss_mutex_guard guard(server->lock.get());
     if (findRecord(server, ss_ip_toInteger(text)) != nullptr) return;
-    appendRecord(server, text, 0);
+    appendRecord(server, text, IP_NOT_ASKED);
 }
 
 int markIpAnswered(QuentaUpgradeServer* server, const char* text) {
@@ -165,11 +165,11 @@ int markIpAnswered(QuentaUpgradeServer* server, const char* text) {
     ss_mutex_guard guard(server->lock.get());
     IpRecord* record = findRecord(server, ss_ip_toInteger(text));
     if (record != nullptr) {
-        if (record->state == 3) return -1;
-        record->state = 3;
+        if (record->state == IP_ANSWERED) return -1;
+        record->state = IP_ANSWERED;
         return 0;
     }
-    appendRecord(server, text, 3);
+    appendRecord(server, text, IP_ANSWERED);
     return 0;
 }
 
@@ -348,20 +348,20 @@ int _ipConnectThreadProc(void* arg) {
                 std::memcpy(text, record.text, sizeof(text));
                 ++position;
                 switch (record.state) {
-                    case 0:
-                        record.state = 1;
+                    case IP_NOT_ASKED:
+                        record.state = IP_ASKED_ONCE;
                         SS_LOG(SS_LOG_DEBUG, " Try 1 sent to ip: %s", text);
                         sentInLastPass = send = true;
                         break;
-                    case 1:
-                        record.state = 2;
+                    case IP_ASKED_ONCE:
+                        record.state = IP_ASKED_TWICE;
                         SS_LOG(SS_LOG_DEBUG, " Try 2 sent to ip: %s", text);
                         sentInLastPass = send = true;
                         break;
-                    case 2:
+                    case IP_ASKED_TWICE:
                         send = sentInLastPass;
                         break;
-                    default:
+                    case IP_ANSWERED:
                         break;
                 }
             }

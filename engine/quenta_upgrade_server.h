@@ -26,11 +26,14 @@ inline constexpr int kUploadSlotCount = 8;
 inline constexpr int kUploadWorkers = 8;
 inline constexpr int kJobPortStart = 50000;
 
+// How far the connect thread got with one address (the values are the ones the log has always used).
+enum IpConnectState : int { IP_NOT_ASKED = 0, IP_ASKED_ONCE = 1, IP_ASKED_TWICE = 2, IP_ANSWERED = 3 };
+
 // One address the address box reported or that answered.
 struct IpRecord {
     std::uint32_t value = 0;  // ss_ip_toInteger of the text
     char text[16] = {};       // dotted text as received, at most 15 characters
-    int state = 0;            // 0 not asked, 1 asked once, 2 asked twice, 3 answered
+    IpConnectState state = IP_NOT_ASKED;
 };
 
 // One of the 8 upload slots. Claimed (reserved) under the server lock before the job connects, so

@@ -34,11 +34,6 @@ std::string gbk(const std::string& utf8Text) {
 
 constexpr int kTimerPeriodMs = 1000;
 
-// Controls whose edits clear the list (address box IP, the mode radios) or rewrite a row ("添加"):
-// off while a run's jobs report to the rows.
-constexpr int kListControls[] = {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_ADD, IDC_RADIO_BATCH,
-                                 IDC_RADIO_SINGLE};
-
 }  // namespace
 
 UpgradeFlow::UpgradeFlow(FlowUi& ui) : ui_(ui), list_(std::make_unique<DeviceList>()) {
@@ -67,7 +62,18 @@ bool UpgradeFlow::runFinished() const {
     return runEnded_ && !upgradeThreadActive() && rowsWithStatus(DEVICE_STATUS_UPGRADING) == 0;
 }
 
+void UpgradeFlow::setPhase(FlowPhase phase) {
+    phase_ = phase;
+    upgrading = phase == FlowPhase::running ? 1 : 0;
+}
+
+EnablingStep UpgradeFlow::modeStep() const {
+    if (state_.checked(IDC_RADIO_BATCH)) return EnablingStep::batchMode;
+    return batchAllowed_ ? EnablingStep::singleMode : EnablingStep::singleOnly;
+}
+
 void UpgradeFlow::showError(const std::string& utf8Text) {
+    ++errorsShown_;
     ui_.messageBox(utf8Text, flowtext::kErrorTitle, BoxIcon::stop, BoxButtons::ok);
 }
 
@@ -107,7 +113,7 @@ bool UpgradeFlow::OnInitDialog() {
     state_.setChecked(IDC_SHOW_FAILED, false);
     state_.setChecked(IDC_VERIFY, true);
     state_.setText(IDC_VERIFY, flowtext::kVerifyCaption);
-    state_.applyEnabling(FlowUiState::afterInit);
+    applyStep(EnablingStep::afterInit);
     server_.reset(QuentaUpgradeServer_new());
     notify(kChangedControls | kChangedModelBoxes | kChangedPackage);
     if (!server_) {
@@ -122,7 +128,7 @@ bool UpgradeFlow::OnInitDialog() {
 void UpgradeFlow::OnDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
-    upgrading = 0;
+    setPhase(FlowPhase::idle);
     // Stop the engine first, so that a progress task still running (a close during a query or a
     // cancel) ends; engine threads now get "closed" for their sends and never wait for this thread.
     if (server_) {
@@ -140,9 +146,6 @@ void UpgradeFlow::OnDestroy() {
     server_.reset();
     sharedUploadPath_.clear();
     package_.reset();
-    runActive_ = false;
-    startAfterEnd_ = false;
-    heldControls_.clear();
     initialised_ = false;
 }
 
@@ -184,17 +187,15 @@ int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
     state_.setText(IDC_PATH_BOX, utf8Path);
     notify(kChangedPackage);
 
-    if (applyPackageKindRules(*package_)) {
+    batchAllowed_ = !applyPackageKindRules(*package_);
+    if (!batchAllowed_) {
         rebuildModelBoxes();
         ui_.messageBox(kMultimediaFilePackageNotice, flowtext::kNoticeTitle, BoxIcon::none, BoxButtons::ok);
         setMode(false);
-        state_.setEnabled(IDC_RADIO_BATCH, false);
     } else {
         setMode(true);
-        state_.setEnabled(IDC_RADIO_BATCH, true);
         rebuildModelBoxes();
     }
-    state_.setEnabled(IDC_RADIO_SINGLE, true);
     notify(kChangedControls | kChangedModelBoxes);
     return 0;
 }
@@ -238,30 +239,14 @@ void UpgradeFlow::OnBnClickedCheckModelsAll() {
 void UpgradeFlow::setMode(bool batch) {
     state_.setChecked(IDC_RADIO_BATCH, batch);
     state_.setChecked(IDC_RADIO_SINGLE, !batch);
-    state_.setEnabled(IDC_SINGLE_IP, !batch);
-    state_.setEnabled(IDC_ADD, !batch);
-    for (int id : {IDC_QUERY, IDC_SELECT_ALL, IDC_VERSION_DIFF, IDC_SHOW_FAILED})
-        state_.setEnabled(id, batch);
+    applyStep(modeStep());
     notify(kChangedControls);
 }
 
 bool UpgradeFlow::refuseWhileRunning() {
-    if (!runActive_) return false;
+    if (!runActive()) return false;
     notify(kChangedControls);  // a front end that let the edit through shows the state again
     return true;
-}
-
-void UpgradeFlow::holdListControls(bool hold) {
-    if (hold) {
-        heldControls_.clear();
-        for (int id : kListControls) {
-            heldControls_[id] = state_.enabled(id);
-            state_.setEnabled(id, false);
-        }
-    } else {
-        for (const auto& [id, enabled] : heldControls_) state_.setEnabled(id, enabled);
-        heldControls_.clear();
-    }
 }
 
 void UpgradeFlow::OnBnClickedRadioBatch() {
@@ -286,7 +271,7 @@ void UpgradeFlow::setAddressBoxIp(const std::string& dotted) {
 }
 
 void UpgradeFlow::OnIpFieldChangedAddressBox() {
-    if (runActive_) return;
+    if (runActive()) return;
     list_->DeleteAllRows();
 }
 
@@ -365,8 +350,8 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
     ss_thread_create(server->handlerThread, _messageHandlerThreadProc, host);
     ss_thread_create(server->connectThread, _ipConnectThreadProc, host);
     serveFor(50);
-    state_.setEnabled(IDC_UPGRADE, false);
-    state_.setEnabled(IDC_QUERY, false);
+    setPhase(FlowPhase::querying);
+    applyStep(EnablingStep::querying);
     notify(kChangedControls);
 
     std::optional<std::string> auth = makeAuthToken(account.c_str());
@@ -382,24 +367,23 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
         DeviceInfo info;
         std::string message;
         if (queryDeviceInfo(addressBox, info, message) == 0) UpdateIPList(info, true);
-        state_.setEnabled(IDC_UPGRADE, true);
     } else {
         int64_t started = ss_platform_monotonicMs();
         runTask(
             flowtext::kProgressQuery, [this] { return waitConnectDone(); }, true);
-        if (destroyed_) return;
+        if (destroyed_) return;  // OnDestroy left the phase idle
         static const std::string format = gbk("测试连接 %d ms\n");
         DLG_LOG(SS_LOG_DEBUG, 1415, "OnBnClickedButtonQuery", format.c_str(),
                 static_cast<int>(ss_platform_monotonicMs() - started));
     }
-    state_.setEnabled(IDC_UPGRADE, true);
-    state_.setEnabled(IDC_QUERY, true);
+    applyStep(EnablingStep::queried);
     queried_ = true;
     notify(kChangedControls);
     OnBnClickedCheckShowFailed();
     if (destroyed_) return;
     joinDiscoveryThreads();
     if (destroyed_) return;
+    setPhase(FlowPhase::idle);  // the version prompt's "是" starts a run
     state_.setChecked(IDC_VERSION_DIFF, true);
     notify(kChangedControls);
     OnBnClickedCheckVersionDiff();
@@ -481,7 +465,7 @@ void UpgradeFlow::OnBnClickedButtonAdd() {
         else
             UpdateIPList(info, true);
     }
-    state_.setEnabled(IDC_UPGRADE, true);
+    applyStep(EnablingStep::offered);
     notify(kChangedControls);
 }
 
@@ -576,7 +560,7 @@ void UpgradeFlow::OnVersionDiffFound(int count) {
     // "是" while an upgrade runs (1028 clicked during the run) must not turn into its "取消": the
     // running upgrade takes the newly ticked rows it has not passed yet.
     if (ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::none, BoxButtons::yesNo) == IDYES &&
-        upgrading.load() == 0)
+        phase_ != FlowPhase::running)
         OnBnClickedOk();
 }
 
@@ -605,7 +589,7 @@ int UpgradeFlow::listUnansweredDevices() {
             if (index >= server->ipList.size()) break;
             record = server->ipList[index];
         }
-        if (record.state != 3) {
+        if (record.state != IP_ANSWERED) {
             bool sent = dispatcher_.send([this, &record] {
                 if (list_->FindRowByOwnerKey(record.value) >= 0) return;  // one row per address
                 records_[record.value].reason.reason = FailureReason::neverAnswered;
@@ -648,8 +632,7 @@ void UpgradeFlow::click(int id) {
         case IDC_RADIO_SINGLE:
             return OnBnClickedRadioSingle();
         case IDC_SELECT_ALL:
-            state_.setChecked(id, !state_.checked(id));
-            return OnBnClickedCheckSelectAll();
+            return selectAllUpgradable(!state_.checked(id));
         case IDC_MODELS_ALL:
             state_.setChecked(id, !state_.checked(id));
             return OnBnClickedCheckModelsAll();
@@ -657,12 +640,9 @@ void UpgradeFlow::click(int id) {
             state_.setChecked(id, !state_.checked(id));
             return OnBnClickedCheckVersionDiff();
         case IDC_SHOW_FAILED:
-            state_.setChecked(id, !state_.checked(id));
-            notify(kChangedControls);
-            return OnBnClickedCheckShowFailed();
-        case IDC_VERIFY:  // read when the next run starts
-            state_.setChecked(id, !state_.checked(id));
-            return notify(kChangedControls);
+            return showFailedDevices(!state_.checked(id));
+        case IDC_VERIFY:
+            return setVerify(!state_.checked(id));
         default:
             return;
     }
@@ -671,16 +651,16 @@ void UpgradeFlow::click(int id) {
 // ---- upgrade ------------------------------------------------------------------------------------
 
 void UpgradeFlow::OnBnClickedOk() {
-    state_.setEnabled(IDC_UPGRADE, false);
+    applyStep(EnablingStep::pressed);
     notify(kChangedControls);
-    if (!upgrading.load())
+    if (phase_ != FlowPhase::running)
         startUpgrade();
     else
         cancelRun();
     if (destroyed_) return;
     // After a cancel "升级" stays off until the run has sent its end (starting the next run would
     // have to wait for the previous run's thread).
-    state_.setEnabled(IDC_UPGRADE, !runActive_ || upgrading.load() != 0);
+    if (phase_ == FlowPhase::idle) applyStep(EnablingStep::offered);
     notify(kChangedControls);
 }
 
@@ -693,10 +673,10 @@ void UpgradeFlow::startUpgrade() {
     if (list_->CountRows(RC_ITEM_CHECKED) == 0) return showError(flowtext::kNoneTicked);
     QuentaUpgradeServer* server = server_.get();
     if (server == nullptr) return;
-    if (runActive_) {
+    if (runActive()) {
         // The version prompt's "是" right after a cancel: the window does not wait here for the
         // previous run; the new one starts when that run has sent its end.
-        startAfterEnd_ = true;
+        setPhase(FlowPhase::restartPending);
         return;
     }
     // The thread of an earlier run has sent its end and is returning; collect it.
@@ -705,12 +685,10 @@ void UpgradeFlow::startUpgrade() {
     {
         ss_mutex_guard guard(server->lock.get());
         server->running = 1;
-        upgrading = 1;
+        setPhase(FlowPhase::running);
     }
     state_.setText(IDC_UPGRADE, flowtext::kCaptionCancel);
-    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE}) state_.setEnabled(id, false);
-    runActive_ = true;
-    holdListControls(true);
+    applyStep(EnablingStep::running);
     notify(kChangedControls);
     runKeys_.clear();
     runStart_ = ss_platform_localTimeText();
@@ -721,7 +699,8 @@ void UpgradeFlow::startUpgrade() {
 }
 
 void UpgradeFlow::cancelRun() {
-    upgrading = 0;
+    setPhase(FlowPhase::cancelling);
+    applyStep(EnablingStep::cancelling);
     // Watching stops: rows still watched end 升级完成 without verification.
     for (const VerifyResult& left : verifier_->cancel()) {
         int row = rowOfJob(left.row, left.ownerKey);
@@ -740,9 +719,7 @@ void UpgradeFlow::cancelRun() {
     state_.setText(IDC_UPGRADE, flowtext::kCaptionUpgrade);
     // " 获取设备列表" and "  清空列表" clear the list: they come back with the run's end, when no job
     // reports to a row any more.
-    state_.setEnabled(IDC_EXIT, true);
-    if (!runActive_)
-        for (int id : {IDC_QUERY, IDC_CLEAR}) state_.setEnabled(id, true);
+    applyStep(EnablingStep::cancelled);
     notify(kChangedControls);
 }
 
@@ -751,7 +728,7 @@ int UpgradeFlow::waitUploadsIdle() {
 }
 
 void UpgradeFlow::OnBnClickedCancel() {
-    if (upgrading.load()) cancelRun();
+    if (phase_ == FlowPhase::running) cancelRun();
     ui_.closeWindow();
 }
 
@@ -762,7 +739,7 @@ std::vector<uint32_t> UpgradeFlow::rowKeys() {
 }
 
 bool UpgradeFlow::takeRowForUpgrade(int index, uint32_t ownerKey, UploadJobTarget& target) {
-    if (!upgrading.load() || !package_) return false;
+    if (!upgrading.load() || !package_) return false;  // the engine's flag: set exactly while running
     int row = ownerKey != 0 ? list_->FindRowByOwnerKey(ownerKey) : index;
     if (row < 0 || row >= list_->RowCount()) return false;
     if (!list_->GetCheck(row) || rowStatus(*list_, row) != DEVICE_STATUS_CONNECTED) return false;
@@ -861,23 +838,22 @@ void UpgradeFlow::OnVerified(const VerifyResult& result) {
 }
 
 void UpgradeFlow::OnUpgradingEnd() {
-    upgrading = 0;
+    const bool startNext = phase_ == FlowPhase::restartPending;
+    setPhase(FlowPhase::idle);
     state_.setText(IDC_UPGRADE, flowtext::kCaptionUpgrade);
-    for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE, IDC_UPGRADE}) state_.setEnabled(id, true);
-    if (runActive_) holdListControls(false);
-    runActive_ = false;
+    applyStep(modeStep());
+    applyStep(EnablingStep::runEnded);
     notify(kChangedControls);
     runEnded_ = true;
     runEnd_ = ss_platform_localTimeText();
     ui_.messageBox(runSummaryText(lastRunSummary()), flowtext::kInfoTitle, BoxIcon::none, BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");
-    if (startAfterEnd_ && !destroyed_) {
+    if (startNext && !destroyed_) {
         // Queued only now: the box above serves the dispatcher, and the next run must not start
         // before this call has returned to the ended run's thread.
         dispatcher_.post([this] {
-            if (!startAfterEnd_ || destroyed_) return;
-            startAfterEnd_ = false;
-            if (!upgrading.load()) OnBnClickedOk();
+            if (destroyed_ || phase_ != FlowPhase::idle) return;
+            OnBnClickedOk();
         });
     }
 }
@@ -933,7 +909,7 @@ RunSummary UpgradeFlow::lastRunSummary() const {
 }
 
 bool UpgradeFlow::canRetry() const {
-    return server_ && !upgrading.load() && !upgradeThreadActive() && !taskActive_.load() &&
+    return server_ && phase_ == FlowPhase::idle && !upgradeThreadActive() && !taskActive_.load() &&
            rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0;
 }
 
@@ -949,11 +925,11 @@ bool UpgradeFlow::retryFailed() {
     }
     clearRunEnded();
     OnBnClickedOk();
-    return upgrading.load() != 0 || runEnded_;
+    return phase_ == FlowPhase::running || runEnded_;
 }
 
 bool UpgradeFlow::canRecover() const {
-    return server_ && queried_ && !upgrading.load() && !upgradeThreadActive() && !taskActive_.load();
+    return server_ && queried_ && phase_ == FlowPhase::idle && !upgradeThreadActive() && !taskActive_.load();
 }
 
 void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
@@ -987,7 +963,7 @@ int UpgradeFlow::recoverUnanswered(bool showResult) {
     {
         ss_mutex_guard guard(server->lock.get());
         for (const IpRecord& record : server->ipList)
-            if (record.state != 3) addresses.push_back(record.text);
+            if (record.state != IP_ANSWERED) addresses.push_back(record.text);
     }
     int recovered = 0;
     int missing = 0;
@@ -1092,4 +1068,84 @@ int UpgradeFlow::exportReport() {
     ui_.messageBox(formatString(flowtext::kReportSaved, path->c_str()), flowtext::kInfoTitle,
                    BoxIcon::information, BoxButtons::ok);
     return 0;
+}
+
+// ---- use cases ----------------------------------------------------------------------------------
+
+bool UpgradeFlow::chooseModels(const std::vector<std::string>& utf8Models, std::string& unknown) {
+    std::set<std::string> wanted(utf8Models.begin(), utf8Models.end());
+    for (const auto& box : state_.modelBoxes) wanted.erase(box.utf8Label);
+    if (!wanted.empty()) {
+        unknown = *wanted.begin();
+        return false;
+    }
+    wanted.insert(utf8Models.begin(), utf8Models.end());
+    for (auto& box : state_.modelBoxes) box.checked = wanted.count(box.utf8Label) != 0;
+    notify(kChangedModelBoxes);
+    return true;
+}
+
+int UpgradeFlow::queryDevices(const QueryOptions& options) {
+    const int errors = errorsShown_;
+    if (!package_) {
+        showError(flowtext::kNoPackage);
+    } else if (!batchMode()) {
+        showError(kMultimediaFilePackageNotice);
+    } else {
+        state_.setChecked(IDC_SHOW_FAILED, options.showFailed);
+        notify(kChangedControls);
+        OnBnClickedButtonQuery();
+    }
+    return refusedSince(errors);
+}
+
+int UpgradeFlow::addDevices(const std::vector<std::string>& dottedIps) {
+    const int errors = errorsShown_;
+    if (!package_) {
+        showError(flowtext::kNoPackage);
+        return -1;
+    }
+    OnBnClickedRadioSingle();
+    for (const std::string& ip : dottedIps) {
+        setSingleIp(ip);
+        OnBnClickedButtonAdd();
+        if (refusedSince(errors) != 0) return -1;
+    }
+    return 0;
+}
+
+void UpgradeFlow::selectAllUpgradable(bool on) {
+    state_.setChecked(IDC_SELECT_ALL, on);
+    OnBnClickedCheckSelectAll();
+}
+
+void UpgradeFlow::showFailedDevices(bool on) {
+    state_.setChecked(IDC_SHOW_FAILED, on);
+    notify(kChangedControls);
+    OnBnClickedCheckShowFailed();
+}
+
+void UpgradeFlow::setVerify(bool on) {
+    state_.setChecked(IDC_VERIFY, on);
+    notify(kChangedControls);
+}
+
+int UpgradeFlow::startRun(const UpgradeOptions& options) {
+    const int errors = errorsShown_;
+    setVerify(options.verify);
+    setVerifyTimeoutMs(options.verifyTimeoutMs);
+    clearRunEnded();
+    OnBnClickedOk();
+    return refusedSince(errors);
+}
+
+FieldRow UpgradeFlow::listRow(int row) const {
+    FieldRow values;
+    values.emplace_back(list_->GetCheck(row));
+    for (int column = 1; column < DEVICE_COLUMN_COUNT; ++column)
+        values.emplace_back(list_->GetItemText(row, column));
+    const RowReason reason = rowReason(row);
+    values.emplace_back(std::string(failureReasonCode(reason.reason)));
+    values.emplace_back(failureReasonText(reason));
+    return values;
 }

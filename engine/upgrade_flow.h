@@ -24,6 +24,7 @@
 #include "engine/flow_host.h"
 #include "engine/flow_ui.h"
 #include "engine/quenta_upgrade_server.h"
+#include "engine/record_table.h"
 #include "engine/upgrade_verifier.h"
 
 class DeviceList;
@@ -81,14 +82,18 @@ class UpgradeFlow : public FlowHost {
     FlowDispatcher& dispatcher() override { return dispatcher_; }
     QuentaUpgradeServer* server() override { return server_.get(); }
     const LoadedPackage* package() const { return package_.get(); }  // null: none loaded (or refused)
-    bool isUpgrading() const { return upgrading.load() != 0; }
+    FlowPhase phase() const { return phase_; }
+    bool isUpgrading() const { return phase_ == FlowPhase::running; }
     bool upgradeThreadActive() const;  // the run's thread has not ended yet
     // From "升级" until the run's end (OnUpgradingEnd), also after a cancel: the list belongs to
     // the run's jobs, so nothing clears it, and "升级" waits for that end.
-    bool runActive() const { return runActive_; }
+    bool runActive() const {
+        return phase_ == FlowPhase::running || phase_ == FlowPhase::cancelling ||
+               phase_ == FlowPhase::restartPending;
+    }
     // "升级" was pressed (through the version prompt) while the previous run had not yet sent its
     // end: the new run starts right after that end.
-    bool startPending() const { return startAfterEnd_; }
+    bool startPending() const { return phase_ == FlowPhase::restartPending; }
     // True once OnUpgradingEnd ran since the last clearRunEnded() (for headless front ends).
     bool runEnded() const { return runEnded_; }
     void clearRunEnded() { runEnded_ = false; }
@@ -101,6 +106,29 @@ class UpgradeFlow : public FlowHost {
     bool destroyed() const { return destroyed_; }
     bool batchMode() const { return state_.checked(IDC_RADIO_BATCH); }
     const std::string& sharedUploadPath() const { return sharedUploadPath_; }  // GBK
+
+    // --- use cases: the operator's actions by meaning. The command line drives the flow only through
+    // these (and retryFailed, recoverUnanswered, writeReport); the windows' clicks reach the same
+    // handlers through click(). A refusal shows its error box, as in the window, and returns -1.
+    // Ticks exactly the named models (UTF-8 labels); false with the first name the package lacks
+    // (nothing changes then).
+    bool chooseModels(const std::vector<std::string>& utf8Models, std::string& unknown);
+    struct QueryOptions {
+        bool showFailed = false;  // "显示连接失败的设备"
+    };
+    int queryDevices(const QueryOptions& options);  // " 获取设备列表"
+    // "指定IP升级", then each address typed into 1023 and "添加"; stops at the first refusal.
+    int addDevices(const std::vector<std::string>& dottedIps);
+    void selectAllUpgradable(bool on);  // "选取全部可升级设备"
+    void showFailedDevices(bool on);    // "显示连接失败的设备"
+    void setVerify(bool on);            // "升级后验证版本", read when the next run starts
+    struct UpgradeOptions {
+        bool verify = true;
+        int verifyTimeoutMs = kVerifyTimeoutDefaultMs;
+    };
+    int startRun(const UpgradeOptions& options);  // "升级"
+    // The list as rows of the command line's key table (deviceListFields).
+    FieldRow listRow(int row) const;
 
     // --- lifecycle ---
     // Builds the columns, sets the initial control states, creates the server. false: the server
@@ -193,13 +221,17 @@ class UpgradeFlow : public FlowHost {
     int rowOfJob(int row, std::uint32_t ownerKey);
 
   private:
-    void showError(const std::string& utf8Text);
+    void showError(const std::string& utf8Text);  // counts errorsShown_
+    int refusedSince(int errors) const { return errorsShown_ > errors ? -1 : 0; }
     void notify(unsigned what);
     void joinDiscoveryThreads();
     void cancelRun();
     void startUpgrade();
     bool refuseWhileRunning();  // true (and nothing changes) while the run owns the list
-    void holdListControls(bool hold);
+    // The phase, and with it the engine's flag (upgrading is 1 exactly while running).
+    void setPhase(FlowPhase phase);
+    void applyStep(EnablingStep step) { state_.applyEnabling(step); }
+    EnablingStep modeStep() const;  // the column of the current mode
     // Runs a progress task through the front end; taskActive_ tells OnDestroy when it returned.
     int runTask(const std::string& line1, std::function<int()> task, bool makeCurrent);
     void serveFor(int milliseconds);  // waits on the flow thread while serving the dispatcher
@@ -232,9 +264,9 @@ class UpgradeFlow : public FlowHost {
     std::string sharedUploadPath_;            // GBK; guard: flow thread
     std::atomic<bool> taskActive_{false};     // a progress task is running on its worker
     bool runEnded_ = false;                   // guard: flow thread; set by OnUpgradingEnd
-    bool runActive_ = false;                  // guard: flow thread; see runActive()
-    bool startAfterEnd_ = false;              // guard: flow thread; see startPending()
-    std::map<int, bool> heldControls_;        // guard: flow thread; enabled states before the run
+    FlowPhase phase_ = FlowPhase::idle;       // guard: flow thread; see setPhase
+    bool batchAllowed_ = true;                // guard: flow thread; false for a multimedia file package
+    int errorsShown_ = 0;                     // guard: flow thread; error boxes shown so far
     bool destroyed_ = false;
     bool initialised_ = false;
 };

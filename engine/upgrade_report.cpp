@@ -11,12 +11,7 @@
 namespace {
 
 std::string csvLine(const std::vector<std::string>& fields) {
-    std::string line;
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) line += ',';
-        line += csvField(fields[i]);
-    }
-    return line + "\r\n";
+    return csvRecord(FieldRow(fields.begin(), fields.end()), "\r\n");
 }
 
 std::filesystem::path pathOf(const std::string& utf8) {
@@ -44,12 +39,8 @@ std::string reportToCsv(const RunReport& r) {
     out += csvLine({"主机", r.hostName});
     out += csvLine({"工具版本", r.toolVersion});
     out += "\r\n";
-    out += csvLine({"IP地址", "产品型号", "序列号", "主机号", "分机号", "升级前版本", "升级后版本", "状态",
-                    "reason", "原因", "开始时间", "结束时间", "发送字节数"});
-    for (const ReportDevice& d : r.devices)
-        out +=
-            csvLine({d.ip, d.model, d.serialNum, d.master, d.slave, d.versionBefore, d.versionAfter, d.status,
-                     d.reason, d.reasonText, d.startTime, d.endTime, std::to_string(d.bytesSent)});
+    out += csvHeadings(reportDeviceFields(), false, "\r\n");
+    for (const ReportDevice& d : r.devices) out += csvRecord(reportDeviceRow(d), "\r\n");
     return out;
 }
 
@@ -64,25 +55,11 @@ std::string reportToJson(const RunReport& r) {
     root["endTime"] = r.endTime;
     root["host"] = r.hostName;
     root["toolVersion"] = r.toolVersion;
-    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
-    for (const ReportDevice& d : r.devices) {
-        devices.push_back({{"ip", d.ip},
-                           {"model", d.model},
-                           {"serial", d.serialNum},
-                           {"master", d.master},
-                           {"slave", d.slave},
-                           {"versionBefore", d.versionBefore},
-                           {"versionAfter", d.versionAfter},
-                           {"status", d.status},
-                           {"reason", d.reason},
-                           {"reasonText", d.reasonText},
-                           {"startTime", d.startTime},
-                           {"endTime", d.endTime},
-                           {"bytesSent", d.bytesSent}});
-    }
-    root["devices"] = std::move(devices);
+    std::vector<FieldRow> rows;
+    for (const ReportDevice& d : r.devices) rows.push_back(reportDeviceRow(d));
+    root["devices"] = jsonRecords(reportDeviceFields(), rows);
     // Texts that are not valid UTF-8 (a device's odd bytes) are replaced, never a failure.
-    return root.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    return jsonText(root) + "\n";
 }
 
 int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error) {
@@ -129,12 +106,56 @@ std::string runSummaryText(const RunSummary& s) {
     return text;
 }
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
+const std::vector<FieldSpec>& deviceListFields() {
+    static const std::vector<FieldSpec> fields = {
+        {"checked", "选择"},
+        {"status", "状态"},
+        {"master", "主机号"},
+        {"slave", "分机号"},
+        {"ip", "IP地址"},
+        {"model", "产品型号"},
+        {"serial", "序列号"},
+        {"softVersion", "软件版本"},
+        {"hardVersion", "硬件版本"},
+        {"kernelVersion", "内核版本"},
+        {"protocol", "协议"},
+        {"reason", "reason"},
+        {"reasonText", "原因"},
+    };
+    return fields;
+}
+
+const std::vector<FieldSpec>& reportDeviceFields() {
+    static const std::vector<FieldSpec> fields = {
+        {"ip", "IP地址"},
+        {"model", "产品型号"},
+        {"serial", "序列号"},
+        {"master", "主机号"},
+        {"slave", "分机号"},
+        {"versionBefore", "升级前版本"},
+        {"versionAfter", "升级后版本"},
+        {"status", "状态"},
+        {"reason", "reason"},
+        {"reasonText", "原因"},
+        {"startTime", "开始时间"},
+        {"endTime", "结束时间"},
+        {"bytesSent", "发送字节数"},
+    };
+    return fields;
+}
+
+FieldRow reportDeviceRow(const ReportDevice& d) {
+    return {d.ip,
+            d.model,
+            d.serialNum,
+            d.master,
+            d.slave,
+            d.versionBefore,
+            d.versionAfter,
+            d.status,
+            d.reason,
+            d.reasonText,
+            d.startTime,
+            d.endTime,
+            static_cast<std::int64_t>(d.bytesSent)};
 }

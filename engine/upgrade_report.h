@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/record_table.h"
 #include "quenta_version.h"
 
 // The version the report names: the one every program prints for --version.
@@ -31,8 +32,12 @@ struct RunReport {
     std::vector<ReportDevice> devices;
 };
 
-// One CSV field: quoted (with doubled quotes) only when it holds a comma, a quote or a line end.
-std::string csvField(const std::string& text);
+// The command line's device list: the list's columns (check state as a boolean) and the row's reason.
+const std::vector<FieldSpec>& deviceListFields();
+
+// The report's key table (JSON keys, CSV headings) and one device's values in that order.
+const std::vector<FieldSpec>& reportDeviceFields();
+FieldRow reportDeviceRow(const ReportDevice& device);
 
 // The whole file content.
 std::string reportToCsv(const RunReport& report);  // starts with the UTF-8 BOM

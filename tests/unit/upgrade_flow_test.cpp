@@ -3,6 +3,9 @@
 // owner key after a re-sort, and upgrade refusals.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
@@ -65,8 +68,40 @@ TEST_F(FlowTest, InitialControlsFollowTheEnablingTable) {
     EXPECT_FALSE(s.checked(IDC_RADIO_SINGLE));
     EXPECT_EQ(11, list().ColumnCount());
     EXPECT_EQ("选择", list().Column(0)->heading);
-    // Every state column of the table names each control at most once.
-    for (const auto& rowOfTable : enablingTable()) EXPECT_NE(0, rowOfTable.controlId);
+    // The table names each control once.
+    std::set<int> named;
+    for (const auto& rowOfTable : enablingTable()) EXPECT_TRUE(named.insert(rowOfTable.controlId).second);
+}
+
+// What a run leaves behind is the mode's state again, plus " 获取设备列表" (on even in single-IP mode)
+// and "浏览"; a multimedia file package keeps "批量升级" off through it all.
+TEST(EnablingTable, ARunGivesBackTheModesControls) {
+    for (EnablingStep mode : {EnablingStep::batchMode, EnablingStep::singleMode, EnablingStep::singleOnly}) {
+        DialogState s;
+        s.applyEnabling(EnablingStep::afterInit);
+        s.applyEnabling(mode);
+        std::map<int, bool> before;
+        for (const auto& row : enablingTable()) before[row.controlId] = s.enabled(row.controlId);
+        for (EnablingStep step : {EnablingStep::pressed, EnablingStep::running}) s.applyEnabling(step);
+        for (int id : {IDC_EXIT, IDC_QUERY, IDC_CLEAR, IDC_BROWSE, IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_ADD,
+                       IDC_RADIO_BATCH, IDC_RADIO_SINGLE})
+            EXPECT_FALSE(s.enabled(id)) << id << " while running";
+        EXPECT_TRUE(s.enabled(IDC_UPGRADE)) << "\"取消\"";
+        for (EnablingStep step : {EnablingStep::pressed, EnablingStep::cancelling}) s.applyEnabling(step);
+        EXPECT_FALSE(s.enabled(IDC_UPGRADE)) << "off until the run has ended";
+        s.applyEnabling(EnablingStep::cancelled);
+        EXPECT_TRUE(s.enabled(IDC_EXIT));
+        EXPECT_FALSE(s.enabled(IDC_QUERY)) << "clears the list: only after the end";
+        s.applyEnabling(mode);
+        s.applyEnabling(EnablingStep::runEnded);
+        for (const auto& [id, enabled] : before) {
+            if (id == IDC_QUERY || id == IDC_UPGRADE) continue;
+            EXPECT_EQ(enabled, s.enabled(id)) << id;
+        }
+        EXPECT_TRUE(s.enabled(IDC_QUERY));
+        EXPECT_TRUE(s.enabled(IDC_UPGRADE));
+        EXPECT_EQ(mode != EnablingStep::singleOnly, s.enabled(IDC_RADIO_BATCH));
+    }
 }
 
 TEST_F(FlowTest, LoadSetsModeLabelAndModelBoxes) {
@@ -122,7 +157,7 @@ TEST_F(FlowTest, UpdateIPListJudgesModelAndPlatformAndFillsColumns) {
     // The shared upload path is the first fitting device's, even though X10 did not fit the platform.
     EXPECT_EQ("C:\\Work/quenta/upload/QN_UPGRADE/192.0.2.10", flow->sharedUploadPath());
 
-    // lookupFirst reuses the row of the same address; without it a row is appended.
+    // An address already listed has its row rewritten in place.
     DeviceInfo again = device("192.0.2.10", "X1", "hi3516ev300", "2.4.1");
     again.master = 0;
     again.slave = -1;
@@ -333,8 +368,8 @@ TEST_F(FlowTest, AnAddressListedTwiceKeepsOneRow) {
     EXPECT_EQ("已连接", list().GetItemText(0, DEVICE_COLUMN_STATUS));
 }
 
-// Upload timers are named by the row's owner key alone: a key-less job (index only) starts no timer
-// under its index, and a timer tick finds its row wherever sorting moved it.
+// Upload timers are named by the row's owner key: a tick finds its row wherever sorting moved it,
+// and a row index is never taken for a timer id.
 TEST_F(FlowTest, UploadTimersAreIdentifiedByOwnerKey) {
     ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
     for (const char* ip : {"192.0.2.10", "192.0.2.11"}) flow->UpdateIPList(device(ip, "QN-H200"), false);
