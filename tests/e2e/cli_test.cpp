@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/support/cli_runner.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_dir.h"
@@ -21,32 +22,14 @@ using namespace engine_test;
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-std::string shellQuoted(const std::string& text) {
-    std::string q = "'";
-    for (char c : text) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
-    return q + "'";
-}
+using quenta_test::CliRun;
+using quenta_test::shellQuoted;
 
 class CliTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* dir = std::getenv("QUENTA_BINARY_DIR");
-        if (dir == nullptr) GTEST_SKIP() << "QUENTA_BINARY_DIR not set";
-        binary = std::string(dir) + "/cli/quenta-upgrade-cli";
-        if (std::FILE* f = std::fopen(binary.c_str(), "rb"))
-            std::fclose(f);
-        else
-            GTEST_SKIP() << "no " << binary;
+        if (!quenta_test::cliBuilt())
+            GTEST_SKIP() << "quenta-upgrade-cli not built: " << quenta_test::cliPath();
         site = std::make_unique<SimSite>(mixed.config);
         std::string error;
         ASSERT_EQ(0, site->open(error)) << error;
@@ -56,18 +39,7 @@ class CliTest : public ::testing::Test {
         if (site) site->stop();
     }
     CliRun run(const std::string& arguments) {
-        std::string errFile = folder.file("stderr.txt");
-        std::string command = shellQuoted(binary) + " " + arguments + " 2>" + shellQuoted(errFile);
-        CliRun result;
-        std::FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return result;
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-        int status = pclose(pipe);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = quenta_test::readWholeFile(errFile);
-        return result;
+        return quenta_test::runCli(quenta_test::shellWords(arguments), folder);
     }
     static int countOf(const std::string& text, const std::string& piece) {
         int n = 0;
@@ -80,7 +52,6 @@ class CliTest : public ::testing::Test {
     MixedSite mixed = makeMixedSite();
     std::string package = writePackage(folder.path(), "QN通用升级包-2.4.1.quenta",
                                        "QN-H200,QN-S210,QN-D310,QN-Q800", "2.4.1", 128 * 1024);
-    std::string binary;
     std::unique_ptr<SimSite> site;
 };
 

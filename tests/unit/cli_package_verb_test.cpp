@@ -1,9 +1,6 @@
 // `quenta-upgrade-cli inspect` on maker packages, refused packages and Chinese file names; runs the
 // built program (found through QUENTA_BINARY_DIR, which CTest sets).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,47 +10,19 @@
 #include "package/package_load.h"
 #include "sim/package_maker.h"
 #include "ss/ss_platform.h"
+#include "tests/support/cli_runner.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
+using quenta_test::cliPath;
+using quenta_test::CliRun;
 using quenta_test::readWholeFile;
 using quenta_test::TempDir;
 using quenta_test::writeWholeFile;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string cliPath() {
-    const char* binary = std::getenv("QUENTA_BINARY_DIR");
-    return binary ? std::string(binary) + "/cli/quenta-upgrade-cli" : std::string();
-}
-
 CliRun runCli(const TempDir& dir, const std::vector<std::string>& args) {
-    const std::string program = cliPath();
-    const std::string outPath = dir.file("cli.out"), errPath = dir.file("cli.err");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    CliRun run;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    run.out = readWholeFile(outPath);
-    run.err = readWholeFile(errPath);
-    return run;
+    return quenta_test::runCli(args, dir);
 }
 
 std::string gbk(const std::string& utf8) {
@@ -65,8 +34,7 @@ std::string gbk(const std::string& utf8) {
 class CliInspectTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(cliPath()))
-            GTEST_SKIP() << "quenta-upgrade-cli not built: " << cliPath();
+        if (!quenta_test::cliBuilt()) GTEST_SKIP() << "quenta-upgrade-cli not built: " << cliPath();
     }
     TempDir dir_;
 };

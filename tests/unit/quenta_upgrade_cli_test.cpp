@@ -2,10 +2,7 @@
 // option at fault and exit as documented (2 before a verb and for inspect, 1 for query and upgrade).
 // Runs the built program (found through QUENTA_BINARY_DIR, which CTest sets); no verb here reaches
 // the network.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,54 +10,25 @@
 #include <vector>
 
 #include "quenta_version.h"
+#include "tests/support/cli_runner.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
+using quenta_test::cliBuilt;
+using quenta_test::cliPath;
+using quenta_test::CliRun;
 using quenta_test::readWholeFile;
+using quenta_test::runCli;
 using quenta_test::TempDir;
-
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string cliPath() {
-    const char* binary = std::getenv("QUENTA_BINARY_DIR");
-    return binary ? std::string(binary) + "/cli/quenta-upgrade-cli" : std::string();
-}
 
 class CliCommandLineTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(cliPath()))
-            GTEST_SKIP() << "quenta-upgrade-cli not built: " << cliPath();
+        if (!cliBuilt()) GTEST_SKIP() << "quenta-upgrade-cli not built: " << cliPath();
     }
 
-    CliRun run(const std::vector<std::string>& args) {
-        const std::string program = cliPath();
-        const std::string outPath = dir_.file("cli.out"), errPath = dir_.file("cli.err");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        CliRun result;
-        const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return result;
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-        result.out = readWholeFile(outPath);
-        result.err = readWholeFile(errPath);
-        return result;
-    }
+    CliRun run(const std::vector<std::string>& args) { return runCli(args, dir_); }
 
     TempDir dir_;
 };

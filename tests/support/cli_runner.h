@@ -1,0 +1,26 @@
+// Runs the built quenta-upgrade-cli as a separate process, its output and errors caught in files of a
+// temporary folder, for the tests of the command line (Linux only).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace quenta_test {
+
+struct CliRun {
+    int exitCode = -1;  // -1: not started, or ended by a signal
+    std::string out, err;
+};
+
+// <build>/cli/quenta-upgrade-cli from QUENTA_BINARY_DIR; empty when that is not set.
+std::string cliPath();
+bool cliBuilt();
+CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder);
+
+// A shell-like command line split into words: blanks separate, '…' quotes (with '\'' for a quote).
+std::vector<std::string> shellWords(const std::string& line);
+std::string shellQuoted(const std::string& text);
+
+}  // namespace quenta_test
