@@ -1,30 +1,12 @@
 #include "engine/device_recovery.h"
 
-#include <cstring>
 #include <map>
 
+#include "engine/device_query.h"
 #include "engine/quenta_upgrade_server.h"
 #include "protocol/device_actions.h"
-#include "protocol/marked_text.h"
-#include "protocol/ss_pair.h"
 #include "ss/ss_dir.h"
 #include "ss/ss_platform.h"
-
-std::optional<DeviceInfo> parseSystemInfoAnswer(const std::string& datagram) {
-    if (datagram.empty()) return std::nullopt;
-    int kind = 0;
-    std::optional<std::string> decoded = decodeMarkedText(datagram.c_str(), kind);
-    const std::string& plain = decoded ? *decoded : datagram;
-    if (plain.compare(0, 6, "Action") != 0) return std::nullopt;
-    SS_PairList pairs;
-    stringToPairList(plain.c_str(), pairs);
-    std::optional<std::string> action;
-    pairListGetString(&pairs, QNKEY_ACTION, action);
-    if (!action ||
-        action->compare(0, std::strlen(QNACTION_GET_SYSTEM_INFO_OK), QNACTION_GET_SYSTEM_INFO_OK) != 0)
-        return std::nullopt;
-    return readDeviceInfo(pairs);
-}
 
 std::vector<std::string> recoverDevices(const std::vector<std::string>& narrowIps,
                                         const RecoveryOptions& options,
@@ -60,10 +42,7 @@ std::vector<std::string> recoverDevices(const std::vector<std::string>& narrowIp
             for (uint32_t value : order) {
                 auto it = pending.find(value);
                 if (it == pending.end() || stopped()) continue;
-                sockaddr_in destination{};
-                _SS_Socket_initAddress(&destination, it->second.c_str());
-                destination.sin_port = htons(QN_PORT_DEVICE);
-                SS_Socket_send_plain(&destination, request.c_str(), socket.get());
+                SS_Socket_sendTo(it->second.c_str(), QN_PORT_DEVICE, request.c_str(), socket.get());
                 // The pause between requests also takes in the answers that are already there.
                 int64_t until = ss_platform_monotonicMs() + options.spacingMs;
                 do receiveAll();

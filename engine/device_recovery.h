@@ -1,19 +1,13 @@
 // Asking devices one by one from a private port, outside a query: the recovery of addresses that
-// never answered the query (UDP is lossy), and the decoding of a GetSystemInfoOK that arrives on a
-// private port (marked answers decoded), shared with the single-device query and the verifier.
+// never answered the query (UDP is lossy). Answers are read by parseSystemInfoAnswer (device_query).
 #pragma once
 
 #include <atomic>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/device_info.h"
-
-// A datagram received on a private port: decoded when marked; the device's values when it is a
-// GetSystemInfoOK (the action compared over its length), else none.
-std::optional<DeviceInfo> parseSystemInfoAnswer(const std::string& datagram);
 
 struct RecoveryOptions {
     int attempts = 4;        // rounds; each asks every address still unanswered once

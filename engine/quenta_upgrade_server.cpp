@@ -371,11 +371,7 @@ int _ipConnectThreadProc(void* arg) {
                 continue;
             }
             SS_LOG(SS_LOG_DEBUG, "-------sent to ip: %s", text);
-            sockaddr_in destination{};
-            _SS_Socket_initAddress(&destination, text);
-            destination.sin_port = htons(QN_PORT_DEVICE);
-            _SS_Socket_sendUDPData_plain(server->listener.get(), &destination,
-                                         static_cast<int>(request.size()) + 1, request.c_str());
+            SS_Socket_sendTo(text, QN_PORT_DEVICE, request.c_str(), server->listener.get());
             if (position % 20 == 0 && host.progressCurrent.load())
                 host.postProgressSearch(std::string(text), count);
             ss_platform_sleepMs(10);

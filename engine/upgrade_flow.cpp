@@ -1,9 +1,8 @@
 #include "engine/upgrade_flow.h"
 
-#include <cstring>
-
 #include "devtypes/devtypes.h"
 #include "engine/device_list.h"
+#include "engine/device_query.h"
 #include "engine/device_recovery.h"
 #include "engine/device_status.h"
 #include "engine/model_box_layout.h"
@@ -13,7 +12,6 @@
 #include "package/package_load.h"
 #include "protocol/device_actions.h"
 #include "protocol/marked_text.h"
-#include "protocol/md5.h"
 #include "protocol/ss_pair.h"
 #include "ss/ss_dir.h"
 #include "ss/ss_log.h"
@@ -358,10 +356,7 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
     std::string request = buildGetModelIPList(auth ? auth->c_str() : "", account.c_str());
     DLG_LOG(SS_LOG_DEBUG, 1398, "OnBnClickedButtonQuery", "Send QNACTION_GET_MODEL_IP_LIST command.\n%s\n",
             request.c_str());
-    sockaddr_in destination{};
-    _SS_Socket_initAddress(&destination, addressBox.c_str());
-    destination.sin_port = htons(QN_PORT_ADDRESS_BOX);
-    SS_Socket_send_plain(&destination, request.c_str(), server->listener.get());
+    SS_Socket_sendTo(addressBox.c_str(), QN_PORT_ADDRESS_BOX, request.c_str(), server->listener.get());
 
     if (package_->kind == PACKAGE_KIND_ADDRESS_BOX || package_->kind == PACKAGE_KIND_MANAGEMENT_SERVER) {
         DeviceInfo info;
@@ -408,44 +403,6 @@ int UpgradeFlow::checkAddressBox(const std::string& narrowIp) {
     int type = classifySerialNumber(info.serialNum->c_str());
     if (type == SS_SN_TYPE_SERVER || type == SS_SN_TYPE_ADMINISTRATION_SERVER) return 0;
     showError(formatString(flowtext::kNotAddressBox, utf8(narrowIp).c_str(), utf8(*info.model).c_str()));
-    return -1;
-}
-
-int UpgradeFlow::queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage) {
-    static const std::string format = gbk(flowtext::kDeviceSilent);
-    SS_SocketPtr socket = openJobSocket(nullptr);
-    if (!socket) {
-        narrowMessage = formatString(format.c_str(), narrowIp.c_str());
-        return -1;
-    }
-    sockaddr_in destination{};
-    _SS_Socket_initAddress(&destination, narrowIp.c_str());
-    destination.sin_port = htons(QN_PORT_DEVICE);
-    const std::string request = buildActionRequest(QNACTION_GET_SYSTEM_INFO);
-    SS_Socket_send_plain(&destination, request.c_str(), socket.get());
-    ss_platform_sleepMs(50);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        std::optional<std::string> text;
-        SS_Socket_receive_plain(socket.get(), text);
-        if (!text || text->empty()) {
-            ss_platform_sleepMs(200);
-            continue;
-        }
-        int kind = 0;
-        std::optional<std::string> decoded = decodeMarkedText(text->c_str(), kind);
-        const std::string& plain = decoded ? *decoded : *text;
-        if (plain.compare(0, 6, "Action") != 0) continue;
-        SS_PairList pairs;
-        stringToPairList(plain.c_str(), pairs);
-        std::optional<std::string> action;
-        pairListGetString(&pairs, QNKEY_ACTION, action);
-        if (action &&
-            action->compare(0, std::strlen(QNACTION_GET_SYSTEM_INFO_OK), QNACTION_GET_SYSTEM_INFO_OK) == 0) {
-            info = readDeviceInfo(pairs);
-            return 0;
-        }
-    }
-    narrowMessage = formatString(format.c_str(), narrowIp.c_str());
     return -1;
 }
 
@@ -995,17 +952,7 @@ RunReport UpgradeFlow::buildReport() const {
         report.packageFile = utf8(package_->narrowFileName);
         report.packageVersion = utf8(package_->version);
         report.packageKind = packageKindKey(package_->kind);
-        if (FILE* file = ss_platform_fopen(package_->narrowPath.c_str(), "rb")) {
-            Md5Context context;
-            md5Init(context);
-            unsigned char buffer[65536];
-            size_t got;
-            while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) md5Update(context, buffer, got);
-            std::fclose(file);
-            Md5Digest digest;
-            md5Final(context, digest);
-            report.packageMd5 = md5ToHex(digest);
-        }
+        report.packageMd5 = packageFileMd5Hex(package_->narrowPath);
     }
     report.addressBox = state_.addressBoxIp == kBlankIp ? std::string() : state_.addressBoxIp;
     report.startTime = runStart_;

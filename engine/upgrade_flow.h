@@ -50,7 +50,6 @@ inline constexpr char kListEmpty[] = "升级IP列表为空，请点击<获取设
 inline constexpr char kNoneTicked[] = "请选择要升级的IP！";
 inline constexpr char kNoSingleIp[] = "请先输入要升级设备的IP地址";
 inline constexpr char kBadSingleIp[] = "非法IP地址";
-inline constexpr char kDeviceSilent[] = "不能从%s获得系统信息，或许它的软件版本太老";
 inline constexpr char kUpgradeDone[] = "升级完成！";
 inline constexpr char kNoVersionDiff[] = "没有发现需要升级的设备";
 inline constexpr char kVersionDiffAsk[] = "共发现%d个不同版本的设备可以升级, 现在立即升级吗？";
@@ -210,9 +209,6 @@ class UpgradeFlow : public FlowHost {
 
     // --- steps and tasks ---
     int checkAddressBox(const std::string& narrowIp);  // 0 accepted, -1 refused (message shown or not)
-    // One-shot GetSystemInfo to ip:5360 from a fresh port (counter from 50000, three attempts).
-    // 0 with `info`, or -1 with the narrow message "不能从%s获得系统信息，或许它的软件版本太老".
-    static int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage);
     int waitConnectDone();        // progress task of the query
     int listUnansweredDevices();  // progress task of the failed-device step
     int waitUploadsIdle();        // progress task of the cancel (_waitUploadsIdle)

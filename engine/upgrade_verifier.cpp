@@ -1,6 +1,6 @@
 #include "engine/upgrade_verifier.h"
 
-#include "engine/device_recovery.h"
+#include "engine/device_query.h"
 #include "engine/quenta_upgrade_server.h"
 #include "protocol/device_actions.h"
 #include "ss/ss_dir.h"
@@ -9,6 +9,13 @@
 
 namespace {
 constexpr int kReceiveSliceMs = 100;  // one turn of the watcher listens this long
+}
+
+VerifyResult UpgradeVerifier::resultFor(const Watched& watched) {
+    VerifyResult r;
+    r.ownerKey = watched.ownerKey;
+    r.row = watched.row;
+    return r;
 }
 
 UpgradeVerifier::UpgradeVerifier(Report report) : report_(std::move(report)) {}
@@ -54,9 +61,7 @@ std::vector<VerifyResult> UpgradeVerifier::cancel() {
     accepting_ = false;
     std::vector<VerifyResult> left;
     for (const Watched& w : watched_) {
-        VerifyResult r;
-        r.ownerKey = w.ownerKey;
-        r.row = w.row;
+        VerifyResult r = resultFor(w);
         r.reason.reason = FailureReason::notVerified;
         left.push_back(r);
     }
@@ -84,100 +89,107 @@ void UpgradeVerifier::stop() {
     if (thread_.joinable()) thread_.join();
 }
 
+// Locking: mutex_ is held only inside the steps below, never while sending, receiving or calling
+// report_ (which waits for the flow thread, and the flow thread takes mutex_ in pending()/cancel()).
 void UpgradeVerifier::run() {
     const std::string request = buildActionRequest(QNACTION_GET_SYSTEM_INFO);
+    SS_Socket* const socket = socket_.get();  // made before this thread started, never replaced
+    Round round;
+    while (nextRound(round)) {
+        sendQuestions(socket, request, round.asks);
+        deliver(round.settled);
+        receiveAnswers(socket);
+    }
+}
+
+bool UpgradeVerifier::nextRound(Round& round) {
+    round.asks.clear();
+    round.settled.clear();
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
-        if (watched_.empty()) {
-            changed_.wait(lock);
+    changed_.wait(lock, [this] { return stopping_ || !watched_.empty(); });
+    if (stopping_) return false;
+    // Questions that are due, and devices whose time ran out.
+    const std::int64_t now = ss_platform_monotonicMs();
+    for (auto it = watched_.begin(); it != watched_.end();) {
+        if (now >= it->deadlineMs) {
+            VerifyResult r = resultFor(*it);
+            if (it->lastVersion) {
+                r.narrowVersion = *it->lastVersion;
+                r.reason.reason = FailureReason::otherVersion;
+            } else {
+                r.reason.reason = FailureReason::noAnswerAfterReboot;
+            }
+            round.settled.push_back(std::move(r));
+            it = watched_.erase(it);
             continue;
         }
-        // Questions that are due, and devices whose time ran out.
-        std::int64_t now = ss_platform_monotonicMs();
-        std::vector<std::string> asks;
-        std::vector<VerifyResult> settled;
-        for (auto it = watched_.begin(); it != watched_.end();) {
-            if (now >= it->deadlineMs) {
-                VerifyResult r;
-                r.ownerKey = it->ownerKey;
-                r.row = it->row;
-                if (it->lastVersion) {
-                    r.narrowVersion = *it->lastVersion;
-                    r.reason.reason = FailureReason::otherVersion;
-                } else {
-                    r.reason.reason = FailureReason::noAnswerAfterReboot;
-                }
-                settled.push_back(std::move(r));
-                it = watched_.erase(it);
-                continue;
-            }
-            if (it->nextAskMs <= now) {
-                if (it->lastAskMs != 0 && !it->answeredSinceAsk) it->sawSilent = true;
-                it->answeredSinceAsk = false;
-                it->lastAskMs = now;
-                it->nextAskMs = now + intervalMs_;
-                asks.push_back(it->ip);
-            }
-            ++it;
+        if (it->nextAskMs <= now) {
+            if (it->lastAskMs != 0 && !it->answeredSinceAsk) it->sawSilent = true;
+            it->answeredSinceAsk = false;
+            it->lastAskMs = now;
+            it->nextAskMs = now + intervalMs_;
+            round.asks.push_back(it->ip);
         }
-        reporting_ += static_cast<int>(settled.size());
-        SS_Socket* socket = socket_.get();
-        lock.unlock();
-
-        for (size_t i = 0; i < asks.size(); ++i) {
-            sockaddr_in destination{};
-            _SS_Socket_initAddress(&destination, asks[i].c_str());
-            destination.sin_port = htons(QN_PORT_DEVICE);
-            SS_Socket_send_plain(&destination, request.c_str(), socket);
-            if (i % 10 == 9) ss_platform_sleepMs(1);
-        }
-        auto apply = [this, &lock](std::vector<VerifyResult>& results) {
-            for (VerifyResult& r : results) {
-                if (!r.ok && r.reason.reason == FailureReason::otherVersion)
-                    r.reason.detail = ss_text_gbkToUtf8(r.narrowVersion);
-                report_(r);
-            }
-            lock.lock();
-            reporting_ -= static_cast<int>(results.size());
-            lock.unlock();
-            results.clear();
-        };
-        apply(settled);
-
-        // Answers, for one slice.
-        const std::int64_t until = ss_platform_monotonicMs() + kReceiveSliceMs;
-        while (ss_platform_monotonicMs() < until) {
-            std::optional<std::string> text;
-            SS_Socket_receive_plain(socket, text);
-            if (!text) continue;
-            std::optional<DeviceInfo> info = parseSystemInfoAnswer(*text);
-            if (!info || !info->ip) continue;
-            const std::uint32_t value = ss_ip_toInteger(info->ip->c_str());
-            const std::string version = info->softVersion.value_or("");
-            std::vector<VerifyResult> done;
-            lock.lock();
-            now = ss_platform_monotonicMs();
-            for (auto it = watched_.begin(); it != watched_.end(); ++it) {
-                if (ss_ip_toInteger(it->ip.c_str()) != value) continue;
-                it->answeredSinceAsk = true;
-                it->lastVersion = version;
-                const bool same = version == it->version;
-                if (same || it->sawSilent || now - it->rebootMs >= settleMs_) {
-                    VerifyResult r;
-                    r.ownerKey = it->ownerKey;
-                    r.row = it->row;
-                    r.ok = same;
-                    r.narrowVersion = version;
-                    if (!same) r.reason.reason = FailureReason::otherVersion;
-                    done.push_back(std::move(r));
-                    watched_.erase(it);
-                    ++reporting_;
-                }
-                break;
-            }
-            lock.unlock();
-            apply(done);
-        }
-        lock.lock();
+        ++it;
     }
+    reporting_ += static_cast<int>(round.settled.size());
+    return true;
+}
+
+void UpgradeVerifier::sendQuestions(SS_Socket* socket, const std::string& request,
+                                    const std::vector<std::string>& narrowIps) {
+    for (size_t i = 0; i < narrowIps.size(); ++i) {
+        SS_Socket_sendTo(narrowIps[i].c_str(), QN_PORT_DEVICE, request.c_str(), socket);
+        if (i % 10 == 9) ss_platform_sleepMs(1);
+    }
+}
+
+void UpgradeVerifier::receiveAnswers(SS_Socket* socket) {
+    const std::int64_t until = ss_platform_monotonicMs() + kReceiveSliceMs;
+    while (ss_platform_monotonicMs() < until) {
+        std::optional<std::string> text;
+        SS_Socket_receive_plain(socket, text);
+        if (!text) continue;
+        std::optional<DeviceInfo> info = parseSystemInfoAnswer(*text);
+        if (!info || !info->ip) continue;
+        std::vector<VerifyResult> done =
+            takeAnswer(ss_ip_toInteger(info->ip->c_str()), info->softVersion.value_or(""));
+        deliver(done);
+    }
+}
+
+std::vector<VerifyResult> UpgradeVerifier::takeAnswer(std::uint32_t ipValue,
+                                                      const std::string& narrowVersion) {
+    std::vector<VerifyResult> done;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::int64_t now = ss_platform_monotonicMs();
+    for (auto it = watched_.begin(); it != watched_.end(); ++it) {
+        if (ss_ip_toInteger(it->ip.c_str()) != ipValue) continue;
+        it->answeredSinceAsk = true;
+        it->lastVersion = narrowVersion;
+        const bool same = narrowVersion == it->version;
+        if (same || it->sawSilent || now - it->rebootMs >= settleMs_) {
+            VerifyResult r = resultFor(*it);
+            r.ok = same;
+            r.narrowVersion = narrowVersion;
+            if (!same) r.reason.reason = FailureReason::otherVersion;
+            done.push_back(std::move(r));
+            watched_.erase(it);
+            ++reporting_;
+        }
+        break;
+    }
+    return done;
+}
+
+void UpgradeVerifier::deliver(std::vector<VerifyResult>& results) {
+    if (results.empty()) return;
+    for (VerifyResult& r : results) {
+        if (!r.ok && r.reason.reason == FailureReason::otherVersion)
+            r.reason.detail = ss_text_gbkToUtf8(r.narrowVersion);
+        report_(r);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    reporting_ -= static_cast<int>(results.size());
+    results.clear();
 }

@@ -73,7 +73,26 @@ class UpgradeVerifier {
         bool sawSilent = false;
         std::optional<std::string> lastVersion;
     };
+    // The watcher thread: round after round, nextRound, sendQuestions, deliver the timed-out
+    // devices, receiveAnswers (one slice), until stop().
+    struct Round {
+        std::vector<std::string> asks;      // GBK addresses whose question is due
+        std::vector<VerifyResult> settled;  // devices whose time ran out
+    };
     void run();
+    // Waits while nothing is watched; false once stopping. Otherwise fills `round` and counts its
+    // settled devices in reporting_. Takes mutex_.
+    bool nextRound(Round& round);
+    static void sendQuestions(SS_Socket* socket, const std::string& request,
+                              const std::vector<std::string>& narrowIps);
+    // Listens for one slice, settling the watched devices that answered.
+    void receiveAnswers(SS_Socket* socket);
+    // One answer of the device at `ipValue`: its settled result (counted in reporting_), if any.
+    // Takes mutex_.
+    std::vector<VerifyResult> takeAnswer(std::uint32_t ipValue, const std::string& narrowVersion);
+    // Reports settled results without holding mutex_, then uncounts them from reporting_.
+    void deliver(std::vector<VerifyResult>& results);
+    static VerifyResult resultFor(const Watched& watched);  // its key and row
 
     Report report_;
     mutable std::mutex mutex_;         // guards everything below

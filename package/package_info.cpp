@@ -213,6 +213,20 @@ int readPackageInfoLocal(const char* localPath, std::string& modelList, int& len
                                digestVerified);
 }
 
+std::string packageFileMd5Hex(const std::string& narrowPath) {
+    FilePtr file(ss_platform_fopen(narrowPath.c_str(), "rb"));
+    if (!file) return std::string();
+    Md5Context context;
+    md5Init(context);
+    std::vector<unsigned char> buffer(65536);
+    size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
+        md5Update(context, buffer.data(), got);
+    Md5Digest digest;
+    md5Final(context, digest);
+    return md5ToHex(digest);
+}
+
 std::string packageFileNameFromPath(std::string_view narrowPath) {
     size_t start = 0;
     forEachCharacterStart(narrowPath, [&](size_t i) {

@@ -53,6 +53,11 @@ using PackageFileOpener = std::function<std::FILE*()>;
 int readPackageInfoFrom(const PackageFileOpener& open, std::string& modelList, int& length,
                         bool* digestVerified = nullptr);
 
+// MD5 of the whole file at a narrow (GBK) path, as stored (trailer included), in 32 lowercase hex
+// digits, read in 64 KiB blocks; a read error ends the digest early. Empty when the file cannot be
+// opened. The run report names the package by it.
+std::string packageFileMd5Hex(const std::string& narrowPath);
+
 // The file name of a narrow path: the part after the last "\" or "/" (both separate on this platform).
 // Scans GBK characters, so a trail byte 0x5C inside a double-byte character is not taken for "\".
 std::string packageFileNameFromPath(std::string_view narrowPath);

@@ -324,6 +324,13 @@ int SS_Socket_send_plain(const sockaddr_in* destination, const char* text, const
     return _SS_Socket_sendUDPData_plain(from, destination, static_cast<int>(length), text);
 }
 
+int SS_Socket_sendTo(const char* host, int port, const char* text, const SS_Socket* from) {
+    sockaddr_in destination{};
+    _SS_Socket_initAddress(&destination, host);
+    destination.sin_port = htons(static_cast<uint16_t>(port));
+    return SS_Socket_send_plain(&destination, text, from);
+}
+
 int _SS_Socket_sendUDPData_plain(const SS_Socket* from, const sockaddr_in* destination, int length,
                                  const char* bytes) {
     if (destination == nullptr || length <= 0 || bytes == nullptr) return -1;

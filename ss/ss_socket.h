@@ -109,6 +109,10 @@ int SS_Socket_receive_plain(SS_Socket* socket, std::optional<std::string>& text)
 // throw-away socket. Safe from any thread.
 int SS_Socket_send_plain(const sockaddr_in* destination, const char* text, const SS_Socket* from);
 
+// SS_Socket_send_plain to `port` of `host` (a dotted text or a host name, resolved as
+// _SS_Socket_initAddress does; one that does not resolve is refused with -1 and logged).
+int SS_Socket_sendTo(const char* host, int port, const char* text, const SS_Socket* from);
+
 // Sends one datagram of `length` bytes, from `from`'s descriptor (waiting briefly when the
 // non-blocking socket would block) or, when `from` is null or has no descriptor, from a throw-away
 // socket (bound to `from`'s address when there is one). 0, or -1 (logged).

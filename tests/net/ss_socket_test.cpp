@@ -117,6 +117,24 @@ TEST(SsSocketSend, InvalidTextsAndDestinationAreRefused) {
     EXPECT_EQ(2u, peer.datagrams().size());
 }
 
+// An address and a port instead of a socket address: the same datagram, from `from`'s port.
+TEST(SsSocketSend, SendToHostAndPort) {
+    LoopbackUdpPeer peer([](const std::string&) { return std::optional<std::string>("back"); });
+    SS_SocketPtr listener = SS_Socket_newUdpServerSocket(0);
+    ASSERT_TRUE(listener);
+    ASSERT_EQ(0, SS_Socket_sendTo("127.0.0.1", peer.port(), "GetSystemInfo", listener.get()));
+    ASSERT_TRUE(peer.waitForDatagrams(1, 5000));
+    EXPECT_EQ(std::string("GetSystemInfo", 14), peer.datagrams()[0]);
+    listener->waitTimeoutMs = 2000;
+    std::optional<std::string> answer;
+    SS_Socket_receive_plain(listener.get(), answer);
+    EXPECT_EQ(answer, "back");
+
+    EXPECT_EQ(-1, SS_Socket_sendTo(nullptr, peer.port(), "GetSystemInfo", nullptr));
+    EXPECT_EQ(-1, SS_Socket_sendTo("127.0.0.1", peer.port(), "", nullptr));
+    EXPECT_EQ(1u, peer.datagrams().size());
+}
+
 TEST(SsSocketSequence, ConsecutiveAndWrapping) {
     const uint16_t first = _SS_Socket_nextSequence();
     EXPECT_EQ(static_cast<uint16_t>(first + 1), _SS_Socket_nextSequence());

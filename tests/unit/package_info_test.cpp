@@ -236,6 +236,23 @@ TEST_F(PackageInfoTest, AbsentFolderAndNullPathsFail) {
     EXPECT_EQ(readPackageInfo(dir_.file("absent.quenta").c_str(), list, length), -1);
 }
 
+// The whole file as stored, across the 64 KiB block edges, at a GBK path; nothing for no file.
+TEST_F(PackageInfoTest, FileMd5CoversEveryByteAsStored) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65536}, size_t{65537}, size_t{200000}}) {
+        const std::string bytes = plainPayload(size);
+        const std::string path = dir_.file("m" + std::to_string(size) + ".quenta");
+        ASSERT_TRUE(writeWholeFile(path, bytes));
+        EXPECT_EQ(packageFileMd5Hex(path), hexOf(bytes)) << size;
+    }
+    const std::string utf8Path = dir_.file("地址盒-2.0.quenta");
+    ASSERT_TRUE(writeWholeFile(utf8Path, rawPackage(plainPayload(3000), "ALL")));
+    std::string narrowPath;
+    ASSERT_EQ(ss_platform_utf8ToGbk(utf8Path, narrowPath), 0);
+    EXPECT_EQ(packageFileMd5Hex(narrowPath), hexOf(rawPackage(plainPayload(3000), "ALL")));
+    EXPECT_EQ(packageFileMd5Hex(dir_.file("absent.quenta")), "");
+    EXPECT_EQ(packageFileMd5Hex(""), "");
+}
+
 // A stream that serves `bytes` but whose reads fail once `failAfter` bytes have been read in all.
 struct FailingStream {
     std::string bytes;
