@@ -12,32 +12,20 @@
 #   native-build-folder  a Linux build that has or gets quenta-sim and quenta-upgrade-cli (default
 #                        build-windows-native, configured without the window and the tests)
 # Installs what it needs with apt-get when run as root (mingw-w64 posix-threads compiler, wine, the
-# GoogleTest sources of Debian's googletest package, the header-only libraries).
+# GoogleTest sources of Debian's googletest package, the header-only libraries, jq).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build-windows}")
 native=$(realpath -m "${2:-$root/build-windows-native}")
 start=$(date +%s)
 stamp() { echo "=== windows: $1 ($(($(date +%s) - start)) s)"; }
+source "$root/scripts/lib.sh"
 
 # The header-only JSON and command-line libraries serve both builds; libcrypto only the Linux quenta-sim;
-# Xvfb, the CJK font, nsis and zip the window's tests and packages.
-packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 util-linux
-    nlohmann-json3-dev libcli11-dev libssl-dev xvfb fonts-wqy-microhei nsis zip)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    if ((EUID != 0)); then
-        echo "build-windows: missing packages (run as root or install them): ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# python3 the Windows resources; Xvfb, the CJK font, nsis and zip the window's tests and packages; jq
+# the comparison of the two builds.
+quenta_need_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest python3 iproute2 \
+    util-linux nlohmann-json3-dev libcli11-dev libssl-dev xvfb fonts-wqy-microhei nsis zip jq
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
@@ -62,12 +50,12 @@ echo "quenta-upgrade-cli.exe imports: $(x86_64-w64-mingw32-objdump -p "$build/cl
     awk '/DLL Name:/ { printf "%s ", $3 }')"
 
 stamp "Windows tests under wine"
-# Unit and loopback tests only (the Linux-specific ones are not built for Windows): their own prefix.
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[[ -d "$WINEPREFIX/drive_c" ]] || wineboot -i >/dev/null 2>&1
+# Unit and loopback tests only (the Linux-specific ones are not built for Windows): their own prefix,
+# kept from one build to the next (no namespace here).
+quenta_wine_prefix "$build/wineprefix"
 status=0
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 900) || status=$?
-wineserver -k 2>/dev/null || true
+quenta_wine_end
 unset WINEPREFIX
 ((status == 0)) || exit $status
 

@@ -46,14 +46,14 @@ if ((headless == 0)) && [[ "${DISPLAY:-}" =~ ^:([0-9]+)(\.[0-9]+)?$ ]] && [ -S "
     display_ok=1
 fi
 
-# Runs inside the namespace: the site in the background, then the front end; the site stops after.
+# Runs inside the namespace: the site in the background, then the front end once the site answers;
+# the site stops after.
 inner=$(cat <<'INNER'
 set -euo pipefail
-"$QUENTA_DEMO_BUILD/sim/quenta-sim" --config "$QUENTA_DEMO_ROOT/sim/demo/site.json" \
-    --record "$QUENTA_DEMO_WORK/site-record.json" --quiet &
-sim=$!
-trap 'kill -TERM $sim 2>/dev/null || true; wait $sim 2>/dev/null || true' EXIT
-sleep 1
+source "$QUENTA_DEMO_ROOT/scripts/lib.sh"
+trap quenta_stop_site EXIT
+quenta_start_site "$QUENTA_DEMO_WORK/site.log" "$QUENTA_DEMO_BUILD/sim/quenta-sim" \
+    --config "$QUENTA_DEMO_ROOT/sim/demo/site.json" --record "$QUENTA_DEMO_WORK/site-record.json"
 "$@"
 INNER
 )
@@ -96,4 +96,4 @@ if ((screenshot)); then
     cp "$work/gui-screenshots/screenshot-query.png" "$root/docs/screenshot-query.png"
     echo "Screenshot after a query: docs/screenshot-query.png"
 fi
-echo "Demo files (packages, drive root with the log when enabled, site record): $work"
+echo "Demo files (packages, drive root with the log when enabled, site record and output): $work"

@@ -16,13 +16,16 @@ for src in "$root"/fuzz/*_fuzz.cpp; do
 done
 [ ${#targets[@]} -gt 0 ] || { echo "no fuzz targets"; exit 0; }
 cmake --build "$build" -j"$(nproc)" "${targets[@]}"
+# Each target's corpus copy and drive root live in one temporary folder, removed at the end (also
+# when a target fails).
+work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-fuzz.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 for target in "$build"/fuzz/*_fuzz; do
   name=$(basename "$target")
   corpus="$root/fuzz/corpus/${name%_fuzz}"
-  work=$(mktemp -d)
-  [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+  mkdir -p "$work/$name/corpus" "$work/$name/drives"
+  [ -d "$corpus" ] && cp -r "$corpus"/. "$work/$name/corpus"/
   echo "--- $name: $runs runs"
-  QUENTA_DRIVE_ROOT=$(mktemp -d) UBSAN_OPTIONS=halt_on_error=1 \
-    "$target" -runs="$runs" -max_len=8192 "$work"
-  rm -rf "$work"
+  QUENTA_DRIVE_ROOT="$work/$name/drives" UBSAN_OPTIONS=halt_on_error=1 \
+    "$target" -runs="$runs" -max_len=8192 "$work/$name/corpus"
 done

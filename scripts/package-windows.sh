@@ -12,6 +12,7 @@
 #        --no-check   build the packages only
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib.sh"
 check=1
 args=()
 for a in "$@"; do
@@ -22,14 +23,9 @@ if [[ "${args[0]:-}" == --inner ]]; then
     # ---- inside the namespace: install, start, uninstall ----
     setup=${args[1]}
     work=${args[2]}
-    others=$(ip -o link show | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") print $2 }')
-    if [[ -n "$others" || "${QUENTA_NETNS:-}" != 1 ]]; then
-        echo "package-windows: not inside a private network namespace; refusing to run" >&2
-        exit 3
-    fi
-    export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    trap 'wineserver -k 2>/dev/null || true' EXIT
-    wineboot -i >/dev/null 2>&1
+    quenta_require_private_netns
+    trap quenta_wine_end EXIT
+    quenta_wine_prefix "$work/wineprefix"
     target="$WINEPREFIX/drive_c/Program Files/quenta-upgrade"
     key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\quenta-upgrade'
     wine "$setup" /S
@@ -50,7 +46,7 @@ if [[ "${args[0]:-}" == --inner ]]; then
         exit 1
     fi
     wine "$target/quenta-upgrade-cli.exe" inspect --help >/dev/null
-    wineserver -k 2>/dev/null || true
+    quenta_wine_end
     wait "$program" 2>/dev/null || true
     # The uninstaller copies itself away and runs on: wait for the folder to go.
     wine "$target/uninstall.exe" /S
@@ -99,16 +95,9 @@ echo "$(basename "$setup"): $(stat -c %s "$setup") bytes"
 ((check)) || exit 0
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-package-check.XXXXXX")
-xvfb_pid=""
-if [[ -z "${DISPLAY:-}" ]]; then
-    for n in $(seq 121 150); do [[ -e /tmp/.X11-unix/X$n ]] || break; done
-    Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-fi
+quenta_start_xvfb 121 150
 status=0
 "$root/sim/netns-run" --addresses 0 -- bash "$0" --inner "$setup" "$work" || status=$?
-[[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+quenta_stop_xvfb
 if ((status == 0)); then rm -rf "$work"; else echo "package-windows: check FAILED (files in $work)" >&2; fi
 exit $status

@@ -4,11 +4,13 @@
 # made inside it (so its wineserver, which creates every socket of the wine processes, lives there)
 # and `wineserver -k` at the end. Wine draws on an Xvfb started outside the namespace (reached through
 # /tmp/.X11-unix); Chinese needs a CJK font (fonts-wqy-microhei). With --screenshots DIR the window
-# after a query and during an upgrade are written as DIR/screenshot-win32-{query,upgrade}.png.
+# after a query and during an upgrade are written as DIR/screenshot-win32-{query,upgrade}.png
+# (converted by ImageMagick, which it installs when run as root).
 #
 # Usage: windows-gui-test.sh NATIVE-BUILD WINDOWS-BUILD [--screenshots DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib.sh"
 
 if [[ "${1:-}" != --inner ]]; then
     if (($# != 2 && $# != 4)); then
@@ -18,35 +20,26 @@ if [[ "${1:-}" != --inner ]]; then
     native=$(cd "$1" && pwd)
     windows=$(cd "$2" && pwd)
     shots=""
+    needed=(jq)
+    (($# == 4)) && needed+=(imagemagick)
+    quenta_need_packages "${needed[@]}"
     if (($# == 4)); then
         mkdir -p "$4"
         shots=$(cd "$4" && pwd)
     fi
     work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-windows-gui.XXXXXX")
     "$native/sim/quenta-sim" --make-demo-packages "$work/packages" >/dev/null
-    # A small site: the demo's address box, its first two groups of clean devices and one faulty device.
-    python3 - "$root/sim/demo/site.json" "$work/site.json" <<'PY'
-import json, sys
-site = json.load(open(sys.argv[1], encoding="utf-8"))
-site["addressBox"].pop("phantoms", None)
-site["devices"] = [d for d in site["devices"] if not d.get("faults")][:2]
-# One up-to-date device that refuses every put (unticked by the version rule): retry and reasons.
-site["devices"].append({"ip": "192.0.2.30", "model": "QN-H200", "platform": "hi3516a",
-                        "serialNum": "QNT2H2F0001", "softVersion": "2.4.1",
-                        "faults": {"tcpErrorText": "存储空间不足"}})
-json.dump(site, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
-PY
-    xvfb_pid=""
-    if [[ -z "${DISPLAY:-}" ]]; then
-        for n in $(seq 90 120); do [[ -e /tmp/.X11-unix/X$n ]] || break; done
-        Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        export DISPLAY=":$n"
-        for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-    fi
+    # A small site: the demo's address box, its first two groups of clean devices and one
+    # up-to-date device that refuses every put (unticked by the version rule: retry and reasons).
+    jq '.addressBox |= del(.phantoms)
+        | .devices = [.devices[] | select((.faults // {}) == {})][:2] + [{
+            ip: "192.0.2.30", model: "QN-H200", platform: "hi3516a", serialNum: "QNT2H2F0001",
+            softVersion: "2.4.1", faults: {tcpErrorText: "存储空间不足"}}]' \
+        "$root/sim/demo/site.json" >"$work/site.json"
+    quenta_start_xvfb 90 120
     status=0
     "$root/sim/netns-run" --addresses 20 -- bash "$0" --inner "$native" "$windows" "$work" "$shots" || status=$?
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+    quenta_stop_xvfb
     if ((status == 0)); then
         rm -rf "$work"
     else
@@ -60,28 +53,17 @@ native=$2
 windows=$3
 work=$4
 shots=$5
-others=$(ip -o link show | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") print $2 }')
-if [[ -n "$others" || "${QUENTA_NETNS:-}" != 1 ]]; then
-    echo "windows-gui-test: not inside a private network namespace; refusing to run" >&2
-    exit 3
-fi
+quenta_require_private_netns
 
-export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-sim_pid=""
-cleanup() {
-    [[ -n "$sim_pid" ]] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    wineserver -k 2>/dev/null || true
-}
-trap cleanup EXIT
-wineboot -i >/dev/null 2>&1
+export LC_ALL=C.UTF-8
+trap 'quenta_stop_site; quenta_wine_end' EXIT
+quenta_wine_prefix "$work/wineprefix"
 # The dialogs' fonts ("宋体", "MS Shell Dlg") are not in a fresh prefix: the CJK font stands in.
 for face in 宋体 SimSun "MS Shell Dlg" "MS Shell Dlg 2" Tahoma; do
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f \
         >/dev/null 2>&1
 done
-"$native/sim/quenta-sim" --config "$work/site.json" --record "$work/record.json" --quiet &
-sim_pid=$!
-sleep 1
+quenta_start_site "$work/site.log" "$native/sim/quenta-sim" --config "$work/site.json" --record "$work/record.json"
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 mkdir -p "$work/shots"
