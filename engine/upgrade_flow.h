@@ -13,15 +13,16 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <string>
-
-#include <map>
 #include <set>
+#include <string>
+#include <vector>
+
 #include "engine/device_recovery.h"
 #include "engine/dialog_state.h"
 #include "engine/failure_reason.h"
 #include "engine/flow_dispatcher.h"
 #include "engine/flow_host.h"
+#include "engine/flow_text.h"
 #include "engine/flow_ui.h"
 #include "engine/quenta_upgrade_server.h"
 #include "engine/record_table.h"
@@ -32,41 +33,6 @@ class UpgradeVerifier;
 struct LoadedPackage;
 struct RunReport;
 struct RunSummary;
-
-// Texts the flow shows (UTF-8, byte for byte).
-namespace flowtext {
-inline constexpr char kErrorTitle[] = "错误提示";
-inline constexpr char kInfoTitle[] = "信息提示";
-inline constexpr char kNoticeTitle[] = "提示";
-inline constexpr char kAskTitle[] = "信息";
-inline constexpr char kServerStartFailed[] = "不能启动产品升级服务，系统将退出";
-inline constexpr char kNoModel[] = "至少一个型号必须选择！";
-inline constexpr char kNoAddressBox[] = "请先输入地址盒IP";
-inline constexpr char kNoPackage[] = "请先选择升级文件";
-inline constexpr char kBadAddressBox[] = "非法地址盒IP";
-inline constexpr char kAddressBoxSilent[] = "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！";
-inline constexpr char kNotAddressBox[] = "IP地址%s的设备型号是%s，不是地址盒类设备，不能用于批量升级!";
-inline constexpr char kListEmpty[] = "升级IP列表为空，请点击<获取设备列表>";
-inline constexpr char kNoneTicked[] = "请选择要升级的IP！";
-inline constexpr char kNoSingleIp[] = "请先输入要升级设备的IP地址";
-inline constexpr char kBadSingleIp[] = "非法IP地址";
-inline constexpr char kUpgradeDone[] = "升级完成！";
-inline constexpr char kNoVersionDiff[] = "没有发现需要升级的设备";
-inline constexpr char kVersionDiffAsk[] = "共发现%d个不同版本的设备可以升级, 现在立即升级吗？";
-inline constexpr char kProgressQuery[] = "正在测试连接，请稍后...";
-inline constexpr char kProgressFailed[] = "正在处理连接失败的设备，请稍后...";
-inline constexpr char kProgressCancel[] = "正在取消，请等待当前文件传输完成...";
-inline constexpr char kCaptionUpgrade[] = "升级";
-inline constexpr char kCaptionCancel[] = "取消";
-inline constexpr char kVerifyCaption[] = "升级后验证版本";
-inline constexpr char kRetryFailed[] = "重试失败的设备";
-inline constexpr char kRecoverUnanswered[] = "重新连接失败的设备";
-inline constexpr char kExportReport[] = "导出报告...";
-inline constexpr char kProgressRecover[] = "正在重新连接失败的设备，请稍后...";
-inline constexpr char kRecoverDone[] = "重新连接完成：找回%d台设备，仍有%d台设备没有应答";
-inline constexpr char kReportFilter[] = "CSV 文件 (*.csv);;JSON 文件 (*.json)";
-inline constexpr char kReportSaved[] = "报告已保存：%s";
-}  // namespace flowtext
 
 class UpgradeFlow : public FlowHost {
   public:
@@ -209,9 +175,9 @@ class UpgradeFlow : public FlowHost {
 
     // --- steps and tasks ---
     int checkAddressBox(const std::string& narrowIp);  // 0 accepted, -1 refused (message shown or not)
-    int waitConnectDone();        // progress task of the query
-    int listUnansweredDevices();  // progress task of the failed-device step
-    int waitUploadsIdle();        // progress task of the cancel (_waitUploadsIdle)
+    int waitConnectDone();                             // progress task of the query
+    int listUnansweredDevices();                       // progress task of the failed-device step
+    int waitUploadsIdle();                             // progress task of the cancel (_waitUploadsIdle)
 
     // The row of a job: found by owner key, else the index when it still holds that key or no key.
     int rowOfJob(int row, std::uint32_t ownerKey);
@@ -220,6 +186,11 @@ class UpgradeFlow : public FlowHost {
     void showError(const std::string& utf8Text);  // counts errorsShown_
     int refusedSince(int errors) const { return errorsShown_ > errors ? -1 : 0; }
     void notify(unsigned what);
+    // The query's steps.
+    std::string queryAccount() const;
+    bool queryAccepted(const std::string& account);
+    void startDiscoveryThreads();
+    void askAddressBox(const std::string& account);
     void joinDiscoveryThreads();
     void cancelRun();
     void startUpgrade();

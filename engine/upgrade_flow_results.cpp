@@ -1,0 +1,201 @@
+// UpgradeFlow: what a run leaves behind: reasons, the summary, retry of failed devices, recovery of
+// unanswered ones, and the report.
+#include "engine/upgrade_flow.h"
+
+#include "engine/device_list.h"
+#include "engine/device_recovery.h"
+#include "engine/device_status.h"
+#include "engine/upgrade_flow_internal.h"
+#include "engine/upgrade_report.h"
+#include "package/package_info.h"
+#include "package/package_load.h"
+#include "protocol/ss_pair.h"
+#include "ss/ss_platform.h"
+
+using namespace upgrade_flow_internal;
+
+void UpgradeFlow::setVerifyTiming(int intervalMs, int settleMs) {
+    verifier_->setTiming(intervalMs, settleMs);
+}
+
+RowReason UpgradeFlow::rowReason(int row) const {
+    if (row < 0 || row >= list_->RowCount()) return {};
+    auto it = records_.find(list_->GetOwnerKey(row));
+    if (it == records_.end()) return {};
+    // A reason belongs to the status it explains; a row that moved on (a retry) has none.
+    const int code = rowStatus(*list_, row);
+    if (code != DEVICE_STATUS_UPGRADE_FAILED && code != DEVICE_STATUS_CONNECT_FAILED &&
+        code != DEVICE_STATUS_UPGRADE_DONE)
+        return {};
+    return it->second.reason;
+}
+
+RunSummary UpgradeFlow::lastRunSummary() const {
+    RunSummary summary;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (runKeys_.count(list_->GetOwnerKey(row)) == 0) continue;
+        const int code = rowStatus(*list_, row);
+        if (code == DEVICE_STATUS_UPGRADE_FAILED) {
+            ++summary.failed;
+        } else if (code == DEVICE_STATUS_UPGRADE_DONE) {
+            const FailureReason reason = rowReason(row).reason;
+            if (reason == FailureReason::notVerified || reason == FailureReason::noVerifyPort)
+                ++summary.notVerified;
+            else
+                ++summary.succeeded;
+        }
+    }
+    return summary;
+}
+
+bool UpgradeFlow::canRetry() const {
+    return server_ && phase_ == FlowPhase::idle && !upgradeThreadActive() && !taskActive_.load() &&
+           rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0;
+}
+
+bool UpgradeFlow::retryFailed() {
+    if (!canRetry()) return false;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (rowStatus(*list_, row) == DEVICE_STATUS_UPGRADE_FAILED) {
+            setRowStatus(*list_, row, DEVICE_STATUS_CONNECTED);
+            list_->SetCheck(row, true);
+        } else {
+            list_->SetCheck(row, false);
+        }
+    }
+    clearRunEnded();
+    OnBnClickedOk();
+    return phase_ == FlowPhase::running || runEnded_;
+}
+
+bool UpgradeFlow::canRecover() const {
+    return server_ && queried_ && phase_ == FlowPhase::idle && !upgradeThreadActive() && !taskActive_.load();
+}
+
+void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
+    if (!info.ip) return;
+    const uint32_t key = ss_ip_toInteger(info.ip->c_str());
+    int row = list_->FindRowByOwnerKey(key);
+    if (row >= 0 && rowStatus(*list_, row) == DEVICE_STATUS_CONNECT_FAILED) {
+        // The 连接失败 row is locked for good: a fresh row takes its place, then is judged.
+        list_->DeleteRow(row);
+        row = list_->InsertRow(row);
+        if (row < 0) return;
+        list_->SetItemData(row, key);
+        list_->SetOwnerKey(row, key);
+        records_.erase(key);
+    } else if (row >= 0) {
+        return;  // listed meanwhile: the row stands as judged
+    }
+    UpdateIPList(info, true);
+    row = list_->FindRowByOwnerKey(key);
+    if (row < 0) return;  // answered without the keys a row needs: no row, the report says why
+    // The version rule of the query, for this row only.
+    if (rowStatus(*list_, row) == DEVICE_STATUS_CONNECTED && state_.checked(IDC_VERSION_DIFF) && package_ &&
+        list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION) == utf8(package_->version))
+        list_->SetCheck(row, false);
+}
+
+int UpgradeFlow::recoverUnanswered(bool showResult) {
+    if (!canRecover()) return 0;
+    QuentaUpgradeServer* server = server_.get();
+    std::vector<std::string> addresses;
+    {
+        ss_mutex_guard guard(server->lock.get());
+        for (const IpRecord& record : server->ipList)
+            if (record.state != IP_ANSWERED) addresses.push_back(record.text);
+    }
+    int recovered = 0;
+    int missing = 0;
+    runTask(
+        flowtext::kProgressRecover,
+        [this, server, &addresses, &recovered, &missing, options = recoveryOptions_] {
+            std::vector<std::string> left = recoverDevices(
+                addresses, options,
+                [this, server, &recovered](const DeviceInfo& info) {
+                    if (markIpAnswered(server, info.ip->c_str()) != 0) return;
+                    if (dispatcher_.send([this, &info] { applyRecovered(info); })) ++recovered;
+                },
+                &stopTasks_);
+            missing = static_cast<int>(left.size());
+            return 0;
+        },
+        false);
+    if (destroyed_) return recovered;
+    notify(kChangedControls);
+    if (showResult)
+        ui_.messageBox(formatString(flowtext::kRecoverDone, recovered, missing), flowtext::kInfoTitle,
+                       BoxIcon::information, BoxButtons::ok);
+    return recovered;
+}
+
+RunReport UpgradeFlow::buildReport() const {
+    RunReport report;
+    if (package_) {
+        report.packageFile = utf8(package_->narrowFileName);
+        report.packageVersion = utf8(package_->version);
+        report.packageKind = packageKindKey(package_->kind);
+        report.packageMd5 = packageFileMd5Hex(package_->narrowPath);
+    }
+    report.addressBox = state_.addressBoxIp == kBlankIp ? std::string() : state_.addressBoxIp;
+    report.startTime = runStart_;
+    report.endTime = runEnd_;
+    report.hostName = reportHostName();
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        ReportDevice device;
+        device.ip = list_->GetItemText(row, DEVICE_COLUMN_IP);
+        device.model = list_->GetItemText(row, DEVICE_COLUMN_MODEL);
+        device.serialNum = list_->GetItemText(row, DEVICE_COLUMN_SERIAL);
+        device.master = list_->GetItemText(row, DEVICE_COLUMN_MASTER);
+        device.slave = list_->GetItemText(row, DEVICE_COLUMN_SLAVE);
+        device.status = list_->GetItemText(row, DEVICE_COLUMN_STATUS);
+        device.versionAfter = list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION);
+        device.versionBefore = device.versionAfter;
+        auto it = records_.find(list_->GetOwnerKey(row));
+        if (it != records_.end()) {
+            if (!it->second.versionBefore.empty()) device.versionBefore = it->second.versionBefore;
+            device.startTime = it->second.startTime;
+            device.endTime = it->second.endTime;
+            device.bytesSent = it->second.bytesSent;
+        }
+        RowReason reason = rowReason(row);
+        device.reason = failureReasonCode(reason.reason);
+        device.reasonText = failureReasonText(reason);
+        report.devices.push_back(std::move(device));
+    }
+    // Devices that answered without the keys a row needs have no row; the report still names them.
+    for (const auto& [key, info] : incompleteAnswers_) {
+        if (list_->FindRowByOwnerKey(key) >= 0) continue;
+        ReportDevice device;
+        device.ip = utf8(info.ip.value_or(""));
+        device.model = utf8(info.model.value_or(""));
+        device.serialNum = utf8(info.serialNum.value_or(""));
+        device.versionBefore = device.versionAfter = utf8(info.softVersion.value_or(""));
+        const RowReason reason{FailureReason::missingKeys};
+        device.reason = failureReasonCode(reason.reason);
+        device.reasonText = failureReasonText(reason);
+        report.devices.push_back(std::move(device));
+    }
+    return report;
+}
+
+int UpgradeFlow::writeReport(const std::string& utf8Path, std::string& utf8Error) const {
+    if (package_ && utf8Path == package_->localPath) {
+        utf8Error = "报告不能写到升级包上：" + utf8Path;
+        return -1;
+    }
+    return writeReportFile(buildReport(), utf8Path, utf8Error);
+}
+
+int UpgradeFlow::exportReport() {
+    std::optional<std::string> path = ui_.chooseSaveFile(flowtext::kReportFilter);
+    if (!path) return -1;
+    std::string error;
+    if (writeReport(*path, error) != 0) {
+        showError(error);
+        return -1;
+    }
+    ui_.messageBox(formatString(flowtext::kReportSaved, path->c_str()), flowtext::kInfoTitle,
+                   BoxIcon::information, BoxButtons::ok);
+    return 0;
+}
