@@ -503,7 +503,6 @@ void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool /*lookupFirst*/) {
     if (row < 0) {
         row = list_->InsertRow(list_->RowCount());
         if (row < 0) return;
-        list_->SetItemData(row, key);
         list_->SetOwnerKey(row, key);
         DLG_LOG(SS_LOG_DEBUG, 1019, "UpdateIPList", "===>Insert IP[%s] to List[%d]\n", info.ip->c_str(),
                 list_->RowCount());
@@ -617,7 +616,6 @@ int UpgradeFlow::listUnansweredDevices() {
                     answeredIncomplete ? FailureReason::missingKeys : FailureReason::neverAnswered;
                 int row = list_->InsertRow(list_->RowCount());
                 if (row < 0) return;
-                list_->SetItemData(row, record.value);
                 list_->SetOwnerKey(row, record.value);
                 list_->SetCellText(row, DEVICE_COLUMN_IP, utf8(record.text));
                 setRowStatus(*list_, row, DEVICE_STATUS_CONNECT_FAILED);
@@ -968,7 +966,6 @@ void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
         list_->DeleteRow(row);
         row = list_->InsertRow(row);
         if (row < 0) return;
-        list_->SetItemData(row, key);
         list_->SetOwnerKey(row, key);
         records_.erase(key);
     } else if (row >= 0) {
@@ -980,7 +977,6 @@ void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
         // Answered without the keys a row needs: it stays 连接失败, now saying so.
         if (state_.checked(IDC_SHOW_FAILED)) {
             row = list_->InsertRow(list_->RowCount());
-            list_->SetItemData(row, key);
             list_->SetOwnerKey(row, key);
             list_->SetCellText(row, DEVICE_COLUMN_IP, utf8(*info.ip));
             setRowStatus(*list_, row, DEVICE_STATUS_CONNECT_FAILED);
