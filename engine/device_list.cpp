@@ -332,7 +332,7 @@ int DeviceList::CountRows(int stateFilter) const {
     return count;
 }
 
-// ---- owner key ----------------------------------------------------------------------
+// ---- owner key -----------------------------------------------------------------------------------
 
 int DeviceList::SetOwnerKey(int row, uint32_t key) {
     checkThread();
