@@ -73,7 +73,6 @@ struct Lateness {
 void writeDevice(DeviceList& list, int i, std::mt19937& random) {
     const int row = list.InsertRow(list.RowCount());
     const uint32_t key = 0x0A000000u | static_cast<uint32_t>(i + 1);
-    list.SetItemData(row, key);
     list.SetOwnerKey(row, key);
     const int master = static_cast<int>(random() % 40);
     list.SetCellText(row, DEVICE_COLUMN_MASTER, master > 0 ? std::to_string(master) : "N/A");

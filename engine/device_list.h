@@ -1,9 +1,10 @@
 // DeviceList: the rows of the device list, without any toolkit.
 //
 // Holds what the list control shows and keeps per row: columns (heading, width, alignment), the cell
-// texts (UTF-8), the check / selection / focus state and the row record (owner value, per-cell text
-// and background colours, per-cell progress, check lock, owner key), plus the sort state. The Qt
-// control (ui/CReportCtrl) is a view of it; the batch flow and the command line drive it directly.
+// texts (UTF-8), the check / selection / focus state, the row's key (ownerKey) and the row record
+// (per-cell text and background colours, per-cell progress, check lock), plus the sort state. How
+// cells compare and sort is engine/cell_order. The Qt control (ui/CReportCtrl) and the Windows one
+// (win32/CReportCtrl) are views of it; the batch flow and the command line drive it directly.
 //
 // Threading: a DeviceList is used on one thread only, the flow's (window's) thread. Engine threads
 // hand their changes to that thread through the flow's dispatcher. Debug builds assert this; the
@@ -13,28 +14,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-// Mouse messages reported with a check change (the values of the window system the tool came from).
-enum : int {
-    DEVICE_LIST_WM_LBUTTONDOWN = 0x0201,
-    DEVICE_LIST_WM_LBUTTONDBLCLK = 0x0203,
-    DEVICE_LIST_WM_RBUTTONDOWN = 0x0204,
-    DEVICE_LIST_WM_RBUTTONDBLCLK = 0x0206,
-    DEVICE_LIST_WM_MBUTTONDOWN = 0x0207,
-    DEVICE_LIST_WM_MBUTTONDBLCLK = 0x0209,
-};
+#include "engine/cell_order.h"
 
-// Notification numbers of the list (check change and sorted), kept for callers that forward them.
-enum : int {
-    DEVICE_LIST_NOTIFY_CHECKCHANGE = 0x8000 + 10000,  // WM_APP + 10000 (row, mouse message)
-    DEVICE_LIST_NOTIFY_SORTED = 0x8000 + 10001,       // WM_APP + 10001 (column, ascending)
-};
+// The click that toggled a check box, reported with the check change.
+enum class CheckClick { Single, Double };
 
 // CountRows filter bits; a row matches when it has every requested property.
 enum : int {
@@ -72,12 +60,10 @@ std::string formatProgressPercent(const std::string& textFormat, int percent);
 
 // Per-row record; every array has one entry per column.
 struct RowRecord {
-    uint32_t ownerValue = 0;          // the row's item data before the record was attached
     std::vector<int32_t> textColors;  // -1 = system window-text colour
     std::vector<int32_t> backColors;  // -1 = system window colour
     std::vector<PROGRESS_DATA> progress;
-    int32_t checkEnabled = 1;  // 0 locks the check box (there is no unlock)
-    uint32_t ownerKey = 0;     // the device's IPv4 value
+    int32_t checkEnabled = 1;  // 0 locks the check box (UnlockRowCheck frees it)
 };
 
 struct ListRow {
@@ -85,8 +71,8 @@ struct ListRow {
     bool checked = false;
     bool selected = false;
     bool focused = false;
-    uint32_t itemData = 0;            // plain item data while the row has no record
-    std::optional<RowRecord> record;  // absent for a row inserted with InsertItem and not attached yet
+    uint32_t ownerKey = 0;  // the device's IPv4 value: how jobs and timers find the row after a sort
+    RowRecord record;
 };
 
 // Change notices for a view. Every method has an empty default. "About to" notices come before the
@@ -111,13 +97,9 @@ class DeviceListObserver {
     // newToOld[newRow] is the row's index before the sort.
     virtual void rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {}
     // The check-change notification of a mouse click (after cellsChanged for column 0).
-    virtual void checkChanged(int /*row*/, int /*mouseMessage*/) {}
+    virtual void checkChanged(int /*row*/, CheckClick /*click*/) {}
     virtual void redrawChanged(bool /*on*/) {}
 };
-
-// Parses a date and time; returns a point in time (any unit, compared only with others of the same
-// parser) or nothing when the whole text is not a date.
-using DeviceListDateParser = std::function<std::optional<int64_t>(std::string_view utf8)>;
 
 class DeviceList {
   public:
@@ -143,13 +125,9 @@ class DeviceList {
     // --- rows ----------------------------------------------------------------------------------
     int RowCount() const { return static_cast<int>(rows_.size()); }
     const ListRow* Row(int row) const;  // nullptr outside
-    // Inserts an empty row with a new record at index (clamped to the end); resets the sort state.
-    // Returns the new row's index, -1 when there are no columns.
+    // Inserts an empty row (key 0, default colours) at index (clamped to the end); resets the sort
+    // state. Returns the new row's index, -1 for a negative index.
     int InsertRow(int index);
-    // The plain list insertion: a row with text in column 0 and no record; the sort state is kept.
-    int InsertItem(int index, const std::string& text);
-    // Attaches a new record to a row that has none (keeps its item data as owner value). 1 / 0.
-    int AttachRowRecord(int row);
     int DeleteRow(int row);  // 1 deleted, 0 outside
     int DeleteAllRows();     // the number of rows there were
 
@@ -160,10 +138,10 @@ class DeviceList {
     // Colour of every column of a row; a row outside the list applies it to every row.
     void SetRowTextColor(int row, int32_t color);
     void SetRowBackColor(int row, int32_t color);
-    int32_t GetCellTextColor(int row, int column) const;  // -1 without record / outside
+    int32_t GetCellTextColor(int row, int column) const;  // -1 outside
     int32_t GetCellBackColor(int row, int column) const;
 
-    int LockRowCheck(int row);    // 1, or 0 for a row outside the list or without record
+    int LockRowCheck(int row);    // 1, or 0 for a row outside the list
     int UnlockRowCheck(int row);  // the check box follows clicks again; 1, or 0 as LockRowCheck
     bool IsRowCheckLocked(int row) const;
     bool GetCheck(int row) const;
@@ -171,7 +149,7 @@ class DeviceList {
     // A mouse click on the row's check box: toggles it; a locked row flips back and nothing else
     // happens (returns 0); otherwise the row becomes the only selected and focused row and the
     // check-change notice goes out (returns 1). 0 for a row outside the list.
-    int ClickCheck(int row, int mouseMessage);
+    int ClickCheck(int row, CheckClick click = CheckClick::Single);
 
     // Selection and focus (kept in step with the view's selection).
     bool IsSelected(int row) const;
@@ -184,41 +162,35 @@ class DeviceList {
 
     int CountRows(int stateFilter) const;
 
-    // Item data / owner key.
-    int SetItemData(int row, uint32_t value);  // owner value of the record, or the plain item data
-    uint32_t GetItemData(int row) const;
-    int SetOwnerKey(int row, uint32_t key);  // 1, or 0 outside / without record
-    uint32_t GetOwnerKey(int row) const;
+    // The row's key (0 until set).
+    int SetOwnerKey(int row, uint32_t key);     // 1, or 0 outside
+    uint32_t GetOwnerKey(int row) const;        // 0 outside
     int FindRowByOwnerKey(uint32_t key) const;  // first row with the key, -1 when none
 
     // --- progress cell (the status column) -------------------------------------------------------
-    int StartCellProgress(int row);  // 1 / 0: needs two columns and a record
+    int StartCellProgress(int row);  // 1 / 0: needs two columns and a row inside the list
     int StopCellProgress(int row);   // 1 / 0
     // Writes the percent (clamped to 0..100) into the status cell's progress; call RefreshStatusCell.
     int SetCellProgressPercent(int row, int percent);
     void RefreshStatusCell(int row);
-    const PROGRESS_DATA* CellProgress(int row, int column) const;  // nullptr without record / outside
+    const PROGRESS_DATA* CellProgress(int row, int column) const;  // nullptr outside
 
     // --- sorting -------------------------------------------------------------------------------
-    // Quicksort of all rows by column; everything of a row moves with it. Out-of-range column: nothing.
+    // Sorts all rows by column (cellSortOrder); everything of a row moves with it. Out-of-range
+    // column: nothing.
     void SortByColumn(int column, bool ascending);
     // A header click: same column toggles the direction, another column sorts ascending.
     void OnHeaderClick(int column);
     int SortColumn() const { return sortColumn_; }
     bool SortAscending() const { return sortAscending_; }
-    // -1 / 0 / 1 under the rules: both hexadecimal, both decimal (optional single "%"), both dates,
-    // else UTF-16 code-unit order.
+    // -1 / 0 / 1 under the rules of engine/cell_order with this list's date parser.
     int CompareCells(std::string_view a, std::string_view b) const;
-    // Replaces the date parser (default: a few common notations); empty restores the default.
-    void SetDateParser(DeviceListDateParser parser);
+    // Replaces the date parser (default: parseCellDate); empty restores the default.
+    void SetDateParser(CellDateParser parser);
 
     // --- redraw --------------------------------------------------------------------------------
     void SetRedraw(bool on);
     bool RedrawEnabled() const { return redraw_; }
-
-    // The default date parser: "YYYY-MM-DD", "YYYY/MM/DD", "YYYY.MM.DD", each optionally followed by
-    // " HH:MM" or " HH:MM:SS"; and "HH:MM:SS". Seconds since 0000-03-01 (any monotone unit will do).
-    static std::optional<int64_t> DefaultDateParser(std::string_view text);
 
   private:
     void checkThread() const;
@@ -235,7 +207,7 @@ class DeviceList {
     bool sortAscending_ = true;
     bool checksEnabled_ = false;
     bool redraw_ = true;
-    DeviceListDateParser dateParser_;
+    CellDateParser dateParser_;
     std::vector<DeviceListObserver*> observers_;
     mutable std::thread::id owner_;  // set on first use; debug builds assert every call is on it
 };

@@ -204,7 +204,6 @@ void UpgradeFlow::UpdateIPList(const DeviceInfo& info, bool /*lookupFirst*/) {
     if (row < 0) {
         row = list_->InsertRow(list_->RowCount());
         if (row < 0) return;
-        list_->SetItemData(row, key);
         list_->SetOwnerKey(row, key);
         DLG_LOG(SS_LOG_DEBUG, 1019, "UpdateIPList", "===>Insert IP[%s] to List[%d]\n", info.ip->c_str(),
                 list_->RowCount());
@@ -311,7 +310,6 @@ int UpgradeFlow::listUnansweredDevices() {
                 records_[record.value].reason.reason = FailureReason::neverAnswered;
                 int row = list_->InsertRow(list_->RowCount());
                 if (row < 0) return;
-                list_->SetItemData(row, record.value);
                 list_->SetOwnerKey(row, record.value);
                 list_->SetCellText(row, DEVICE_COLUMN_IP, utf8(record.text));
                 setRowStatus(*list_, row, DEVICE_STATUS_CONNECT_FAILED);

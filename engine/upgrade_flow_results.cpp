@@ -81,7 +81,6 @@ void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
         list_->DeleteRow(row);
         row = list_->InsertRow(row);
         if (row < 0) return;
-        list_->SetItemData(row, key);
         list_->SetOwnerKey(row, key);
         records_.erase(key);
     } else if (row >= 0) {

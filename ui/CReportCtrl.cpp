@@ -108,7 +108,7 @@ bool CReportCtrl::handleCheckClick(QMouseEvent* event, bool doubleClick) {
     const QModelIndex index = indexAt(pos);
     if (!index.isValid() || index.column() != 0 || !checkBoxRect(index.row()).contains(pos)) return false;
     event->accept();
-    list_.ClickCheck(index.row(), doubleClick ? DEVICE_LIST_WM_LBUTTONDBLCLK : DEVICE_LIST_WM_LBUTTONDOWN);
+    list_.ClickCheck(index.row(), doubleClick ? CheckClick::Double : CheckClick::Single);
     return true;
 }
 
@@ -163,7 +163,7 @@ std::optional<int64_t> CReportCtrl::parseLocaleDate(std::string_view utf8) {
         word = word || u >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     }
     if (!digit || !separator || utf8.size() > 64) return std::nullopt;
-    // Points in time as seconds of the local wall clock, the unit of DeviceList::DefaultDateParser.
+    // Points in time as seconds of the local wall clock, the unit of parseCellDate.
     auto wallSeconds = [](const QDate& date, const QTime& time) {
         return QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
     };
@@ -176,7 +176,7 @@ std::optional<int64_t> CReportCtrl::parseLocaleDate(std::string_view utf8) {
         const QDate date = locale.toDate(text, format);
         if (date.isValid()) return wallSeconds(date, QTime(0, 0));
     }
-    if (auto fallback = DeviceList::DefaultDateParser(utf8)) return fallback;
+    if (auto fallback = parseCellDate(utf8)) return fallback;
     const QDateTime iso = QDateTime::fromString(text, Qt::ISODate);
     if (iso.isValid()) return wallSeconds(iso.date(), iso.time());
     return std::nullopt;

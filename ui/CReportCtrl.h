@@ -44,7 +44,7 @@ class CReportCtrl : public QTableView {
     static std::optional<int64_t> parseLocaleDate(std::string_view utf8);
 
   signals:
-    void checkChanged(int row, int mouseMessage);  // a check box changed by a mouse click
+    void checkChanged(int row, CheckClick click);  // a check box changed by a mouse click
     void sorted(int column, bool ascending);
 
   protected:

@@ -101,7 +101,7 @@ bool DeviceListModel::setData(const QModelIndex& index, const QVariant& value, i
         return false;
     const bool wanted = value.value<Qt::CheckState>() == Qt::Checked;
     if (wanted == list_.GetCheck(index.row())) return true;
-    return list_.ClickCheck(index.row(), DEVICE_LIST_WM_LBUTTONDOWN) == 1;
+    return list_.ClickCheck(index.row()) == 1;
 }
 
 // ---- list notices -> model signals --------------------------------------------------------------
@@ -180,8 +180,8 @@ void DeviceListModel::rowsSorted(int column, bool ascending, const std::vector<i
     emit listSorted(column, ascending);
 }
 
-void DeviceListModel::checkChanged(int row, int mouseMessage) {
-    emit checkClicked(row, mouseMessage);
+void DeviceListModel::checkChanged(int row, CheckClick click) {
+    emit checkClicked(row, click);
 }
 
 void DeviceListModel::redrawChanged(bool on) {

@@ -40,7 +40,7 @@ class DeviceListModel : public QAbstractTableModel, private DeviceListObserver {
     static QColor toQColor(int32_t colorRef);
 
   signals:
-    void checkClicked(int row, int mouseMessage);  // the check-change notification
+    void checkClicked(int row, CheckClick click);  // the check-change notification
     void listSorted(int column, bool ascending);
     void listSelectionChanged();  // selection or focus changed through the list, not the view
     void listRedrawChanged(bool on);
@@ -58,7 +58,7 @@ class DeviceListModel : public QAbstractTableModel, private DeviceListObserver {
     void selectionChanged() override;
     void rowsAboutToBeSorted() override;
     void rowsSorted(int column, bool ascending, const std::vector<int>& newToOld) override;
-    void checkChanged(int row, int mouseMessage) override;
+    void checkChanged(int row, CheckClick click) override;
     void redrawChanged(bool on) override;
 
     void assertGuiThread() const;

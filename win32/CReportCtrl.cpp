@@ -193,7 +193,7 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
             const int row = static_cast<int>(draw->nmcd.dwItemSpec);
             const int column = draw->iSubItem;
             const ListRow* data = list_.Row(row);
-            if (data == nullptr || !data->record) return CDRF_DODEFAULT;
+            if (data == nullptr) return CDRF_DODEFAULT;
             draw->clrText = cellColor(list_.GetCellTextColor(row, column), COLOR_WINDOWTEXT);
             draw->clrTextBk = cellColor(list_.GetCellBackColor(row, column), COLOR_WINDOW);
             const PROGRESS_DATA* progress = list_.CellProgress(row, column);
@@ -236,7 +236,7 @@ bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
         const bool nowChecked = ((change->uNewState & checkMask) >> 12) == 2;
         if (nowChecked != list_.GetCheck(row)) {
             // The operator clicked the check box: the list decides (a locked row flips back).
-            if (list_.ClickCheck(row, DEVICE_LIST_WM_LBUTTONDOWN) == 0) writeState(row);
+            if (list_.ClickCheck(row) == 0) writeState(row);
             return true;
         }
         return false;

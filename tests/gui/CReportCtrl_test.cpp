@@ -89,8 +89,8 @@ void CReportCtrlTest::modelStaysConsistent() {
     list.OnHeaderClick(DEVICE_COLUMN_STATUS);
     list.DeleteRow(0);
     list.SetRowTextColor(-1, 0x123456);
-    list.InsertItem(2, "plain");
-    list.AttachRowRecord(2);
+    list.InsertRow(2);
+    list.SetCellText(2, 0, "plain");
     list.DeleteAllRows();
     defineDeviceList(control);
     QCOMPARE(aboutToChange.count(), 2);
@@ -142,7 +142,7 @@ void CReportCtrlTest::unlockedCheckBoxBecomesOnlySelection() {
     QVERIFY(list.GetCheck(2));
     QCOMPARE(checks.count(), 1);
     QCOMPARE(checks.at(0).at(0).toInt(), 2);
-    QCOMPARE(checks.at(0).at(1).toInt(), int(DEVICE_LIST_WM_LBUTTONDOWN));
+    QCOMPARE(checks.at(0).at(1).value<CheckClick>(), CheckClick::Single);
     QCOMPARE(list.CountRows(RC_ITEM_SELECTED), 1);
     QVERIFY(list.IsSelected(2));
     QCOMPARE(list.FocusedRow(), 2);
@@ -161,7 +161,7 @@ void CReportCtrlTest::unlockedCheckBoxBecomesOnlySelection() {
     QTest::mouseDClick(control.viewport(), Qt::LeftButton, {}, control.checkBoxRect(0).center());
     QVERIFY(checks.count() >= 2);
     QCOMPARE(list.GetCheck(0), (checks.count() - 1) % 2 == 1);
-    QCOMPARE(checks.last().at(1).toInt(), int(DEVICE_LIST_WM_LBUTTONDBLCLK));
+    QCOMPARE(checks.last().at(1).value<CheckClick>(), CheckClick::Double);
 }
 
 void CReportCtrlTest::spaceBarNeverTogglesCheckBox() {

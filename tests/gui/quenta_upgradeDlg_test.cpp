@@ -93,10 +93,10 @@ class ListRecorder : public DeviceListObserver {
     }
     void progressChanged(int row, int column) override {
         const ListRow* r = list_.Row(row);
-        if (r != nullptr && r->record && column < static_cast<int>(r->record->progress.size())) {
+        if (r != nullptr && column < static_cast<int>(r->record.progress.size())) {
             progressEvents++;
-            if (r->record->progress[column].inUse) progressShown = true;
-            maxPercent = qMax(maxPercent, r->record->progress[column].percent);
+            if (r->record.progress[column].inUse) progressShown = true;
+            maxPercent = qMax(maxPercent, r->record.progress[column].percent);
         }
     }
     QSet<QString> statuses;
@@ -594,9 +594,9 @@ void QuentaUpgradeDlgTest::operatorPath() {
     for (int row : {older1, older2, current}) {
         QCOMPARE(rowText(dlg, row, 1), QStringLiteral("已连接"));
         const ListRow* r = dlg.flow().list().Row(row);
-        QVERIFY(r->record.has_value());
-        QCOMPARE(r->record->backColors[1], static_cast<int32_t>(0xE7E5C9));
-        QCOMPARE(r->record->textColors[1], static_cast<int32_t>(0x000000));
+        QVERIFY(r != nullptr);
+        QCOMPARE(r->record.backColors[1], static_cast<int32_t>(0xE7E5C9));
+        QCOMPARE(r->record.textColors[1], static_cast<int32_t>(0x000000));
     }
     QCOMPARE(rowText(dlg, older1, 7), QStringLiteral("2.3.9"));
     QCOMPARE(rowText(dlg, older1, 10), QStringLiteral("TCP"));
@@ -632,8 +632,8 @@ void QuentaUpgradeDlgTest::operatorPath() {
         QCOMPARE(rowText(dlg, row, 1), QStringLiteral("升级完成"));
         QCOMPARE(rowText(dlg, row, 7), QStringLiteral("2.4.1"));
         QVERIFY(!dlg.flow().list().GetCheck(row));
-        QCOMPARE(dlg.flow().list().Row(row)->record->backColors[1], static_cast<int32_t>(0x00FF00));
-        QCOMPARE(dlg.flow().list().Row(row)->record->progress[1].inUse, 0);
+        QCOMPARE(dlg.flow().list().Row(row)->record.backColors[1], static_cast<int32_t>(0x00FF00));
+        QCOMPARE(dlg.flow().list().Row(row)->record.progress[1].inUse, 0);
     }
     QCOMPARE(rowText(dlg, current, 1), QStringLiteral("已连接"));
     QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
@@ -683,7 +683,7 @@ void QuentaUpgradeDlgTest::failedDevicesShownAndHidden() {
     const int failed = findRow(dlg, siteAddress(5));
     QVERIFY(failed >= 0);
     QCOMPARE(rowText(dlg, failed, 1), QStringLiteral("连接失败"));
-    QCOMPARE(dlg.flow().list().Row(failed)->record->checkEnabled, 0);
+    QCOMPARE(dlg.flow().list().Row(failed)->record.checkEnabled, 0);
     clickControl(dlg, IDC_SHOW_FAILED);
     QCOMPARE(findRow(dlg, siteAddress(5)), -1);
     QCOMPARE(dlg.flow().list().RowCount(), listed);

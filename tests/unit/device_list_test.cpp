@@ -1,5 +1,5 @@
-// DeviceList: column description parsing, the cell comparison and sort, header-click rules, row
-// counting, check-box clicks, colours, and the status table.
+// DeviceList: column description parsing, the cell comparison and sort (engine/cell_order through the
+// list), header-click rules, row counting, check-box clicks, colours, and the status table.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -22,8 +22,8 @@ struct RecordingObserver : DeviceListObserver {
                       (back ? " back" : ""));
     }
     void selectionChanged() override { log.push_back("selection"); }
-    void checkChanged(int row, int message) override {
-        log.push_back("check " + std::to_string(row) + " " + std::to_string(message));
+    void checkChanged(int row, CheckClick click) override {
+        log.push_back("check " + std::to_string(row) + (click == CheckClick::Double ? " double" : " single"));
     }
     void rowsSorted(int column, bool ascending, const std::vector<int>&) override {
         log.push_back("sorted " + std::to_string(column) + (ascending ? " asc" : " desc"));
@@ -176,6 +176,7 @@ TEST(DeviceListSort, AscendingAndDescendingOrders) {
         {{"1.5", "1.25", "", "0.5"}, {"", "0.5", "1.25", "1.5"}},
         {{"V1.9", "V1.10", "V2.0"}, {"V1.10", "V1.9", "V2.0"}},
         {{"ax", "Bx", "Ax"}, {"Ax", "Bx", "ax"}},
+        {{"2024-01-05", "2023-12-31 23:59", "2024/1/4"}, {"2023-12-31 23:59", "2024/1/4", "2024-01-05"}},
     };
     for (const Case& c : cases) {
         DeviceList list;
@@ -208,7 +209,6 @@ TEST(DeviceListSort, EverythingOfARowMovesWithIt) {
         addRow(list, ips[i]);
         list.SetCellText(i, DEVICE_COLUMN_SERIAL, std::string("SN-") + ips[i]);
         list.SetOwnerKey(i, 100 + (ips[i][0] - '0'));
-        list.SetItemData(i, 200 + (ips[i][0] - '0'));
     }
     setRowStatus(list, 0, DEVICE_STATUS_UPGRADE_DONE);  // "3"
     list.SetCheck(0, true);
@@ -226,7 +226,6 @@ TEST(DeviceListSort, EverythingOfARowMovesWithIt) {
     ASSERT_EQ(columnTexts(list, DEVICE_COLUMN_IP), (std::vector<std::string>{"1", "2", "3"}));
     EXPECT_EQ(list.GetItemText(2, DEVICE_COLUMN_SERIAL), "SN-3");
     EXPECT_EQ(list.GetOwnerKey(2), 103u);
-    EXPECT_EQ(list.GetItemData(2), 203u);
     EXPECT_EQ(list.FindRowByOwnerKey(103), 2);
     EXPECT_TRUE(list.GetCheck(2));
     EXPECT_TRUE(list.IsRowCheckLocked(2));
@@ -326,40 +325,48 @@ TEST(DeviceListChecks, LockedRowFlipsBackUnlockedRowBecomesOnlySelection) {
 
     RecordingObserver observer;
     list.AddObserver(&observer);
-    EXPECT_EQ(list.ClickCheck(1, DEVICE_LIST_WM_LBUTTONDOWN), 0);
+    EXPECT_EQ(list.ClickCheck(1), 0);
     EXPECT_FALSE(list.GetCheck(1));
     EXPECT_TRUE(list.IsSelected(0));
     EXPECT_TRUE(list.IsSelected(2));
     EXPECT_EQ(list.FocusedRow(), 2);
     EXPECT_TRUE(observer.log.empty());
 
-    EXPECT_EQ(list.ClickCheck(0, DEVICE_LIST_WM_LBUTTONDBLCLK), 1);
+    EXPECT_EQ(list.ClickCheck(0, CheckClick::Double), 1);
     EXPECT_TRUE(list.GetCheck(0));
     EXPECT_EQ(list.CountRows(RC_ITEM_SELECTED), 1);
     EXPECT_TRUE(list.IsSelected(0));
     EXPECT_EQ(list.FocusedRow(), 0);
-    EXPECT_EQ(observer.log, (std::vector<std::string>{"cells 0 0-0", "selection", "check 0 515"}));
+    EXPECT_EQ(observer.log, (std::vector<std::string>{"cells 0 0-0", "selection", "check 0 double"}));
 
-    EXPECT_EQ(list.ClickCheck(0, DEVICE_LIST_WM_LBUTTONDOWN), 1);
+    EXPECT_EQ(list.ClickCheck(0, CheckClick::Single), 1);
     EXPECT_FALSE(list.GetCheck(0));
-    EXPECT_EQ(list.ClickCheck(7, DEVICE_LIST_WM_LBUTTONDOWN), 0);
+    EXPECT_EQ(observer.log.back(), "check 0 single");
+    EXPECT_EQ(list.ClickCheck(7), 0);
     list.RemoveObserver(&observer);
 }
 
-TEST(DeviceListChecks, RowWithoutRecordCannotBeLockedOrShowProgress) {
+TEST(DeviceListChecks, RowsOutsideCannotBeLockedOrShowProgressInsertedRowsCan) {
     DeviceList list;
     fillDeviceColumns(list);
-    const int row = list.InsertItem(0, "");
-    list.SetItemData(row, 77);
+    list.SetOwnerKey(addRow(list, "10.1.1.2"), 78);
+    const int row = list.InsertRow(0);  // in front of the existing row
+    ASSERT_EQ(row, 0);
+    list.SetOwnerKey(row, 77);
     list.SetCellText(row, DEVICE_COLUMN_IP, "10.1.1.1");
-    EXPECT_EQ(list.LockRowCheck(row), 0);
-    EXPECT_EQ(list.StartCellProgress(row), 0);
-    EXPECT_EQ(list.ClickCheck(row, DEVICE_LIST_WM_LBUTTONDOWN), 1);
-    EXPECT_EQ(list.AttachRowRecord(row), 1);
-    EXPECT_EQ(list.AttachRowRecord(row), 0);
-    EXPECT_EQ(list.GetItemData(row), 77u);
+    for (int outside : {-1, list.RowCount()}) {
+        EXPECT_EQ(list.LockRowCheck(outside), 0);
+        EXPECT_EQ(list.UnlockRowCheck(outside), 0);
+        EXPECT_EQ(list.StartCellProgress(outside), 0);
+        EXPECT_EQ(list.SetOwnerKey(outside, 5), 0);
+        EXPECT_EQ(list.GetOwnerKey(outside), 0u);
+    }
+    EXPECT_EQ(list.ClickCheck(row), 1);
+    EXPECT_EQ(list.GetOwnerKey(row), 77u);
+    EXPECT_EQ(list.FindRowByOwnerKey(78), 1);
     EXPECT_EQ(list.LockRowCheck(row), 1);
     EXPECT_EQ(list.StartCellProgress(row), 1);
+    EXPECT_EQ(list.GetCellBackColor(row, 0), DEVICE_LIST_DEFAULT_COLOR);
 }
 
 TEST(DeviceListColours, OutOfRangeRowColoursEveryRow) {
@@ -508,8 +515,7 @@ TEST(DeviceListCompare, DefaultDateParserNotations) {
         {"2024-01-05 ", false},
         {"", false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(DeviceList::DefaultDateParser(c.text).has_value(), c.isDate) << c.text;
-    EXPECT_LT(*DeviceList::DefaultDateParser("2023-12-31 23:59:59"),
-              *DeviceList::DefaultDateParser("2024-01-01"));
+    for (const Case& c : cases) EXPECT_EQ(parseCellDate(c.text).has_value(), c.isDate) << c.text;
+    EXPECT_LT(*parseCellDate("2023-12-31 23:59:59"), *parseCellDate("2024-01-01"));
+    EXPECT_EQ(*parseCellDate("1970-01-02 00:00:01"), 86401);  // seconds since 1970-01-01
 }
