@@ -156,6 +156,7 @@ void printList(UpgradeFlow& flow, const std::string& format, std::FILE* out) {
 
 int run(Options& options, std::FILE* out, std::FILE* err) {
     HeadlessUi ui(options.quiet ? nullptr : err);
+    ui.retryWayText = flowtext::kRetryByOption;  // the summary names --retry, not the list's menu
     // The operator's answers: the package given on the command line is meant (extension warning:
     // yes); the version prompt is answered by the verb itself (no).
     ui.answer = [](const ShownBox& box) {

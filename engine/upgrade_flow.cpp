@@ -109,7 +109,7 @@ bool UpgradeFlow::OnInitDialog() {
     state_.setText(IDC_VERIFY, flowtext::kVerifyCaption);
     state_.applyEnabling(FlowUiState::afterInit);
     server_.reset(QuentaUpgradeServer_new());
-    notify(kChangedControls | kChangedModelBoxes | kChangedPackage);
+    notify(kChangedControls | kRebuiltModelBoxes | kChangedPackage);
     if (!server_) {
         ui_.messageBox(flowtext::kServerStartFailed, flowtext::kErrorTitle, BoxIcon::stop, BoxButtons::ok);
         ui_.closeWindow();
@@ -149,7 +149,7 @@ void UpgradeFlow::OnDestroy() {
 // ---- package and mode ---------------------------------------------------------------------------
 
 void UpgradeFlow::loadPackage() {
-    std::optional<std::string> path = ui_.chooseOpenFile(kPackageFileFilter);
+    std::optional<std::string> path = ui_.chooseOpenFile(packageFileFilters());
     if (!path) return;
     loadPackageFile(*path);
 }
@@ -173,7 +173,7 @@ int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
     state_.setText(IDC_PATH_BOX, "");
     state_.setText(IDC_PACKAGE_LABEL, "适用于以下产品型号");
     OnBnClickedButtonClear();
-    notify(kChangedModelBoxes | kChangedPackage);
+    notify(kRebuiltModelBoxes | kChangedPackage);
     auto loaded = std::make_unique<LoadedPackage>();
     if (packageRead(utf8Path, *loaded, message) != 0) {
         showError(message);
@@ -195,7 +195,7 @@ int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
         rebuildModelBoxes();
     }
     state_.setEnabled(IDC_RADIO_SINGLE, true);
-    notify(kChangedControls | kChangedModelBoxes);
+    notify(kChangedControls | kTickedModelBoxes);
     return 0;
 }
 
@@ -219,20 +219,20 @@ void UpgradeFlow::rebuildModelBoxes() {
             state_.modelBoxes.push_back(std::move(box));
         }
     }
-    notify(kChangedModelBoxes | kChangedControls);
+    notify(kRebuiltModelBoxes | kChangedControls);
 }
 
 void UpgradeFlow::clickModelBox(int id) {
     ModelBox* box = state_.modelBox(id);
     if (box == nullptr || !box->enabled) return;
     box->checked = !box->checked;
-    notify(kChangedModelBoxes);
+    notify(kTickedModelBoxes);
 }
 
 void UpgradeFlow::OnBnClickedCheckModelsAll() {
     if (state_.modelBoxes.size() < 2) return;
     for (auto& box : state_.modelBoxes) box.checked = state_.checked(IDC_MODELS_ALL);
-    notify(kChangedModelBoxes);
+    notify(kTickedModelBoxes);
 }
 
 void UpgradeFlow::setMode(bool batch) {
@@ -873,7 +873,8 @@ void UpgradeFlow::OnUpgradingEnd() {
     notify(kChangedControls);
     runEnded_ = true;
     runEnd_ = ss_platform_localTimeText();
-    ui_.messageBox(runSummaryText(lastRunSummary()), flowtext::kInfoTitle, BoxIcon::none, BoxButtons::ok);
+    ui_.messageBox(runSummaryText(lastRunSummary(), ui_.retryWay()), flowtext::kInfoTitle, BoxIcon::none,
+                   BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");
     if (startAfterEnd_ && !destroyed_) {
         // Queued only now: the box above serves the dispatcher, and the next run must not start
@@ -957,6 +958,10 @@ bool UpgradeFlow::retryFailed() {
 
 bool UpgradeFlow::canRecover() const {
     return server_ && queried_ && !upgrading.load() && !upgradeThreadActive() && !taskActive_.load();
+}
+
+bool UpgradeFlow::canExportReport() const {
+    return list_->RowCount() > 0 && !isUpgrading();
 }
 
 void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
@@ -1085,7 +1090,7 @@ int UpgradeFlow::writeReport(const std::string& utf8Path, std::string& utf8Error
 }
 
 int UpgradeFlow::exportReport() {
-    std::optional<std::string> path = ui_.chooseSaveFile(flowtext::kReportFilter);
+    std::optional<std::string> path = ui_.chooseSaveFile(reportFileFilters());
     if (!path) return -1;
     std::string error;
     if (writeReport(*path, error) != 0) {

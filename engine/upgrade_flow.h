@@ -64,7 +64,6 @@ inline constexpr char kRecoverUnanswered[] = "重新连接失败的设备";
 inline constexpr char kExportReport[] = "导出报告...";
 inline constexpr char kProgressRecover[] = "正在重新连接失败的设备，请稍后...";
 inline constexpr char kRecoverDone[] = "重新连接完成：找回%d台设备，仍有%d台设备没有应答";
-inline constexpr char kReportFilter[] = "CSV 文件 (*.csv);;JSON 文件 (*.json)";
 inline constexpr char kReportSaved[] = "报告已保存：%s";
 }  // namespace flowtext
 
@@ -158,6 +157,8 @@ class UpgradeFlow : public FlowHost {
     // single-device queries under the progress box; answers are judged as UpdateIPList does and
     // update the address's row in place. Returns how many answered. `showResult`: an information box.
     bool canRecover() const;
+    // "导出报告...": the list has rows and no run is under way.
+    bool canExportReport() const;
     void setRecoveryOptions(const RecoveryOptions& options) { recoveryOptions_ = options; }
     int recoverUnanswered(bool showResult = true);
     // The report of the list and the last run.
