@@ -10,6 +10,8 @@ namespace flowtext {
 inline constexpr char kAboutCaption[] = "关于产品升级工具";
 inline constexpr char kAboutMenu[] = "关于产品升级工具(&A)...";
 inline constexpr char kAlreadyRunning[] = "程序已经在运行！";
+// The caption of the report's save dialog.
+inline constexpr char kExportCaption[] = "导出报告";
 // The windows retry through the device list's context menu.
 inline constexpr char kRetryByListMenu[] = "设备列表右键菜单中的“重试失败的设备”";
 // The command line retries with its option.

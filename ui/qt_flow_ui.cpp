@@ -105,8 +105,8 @@ std::optional<std::string> QtFlowUi::showOpenFile(const FileFilters& filters) {
 
 std::optional<std::string> QtFlowUi::showSaveFile(const FileFilters& filters, std::size_t& chosen) {
     QString selected;
-    const QString path = QFileDialog::getSaveFileName(owner_, QStringLiteral("导出报告"), QString(),
-                                                      toQtFilter(filters), &selected);
+    const QString path = QFileDialog::getSaveFileName(owner_, QString::fromUtf8(flowtext::kExportCaption),
+                                                      QString(), toQtFilter(filters), &selected);
     if (path.isEmpty()) return std::nullopt;
     for (std::size_t i = 0; i < filters.size(); ++i)
         if (selected == QString::fromStdString(nameWithPatterns(filters[i]))) chosen = i;

@@ -312,22 +312,17 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     if (pathBox_->text() != path) pathBox_->setText(path);
     const QString label = QString::fromStdString(state.text(IDC_PACKAGE_LABEL));
     if (packageLabel_->text() != label) packageLabel_->setText(label);
-    const QString boxIp = QString::fromStdString(state.addressBoxIp);
-    if (addressBoxIp_->text() != boxIp) {
-        const QSignalBlocker block(addressBoxIp_);
-        if (boxIp == QLatin1String(kBlankIp))
-            addressBoxIp_->clear();
+    auto showIp = [](IpAddressEdit* edit, const std::string& dotted) {
+        const QString text = QString::fromStdString(dotted);
+        if (edit->text() == text) return;
+        const QSignalBlocker block(edit);
+        if (text == QLatin1String(kBlankIp))
+            edit->clear();
         else
-            addressBoxIp_->setText(boxIp);
-    }
-    const QString single = QString::fromStdString(state.singleIp);
-    if (singleIp_->text() != single) {
-        const QSignalBlocker block(singleIp_);
-        if (single == QLatin1String(kBlankIp))
-            singleIp_->clear();
-        else
-            singleIp_->setText(single);
-    }
+            edit->setText(text);
+    };
+    showIp(addressBoxIp_, state.addressBoxIp);
+    showIp(singleIp_, state.singleIp);
     syncing_ = false;
 }
 

@@ -404,7 +404,8 @@ std::optional<std::string> Cquenta_upgradeDlg::showSaveFile(const FileFilters& f
     const std::wstring filter = toDialogFilter(filters);
     std::wstring path;
     OPENFILENAMEW dialog = fileDialog(hwnd(), filter, path);
-    dialog.lpstrTitle = L"导出报告";
+    const std::wstring caption = win32_widen(flowtext::kExportCaption);
+    dialog.lpstrTitle = caption.c_str();
     dialog.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameW(&dialog)) return std::nullopt;
