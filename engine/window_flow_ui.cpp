@@ -1,6 +1,15 @@
 // WindowFlowUi; see window_flow_ui.h.
 #include "engine/window_flow_ui.h"
 
+#include "engine/upgrade_flow.h"
+
+bool WindowFlowUi::endFlow(UpgradeFlow& flow) {
+    if (flowEnded_) return false;
+    flowEnded_ = true;
+    flow.OnDestroy();
+    return true;
+}
+
 int WindowFlowUi::messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
                              BoxButtons buttons) {
     ShownBox box{utf8Text, utf8Title, icon, buttons, IDOK};

@@ -11,6 +11,8 @@
 #include "engine/box_seam.h"
 #include "engine/flow_ui.h"
 
+class UpgradeFlow;
+
 class WindowFlowUi : public FlowUi {
   public:
     int messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
@@ -20,6 +22,12 @@ class WindowFlowUi : public FlowUi {
 
     // Number of modal boxes (message boxes, progress boxes, file dialogs, the about box) open now.
     int modalDepth() const { return modalDepth_; }
+
+    // Ends the window's flow (UpgradeFlow::OnDestroy: clears the upgrading flag, closes the
+    // dispatcher, joins the engine threads) once, whichever asks first: the flow's closeWindow or
+    // the window's own end. True that first time (closeWindow then ends the modal loop).
+    bool endFlow(UpgradeFlow& flow);
+    bool flowEnded() const { return flowEnded_; }
 
     // Counts a modal box for the time it is open.
     class ModalScope {
@@ -42,4 +50,5 @@ class WindowFlowUi : public FlowUi {
 
   private:
     int modalDepth_ = 0;
+    bool flowEnded_ = false;
 };

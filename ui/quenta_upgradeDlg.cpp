@@ -91,10 +91,7 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent, QScreen* screen)
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
     qApp->removeEventFilter(this);
-    if (!destroyed_) {
-        destroyed_ = true;
-        flow_->OnDestroy();
-    }
+    flowUi_->endFlow(*flow_);
     wake_->detach();
     flowUi_->setFlow(nullptr);
     // The list view observes the flow's device list: it goes before the flow does.
@@ -327,15 +324,15 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
 }
 
 void Cquenta_upgradeDlg::routeClick(int id) {
-    if (destroyed_) return;
+    if (flowUi_->flowEnded()) return;
     flow_->click(id);  // the widget toggled itself; the sync puts it back to what the flow decided
-    if (!destroyed_) syncFromState();
+    if (!flowUi_->flowEnded()) syncFromState();
 }
 
 void Cquenta_upgradeDlg::pressExit() {
-    if (destroyed_) return;
+    if (flowUi_->flowEnded()) return;
     flow_->OnBnClickedCancel();  // cancels a running upgrade first, then asks the window to close
-    if (!destroyed_) syncFromState();
+    if (!flowUi_->flowEnded()) syncFromState();
 }
 
 QMenu* Cquenta_upgradeDlg::buildListMenu(QWidget* parent) {
@@ -346,9 +343,9 @@ QMenu* Cquenta_upgradeDlg::buildListMenu(QWidget* parent) {
         action->setEnabled(entry.enabled);
         const ListCommand command = entry.command;
         connect(action, &QAction::triggered, this, [this, command] {
-            if (destroyed_) return;
+            if (flowUi_->flowEnded()) return;
             runListCommand(*flow_, command);
-            if (!destroyed_) syncFromState();
+            if (!flowUi_->flowEnded()) syncFromState();
         });
     }
     return menu;
@@ -368,15 +365,13 @@ void Cquenta_upgradeDlg::OnAbout() {
 // --- closing -----------------------------------------------------------------------------------
 
 void Cquenta_upgradeDlg::closeForFlow() {
-    if (destroyed_) return;
+    if (!flowUi_->endFlow(*flow_)) return;
     closedByFlow_ = true;
-    destroyed_ = true;
-    flow_->OnDestroy();  // clears the upgrading flag, closes the dispatcher, joins the engine threads
     QDialog::done(QDialog::Rejected);
 }
 
 void Cquenta_upgradeDlg::requestClose() {
-    if (destroyed_) return;
+    if (flowUi_->flowEnded()) return;
     if (flowUi_->modalDepth() > 0) {
         QTimer::singleShot(200, this, [this] { requestClose(); });
         return;
@@ -391,7 +386,7 @@ void Cquenta_upgradeDlg::reject() {
 }
 
 void Cquenta_upgradeDlg::closeEvent(QCloseEvent* event) {
-    if (destroyed_) {
+    if (flowUi_->flowEnded()) {
         event->accept();
         return;
     }

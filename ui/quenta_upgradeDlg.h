@@ -101,6 +101,5 @@ class Cquenta_upgradeDlg : public QDialog {
     QLabel* banner_ = nullptr;               // bitmap 137, click: about box
     bool initialised_ = false;
     bool closedByFlow_ = false;
-    bool destroyed_ = false;
     bool syncing_ = false;
 };

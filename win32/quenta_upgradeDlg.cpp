@@ -68,10 +68,7 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
 }
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
-    if (!destroyed_) {
-        destroyed_ = true;
-        flow_->OnDestroy();
-    }
+    endFlow(*flow_);
     if (wake_) wake_->detach();
     if (hwnd() != nullptr) DestroyWindow(hwnd());
     report_.reset();  // observes the flow's list: goes first
@@ -113,10 +110,7 @@ void Cquenta_upgradeDlg::OnDestroy() {
     if (wake_) wake_->detach();
     for (std::uint32_t id : timers_) KillTimer(hwnd(), id);
     timers_.clear();
-    if (!destroyed_) {
-        destroyed_ = true;
-        flow_->OnDestroy();
-    }
+    endFlow(*flow_);
     report_->Detach();
 }
 
@@ -150,7 +144,7 @@ std::string Cquenta_upgradeDlg::readIp(int id) const {
 }
 
 void Cquenta_upgradeDlg::syncFromState(unsigned what) {
-    if (!flow_ || hwnd() == nullptr || destroyed_) return;
+    if (!flow_ || hwnd() == nullptr || flowEnded()) return;
     syncing_ = true;
     DialogState& state = flow_->state();
     if ((what & kRebuiltModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size())
@@ -211,7 +205,7 @@ void Cquenta_upgradeDlg::routeClick(int id) {
 }
 
 bool Cquenta_upgradeDlg::OnCommand(int id, int code, HWND control) {
-    if (destroyed_) return true;
+    if (flowEnded()) return true;
     if (id == IDC_ADDRESS_BOX_IP || id == IDC_SINGLE_IP) {
         if (code != EN_CHANGE || syncing_) return true;
         if (id == IDC_ADDRESS_BOX_IP) {
@@ -256,7 +250,7 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
 
 bool Cquenta_upgradeDlg::OnTimer(UINT_PTR id) {
     const auto key = static_cast<std::uint32_t>(id);
-    if (timers_.count(key) == 0 || destroyed_) return false;
+    if (timers_.count(key) == 0 || flowEnded()) return false;
     flow_->OnTimer(key);
     return true;
 }
@@ -264,7 +258,7 @@ bool Cquenta_upgradeDlg::OnTimer(UINT_PTR id) {
 bool Cquenta_upgradeDlg::OnClose() {
     // The close box acts as "退出" (which closes the window itself when done); ignored while a box
     // of this window is open.
-    if (!destroyed_ && modalDepth() == 0) {
+    if (!flowEnded() && modalDepth() == 0) {
         flow_->OnBnClickedCancel();
         syncFromState();
     }
@@ -274,7 +268,7 @@ bool Cquenta_upgradeDlg::OnClose() {
 INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     switch (message) {
         case WM_FLOW_WAKE:
-            if (wake_ && !destroyed_) wake_->serve();
+            if (wake_ && !flowEnded()) wake_->serve();
             return TRUE;
         case WM_APP + 2:
             if (auto& hook = openedHookSlot()) hook(*this);
@@ -306,7 +300,7 @@ INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void Cquenta_upgradeDlg::showListMenu(POINT at) {
-    if (destroyed_) return;
+    if (flowEnded()) return;
     if (at.x == -1 && at.y == -1) {  // from the keyboard: at the list's corner
         RECT list{};
         GetWindowRect(Item(kListId), &list);
@@ -334,7 +328,7 @@ void Cquenta_upgradeDlg::showAbout() {
 
 int Cquenta_upgradeDlg::showMessageBox(const ShownBox& box) {
     const UINT style = boxIconStyle(box.icon) | (box.buttons == BoxButtons::yesNo ? MB_YESNO : MB_OK);
-    const int shown = MessageBoxW(destroyed_ ? nullptr : hwnd(), win32_widen(box.text).c_str(),
+    const int shown = MessageBoxW(flowEnded() ? nullptr : hwnd(), win32_widen(box.text).c_str(),
                                   win32_widen(box.title).c_str(), style);
     return box.buttons == BoxButtons::yesNo ? (shown == IDYES ? IDYES : IDNO) : IDOK;
 }
@@ -348,7 +342,7 @@ int Cquenta_upgradeDlg::runProgress(const std::string& utf8Line1, std::function<
     openProgress_ = &box;
     {
         ModalScope scope(*this);
-        box.Run(destroyed_ ? nullptr : hwnd());
+        box.Run(flowEnded() ? nullptr : hwnd());
     }
     openProgress_ = previousOpen;
     if (makeCurrent) current_ = previous;
@@ -428,12 +422,5 @@ void Cquenta_upgradeDlg::stopTimer(std::uint32_t id) {
 }
 
 void Cquenta_upgradeDlg::closeWindow() {
-    closeForFlow();
-}
-
-void Cquenta_upgradeDlg::closeForFlow() {
-    if (destroyed_) return;
-    destroyed_ = true;
-    flow_->OnDestroy();  // clears the upgrading flag, closes the dispatcher, joins the engine threads
-    EndModal(IDCANCEL);
+    if (endFlow(*flow_)) EndModal(IDCANCEL);
 }

@@ -40,7 +40,7 @@ class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
     void Run();
     UpgradeFlow& flow() { return *flow_; }
     CReportCtrl& report() { return *report_; }
-    bool destroyed() const { return destroyed_; }
+    bool destroyed() const { return flowEnded(); }
     CProgressDlg* openProgress() const { return openProgress_; }
     bool timerRunning(std::uint32_t id) const { return timers_.count(id) != 0; }
     std::vector<HWND> modelBoxWindows() const;
@@ -82,7 +82,6 @@ class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
     void routeClick(int id);
     void showListMenu(POINT at);
     void showAbout();
-    void closeForFlow();
 
     std::unique_ptr<UpgradeFlow> flow_;
     std::unique_ptr<CReportCtrl> report_;
@@ -95,5 +94,4 @@ class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
     CProgressDlg* current_ = nullptr;       // the progress box the flow reports to
     CProgressDlg* openProgress_ = nullptr;  // any progress box being shown
     bool syncing_ = false;                  // controls are being written from the state: no handlers
-    bool destroyed_ = false;
 };

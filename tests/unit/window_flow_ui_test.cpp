@@ -11,6 +11,7 @@
 #include "engine/flow_dispatcher.h"
 #include "engine/flow_wake.h"
 #include "engine/front_end_text.h"
+#include "engine/upgrade_flow.h"
 #include "engine/upgrade_report.h"
 #include "engine/window_flow_ui.h"
 #include "tests/support/box_script.h"
@@ -103,6 +104,16 @@ TEST(WindowFlowUi, SavedReportTakesTheChosenFiltersExtension) {
     EXPECT_EQ("/tmp/Report.CSV", window.chooseSaveFile(reportFileFilters()));
     window.savePath.reset();
     EXPECT_FALSE(window.chooseSaveFile(reportFileFilters()).has_value());
+}
+
+TEST(WindowFlowUi, EndsItsFlowOnce) {
+    FakeWindow window;
+    UpgradeFlow flow(window);
+    EXPECT_FALSE(window.flowEnded());
+    EXPECT_TRUE(window.endFlow(flow));
+    EXPECT_TRUE(flow.destroyed());
+    EXPECT_TRUE(window.flowEnded());
+    EXPECT_FALSE(window.endFlow(flow));  // the window's own end after the flow closed it
 }
 
 TEST(FileFilter, ListsNamesPatternsAndTheChosenExtensionRule) {
