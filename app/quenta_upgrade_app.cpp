@@ -12,15 +12,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QIcon>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
-#include "ss/ss_dir.h"
+#include "engine/app_startup.h"
+#include "engine/front_end_text.h"
 #include "ss/ss_log.h"
 #include "ui/dialog_units.h"
 #include "ui/qt_flow_ui.h"
@@ -30,8 +28,6 @@
 namespace {
 
 constexpr char kInstanceName[] = "QUENTA_UPGRADE";
-constexpr char kDebugFlagFile[] = "C:\\Work/quenta/bin/SS_DEBUG_ENABLED";
-constexpr char kLogFolder[] = "C:\\Work/quenta/temp";
 constexpr char kRegistryKey[] = "应用程序向导生成的本地应用程序";
 
 // SIGTERM / SIGINT / SIGHUP close the window as "退出" does: the handler only writes a byte that
@@ -43,16 +39,6 @@ void onTerminationSignal(int) {
     const char byte = 1;
     if (g_signalPipe[1] >= 0) (void)!write(g_signalPipe[1], &byte, 1);
     errno = saved;
-}
-
-void showAlreadyRunning() {
-    const QString text = QStringLiteral("程序已经在运行！");
-    const QString title = QStringLiteral("错误提示");
-    if (QtFlowUi::answerUnshown({text.toStdString(), title.toStdString(), BoxIcon::stop, BoxButtons::ok, 0}))
-        return;
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::NoButton, nullptr);
-    box.setDefaultButton(box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole));
-    box.exec();
 }
 
 }  // namespace
@@ -105,24 +91,16 @@ bool Cquenta_upgradeApp::InitInstance() {
     // 3.-4. The single-instance object.
     const int instance = acquireInstance();
     if (instance == 0) {
-        SS_LOG_FN(SS_LOG_ERROR, "Cquenta_upgradeApp::InitInstance", "QUENTA_UPGRADE si running already!\n");
-        showAlreadyRunning();
+        if (reportAlreadyRunning())
+            QtFlowUi::execMessageBox(nullptr,
+                                     {flowtext::kAlreadyRunning, flowtext::kErrorTitle, BoxIcon::stop});
         exitCode_ = 1;
         return false;
     }
     // instance == -1: no lock could be made; the tool runs without single-instance protection.
 
     // 5. The log, only with the debug flag file (a file, not a folder).
-    const int flag = ss_file_attributes(kDebugFlagFile);
-    if (flag != -1 && (flag & SS_FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        const int folder = ss_file_attributes(kLogFolder);
-        if (folder == -1 || (folder & SS_FILE_ATTRIBUTE_DIRECTORY) == 0) ss_dir_createTree(kLogFolder);
-        char logPath[255];
-        std::memset(logPath, 0, sizeof logPath);
-        std::snprintf(logPath, sizeof logPath, "%s/%s/%s/%s", "C:\\Work", "quenta", "temp",
-                      "quenta_upgrade.log");
-        ss_log_open(logPath);
-    }
+    openStartupDebugLog();
 
     // 6. The main window, run modally.
     {

@@ -148,6 +148,7 @@ class FlowRun {
             if (box.buttons == BoxButtons::yesNo) return box.text == kPackageExtensionWarning ? IDYES : IDNO;
             return IDOK;
         };
+        ui_.retryWayText = flowtext::kRetryByOption;  // the summary names --retry, not the list's menu
         ui_.attach(&flow_);
         if (!options.quiet) flow_.list().AddObserver(&printer_);
     }

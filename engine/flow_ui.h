@@ -10,6 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "engine/file_filter.h"
+#include "engine/front_end_text.h"
+
 // Message box answers, with the values of the dialog framework.
 inline constexpr int IDOK = 1;
 inline constexpr int IDYES = 6;
@@ -21,8 +24,9 @@ enum class BoxButtons { ok, yesNo };
 // What changed, for FlowUi::stateChanged (bits may be combined).
 enum FlowStateChange : unsigned {
     kChangedControls = 1u << 0,    // enabled / checked / text of fixed controls, IP texts
-    kChangedModelBoxes = 1u << 1,  // the model check boxes were rebuilt or changed
+    kRebuiltModelBoxes = 1u << 1,  // the model check boxes are new: build them again
     kChangedPackage = 1u << 2,     // path box and package label
+    kTickedModelBoxes = 1u << 3,   // the model check boxes' ticks changed (the boxes are the same)
 };
 
 class FlowUi {
@@ -39,20 +43,20 @@ class FlowUi {
     virtual int runProgress(const std::string& utf8Line1, std::function<int()> task, bool makeCurrent) = 0;
 
     // Progress for the open progress box (called on the flow thread; ignore when no box is open).
-    // progressSearch: count > 0 -> line 1 "当前已发现设备数量：%d"; address -> line 2 "正在连接设备：%s",
-    // none -> line 2 empty. progressFailed: line 2 "共有 %d 连接失败设备，正在处理：%d" (total, done).
+    // The box's lines follow ProgressLines (engine/front_end_text.h), which formats them.
     virtual void progressSearch(const std::optional<std::string>& utf8Address, int count) = 0;
     virtual void progressFailed(int total, int done) = 0;
 
-    // File-open dialog with the given filter (kPackageFileFilter); UTF-8 path or none (cancel).
-    virtual std::optional<std::string> chooseOpenFile(const std::string& utf8Filter) = 0;
+    // File-open dialog with the given filters (packageFileFilters()); UTF-8 path or none (cancel).
+    virtual std::optional<std::string> chooseOpenFile(const FileFilters& filters) = 0;
 
     // Save dialog for the report: a UTF-8 path whose extension (".csv" or ".json") follows the filter
-    // the operator chose, or none (cancel). An existing file is replaced only after the operator
-    // confirmed it. Front ends without one export nothing.
-    virtual std::optional<std::string> chooseSaveFile(const std::string& /*utf8Filter*/) {
-        return std::nullopt;
-    }
+    // the operator chose (pathWithChosenExtension), or none (cancel). An existing file is replaced
+    // only after the operator confirmed it. Front ends without one export nothing.
+    virtual std::optional<std::string> chooseSaveFile(const FileFilters& /*filters*/) { return std::nullopt; }
+
+    // How this front end's operator retries the failed devices, for the end-of-run summary.
+    virtual std::string retryWay() const { return flowtext::kRetryByListMenu; }
 
     // The dialog state changed (FlowStateChange bits): sync the controls from UpgradeFlow::state().
     virtual void stateChanged(unsigned what) = 0;

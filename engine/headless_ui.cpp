@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "engine/front_end_text.h"
 #include "engine/upgrade_flow.h"
 #include "ss/ss_platform.h"
 
@@ -76,24 +77,24 @@ void HeadlessUi::progressSearch(const std::optional<std::string>& utf8Address, i
     ++searchReports;
     if (count > 0) lastSearchCount = count;
     if (progress_ == nullptr) return;
-    if (count > 0) std::fprintf(progress_, "当前已发现设备数量：%d", count);
-    if (utf8Address)
-        std::fprintf(progress_, "%s正在连接设备：%s", count > 0 ? "  " : "", utf8Address->c_str());
-    std::fputc('\n', progress_);
+    // One line: what the box's two lines would show of this report.
+    std::string line = count > 0 ? flowtext::progressFound(count) : std::string();
+    if (utf8Address) line += (count > 0 ? "  " : "") + flowtext::progressConnecting(*utf8Address);
+    std::fprintf(progress_, "%s\n", line.c_str());
 }
 
 void HeadlessUi::progressFailed(int total, int done) {
     ++failedReports;
-    if (progress_ != nullptr) std::fprintf(progress_, "共有 %d 连接失败设备，正在处理：%d\n", total, done);
+    if (progress_ != nullptr) std::fprintf(progress_, "%s\n", flowtext::progressFailed(total, done).c_str());
 }
 
-std::optional<std::string> HeadlessUi::chooseOpenFile(const std::string&) {
+std::optional<std::string> HeadlessUi::chooseOpenFile(const FileFilters&) {
     std::optional<std::string> path = std::move(nextOpenFile);
     nextOpenFile.reset();
     return path;
 }
 
-std::optional<std::string> HeadlessUi::chooseSaveFile(const std::string&) {
+std::optional<std::string> HeadlessUi::chooseSaveFile(const FileFilters&) {
     std::optional<std::string> path = std::move(nextSaveFile);
     nextSaveFile.reset();
     return path;

@@ -12,16 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/box_seam.h"
 #include "engine/flow_ui.h"
 
 class UpgradeFlow;
-
-struct ShownBox {
-    std::string text, title;  // UTF-8
-    BoxIcon icon = BoxIcon::none;
-    BoxButtons buttons = BoxButtons::ok;
-    int answer = IDOK;
-};
 
 class HeadlessUi : public FlowUi {
   public:
@@ -38,8 +32,8 @@ class HeadlessUi : public FlowUi {
     int runProgress(const std::string& utf8Line1, std::function<int()> task, bool makeCurrent) override;
     void progressSearch(const std::optional<std::string>& utf8Address, int count) override;
     void progressFailed(int total, int done) override;
-    std::optional<std::string> chooseOpenFile(const std::string& utf8Filter) override;
-    std::optional<std::string> chooseSaveFile(const std::string& utf8Filter) override;
+    std::optional<std::string> chooseOpenFile(const FileFilters& filters) override;
+    std::optional<std::string> chooseSaveFile(const FileFilters& filters) override;
     void stateChanged(unsigned what) override;
     void startTimer(std::uint32_t id, int ms) override;
     void stopTimer(std::uint32_t id) override;
@@ -52,6 +46,9 @@ class HeadlessUi : public FlowUi {
     std::function<void(const std::string& line1)> whileProgress;
     std::optional<std::string> nextOpenFile;
     std::optional<std::string> nextSaveFile;  // the report's path for the next export
+    // The way to retry named in the end-of-run summary (the command line names its option).
+    std::string retryWayText = flowtext::kRetryByListMenu;
+    std::string retryWay() const override { return retryWayText; }
 
     std::vector<ShownBox> boxes;             // every box shown, in order
     std::vector<std::string> progressBoxes;  // line 1 of every progress box, in order

@@ -91,7 +91,7 @@ bool UpgradeFlow::OnInitDialog() {
     state_.setText(IDC_VERIFY, flowtext::kVerifyCaption);
     applyStep(EnablingStep::afterInit);
     server_.reset(QuentaUpgradeServer_new());
-    notify(kChangedControls | kChangedModelBoxes | kChangedPackage);
+    notify(kChangedControls | kRebuiltModelBoxes | kChangedPackage);
     if (!server_) {
         ui_.messageBox(flowtext::kServerStartFailed, flowtext::kErrorTitle, BoxIcon::stop, BoxButtons::ok);
         ui_.closeWindow();
@@ -171,7 +171,7 @@ bool UpgradeFlow::chooseModels(const std::vector<std::string>& utf8Models, std::
     }
     wanted.insert(utf8Models.begin(), utf8Models.end());
     for (auto& box : state_.modelBoxes) box.checked = wanted.count(box.utf8Label) != 0;
-    notify(kChangedModelBoxes);
+    notify(kTickedModelBoxes);
     return true;
 }
 

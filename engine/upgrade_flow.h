@@ -151,6 +151,8 @@ class UpgradeFlow : public FlowHost {
     // single-device queries under the progress box; answers are judged as UpdateIPList does and
     // update the address's row in place. Returns how many answered. `showResult`: an information box.
     bool canRecover() const;
+    // "导出报告...": the list has rows and no run is under way.
+    bool canExportReport() const;
     void setRecoveryOptions(const RecoveryOptions& options) { recoveryOptions_ = options; }
     int recoverUnanswered(bool showResult = true);
     // The report of the list and the last run.

@@ -11,7 +11,7 @@
 using namespace upgrade_flow_internal;
 
 void UpgradeFlow::loadPackage() {
-    std::optional<std::string> path = ui_.chooseOpenFile(kPackageFileFilter);
+    std::optional<std::string> path = ui_.chooseOpenFile(packageFileFilters());
     if (!path) return;
     loadPackageFile(*path);
 }
@@ -35,7 +35,7 @@ int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
     state_.setText(IDC_PATH_BOX, "");
     state_.setText(IDC_PACKAGE_LABEL, "适用于以下产品型号");
     OnBnClickedButtonClear();
-    notify(kChangedModelBoxes | kChangedPackage);
+    notify(kRebuiltModelBoxes | kChangedPackage);
     auto loaded = std::make_unique<LoadedPackage>();
     if (packageRead(utf8Path, *loaded, message) != 0) {
         showError(message);
@@ -55,7 +55,7 @@ int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
         setMode(true);
         rebuildModelBoxes();
     }
-    notify(kChangedControls | kChangedModelBoxes);
+    notify(kChangedControls | kTickedModelBoxes);
     return 0;
 }
 
@@ -79,20 +79,20 @@ void UpgradeFlow::rebuildModelBoxes() {
             state_.modelBoxes.push_back(std::move(box));
         }
     }
-    notify(kChangedModelBoxes | kChangedControls);
+    notify(kRebuiltModelBoxes | kChangedControls);
 }
 
 void UpgradeFlow::clickModelBox(int id) {
     ModelBox* box = state_.modelBox(id);
     if (box == nullptr || !box->enabled) return;
     box->checked = !box->checked;
-    notify(kChangedModelBoxes);
+    notify(kTickedModelBoxes);
 }
 
 void UpgradeFlow::OnBnClickedCheckModelsAll() {
     if (state_.modelBoxes.size() < 2) return;
     for (auto& box : state_.modelBoxes) box.checked = state_.checked(IDC_MODELS_ALL);
-    notify(kChangedModelBoxes);
+    notify(kTickedModelBoxes);
 }
 
 void UpgradeFlow::setMode(bool batch) {

@@ -72,6 +72,10 @@ bool UpgradeFlow::canRecover() const {
     return server_ && queried_ && phase_ == FlowPhase::idle && !upgradeThreadActive() && !taskActive_.load();
 }
 
+bool UpgradeFlow::canExportReport() const {
+    return list_->RowCount() > 0 && !isUpgrading();
+}
+
 void UpgradeFlow::applyRecovered(const DeviceInfo& info) {
     if (!info.ip) return;
     const uint32_t key = ss_ip_toInteger(info.ip->c_str());
@@ -187,7 +191,7 @@ int UpgradeFlow::writeReport(const std::string& utf8Path, std::string& utf8Error
 }
 
 int UpgradeFlow::exportReport() {
-    std::optional<std::string> path = ui_.chooseSaveFile(flowtext::kReportFilter);
+    std::optional<std::string> path = ui_.chooseSaveFile(reportFileFilters());
     if (!path) return -1;
     std::string error;
     if (writeReport(*path, error) != 0) {

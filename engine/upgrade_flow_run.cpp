@@ -214,7 +214,8 @@ void UpgradeFlow::OnUpgradingEnd() {
     notify(kChangedControls);
     runEnded_ = true;
     runEnd_ = ss_platform_localTimeText();
-    ui_.messageBox(runSummaryText(lastRunSummary()), flowtext::kInfoTitle, BoxIcon::none, BoxButtons::ok);
+    ui_.messageBox(runSummaryText(lastRunSummary(), ui_.retryWay()), flowtext::kInfoTitle, BoxIcon::none,
+                   BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");
     if (startNext && !destroyed_) {
         // Queued only now: the box above serves the dispatcher, and the next run must not start

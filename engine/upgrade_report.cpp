@@ -99,10 +99,10 @@ std::string reportHostName() {
     return ss_platform_hostName();
 }
 
-std::string runSummaryText(const RunSummary& s) {
+std::string runSummaryText(const RunSummary& s, const std::string& utf8RetryWay) {
     std::string text = "升级完成！\n";
     text += formatString("成功：%d 台\n失败：%d 台\n未验证：%d 台", s.succeeded, s.failed, s.notVerified);
-    if (s.failed > 0) text += "\n失败的设备可以用设备列表右键菜单中的“重试失败的设备”再次升级。";
+    if (s.failed > 0) text += "\n失败的设备可以用" + utf8RetryWay + "再次升级。";
     return text;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/record_table.h"
+#include "engine/front_end_text.h"
 #include "quenta_version.h"
 
 // The version the report names: the one every program prints for --version.
@@ -55,5 +56,7 @@ struct RunSummary {
     int failed = 0;       // 升级失败
     int notVerified = 0;  // 升级完成 without verification (cancelled while watched)
 };
-// "升级完成！" and the counts, one per line; with failures the hint that they can be retried.
-std::string runSummaryText(const RunSummary& summary);
+// "升级完成！" and the counts, one per line; with failures the hint that they can be retried the
+// front end's way ("失败的设备可以用<way>再次升级。").
+std::string runSummaryText(const RunSummary& summary,
+                           const std::string& utf8RetryWay = flowtext::kRetryByListMenu);

@@ -22,9 +22,6 @@ inline constexpr char kPackageInvalidMessage[] = "非法升级包，不能获取
 inline constexpr char kPackageNoVersionMessage[] = "不能获得版本信息!";
 inline constexpr char kMultimediaFilePackageNotice[] =
     "多媒体文件包不支持批量升级，只能指定IP升级";  // title "提示"
-// The file dialog's filter as the original dialog framework writes it, and the same for Qt.
-inline constexpr char kPackageFileFilter[] = "昆塔升级文件|*.quenta|所有文件 (*.*)|*.*||";
-inline constexpr char kPackageFileFilterQt[] = "昆塔升级文件 (*.quenta);;所有文件 (*.*)";
 inline constexpr int kPackageMinimumSize = 2048;
 inline constexpr int kPackageNarrowPathMax = 259;  // bytes in GBK, without the terminator
 

@@ -5,13 +5,14 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "engine/front_end_text.h"
 #include "ui/dialog_units.h"
 
 CHelpDlg::CHelpDlg(QWidget* parent) : QDialog(parent) {
     initUiResources();
     setObjectName(QStringLiteral("CHelpDlg"));
     setModal(true);
-    setWindowTitle(QStringLiteral("关于产品升级工具"));
+    setWindowTitle(QString::fromUtf8(flowtext::kAboutCaption));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFont(dialogFont(QStringLiteral("MS Shell Dlg"), 8));

@@ -23,7 +23,9 @@ void CProgressDlg::failNextThreadStartForTest() {
 }
 
 CProgressDlg::CProgressDlg(QWidget* parent, const QString& line1, Task task)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), line1_(line1), task_(std::move(task)) {
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      lines_{line1.toStdString(), {}},
+      task_(std::move(task)) {
     setModal(true);
     setObjectName(QStringLiteral("CProgressDlg"));
     setFont(dialogFont(QStringLiteral("MS Shell Dlg"), 8));
@@ -124,19 +126,18 @@ int CProgressDlg::barPosition() const {
 }
 
 void CProgressDlg::OnProgressSearch(const std::optional<QString>& address, int count) {
-    if (count > 0) line1_ = QStringLiteral("当前已发现设备数量：%1").arg(count);
-    line2_ = address ? QStringLiteral("正在连接设备：%1").arg(*address) : QString();
+    lines_.onSearch(address ? std::optional<std::string>(address->toStdString()) : std::nullopt, count);
     writeLines();
 }
 
 void CProgressDlg::OnProgressFailed(int total, int done) {
-    line2_ = QStringLiteral("共有 %1 连接失败设备，正在处理：%2").arg(total).arg(done);
+    lines_.onFailed(total, done);
     writeLines();
 }
 
 void CProgressDlg::writeLines() {
-    line1Static_->setText(line1_);
-    line2Static_->setText(line2_);
+    line1Static_->setText(line1());
+    line2Static_->setText(line2());
 }
 
 void CProgressDlg::reject() {

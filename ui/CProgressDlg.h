@@ -13,6 +13,8 @@
 #include <optional>
 #include <thread>
 
+#include "engine/front_end_text.h"
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -31,14 +33,12 @@ class CProgressDlg : public QDialog {
     // True when the worker could not be started and the box closed at once as cancelled.
     bool startFailed() const { return startFailed_; }
 
-    // WM_PROGRESS_SEARCH: count > 0 -> line 1 "当前已发现设备数量：%d"; address -> line 2
-    // "正在连接设备：%s", none -> line 2 empty. GUI thread.
+    // The engine's progress reports (the lines as ProgressLines formats them). GUI thread.
     void OnProgressSearch(const std::optional<QString>& address, int count);
-    // WM_PROGRESS_FAILED: line 2 "共有 %d 连接失败设备，正在处理：%d" with total and done. GUI thread.
     void OnProgressFailed(int total, int done);
 
-    QString line1() const { return line1_; }
-    QString line2() const { return line2_; }
+    QString line1() const { return QString::fromStdString(lines_.line1); }
+    QString line2() const { return QString::fromStdString(lines_.line2); }
     int barPosition() const;
 
     // Test seam: makes the next worker start fail as if the thread could not be created.
@@ -59,8 +59,7 @@ class CProgressDlg : public QDialog {
     void onTaskDone(int result);
     void writeLines();
 
-    QString line1_;
-    QString line2_;
+    ProgressLines lines_;
     Task task_;
     QLabel* line1Static_ = nullptr;        // 1016
     QProgressBar* bar_ = nullptr;          // 1014

@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include "engine/device_list.h"
+#include "engine/progress_cell.h"
 #include "ui/device_list_model.h"
 
 QString formatProgressText(const std::string& textFormat, int percent) {
@@ -15,31 +16,29 @@ QString formatProgressText(const std::string& textFormat, int percent) {
 
 void paintProgressCell(QPainter* painter, const QRect& cellBounds, const PROGRESS_DATA& progress) {
     // Edges as exclusive coordinates: right = x + width, bottom = y + height.
-    int left = cellBounds.x() + 1;
-    const int top = cellBounds.y();
-    const int right = cellBounds.x() + cellBounds.width();
-    const int bottom = cellBounds.y() + cellBounds.height() - 1;
-    if (right - left < 2 || bottom - top < 2) return;
+    const CellRect cell{cellBounds.x(), cellBounds.y(), cellBounds.x() + cellBounds.width(),
+                        cellBounds.y() + cellBounds.height()};
+    const ProgressCellDrawing drawing = progressCellDrawing(cell, progress);
+    auto toQRect = [](const CellRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); };
+    const CellRect& box = drawing.box;
+    if (box.right - box.left < 2 || box.bottom - box.top < 2) return;
 
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, false);
-    painter->fillRect(QRect(left, top, right - left, bottom - top), Qt::white);
-    painter->fillRect(QRect(left, top, right - left, 1), Qt::black);         // top edge
-    painter->fillRect(QRect(left, bottom - 1, right - left, 1), Qt::black);  // bottom edge
-    painter->fillRect(QRect(left, top, 1, bottom - top), Qt::black);         // left edge
-    painter->fillRect(QRect(right - 1, top, 1, bottom - top), Qt::black);    // right edge
-
-    const int percent = progress.percent;
-    if (percent > 0) {
-        const int innerRight = left + percent * (right - (left + 1)) / 100;
-        const QRect inner(left + 1, top + 1, innerRight - (left + 1), (bottom - 1) - (top + 1));
+    painter->fillRect(toQRect(box), Qt::white);
+    painter->fillRect(QRect(box.left, box.top, box.right - box.left, 1), Qt::black);         // top edge
+    painter->fillRect(QRect(box.left, box.bottom - 1, box.right - box.left, 1), Qt::black);  // bottom edge
+    painter->fillRect(QRect(box.left, box.top, 1, box.bottom - box.top), Qt::black);         // left edge
+    painter->fillRect(QRect(box.right - 1, box.top, 1, box.bottom - box.top), Qt::black);    // right edge
+    if (drawing.hasBar) {
+        const QRect inner = toQRect(drawing.bar);
         if (inner.width() > 0 && inner.height() > 0) painter->fillRect(inner, QColor(0, 255, 0));
-        if (progress.showText != 0) {
-            painter->setPen(QColor(0, 0, 255));
-            painter->setBackgroundMode(Qt::TransparentMode);
-            painter->drawText(cellBounds.adjusted(1, 1, -1, -1), Qt::AlignCenter | Qt::TextSingleLine,
-                              formatProgressText(progress.textFormat, percent));
-        }
+    }
+    if (drawing.hasText) {
+        painter->setPen(QColor(0, 0, 255));
+        painter->setBackgroundMode(Qt::TransparentMode);
+        painter->drawText(toQRect(drawing.textBounds), Qt::AlignCenter | Qt::TextSingleLine,
+                          QString::fromStdString(drawing.text));
     }
     painter->restore();
 }

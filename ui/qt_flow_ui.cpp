@@ -26,35 +26,7 @@ QMessageBox::Icon toQtIcon(BoxIcon icon) {
     return QMessageBox::NoIcon;
 }
 
-// Counts a modal box for the time it is open.
-class ModalScope {
-  public:
-    explicit ModalScope(int& depth) : depth_(depth) { ++depth_; }
-    ~ModalScope() { --depth_; }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-  private:
-    int& depth_;
-};
-
-// Set once by a test program before any window exists; read on the GUI thread only.
-QtFlowUi::BoxAnswerer& boxAnswererSlot() {
-    static QtFlowUi::BoxAnswerer answerer;
-    return answerer;
-}
-
 }  // namespace
-
-void QtFlowUi::setBoxAnswerer(BoxAnswerer answerer) {
-    boxAnswererSlot() = std::move(answerer);
-}
-
-std::optional<int> QtFlowUi::answerUnshown(const ShownBox& box) {
-    const BoxAnswerer& answerer = boxAnswererSlot();
-    if (!answerer) return std::nullopt;
-    return answerer(box);
-}
 
 QtFlowUi::QtFlowUi(QWidget* owner, std::function<void(unsigned)> stateSink, std::function<void()> closeSink)
     : QObject(owner), owner_(owner), stateSink_(std::move(stateSink)), closeSink_(std::move(closeSink)) {}
@@ -63,49 +35,29 @@ QtFlowUi::~QtFlowUi() {
     for (auto& [id, timer] : timers_) delete timer;
 }
 
-int QtFlowUi::messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
-                         BoxButtons buttons) {
-    ShownBox box{utf8Text, utf8Title, icon, buttons, 0};
-    if (!answers_.empty()) {
-        box.answer = answers_.front();
-        answers_.pop_front();
-        shown_.push_back(box);
-        return box.answer;
-    }
-    if (std::optional<int> answer = answerUnshown(box)) {
-        box.answer = *answer;
-        shown_.push_back(box);
-        return box.answer;
-    }
-    QMessageBox dialog(toQtIcon(icon), QString::fromStdString(utf8Title), QString::fromStdString(utf8Text),
-                       QMessageBox::NoButton, owner_);
+int QtFlowUi::showMessageBox(const ShownBox& box) {
+    return execMessageBox(owner_, box);
+}
+
+int QtFlowUi::execMessageBox(QWidget* owner, const ShownBox& box) {
+    QMessageBox dialog(toQtIcon(box.icon), QString::fromStdString(box.title),
+                       QString::fromStdString(box.text), QMessageBox::NoButton, owner);
     dialog.setObjectName(QStringLiteral("flowMessageBox"));
     // Button captions as the Chinese system shows them, whatever the locale of this process.
     QPushButton* yes = nullptr;
-    QPushButton* no = nullptr;
-    QPushButton* ok = nullptr;
-    if (buttons == BoxButtons::yesNo) {
+    if (box.buttons == BoxButtons::yesNo) {
         yes = dialog.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
-        no = dialog.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+        QPushButton* no = dialog.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
         dialog.setDefaultButton(yes);
         dialog.setEscapeButton(no);
     } else {
-        ok = dialog.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        QPushButton* ok = dialog.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
         dialog.setDefaultButton(ok);
         dialog.setEscapeButton(ok);
     }
-    {
-        ModalScope scope(modalDepth_);
-        dialog.exec();
-    }
-    if (buttons == BoxButtons::yesNo) {
-        box.answer = dialog.clickedButton() == yes ? IDYES : IDNO;
-    } else {
-        box.answer = IDOK;
-    }
-    (void)no;
-    shown_.push_back(box);
-    return box.answer;
+    dialog.exec();
+    if (box.buttons == BoxButtons::yesNo) return dialog.clickedButton() == yes ? IDYES : IDNO;
+    return IDOK;
 }
 
 int QtFlowUi::runProgress(const std::string& utf8Line1, std::function<int()> task, bool makeCurrent) {
@@ -119,7 +71,7 @@ int QtFlowUi::runProgress(const std::string& utf8Line1, std::function<int()> tas
         });
     }
     {
-        ModalScope scope(modalDepth_);
+        ModalScope scope(*this);
         box.exec();
     }
     openProgress_ = nullptr;
@@ -138,57 +90,27 @@ void QtFlowUi::progressFailed(int total, int done) {
     if (current_) current_->OnProgressFailed(total, done);
 }
 
-QString QtFlowUi::toQtFilter(const QString& windowsFilter) {
-    const QStringList parts = windowsFilter.split(QLatin1Char('|'));
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
-        QString patterns = parts[i + 1].trimmed();
-        if (description.isEmpty() && patterns.isEmpty()) break;  // the closing "||"
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        if (description.endsWith(QStringLiteral("(%1)").arg(patterns))) {
-            filters << description;
-        } else {
-            filters << QStringLiteral("%1 (%2)").arg(description, patterns);
-        }
-    }
-    return filters.join(QStringLiteral(";;"));
+QString QtFlowUi::toQtFilter(const FileFilters& filters) {
+    QStringList names;
+    for (const FileFilter& filter : filters) names << QString::fromStdString(nameWithPatterns(filter));
+    return names.join(QStringLiteral(";;"));
 }
 
-std::optional<std::string> QtFlowUi::chooseOpenFile(const std::string& utf8Filter) {
-    if (nextOpenFileSet_) {
-        nextOpenFileSet_ = false;
-        return std::exchange(nextOpenFile_, std::nullopt);
-    }
-    QString chosen;
-    {
-        ModalScope scope(modalDepth_);
-        chosen = QFileDialog::getOpenFileName(owner_, QString::fromUtf8(kOpenFileCaption), QString(),
-                                              toQtFilter(QString::fromStdString(utf8Filter)));
-    }
+std::optional<std::string> QtFlowUi::showOpenFile(const FileFilters& filters) {
+    const QString chosen = QFileDialog::getOpenFileName(owner_, QString::fromUtf8(kOpenFileCaption),
+                                                        QString(), toQtFilter(filters));
     if (chosen.isEmpty()) return std::nullopt;
     return chosen.toStdString();
 }
 
-std::optional<std::string> QtFlowUi::chooseSaveFile(const std::string& utf8Filter) {
-    if (nextSaveFileSet_) {
-        nextSaveFileSet_ = false;
-        return std::exchange(nextSaveFile_, std::nullopt);
-    }
-    const QString filters = QString::fromStdString(utf8Filter);
+std::optional<std::string> QtFlowUi::showSaveFile(const FileFilters& filters, std::size_t& chosen) {
     QString selected;
-    QString chosen;
-    {
-        ModalScope scope(modalDepth_);
-        chosen =
-            QFileDialog::getSaveFileName(owner_, QStringLiteral("导出报告"), QString(), filters, &selected);
-    }
-    if (chosen.isEmpty()) return std::nullopt;
-    // The filter decides the format: "... (*.json)" -> .json, otherwise .csv.
-    const QString extension =
-        selected.contains(QStringLiteral("*.json")) ? QStringLiteral(".json") : QStringLiteral(".csv");
-    if (!chosen.endsWith(extension, Qt::CaseInsensitive)) chosen += extension;
-    return chosen.toStdString();
+    const QString path = QFileDialog::getSaveFileName(owner_, QString::fromUtf8(flowtext::kExportCaption),
+                                                      QString(), toQtFilter(filters), &selected);
+    if (path.isEmpty()) return std::nullopt;
+    for (std::size_t i = 0; i < filters.size(); ++i)
+        if (selected == QString::fromStdString(nameWithPatterns(filters[i]))) chosen = i;
+    return path.toStdString();
 }
 
 void QtFlowUi::stateChanged(unsigned what) {

@@ -2,6 +2,7 @@
 #include "ui/quenta_upgradeDlg.h"
 #include "engine/device_status.h"
 #include "engine/failure_reason.h"
+#include "engine/list_menu.h"
 #include "engine/upgrade_flow.h"
 
 #include <QApplication>
@@ -21,7 +22,6 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
 
 #include "ui/CHelpDlg.h"
 #include "ui/ip_address_edit.h"
@@ -37,13 +37,6 @@ namespace {
 const QColor kTint(0xF1, 0xF3, 0xF8);  // COLORREF 0xF8F3F1
 constexpr int kAboutCommand = 1026;
 }  // namespace
-
-// Ties the dispatcher's wake-up hook (called on engine threads) to the GUI thread. The hook posts at
-// most one pending drain at a time; `flow` is cleared before the flow is destroyed.
-struct Cquenta_upgradeDlg::WakeLink {
-    std::atomic<bool> scheduled{false};
-    std::atomic<UpgradeFlow*> flow{nullptr};
-};
 
 Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent, QScreen* screen)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -85,17 +78,10 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent, QScreen* screen)
         this, [this](unsigned what) { syncFromState(what); }, [this] { closeForFlow(); });
     flow_ = std::make_unique<UpgradeFlow>(*flowUi_);
     flowUi_->setFlow(flow_.get());
-    wake_ = std::make_shared<WakeLink>();
-    wake_->flow.store(flow_.get());
-    flow_->dispatcher().setWakeup([link = wake_] {
-        if (link->scheduled.exchange(true)) return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [link] {
-                link->scheduled.store(false);
-                if (UpgradeFlow* flow = link->flow.load()) flow->dispatcher().drain();
-            },
-            Qt::QueuedConnection);
+    // The wake-up hook posts at most one pending drain at a time to the GUI thread.
+    wake_ = std::make_unique<FlowWake>(flow_->dispatcher(), [](std::function<void()> serve) {
+        QMetaObject::invokeMethod(qApp, std::move(serve), Qt::QueuedConnection);
+        return true;
     });
 
     buildControls();
@@ -105,12 +91,8 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent, QScreen* screen)
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
     qApp->removeEventFilter(this);
-    if (!destroyed_) {
-        destroyed_ = true;
-        flow_->OnDestroy();
-    }
-    flow_->dispatcher().setWakeup({});
-    wake_->flow.store(nullptr);
+    flowUi_->endFlow(*flow_);
+    wake_->detach();
     flowUi_->setFlow(nullptr);
     // The list view observes the flow's device list: it goes before the flow does.
     delete list_;
@@ -246,7 +228,7 @@ void Cquenta_upgradeDlg::buildControls() {
     banner_->setGeometry(QRect(
         QPoint(0, 0), bannerPicture.isNull() ? units_.toPixels(0, 0, 15, 14).size() : bannerPicture.size()));
     banner_->setCursor(Qt::PointingHandCursor);
-    banner_->setToolTip(QStringLiteral("关于产品升级工具"));
+    banner_->setToolTip(QString::fromUtf8(flowtext::kAboutCaption));
     banner_->installEventFilter(this);
 
     addButton(IDC_SHOW_FAILED, 386, 131, 87, 10, true, false);
@@ -293,10 +275,7 @@ void Cquenta_upgradeDlg::rebuildModelBoxes() {
                          units_.toPixelsX(model.x + model.width) - left,
                          units_.toPixelsY(model.y + model.height) - top);
         const int id = model.id;
-        connect(box, &QCheckBox::clicked, this, [this, id] {
-            flow_->clickModelBox(id);
-            syncFromState(kChangedControls);
-        });
+        connect(box, &QCheckBox::clicked, this, [this, id] { routeClick(id); });
         box->show();
         modelBoxes_[id] = box;
     }
@@ -306,16 +285,8 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     if (!flow_) return;
     syncing_ = true;
     DialogState& state = flow_->state();
-    if ((what & kChangedModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size()) {
-        // Rebuilt only when the boxes themselves changed (a click on a box only changes its state).
-        bool same = modelBoxes_.size() == state.modelBoxes.size();
-        for (const ModelBox& model : state.modelBoxes) {
-            auto found = modelBoxes_.find(model.id);
-            same = same && found != modelBoxes_.end() &&
-                   found->second->text() == QString::fromStdString(model.utf8Label);
-        }
-        if (!same) rebuildModelBoxes();
-    }
+    if ((what & kRebuiltModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size())
+        rebuildModelBoxes();
     for (auto& [id, widget] : controls_) {
         if (id == 1001) continue;  // the list is always enabled
         const ControlState& control = state.control(id);
@@ -338,153 +309,46 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     if (pathBox_->text() != path) pathBox_->setText(path);
     const QString label = QString::fromStdString(state.text(IDC_PACKAGE_LABEL));
     if (packageLabel_->text() != label) packageLabel_->setText(label);
-    const QString boxIp = QString::fromStdString(state.addressBoxIp);
-    if (addressBoxIp_->text() != boxIp) {
-        const QSignalBlocker block(addressBoxIp_);
-        if (boxIp == QLatin1String(kBlankIp))
-            addressBoxIp_->clear();
+    auto showIp = [](IpAddressEdit* edit, const std::string& dotted) {
+        const QString text = QString::fromStdString(dotted);
+        if (edit->text() == text) return;
+        const QSignalBlocker block(edit);
+        if (text == QLatin1String(kBlankIp))
+            edit->clear();
         else
-            addressBoxIp_->setText(boxIp);
-    }
-    const QString single = QString::fromStdString(state.singleIp);
-    if (singleIp_->text() != single) {
-        const QSignalBlocker block(singleIp_);
-        if (single == QLatin1String(kBlankIp))
-            singleIp_->clear();
-        else
-            singleIp_->setText(single);
-    }
+            edit->setText(text);
+    };
+    showIp(addressBoxIp_, state.addressBoxIp);
+    showIp(singleIp_, state.singleIp);
     syncing_ = false;
 }
 
 void Cquenta_upgradeDlg::routeClick(int id) {
-    switch (id) {
-        case IDC_BROWSE:
-            loadPackage();
-            break;
-        case IDC_QUERY:
-            OnBnClickedButtonQuery();
-            break;
-        case IDC_ADD:
-            OnBnClickedButtonAdd();
-            break;
-        case IDC_CLEAR:
-            OnBnClickedButtonClear();
-            break;
-        case IDC_UPGRADE:
-            OnBnClickedOk();
-            break;
-        case IDC_EXIT:
-            OnBnClickedCancel();
-            break;
-        case IDC_SELECT_ALL:
-            OnBnClickedCheckSelectAll();
-            break;
-        case IDC_VERSION_DIFF:
-            OnBnClickedCheckVersionDiff();
-            break;
-        case IDC_SHOW_FAILED:
-            OnBnClickedCheckShowFailed();
-            break;
-        case IDC_VERIFY:
-            OnBnClickedCheckVerify();
-            break;
-        case IDC_MODELS_ALL:
-            OnBnClickedCheckModelsAll();
-            break;
-        case IDC_RADIO_BATCH:
-            OnBnClickedRadioBatch();
-            break;
-        case IDC_RADIO_SINGLE:
-            OnBnClickedRadioSingle();
-            break;
-        default:
-            break;
-    }
-    syncFromState();
+    if (flowUi_->flowEnded()) return;
+    flow_->click(id);  // the widget toggled itself; the sync puts it back to what the flow decided
+    if (!flowUi_->flowEnded()) syncFromState();
 }
 
-// --- handlers ----------------------------------------------------------------------------------
-
-void Cquenta_upgradeDlg::loadPackage() {
-    flow_->loadPackage();
-    syncFromState();
-}
-void Cquenta_upgradeDlg::OnBnClickedButtonQuery() {
-    flow_->OnBnClickedButtonQuery();
-    syncFromState();
-}
-void Cquenta_upgradeDlg::OnBnClickedButtonAdd() {
-    flow_->OnBnClickedButtonAdd();
-    syncFromState();
-}
-void Cquenta_upgradeDlg::OnBnClickedButtonClear() {
-    flow_->OnBnClickedButtonClear();
-    syncFromState();
-}
-void Cquenta_upgradeDlg::OnBnClickedOk() {
-    flow_->OnBnClickedOk();
-    if (flow_) syncFromState();
-}
-void Cquenta_upgradeDlg::OnBnClickedCancel() {
-    if (destroyed_) return;
+void Cquenta_upgradeDlg::pressExit() {
+    if (flowUi_->flowEnded()) return;
     flow_->OnBnClickedCancel();  // cancels a running upgrade first, then asks the window to close
-    if (!destroyed_) syncFromState();
-}
-// The check boxes: Qt has toggled the widget; the flow's click toggles its state and runs the rule.
-void Cquenta_upgradeDlg::OnBnClickedCheckSelectAll() {
-    flow_->click(IDC_SELECT_ALL);
-}
-void Cquenta_upgradeDlg::OnBnClickedCheckVersionDiff() {
-    flow_->click(IDC_VERSION_DIFF);
-}
-void Cquenta_upgradeDlg::OnBnClickedCheckShowFailed() {
-    flow_->click(IDC_SHOW_FAILED);
-}
-void Cquenta_upgradeDlg::OnBnClickedCheckVerify() {
-    flow_->click(IDC_VERIFY);
+    if (!flowUi_->flowEnded()) syncFromState();
 }
 
 QMenu* Cquenta_upgradeDlg::buildListMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
-    QAction* retry = menu->addAction(QString::fromUtf8(flowtext::kRetryFailed));
-    retry->setEnabled(flow_ && flow_->canRetry());
-    connect(retry, &QAction::triggered, this, [this] { OnRetryFailed(); });
-    QAction* recover = menu->addAction(QString::fromUtf8(flowtext::kRecoverUnanswered));
-    recover->setEnabled(flow_ && flow_->canRecover());
-    connect(recover, &QAction::triggered, this, [this] { OnRecoverUnanswered(); });
-    menu->addSeparator();
-    QAction* report = menu->addAction(QString::fromUtf8(flowtext::kExportReport));
-    report->setEnabled(flow_ && flow_->list().RowCount() > 0 && !flow_->isUpgrading());
-    connect(report, &QAction::triggered, this, [this] { OnExportReport(); });
+    for (const ListMenuEntry& entry : listMenuEntries(*flow_)) {
+        if (entry.separatorBefore) menu->addSeparator();
+        QAction* action = menu->addAction(QString::fromUtf8(entry.utf8Text));
+        action->setEnabled(entry.enabled);
+        const ListCommand command = entry.command;
+        connect(action, &QAction::triggered, this, [this, command] {
+            if (flowUi_->flowEnded()) return;
+            runListCommand(*flow_, command);
+            if (!flowUi_->flowEnded()) syncFromState();
+        });
+    }
     return menu;
-}
-
-void Cquenta_upgradeDlg::OnRetryFailed() {
-    if (destroyed_ || !flow_) return;
-    flow_->retryFailed();
-    if (flow_) syncFromState();
-}
-
-void Cquenta_upgradeDlg::OnRecoverUnanswered() {
-    if (destroyed_ || !flow_) return;
-    flow_->recoverUnanswered();
-    if (flow_) syncFromState();
-}
-
-void Cquenta_upgradeDlg::OnExportReport() {
-    if (destroyed_ || !flow_) return;
-    flow_->exportReport();
-}
-
-void Cquenta_upgradeDlg::OnBnClickedCheckModelsAll() {
-    flow_->click(IDC_MODELS_ALL);
-}
-void Cquenta_upgradeDlg::OnBnClickedRadioBatch() {
-    flow_->click(IDC_RADIO_BATCH);
-}
-void Cquenta_upgradeDlg::OnBnClickedRadioSingle() {
-    flow_->click(IDC_RADIO_SINGLE);
 }
 
 void Cquenta_upgradeDlg::OnIpFieldChangedAddressBox() {
@@ -498,49 +362,36 @@ void Cquenta_upgradeDlg::OnAbout() {
     about.exec();
 }
 
-void Cquenta_upgradeDlg::OnUploadStart(int row, std::uint32_t ownerKey) {
-    flow_->OnUploadStart(row, ownerKey);
-}
-void Cquenta_upgradeDlg::OnUploadFinish(int row, std::uint32_t ownerKey, int result) {
-    flow_->OnUploadFinish(row, ownerKey, result);
-}
-void Cquenta_upgradeDlg::OnUpgradingEnd() {
-    flow_->OnUpgradingEnd();
-    syncFromState();
-}
-
 // --- closing -----------------------------------------------------------------------------------
 
 void Cquenta_upgradeDlg::closeForFlow() {
-    if (destroyed_) return;
+    if (!flowUi_->endFlow(*flow_)) return;
     closedByFlow_ = true;
-    destroyed_ = true;
-    flow_->OnDestroy();  // clears the upgrading flag, closes the dispatcher, joins the engine threads
     QDialog::done(QDialog::Rejected);
 }
 
 void Cquenta_upgradeDlg::requestClose() {
-    if (destroyed_) return;
+    if (flowUi_->flowEnded()) return;
     if (flowUi_->modalDepth() > 0) {
         QTimer::singleShot(200, this, [this] { requestClose(); });
         return;
     }
-    OnBnClickedCancel();
+    pressExit();
 }
 
 void Cquenta_upgradeDlg::reject() {
     // IDCANCEL from anywhere but the keyboard (Escape is swallowed before it gets here).
     if (flowUi_->modalDepth() > 0) return;
-    OnBnClickedCancel();
+    pressExit();
 }
 
 void Cquenta_upgradeDlg::closeEvent(QCloseEvent* event) {
-    if (destroyed_) {
+    if (flowUi_->flowEnded()) {
         event->accept();
         return;
     }
     event->ignore();  // the close box acts as "退出", which closes the window itself when done
-    if (flowUi_->modalDepth() == 0) OnBnClickedCancel();
+    if (flowUi_->modalDepth() == 0) pressExit();
 }
 
 void Cquenta_upgradeDlg::keyPressEvent(QKeyEvent* event) {
@@ -574,7 +425,7 @@ bool Cquenta_upgradeDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void Cquenta_upgradeDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* about = menu.addAction(QStringLiteral("关于产品升级工具(&A)..."));
+    QAction* about = menu.addAction(QString::fromUtf8(flowtext::kAboutMenu));
     about->setData(kAboutCommand);
     if (menu.exec(event->globalPos()) == about) OnAbout();
 }

@@ -1,10 +1,10 @@
 // Cquenta_upgradeDlg: the tool's only window (dialog resource 102, "产品升级工具"), a thin Qt front
 // end over the toolkit-free batch flow (UpgradeFlow). It lays out every control at its dialog-unit
 // position, mirrors the flow's dialog state (enabled / checked / texts, model check boxes) into the
-// widgets, routes clicks to the flow's handlers, and serves the flow's dispatcher on the GUI thread:
-// the dispatcher's wake-up hook posts a queued drain, so engine threads are served also while a
-// message box or the progress box is open. Enter and Escape are swallowed; the close box acts as
-// "退出". The window owns the flow, which owns the device list, the upgrade server and the package.
+// widgets, routes every click to the flow's one entry point (UpgradeFlow::click), and serves the flow's
+// dispatcher on the GUI thread: the dispatcher's wake-up hook posts a queued drain, so engine threads are
+// served also while a message box or the progress box is open. Enter and Escape are swallowed; the close box
+// acts as "退出". The window owns the flow, which owns the device list, the upgrade server and the package.
 #pragma once
 
 #include <QDialog>
@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/flow_ui.h"
+#include "engine/flow_wake.h"
 #include "ui/dialog_units.h"
 
 class QAbstractButton;
@@ -51,35 +53,16 @@ class Cquenta_upgradeDlg : public QDialog {
     // The model check boxes in id order.
     std::vector<QCheckBox*> modelBoxes() const;
 
-    // --- handlers: thin entry points into the flow (GUI thread) ---
     void OnInitDialog();
-    void loadPackage();                  // 1015 "浏览"
-    void OnBnClickedButtonQuery();       // 1009
-    void OnBnClickedButtonAdd();         // 1016
-    void OnBnClickedButtonClear();       // 1029
-    void OnBnClickedOk();                // 1 "升级" / "取消"
-    void OnBnClickedCancel();            // 2 "退出", the close box
-    void OnBnClickedCheckSelectAll();    // 1011 (after the operator toggled it)
-    void OnBnClickedCheckVersionDiff();  // 1028
-    void OnBnClickedCheckShowFailed();   // 1030
-    void OnBnClickedCheckModelsAll();    // 1012
-    void OnBnClickedRadioBatch();        // 1034
-    void OnBnClickedRadioSingle();       // 1033
-    void OnIpFieldChangedAddressBox();   // 1021 field edited
-    void OnAbout();                      // command 1026: the about box
-    void OnBnClickedCheckVerify();       // "升级后验证版本"
-    // The device list's context menu: "重试失败的设备", "重新连接失败的设备", "导出报告...", each
-    // enabled when the flow allows it. The window shows it at a right click in the list.
+    void OnIpFieldChangedAddressBox();  // 1021 field edited
+    void OnAbout();                     // command 1026: the about box
+    // The device list's context menu (engine/list_menu.h). The window shows it at a right click in
+    // the list.
     QMenu* buildListMenu(QWidget* parent);
-    void OnRetryFailed();
-    void OnRecoverUnanswered();
-    void OnExportReport();
-    void OnUploadStart(int row, std::uint32_t ownerKey);
-    void OnUploadFinish(int row, std::uint32_t ownerKey, int result);
-    void OnUpgradingEnd();
 
-    // Mirrors the flow's state into the widgets (FlowStateChange bits; all when ~0u).
-    void syncFromState(unsigned what = ~0u);
+    // Mirrors the flow's state into the widgets (FlowStateChange bits). The model boxes are built
+    // again only on kRebuiltModelBoxes (or when their number differs).
+    void syncFromState(unsigned what = kChangedControls | kTickedModelBoxes | kChangedPackage);
 
     // Closes the window as "退出" would (used for a termination request); retried while a modal box
     // of the flow is open.
@@ -93,10 +76,10 @@ class Cquenta_upgradeDlg : public QDialog {
     void reject() override;  // IDCANCEL -> OnBnClickedCancel
 
   private:
-    struct WakeLink;
     void buildControls();
     void rebuildModelBoxes();
     void routeClick(int id);
+    void pressExit();  // "退出" and the close box: cancels a run first, then closes
     void closeForFlow();
     QAbstractButton* addButton(int id, int x, int y, int w, int h, bool checkBox, bool radio);
     QLabel* addStatic(const QString& text, int x, int y, int w, int h, Qt::Alignment alignment);
@@ -107,7 +90,7 @@ class Cquenta_upgradeDlg : public QDialog {
     QFont modelBoxFont_;  // "Courier New" 8 pt
     std::unique_ptr<UpgradeFlow> flow_;
     QtFlowUi* flowUi_ = nullptr;  // child QObject
-    std::shared_ptr<WakeLink> wake_;
+    std::unique_ptr<FlowWake> wake_;
     std::map<int, QWidget*> controls_;       // children, by control id
     std::map<int, QCheckBox*> modelBoxes_;   // children, by id (4368 + item index)
     QWidget* list_ = nullptr;                // 1001
@@ -118,6 +101,5 @@ class Cquenta_upgradeDlg : public QDialog {
     QLabel* banner_ = nullptr;               // bitmap 137, click: about box
     bool initialised_ = false;
     bool closedByFlow_ = false;
-    bool destroyed_ = false;
     bool syncing_ = false;
 };

@@ -10,7 +10,7 @@
 #include "win32/win32_text.h"
 
 CProgressDlg::CProgressDlg(std::string utf8Line1, std::function<int()> task)
-    : Dialog(IDD_PROGRESS_DIALOG), line1_(win32_widen(utf8Line1)), task_(std::move(task)) {}
+    : Dialog(IDD_PROGRESS_DIALOG), lines_{std::move(utf8Line1), {}}, task_(std::move(task)) {}
 
 CProgressDlg::~CProgressDlg() {
     if (worker_.joinable()) worker_.join();
@@ -89,19 +89,17 @@ void CProgressDlg::OnDestroy() {
 }
 
 void CProgressDlg::OnProgressSearch(const std::optional<std::string>& utf8Address, int count) {
-    if (count > 0) line1_ = win32_widen("当前已发现设备数量：" + std::to_string(count));
-    line2_ = utf8Address ? win32_widen("正在连接设备：" + *utf8Address) : std::wstring();
+    lines_.onSearch(utf8Address, count);
     writeLines();
 }
 
 void CProgressDlg::OnProgressFailed(int total, int done) {
-    line2_ =
-        win32_widen("共有 " + std::to_string(total) + " 连接失败设备，正在处理：" + std::to_string(done));
+    lines_.onFailed(total, done);
     writeLines();
 }
 
 void CProgressDlg::writeLines() {
     if (hwnd() == nullptr) return;
-    SetDlgItemTextW(hwnd(), IDC_PROGRESS_LINE1, line1_.c_str());
-    SetDlgItemTextW(hwnd(), IDC_PROGRESS_LINE2, line2_.c_str());
+    SetDlgItemTextW(hwnd(), IDC_PROGRESS_LINE1, Line1().c_str());
+    SetDlgItemTextW(hwnd(), IDC_PROGRESS_LINE2, Line2().c_str());
 }

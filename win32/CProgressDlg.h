@@ -10,7 +10,9 @@
 #include <string>
 #include <thread>
 
+#include "engine/front_end_text.h"
 #include "win32/dialog.h"
+#include "win32/win32_text.h"
 
 inline constexpr UINT WM_PROGRESS_TASK_DONE = WM_USER + 1;
 
@@ -25,8 +27,8 @@ class CProgressDlg : public Dialog {
 
     void OnProgressSearch(const std::optional<std::string>& utf8Address, int count);
     void OnProgressFailed(int total, int done);
-    const std::wstring& Line1() const { return line1_; }
-    const std::wstring& Line2() const { return line2_; }
+    std::wstring Line1() const { return win32_widen(lines_.line1); }
+    std::wstring Line2() const { return win32_widen(lines_.line2); }
 
   protected:
     bool OnInit() override;
@@ -39,7 +41,7 @@ class CProgressDlg : public Dialog {
   private:
     void writeLines();
 
-    std::wstring line1_, line2_;  // guard: UI thread
+    ProgressLines lines_;  // UTF-8; guard: UI thread
     std::function<int()> task_;
     std::thread worker_;
     int taskResult_ = 0;  // guard: UI thread (posted from the worker; written by it only without a box)

@@ -3,7 +3,7 @@
 
 #include <windowsx.h>
 
-#include "win32/report_cell.h"
+#include "engine/progress_cell.h"
 #include "win32/win32_text.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // CReportCtrl: the device list (control 1001) as a SysListView32 in report view over the shared
 // DeviceList, which holds the rows, records, colours, progress and sort order; this class mirrors it
 // into the list view and turns the view's events back into DeviceList calls. Custom draw gives each
-// cell its record's colours and draws the progress cell (report_cell.h); the space bar is swallowed;
+// cell its record's colours and draws the progress cell (engine/progress_cell.h); the space bar is swallowed;
 // columns 0 and 1 cannot be resized; a header click sorts through DeviceList::OnHeaderClick. Changes
 // made by this class raise LVN_ITEMCHANGED too: `applying_` tells them from the operator's clicks.
 // UI thread only.

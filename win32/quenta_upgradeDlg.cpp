@@ -3,11 +3,11 @@
 
 #include "engine/device_list.h"
 #include "engine/failure_reason.h"
+#include "engine/list_menu.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -21,7 +21,6 @@ namespace {
 
 constexpr COLORREF kTint = 0xF8F3F1;
 constexpr int kListId = 1001;
-constexpr UINT kMenuRetry = 40001, kMenuRecover = 40002, kMenuExport = 40003;
 
 // Buttons, check boxes and radios the state names (texts, enabled, checked).
 constexpr int kButtonIds[] = {
@@ -45,52 +44,12 @@ UINT boxIconStyle(BoxIcon icon) {
     return 0;
 }
 
-Cquenta_upgradeDlg::BoxAnswerer& boxAnswererSlot() {
-    static Cquenta_upgradeDlg::BoxAnswerer answerer;  // set by test programs before any window exists
-    return answerer;
-}
-
 std::function<void(Cquenta_upgradeDlg&)>& openedHookSlot() {
     static std::function<void(Cquenta_upgradeDlg&)> hook;
     return hook;
 }
 
-// Counts a modal box for the time it is open.
-class ModalScope {
-  public:
-    explicit ModalScope(int& depth) : depth_(depth) { ++depth_; }
-    ~ModalScope() { --depth_; }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-  private:
-    int& depth_;
-};
-
-std::string windowTextUtf8(HWND window) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return win32_narrow(text);
-}
-
 }  // namespace
-
-// Ties the dispatcher's wake-up hook (called on engine threads) to the window: at most one wake-up
-// message is pending; `window` is cleared before the window goes.
-struct Cquenta_upgradeDlg::WakeLink {
-    std::atomic<bool> scheduled{false};
-    std::atomic<HWND> window{nullptr};
-};
-
-void Cquenta_upgradeDlg::setBoxAnswerer(BoxAnswerer answerer) {
-    boxAnswererSlot() = std::move(answerer);
-}
-
-std::optional<int> Cquenta_upgradeDlg::answerUnshown(const ShownBox& box) {
-    const BoxAnswerer& answerer = boxAnswererSlot();
-    if (!answerer) return std::nullopt;
-    return answerer(box);
-}
 
 void Cquenta_upgradeDlg::setOpenedHook(std::function<void(Cquenta_upgradeDlg&)> hook) {
     openedHookSlot() = std::move(hook);
@@ -100,12 +59,6 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
     flow_ = std::make_unique<UpgradeFlow>(*this);
     report_ = std::make_unique<CReportCtrl>(flow_->list());
     report_->SetTipProvider([this](int row) { return failureReasonText(flow_->rowReason(row)); });
-    wake_ = std::make_shared<WakeLink>();
-    flow_->dispatcher().setWakeup([link = wake_] {
-        if (link->scheduled.exchange(true)) return;
-        HWND window = link->window.load();
-        if (window == nullptr || !PostMessageW(window, WM_FLOW_WAKE, 0, 0)) link->scheduled.store(false);
-    });
     HINSTANCE module = ResourceModule();
     bigIcon_ = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -115,12 +68,8 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
 }
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
-    if (!destroyed_) {
-        destroyed_ = true;
-        flow_->OnDestroy();
-    }
-    flow_->dispatcher().setWakeup({});
-    wake_->window.store(nullptr);
+    endFlow(*flow_);
+    if (wake_) wake_->detach();
     if (hwnd() != nullptr) DestroyWindow(hwnd());
     report_.reset();  // observes the flow's list: goes first
     flow_.reset();
@@ -135,7 +84,10 @@ void Cquenta_upgradeDlg::Run() {
 }
 
 bool Cquenta_upgradeDlg::OnInit() {
-    wake_->window.store(hwnd());
+    // Wake-ups post WM_FLOW_WAKE to this window; OnMessage drains the flow's queue.
+    wake_ = std::make_unique<FlowWake>(flow_->dispatcher(), [window = hwnd()](const std::function<void()>&) {
+        return PostMessageW(window, WM_FLOW_WAKE, 0, 0) != 0;
+    });
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
     tint_ = CreateSolidBrush(kTint);
@@ -155,13 +107,10 @@ bool Cquenta_upgradeDlg::OnInit() {
 }
 
 void Cquenta_upgradeDlg::OnDestroy() {
-    wake_->window.store(nullptr);
+    if (wake_) wake_->detach();
     for (std::uint32_t id : timers_) KillTimer(hwnd(), id);
     timers_.clear();
-    if (!destroyed_) {
-        destroyed_ = true;
-        flow_->OnDestroy();
-    }
+    endFlow(*flow_);
     report_->Detach();
 }
 
@@ -195,19 +144,11 @@ std::string Cquenta_upgradeDlg::readIp(int id) const {
 }
 
 void Cquenta_upgradeDlg::syncFromState(unsigned what) {
-    if (!flow_ || hwnd() == nullptr || destroyed_) return;
+    if (!flow_ || hwnd() == nullptr || flowEnded()) return;
     syncing_ = true;
     DialogState& state = flow_->state();
-    if ((what & kChangedModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size()) {
-        // Rebuilt only when the boxes themselves changed (a click on a box only changes its state):
-        // a box may be rebuilt from inside its own click otherwise.
-        bool same = modelBoxes_.size() == state.modelBoxes.size();
-        for (const ModelBox& model : state.modelBoxes) {
-            auto found = modelBoxes_.find(model.id);
-            same = same && found != modelBoxes_.end() && windowTextUtf8(found->second) == model.utf8Label;
-        }
-        if (!same) rebuildModelBoxes();
-    }
+    if ((what & kRebuiltModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size())
+        rebuildModelBoxes();
     for (int id : kButtonIds) {
         HWND control = Item(id);
         const ControlState& wanted = state.control(id);
@@ -255,45 +196,16 @@ void Cquenta_upgradeDlg::rebuildModelBoxes() {
 // --- controls -> flow -------------------------------------------------------------------------
 
 void Cquenta_upgradeDlg::routeClick(int id) {
-    switch (id) {
-        case IDC_BROWSE:
-            flow_->loadPackage();
-            break;
-        case IDC_QUERY:
-            flow_->OnBnClickedButtonQuery();
-            break;
-        case IDC_ADD:
-            flow_->OnBnClickedButtonAdd();
-            break;
-        case IDC_CLEAR:
-            flow_->OnBnClickedButtonClear();
-            break;
-        case IDC_UPGRADE:
-            flow_->OnBnClickedOk();
-            break;
-        case IDC_EXIT:
-            if (modalDepth_ == 0) flow_->OnBnClickedCancel();  // cancels a run first, then closes
-            break;
-        case IDC_SELECT_ALL:
-        case IDC_VERSION_DIFF:
-        case IDC_SHOW_FAILED:
-        case IDC_VERIFY:
-        case IDC_MODELS_ALL:
-        case IDC_RADIO_BATCH:
-        case IDC_RADIO_SINGLE:
-            // The control toggled itself; the flow toggles its state and runs the rule, and the
-            // sync below puts the control back to whatever the flow decided.
-            flow_->click(id);
-            break;
-        default:
-            if (id >= kFirstModelBoxId && modelBoxes_.count(id) != 0) flow_->clickModelBox(id);
-            break;
-    }
+    // "退出" waits while a box of this window is open (it cancels a run first, then closes).
+    if (id == IDC_EXIT && modalDepth() > 0) return;
+    // A check box or radio toggled itself; the flow toggles its state and runs the rule, and the
+    // sync below puts the control back to whatever the flow decided.
+    flow_->click(id);
     syncFromState();
 }
 
 bool Cquenta_upgradeDlg::OnCommand(int id, int code, HWND control) {
-    if (destroyed_) return true;
+    if (flowEnded()) return true;
     if (id == IDC_ADDRESS_BOX_IP || id == IDC_SINGLE_IP) {
         if (code != EN_CHANGE || syncing_) return true;
         if (id == IDC_ADDRESS_BOX_IP) {
@@ -338,7 +250,7 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
 
 bool Cquenta_upgradeDlg::OnTimer(UINT_PTR id) {
     const auto key = static_cast<std::uint32_t>(id);
-    if (timers_.count(key) == 0 || destroyed_) return false;
+    if (timers_.count(key) == 0 || flowEnded()) return false;
     flow_->OnTimer(key);
     return true;
 }
@@ -346,7 +258,7 @@ bool Cquenta_upgradeDlg::OnTimer(UINT_PTR id) {
 bool Cquenta_upgradeDlg::OnClose() {
     // The close box acts as "退出" (which closes the window itself when done); ignored while a box
     // of this window is open.
-    if (!destroyed_ && modalDepth_ == 0) {
+    if (!flowEnded() && modalDepth() == 0) {
         flow_->OnBnClickedCancel();
         syncFromState();
     }
@@ -356,8 +268,7 @@ bool Cquenta_upgradeDlg::OnClose() {
 INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     switch (message) {
         case WM_FLOW_WAKE:
-            wake_->scheduled.store(false);
-            if (!destroyed_) flow_->dispatcher().drain();
+            if (wake_ && !flowEnded()) wake_->serve();
             return TRUE;
         case WM_APP + 2:
             if (auto& hook = openedHookSlot()) hook(*this);
@@ -374,7 +285,7 @@ INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
                 showListMenu(at);
             } else {
                 HMENU menu = CreatePopupMenu();
-                AppendMenuW(menu, MF_STRING, kAboutCommand, L"关于产品升级工具(&A)...");
+                AppendMenuW(menu, MF_STRING, kAboutCommand, win32_widen(flowtext::kAboutMenu).c_str());
                 const UINT chosen =
                     TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
                 DestroyMenu(menu);
@@ -389,56 +300,37 @@ INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void Cquenta_upgradeDlg::showListMenu(POINT at) {
-    if (destroyed_) return;
+    if (flowEnded()) return;
     if (at.x == -1 && at.y == -1) {  // from the keyboard: at the list's corner
         RECT list{};
         GetWindowRect(Item(kListId), &list);
         at = POINT{list.left + 8, list.top + 8};
     }
     HMENU menu = CreatePopupMenu();
-    auto add = [menu](UINT id, const char* utf8, bool enabled) {
-        AppendMenuW(menu, MF_STRING | (enabled ? 0 : MF_GRAYED), id, win32_widen(utf8).c_str());
-    };
-    add(kMenuRetry, flowtext::kRetryFailed, flow_->canRetry());
-    add(kMenuRecover, flowtext::kRecoverUnanswered, flow_->canRecover());
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    add(kMenuExport, flowtext::kExportReport, flow_->list().RowCount() > 0 && !flow_->isUpgrading());
+    for (const ListMenuEntry& entry : listMenuEntries(*flow_)) {
+        if (entry.separatorBefore) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING | (entry.enabled ? 0 : MF_GRAYED), static_cast<UINT>(entry.command),
+                    win32_widen(entry.utf8Text).c_str());
+    }
     const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
     DestroyMenu(menu);
-    if (chosen == kMenuRetry) flow_->retryFailed();
-    if (chosen == kMenuRecover) flow_->recoverUnanswered();
-    if (chosen == kMenuExport) flow_->exportReport();
+    if (chosen != 0) runListCommand(*flow_, static_cast<ListCommand>(chosen));
     syncFromState();
 }
 
 void Cquenta_upgradeDlg::showAbout() {
     CHelpDlg about;
-    ModalScope scope(modalDepth_);
+    ModalScope scope(*this);
     about.RunModal(hwnd());
 }
 
 // --- FlowUi -----------------------------------------------------------------------------------
 
-int Cquenta_upgradeDlg::messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
-                                   BoxButtons buttons) {
-    ShownBox box{utf8Text, utf8Title, icon, buttons, 0};
-    std::optional<int> answer;
-    if (!answers_.empty()) {
-        answer = answers_.front();
-        answers_.pop_front();
-    } else {
-        answer = answerUnshown(box);
-    }
-    if (!answer) {
-        ModalScope scope(modalDepth_);
-        const UINT style = boxIconStyle(icon) | (buttons == BoxButtons::yesNo ? MB_YESNO : MB_OK);
-        const int shown = MessageBoxW(destroyed_ ? nullptr : hwnd(), win32_widen(utf8Text).c_str(),
-                                      win32_widen(utf8Title).c_str(), style);
-        answer = buttons == BoxButtons::yesNo ? (shown == IDYES ? IDYES : IDNO) : IDOK;
-    }
-    box.answer = *answer;
-    shown_.push_back(box);
-    return box.answer;
+int Cquenta_upgradeDlg::showMessageBox(const ShownBox& box) {
+    const UINT style = boxIconStyle(box.icon) | (box.buttons == BoxButtons::yesNo ? MB_YESNO : MB_OK);
+    const int shown = MessageBoxW(flowEnded() ? nullptr : hwnd(), win32_widen(box.text).c_str(),
+                                  win32_widen(box.title).c_str(), style);
+    return box.buttons == BoxButtons::yesNo ? (shown == IDYES ? IDYES : IDNO) : IDOK;
 }
 
 int Cquenta_upgradeDlg::runProgress(const std::string& utf8Line1, std::function<int()> task,
@@ -449,8 +341,8 @@ int Cquenta_upgradeDlg::runProgress(const std::string& utf8Line1, std::function<
     CProgressDlg* previousOpen = openProgress_;
     openProgress_ = &box;
     {
-        ModalScope scope(modalDepth_);
-        box.Run(destroyed_ ? nullptr : hwnd());
+        ModalScope scope(*this);
+        box.Run(flowEnded() ? nullptr : hwnd());
     }
     openProgress_ = previousOpen;
     if (makeCurrent) current_ = previous;
@@ -465,93 +357,54 @@ void Cquenta_upgradeDlg::progressFailed(int total, int done) {
     if (current_ != nullptr) current_->OnProgressFailed(total, done);
 }
 
-std::wstring Cquenta_upgradeDlg::toDialogFilter(const std::string& utf8Filter) {
-    std::wstring filter = win32_widen(utf8Filter);
-    // Qt's form "A (*.a);;B (*.b)" -> "A (*.a)|*.a|B (*.b)|*.b|".
-    if (filter.find(L";;") != std::wstring::npos || filter.find(L'|') == std::wstring::npos) {
-        std::wstring pairs;
-        size_t start = 0;
-        while (start <= filter.size()) {
-            size_t end = filter.find(L";;", start);
-            if (end == std::wstring::npos) end = filter.size();
-            const std::wstring part = filter.substr(start, end - start);
-            const size_t open = part.rfind(L'('), close = part.rfind(L')');
-            if (!part.empty()) {
-                std::wstring patterns =
-                    (open != std::wstring::npos && close != std::wstring::npos && close > open)
-                        ? part.substr(open + 1, close - open - 1)
-                        : L"*.*";
-                for (wchar_t& ch : patterns)
-                    if (ch == L' ') ch = L';';
-                pairs += part + L"|" + patterns + L"|";
-            }
-            start = end + 2;
-        }
-        filter = pairs;
+std::wstring Cquenta_upgradeDlg::toDialogFilter(const FileFilters& filters) {
+    std::wstring filter;
+    for (const FileFilter& entry : filters) {
+        filter += win32_widen(entry.name) + L'\0';
+        filter += win32_widen(joinedPatterns(entry, ";")) + L'\0';
     }
-    while (!filter.empty() && filter.back() == L'|') filter.pop_back();
-    for (wchar_t& ch : filter)
-        if (ch == L'|') ch = L'\0';
-    filter.push_back(L'\0');
     filter.push_back(L'\0');
     return filter;
 }
 
-std::optional<std::string> Cquenta_upgradeDlg::chooseOpenFile(const std::string& utf8Filter) {
-    if (nextOpenFileSet_) {
-        nextOpenFileSet_ = false;
-        return std::exchange(nextOpenFile_, std::nullopt);
-    }
-    const std::wstring filter = toDialogFilter(utf8Filter);
-    std::wstring path(32768, L'\0');
+namespace {
+
+// The common file dialog's settings shared by open and save; `path` receives the choice.
+OPENFILENAMEW fileDialog(HWND owner, const std::wstring& filter, std::wstring& path) {
+    path.assign(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd();
+    dialog.hwndOwner = owner;
     dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
+    return dialog;
+}
+
+}  // namespace
+
+std::optional<std::string> Cquenta_upgradeDlg::showOpenFile(const FileFilters& filters) {
+    const std::wstring filter = toDialogFilter(filters);
+    std::wstring path;
+    OPENFILENAMEW dialog = fileDialog(hwnd(), filter, path);
     dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    BOOL chosen = FALSE;
-    {
-        ModalScope scope(modalDepth_);
-        chosen = GetOpenFileNameW(&dialog);
-    }
-    if (!chosen) return std::nullopt;
+    if (!GetOpenFileNameW(&dialog)) return std::nullopt;
     path.resize(wcsnlen(path.c_str(), path.size()));
     return win32_narrow(path);
 }
 
-std::optional<std::string> Cquenta_upgradeDlg::chooseSaveFile(const std::string& utf8Filter) {
-    if (nextSaveFileSet_) {
-        nextSaveFileSet_ = false;
-        return std::exchange(nextSaveFile_, std::nullopt);
-    }
-    const std::wstring filter = toDialogFilter(utf8Filter);
-    std::wstring path(32768, L'\0');
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd();
-    dialog.lpstrFilter = filter.c_str();
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = static_cast<DWORD>(path.size());
-    dialog.lpstrTitle = L"导出报告";
+std::optional<std::string> Cquenta_upgradeDlg::showSaveFile(const FileFilters& filters, std::size_t& chosen) {
+    const std::wstring filter = toDialogFilter(filters);
+    std::wstring path;
+    OPENFILENAMEW dialog = fileDialog(hwnd(), filter, path);
+    const std::wstring caption = win32_widen(flowtext::kExportCaption);
+    dialog.lpstrTitle = caption.c_str();
     dialog.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    BOOL chosen = FALSE;
-    {
-        ModalScope scope(modalDepth_);
-        chosen = GetSaveFileNameW(&dialog);
-    }
-    if (!chosen) return std::nullopt;
+    if (!GetSaveFileNameW(&dialog)) return std::nullopt;
     path.resize(wcsnlen(path.c_str(), path.size()));
-    // The filter decides the format: the second ("JSON") -> .json, otherwise .csv.
-    const std::wstring extension = dialog.nFilterIndex == 2 ? L".json" : L".csv";
-    if (path.size() < extension.size() ||
-        _wcsicmp(path.c_str() + path.size() - extension.size(), extension.c_str()) != 0) {
-        path += extension;
-    }
+    chosen = dialog.nFilterIndex > 0 ? dialog.nFilterIndex - 1 : 0;
     return win32_narrow(path);
 }
 
@@ -569,12 +422,5 @@ void Cquenta_upgradeDlg::stopTimer(std::uint32_t id) {
 }
 
 void Cquenta_upgradeDlg::closeWindow() {
-    closeForFlow();
-}
-
-void Cquenta_upgradeDlg::closeForFlow() {
-    if (destroyed_) return;
-    destroyed_ = true;
-    flow_->OnDestroy();  // clears the upgrading flag, closes the dispatcher, joins the engine threads
-    EndModal(IDCANCEL);
+    if (endFlow(*flow_)) EndModal(IDCANCEL);
 }

@@ -5,30 +5,20 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <type_traits>
 
-#include "ss/ss_dir.h"
+#include "engine/app_startup.h"
+#include "engine/front_end_text.h"
 #include "ss/ss_log.h"
+#include "win32/win32_text.h"
 
 namespace {
-
-constexpr char kDebugFlagFile[] = "C:\\Work/quenta/bin/SS_DEBUG_ENABLED";
-constexpr char kLogFolder[] = "C:\\Work/quenta/temp";
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
 using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
-void showAlreadyRunning() {
-    const std::string text = "程序已经在运行！";
-    const std::string title = "错误提示";
-    if (Cquenta_upgradeDlg::answerUnshown({text, title, BoxIcon::stop, BoxButtons::ok, 0})) return;
-    MessageBoxW(nullptr, L"程序已经在运行！", L"错误提示", MB_OK | MB_ICONSTOP);
-}
 
 }  // namespace
 
@@ -41,23 +31,15 @@ bool Cquenta_upgradeApp::InitInstance() {
     UniqueHandle instance(CreateEventW(nullptr, FALSE, FALSE, L"QUENTA_UPGRADE"));
     if (instance && GetLastError() == ERROR_ALREADY_EXISTS) {
         instance.reset();
-        SS_LOG_FN(SS_LOG_ERROR, "Cquenta_upgradeApp::InitInstance", "QUENTA_UPGRADE si running already!\n");
-        showAlreadyRunning();
+        if (reportAlreadyRunning())
+            MessageBoxW(nullptr, win32_widen(flowtext::kAlreadyRunning).c_str(),
+                        win32_widen(flowtext::kErrorTitle).c_str(), MB_OK | MB_ICONSTOP);
         exitCode_ = 1;
         return false;
     }
 
     // 5. The log, only with the debug flag file (a file, not a folder).
-    const int flag = ss_file_attributes(kDebugFlagFile);
-    if (flag != -1 && (flag & SS_FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        const int folder = ss_file_attributes(kLogFolder);
-        if (folder == -1 || (folder & SS_FILE_ATTRIBUTE_DIRECTORY) == 0) ss_dir_createTree(kLogFolder);
-        char logPath[255];
-        std::memset(logPath, 0, sizeof logPath);
-        std::snprintf(logPath, sizeof logPath, "%s/%s/%s/%s", "C:\\Work", "quenta", "temp",
-                      "quenta_upgrade.log");
-        ss_log_open(logPath);
-    }
+    openStartupDebugLog();
 
     // 6. The main window, run modally.
     {

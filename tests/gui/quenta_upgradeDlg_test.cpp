@@ -12,6 +12,7 @@
 #include "package/package_load.h"
 #include "sim/package_maker.h"
 #include "sim/sim_site.h"
+#include "tests/support/box_script.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_dir.h"
 
@@ -138,11 +139,17 @@ void clickControl(Cquenta_upgradeDlg& dlg, int id) {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2));
 }
 
+// The boxes of the window under test: answered, recorded, file dialogs given (set up by init()).
+quenta_test::BoxScript* g_boxes = nullptr;
+quenta_test::BoxScript& script() {
+    return *g_boxes;
+}
+
 // Boxes with this text, or whose first line is this text (the end-of-run summary adds counts).
-int boxesShown(Cquenta_upgradeDlg& dlg, const QString& text) {
+int boxesShown(Cquenta_upgradeDlg& /*dlg*/, const QString& text) {
     int count = 0;
-    for (const auto& box : dlg.flowUi().shownBoxes()) {
-        const QString shown = QString::fromStdString(box.utf8Text);
+    for (const auto& box : script().shownBoxes()) {
+        const QString shown = QString::fromStdString(box.text);
         if (shown == text || shown.startsWith(text + QLatin1Char('\n'))) ++count;
     }
     return count;
@@ -152,9 +159,9 @@ bool boxShown(Cquenta_upgradeDlg& dlg, const QString& text) {
     return boxesShown(dlg, text) > 0;
 }
 
-QString lastBoxText(Cquenta_upgradeDlg& dlg) {
-    const auto& boxes = dlg.flowUi().shownBoxes();
-    return boxes.empty() ? QString() : QString::fromStdString(boxes.back().utf8Text);
+QString lastBoxText(Cquenta_upgradeDlg& /*dlg*/) {
+    const auto& shown = script().shownBoxes();
+    return shown.empty() ? QString() : QString::fromStdString(shown.back().text);
 }
 
 // Fallback for a box the seam did not answer: press the default button of the active message box.
@@ -216,6 +223,7 @@ class QuentaUpgradeDlgTest : public QObject {
 
     std::unique_ptr<quenta_test::TempDir> dir_;
     std::unique_ptr<SimSite> site_;
+    std::unique_ptr<quenta_test::BoxScript> boxes_;
     std::unique_ptr<Cquenta_upgradeDlg> dlg_;
     std::string generalPackage_;
 };
@@ -237,6 +245,8 @@ void QuentaUpgradeDlgTest::cleanupTestCase() {
 }
 
 void QuentaUpgradeDlgTest::init() {
+    boxes_ = std::make_unique<quenta_test::BoxScript>();
+    g_boxes = boxes_.get();
     dlg_ = std::make_unique<Cquenta_upgradeDlg>();
     QVERIFY(dlg_->initialised());
     dlg_->show();
@@ -245,6 +255,8 @@ void QuentaUpgradeDlgTest::init() {
 
 void QuentaUpgradeDlgTest::cleanup() {
     dlg_.reset();
+    g_boxes = nullptr;
+    boxes_.reset();
 }
 
 std::string QuentaUpgradeDlgTest::makePackage(const std::string& fileName, const std::string& models,
@@ -259,14 +271,14 @@ std::string QuentaUpgradeDlgTest::makePackage(const std::string& fileName, const
 }
 
 void QuentaUpgradeDlgTest::loadPackage(Cquenta_upgradeDlg& dlg, const std::string& path) {
-    dlg.flowUi().setNextOpenFile(path);
+    script().setNextOpenFile(path);
     clickControl(dlg, IDC_BROWSE);
 }
 
 void QuentaUpgradeDlgTest::queryWith(Cquenta_upgradeDlg& dlg, const std::string& version) {
     loadPackage(dlg, makePackage("QN通用升级包-" + version + ".quenta", "QN-H200,QN-S210", version));
     typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
-    dlg.flowUi().queueAnswer(IDNO);
+    script().queueAnswer(IDNO);
     clickControl(dlg, IDC_QUERY);
 }
 
@@ -382,7 +394,7 @@ void QuentaUpgradeDlgTest::ipAddressControl() {
 void QuentaUpgradeDlgTest::enterAndEscapeAreSwallowed() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     loadPackage(dlg, generalPackage_);
-    dlg.flowUi().clearShownBoxes();
+    script().clearShownBoxes();
     for (QWidget* target : {static_cast<QWidget*>(dlg.addressBoxIp()->field(0)), dlg.control(1014),
                             dlg.control(IDC_BROWSE), static_cast<QWidget*>(&dlg)}) {
         target->setFocus();
@@ -391,7 +403,7 @@ void QuentaUpgradeDlgTest::enterAndEscapeAreSwallowed() {
         QTest::keyClick(target, Qt::Key_Escape);
     }
     QVERIFY(dlg.isVisible());
-    QVERIFY(dlg.flowUi().shownBoxes().empty());  // "升级" was not pressed either
+    QVERIFY(script().shownBoxes().empty());  // "升级" was not pressed either
     QCOMPARE(dlg.result(), 0);
 }
 
@@ -426,10 +438,10 @@ void QuentaUpgradeDlgTest::enablingAfterInitAndLoads() {
 
     // A multimedia file package: notice, single-IP mode, batch radio off, one disabled ticked box.
     const std::string media = makePackage("多媒体文件包-1.0.quenta", "ALL", "1.0");
-    dlg.flowUi().queueAnswer(IDOK);
+    script().queueAnswer(IDOK);
     loadPackage(dlg, media);
     QCOMPARE(lastBoxText(dlg), QStringLiteral("多媒体文件包不支持批量升级，只能指定IP升级"));
-    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("提示"));
+    QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("提示"));
     QVERIFY(!batch->isChecked() && single->isChecked());
     QVERIFY(!enabled(1034));
     QVERIFY(enabled(1033) && enabled(1023) && enabled(1016));
@@ -471,13 +483,13 @@ void QuentaUpgradeDlgTest::queryRefusals() {
         for (QCheckBox* box : dlg.modelBoxes()) QVERIFY(!box->isChecked());
     }
     if (!ip.isEmpty()) typeIp(dlg.addressBoxIp(), ip);
-    dlg.flowUi().clearShownBoxes();
-    dlg.flowUi().queueAnswer(IDOK);
+    script().clearShownBoxes();
+    script().queueAnswer(IDOK);
     clickControl(dlg, IDC_QUERY);
-    QCOMPARE(static_cast<int>(dlg.flowUi().shownBoxes().size()), 1);
-    const auto& box = dlg.flowUi().shownBoxes().front();
-    QCOMPARE(QString::fromStdString(box.utf8Text), message);
-    QCOMPARE(QString::fromStdString(box.utf8Title), QStringLiteral("错误提示"));
+    QCOMPARE(static_cast<int>(script().shownBoxes().size()), 1);
+    const auto& box = script().shownBoxes().front();
+    QCOMPARE(QString::fromStdString(box.text), message);
+    QCOMPARE(QString::fromStdString(box.title), QStringLiteral("错误提示"));
     QCOMPARE(box.icon, BoxIcon::stop);
     QCOMPARE(dlg.flow().list().RowCount(), 0);  // a refused query leaves the list empty
     QVERIFY(dlg.control(IDC_QUERY)->isEnabled());
@@ -500,22 +512,21 @@ void QuentaUpgradeDlgTest::singleIpRefusalsAndAdd() {
     for (const Case& c : cases) {
         dlg.singleIp()->clear();
         if (!c.ip.isEmpty()) typeIp(dlg.singleIp(), c.ip);
-        dlg.flowUi().clearShownBoxes();
-        dlg.flowUi().queueAnswer(IDOK);
+        script().clearShownBoxes();
+        script().queueAnswer(IDOK);
         clickControl(dlg, IDC_ADD);
         QCOMPARE(lastBoxText(dlg), c.message);
-        QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title),
-                 QStringLiteral("错误提示"));
+        QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("错误提示"));
         // Past the blank check, "添加" enables "升级" whatever the outcome.
         QCOMPARE(dlg.control(IDC_UPGRADE)->isEnabled(), !c.ip.isEmpty());
     }
     // A device that answers is listed; adding it twice keeps one row.
     dlg.singleIp()->clear();
     typeIp(dlg.singleIp(), QString::fromStdString(siteAddress(1)));
-    dlg.flowUi().clearShownBoxes();
+    script().clearShownBoxes();
     clickControl(dlg, IDC_ADD);
     clickControl(dlg, IDC_ADD);
-    QVERIFY(dlg.flowUi().shownBoxes().empty());
+    QVERIFY(script().shownBoxes().empty());
     QCOMPARE(dlg.flow().list().RowCount(), 1);
     QCOMPARE(rowText(dlg, 0, 1), QStringLiteral("已连接"));
     QCOMPARE(rowText(dlg, 0, 5), QStringLiteral("QN-H200"));
@@ -529,8 +540,8 @@ void QuentaUpgradeDlgTest::upgradeRefusals() {
     clickControl(dlg, IDC_ADD);
     QCOMPARE(dlg.flow().list().RowCount(), 1);
     auto expectRefusal = [&](const QString& message) {
-        dlg.flowUi().clearShownBoxes();
-        dlg.flowUi().queueAnswer(IDOK);
+        script().clearShownBoxes();
+        script().queueAnswer(IDOK);
         clickControl(dlg, IDC_UPGRADE);
         QCOMPARE(lastBoxText(dlg), message);
         QVERIFY(!dlg.flow().isUpgrading());
@@ -577,8 +588,8 @@ void QuentaUpgradeDlgTest::operatorPath() {
             !dlg.control(IDC_UPGRADE)->isEnabled() && !dlg.control(IDC_QUERY)->isEnabled();
         box.grab().save(screenshotPath(QStringLiteral("progress-query.png")));
     });
-    dlg.flowUi().clearShownBoxes();
-    dlg.flowUi().queueAnswer(IDNO);  // the version prompt: not yet
+    script().clearShownBoxes();
+    script().queueAnswer(IDNO);  // the version prompt: not yet
     clickControl(dlg, IDC_QUERY);
     dlg.flowUi().setProgressOpenedHook({});
     QVERIFY(sawProgress);
@@ -605,14 +616,14 @@ void QuentaUpgradeDlgTest::operatorPath() {
     QVERIFY(dlg.flow().list().GetCheck(older1) && dlg.flow().list().GetCheck(older2));
     QVERIFY(!dlg.flow().list().GetCheck(current));
     QVERIFY(boxShown(dlg, QStringLiteral("共发现2个不同版本的设备可以升级, 现在立即升级吗？")));
-    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("信息"));
+    QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("信息"));
     QVERIFY(qobject_cast<QCheckBox*>(dlg.control(1028))->isChecked());
     for (int id : {1, 1009, 1015, 2, 1029})
         QVERIFY2(dlg.control(id)->isEnabled(), qPrintable(QString::number(id)));
     QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-query.png"))));
 
     // "升级": the button reads "取消", the others are off, rows go through 等待升级 / 正在升级.
-    dlg.flowUi().queueAnswer(IDOK);  // "升级完成！"
+    script().queueAnswer(IDOK);  // "升级完成！"
     clickControl(dlg, IDC_UPGRADE);
     QVERIFY(dlg.flow().isUpgrading() || boxShown(dlg, QStringLiteral("升级完成！")));
     if (dlg.flow().isUpgrading()) {
@@ -624,7 +635,7 @@ void QuentaUpgradeDlgTest::operatorPath() {
         QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-upgrade.png"))));
     }
     QTRY_VERIFY_WITH_TIMEOUT(boxShown(dlg, QStringLiteral("升级完成！")), 120000);
-    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("信息提示"));
+    QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("信息提示"));
     QVERIFY(recorder.statuses.contains(QStringLiteral("等待升级")));
     QVERIFY(recorder.statuses.contains(QStringLiteral("正在升级")));
     QVERIFY(recorder.progressShown);  // the status cell became a progress bar
@@ -646,7 +657,7 @@ void QuentaUpgradeDlgTest::failedDevicesShownAndHidden() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     loadPackage(dlg, generalPackage_);
     typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
-    dlg.flowUi().queueAnswer(IDNO);
+    script().queueAnswer(IDNO);
     clickControl(dlg, IDC_QUERY);
     const int listed = dlg.flow().list().RowCount();
     QVERIFY(listed >= 1);
@@ -661,20 +672,20 @@ void QuentaUpgradeDlgTest::failedDevicesShownAndHidden() {
         }
         return std::pair{ticked, connected};
     };
-    dlg.flowUi().clearShownBoxes();
-    dlg.flowUi().queueAnswer(IDOK);
+    script().clearShownBoxes();
+    script().queueAnswer(IDOK);
     clickControl(dlg, IDC_VERSION_DIFF);
     QVERIFY(!qobject_cast<QCheckBox*>(dlg.control(IDC_VERSION_DIFF))->isChecked());
     QCOMPARE(lastBoxText(dlg), QStringLiteral("没有发现需要升级的设备"));
-    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("信息提示"));
+    QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("信息提示"));
     QCOMPARE(connectedTicked().first, 0);
     clickControl(dlg, IDC_VERSION_DIFF);  // tick it again: the older rows and a prompt
-    dlg.flowUi().clearShownBoxes();
+    script().clearShownBoxes();
     clickControl(dlg, IDC_SELECT_ALL);
     QVERIFY(qobject_cast<QCheckBox*>(dlg.control(IDC_SELECT_ALL))->isChecked());
     QVERIFY(!qobject_cast<QCheckBox*>(dlg.control(IDC_VERSION_DIFF))->isChecked());
     QCOMPARE(connectedTicked().first, connectedTicked().second);
-    QVERIFY(dlg.flowUi().shownBoxes().empty());
+    QVERIFY(script().shownBoxes().empty());
     QString line1;
     dlg.flowUi().setProgressOpenedHook([&](CProgressDlg& box) { line1 = box.line1(); });
     clickControl(dlg, IDC_SHOW_FAILED);
@@ -695,7 +706,7 @@ void QuentaUpgradeDlgTest::closingDuringUpgradeCancelsFirst() {
     const std::string newer = makePackage("QN通用升级包-2.5.0.quenta", "QN-H200,QN-S210", "2.5.0");
     loadPackage(dlg, newer);
     typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
-    dlg.flowUi().queueAnswer(IDNO);
+    script().queueAnswer(IDNO);
     clickControl(dlg, IDC_QUERY);
     QVERIFY(dlg.flow().list().CountRows(RC_ITEM_CHECKED) >= 1);
     QString cancelLine;
@@ -763,7 +774,7 @@ void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
     typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
     qobject_cast<QCheckBox*>(dlg.control(IDC_SHOW_FAILED))->setChecked(true);
     dlg.flow().state().setChecked(IDC_SHOW_FAILED, true);
-    dlg.flowUi().queueAnswer(IDNO);
+    script().queueAnswer(IDNO);
     clickControl(dlg, IDC_QUERY);
     const int silent = findRow(dlg, siteAddress(5));
     QVERIFY(silent >= 0);
@@ -780,32 +791,32 @@ void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
     QVERIFY(!menu->actions()[0]->isEnabled());
     QVERIFY(menu->actions()[1]->isEnabled());
     QVERIFY(menu->actions()[3]->isEnabled());
-    dlg.flowUi().queueAnswer(IDOK);
+    script().queueAnswer(IDOK);
     menu->actions()[1]->trigger();
     QCOMPARE(lastBoxText(dlg), QStringLiteral("重新连接完成：找回0台设备，仍有1台设备没有应答"));
 
     // The report: written where the save dialog says; a failed write is an error box.
     const std::string csv = dir_->file("报告.csv");
-    dlg.flowUi().setNextSaveFile(csv);
+    script().setNextSaveFile(csv);
     menu->actions()[3]->trigger();
     const std::string written = quenta_test::readWholeFile(csv);
     QVERIFY(written.rfind("\xEF\xBB\xBF", 0) == 0);
     QVERIFY(written.find(siteAddress(5) + ",,,,,,,连接失败,never_answered,设备从未应答") !=
             std::string::npos);
-    dlg.flowUi().setNextSaveFile(dir_->file("missing/r.json"));
-    dlg.flowUi().queueAnswer(IDOK);
+    script().setNextSaveFile(dir_->file("missing/r.json"));
+    script().queueAnswer(IDOK);
     menu->actions()[3]->trigger();
     QVERIFY(lastBoxText(dlg).startsWith(QStringLiteral("无法写入报告文件：")));
-    QCOMPARE(QString::fromStdString(dlg.flowUi().shownBoxes().back().utf8Title), QStringLiteral("错误提示"));
+    QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("错误提示"));
 }
 
 void QuentaUpgradeDlgTest::fileDialogFilter() {
-    QCOMPARE(QtFlowUi::toQtFilter(QString::fromUtf8(kPackageFileFilter)),
+    QCOMPARE(QtFlowUi::toQtFilter(packageFileFilters()),
              QStringLiteral("昆塔升级文件 (*.quenta);;所有文件 (*.*)"));
-    QCOMPARE(QtFlowUi::toQtFilter(QStringLiteral("A|*.a;*.b||")), QStringLiteral("A (*.a *.b)"));
+    QCOMPARE(QtFlowUi::toQtFilter({{"A", {"*.a", "*.b"}}}), QStringLiteral("A (*.a *.b)"));
     // "浏览" cancelled: nothing changes.
     Cquenta_upgradeDlg& dlg = *dlg_;
-    dlg.flowUi().setNextOpenFile(std::nullopt);
+    script().setNextOpenFile(std::nullopt);
     clickControl(dlg, IDC_BROWSE);
     QVERIFY(qobject_cast<QLineEdit*>(dlg.control(1014))->text().isEmpty());
     QVERIFY(dlg.modelBoxes().empty());
@@ -820,7 +831,7 @@ void QuentaUpgradeDlgTest::fileDialogFilter() {
         accept = dialog->labelText(QFileDialog::Accept);
         dialog->reject();
     });
-    QVERIFY(!dlg.flowUi().chooseOpenFile(kPackageFileFilter).has_value());
+    QVERIFY(!dlg.flowUi().chooseOpenFile(packageFileFilters()).has_value());
     QCOMPARE(title, QStringLiteral("打开"));
     QVERIFY2(accept.contains(QStringLiteral("打开")), qPrintable(accept));
 }
@@ -881,7 +892,7 @@ void QuentaUpgradeDlgTest::listKeptWhileUpgrading() {
     const int spare = findRow(dlg, siteAddress(3));
     QVERIFY(spare >= 0);
     dlg.flow().list().SetCheck(spare, false);
-    dlg.flowUi().queueAnswer(IDOK);  // "升级完成！"
+    script().queueAnswer(IDOK);  // "升级完成！"
     clickControl(dlg, IDC_UPGRADE);
     QVERIFY(dlg.flow().isUpgrading());
     QVERIFY(dlg.flow().runActive());
@@ -902,10 +913,10 @@ void QuentaUpgradeDlgTest::listKeptWhileUpgrading() {
                               30000);  // the run took its rows
     bool cancelled = false;
     dlg.flowUi().setProgressOpenedHook([&](CProgressDlg&) { cancelled = true; });
-    dlg.flowUi().clearAnswers();  // "升级完成！" is answered by the fallback
-    dlg.flowUi().queueAnswer(IDOK);
+    script().clearAnswers();  // "升级完成！" is answered by the fallback
+    script().queueAnswer(IDOK);
     clickControl(dlg, IDC_VERSION_DIFF);
-    dlg.flowUi().queueAnswer(IDYES);
+    script().queueAnswer(IDYES);
     clickControl(dlg, IDC_VERSION_DIFF);
     dlg.flowUi().setProgressOpenedHook({});
     QVERIFY2(boxShown(dlg, QStringLiteral("共发现1个不同版本的设备可以升级, 现在立即升级吗？")),
@@ -933,7 +944,7 @@ void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     queryWith(dlg, "2.7.0");
     QVERIFY(dlg.flow().list().CountRows(RC_ITEM_CHECKED) >= 2);
-    dlg.flowUi().clearShownBoxes();
+    script().clearShownBoxes();
     clickControl(dlg, IDC_UPGRADE);
     QVERIFY(dlg.flow().isUpgrading());
     clickControl(dlg, IDC_UPGRADE);  // "取消": returns once no transfer runs

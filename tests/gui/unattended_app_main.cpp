@@ -6,16 +6,27 @@
 #include <cstdio>
 
 #include "app/quenta_upgrade_app.h"
-#include "ui/qt_flow_ui.h"
+#include "engine/box_seam.h"
+
+namespace {
+
+class PrintingSeam : public BoxSeam {
+  public:
+    std::optional<int> answer(const ShownBox& box) override {
+        std::fprintf(stderr, "MESSAGEBOX|%s|%s\n", box.title.c_str(), box.text.c_str());
+        std::fflush(stderr);
+        return box.buttons == BoxButtons::yesNo ? IDYES : IDOK;
+    }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QtFlowUi::setBoxAnswerer([](const QtFlowUi::ShownBox& box) -> std::optional<int> {
-        std::fprintf(stderr, "MESSAGEBOX|%s|%s\n", box.utf8Title.c_str(), box.utf8Text.c_str());
-        std::fflush(stderr);
-        return box.buttons == BoxButtons::yesNo ? IDYES : IDOK;
-    });
+    PrintingSeam seam;
+    installBoxSeam(&seam);
     Cquenta_upgradeApp theApp;
     theApp.InitInstance();
+    installBoxSeam(nullptr);
     return theApp.exitCode();
 }

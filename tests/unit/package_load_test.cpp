@@ -211,7 +211,6 @@ TEST(PackageLoad, PathWithoutGbkFormIsRefused) {
 }
 
 TEST(PackageLoad, Texts) {
-    EXPECT_STREQ(kPackageFileFilter, "昆塔升级文件|*.quenta|所有文件 (*.*)|*.*||");
     EXPECT_STREQ(kPackageExtensionWarning, "昆塔升级文件扩展名默认为.quenta，您确信要用该文件升级吗？");
     LoadedPackage package;
     package.version = gbk("版本1");

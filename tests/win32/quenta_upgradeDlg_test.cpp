@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/box_script.h"
 #include "win32/quenta_upgrade_app.h"
 #include "win32/win32_text.h"
 
@@ -62,11 +63,18 @@ void pumpFor(int ms) {
     pumpUntil([] { return false; }, ms);
 }
 
+// The boxes of the window withWindow opened: answered, recorded, file dialogs given.
+quenta_test::BoxScript* g_script = nullptr;
+quenta_test::BoxScript& script() {
+    return *g_script;
+}
+
 // Opens the window, runs `script` inside its modal loop, then presses "退出" if the window is still up.
 void withWindow(const std::function<void(Cquenta_upgradeDlg&)>& script) {
-    Cquenta_upgradeDlg::setBoxAnswerer([](const Cquenta_upgradeDlg::ShownBox& box) -> std::optional<int> {
+    quenta_test::BoxScript boxes([](const ShownBox& box) -> std::optional<int> {
         return box.buttons == BoxButtons::yesNo ? IDNO : IDOK;  // the version prompt: not yet
     });
+    g_script = &boxes;
     Cquenta_upgradeDlg::setOpenedHook([&script](Cquenta_upgradeDlg& dialog) {
         script(dialog);
         if (!dialog.destroyed()) SendMessageW(dialog.Item(IDC_EXIT), BM_CLICK, 0, 0);
@@ -77,7 +85,7 @@ void withWindow(const std::function<void(Cquenta_upgradeDlg&)>& script) {
         dialog.Run();
     }
     Cquenta_upgradeDlg::setOpenedHook({});
-    Cquenta_upgradeDlg::setBoxAnswerer({});
+    g_script = nullptr;
 }
 
 std::wstring windowText(HWND window) {
@@ -117,9 +125,9 @@ void click(Cquenta_upgradeDlg& dialog, int id) {
     SendMessageW(dialog.Item(id), BM_CLICK, 0, 0);
 }
 
-bool sawBox(const Cquenta_upgradeDlg& dialog, const std::string& prefix, const std::string& title) {
-    for (const auto& box : dialog.shownBoxes())
-        if (box.utf8Text.rfind(prefix, 0) == 0 && box.utf8Title == title) return true;
+bool sawBox(const Cquenta_upgradeDlg& /*dialog*/, const std::string& prefix, const std::string& title) {
+    for (const auto& box : script().shownBoxes())
+        if (box.text.rfind(prefix, 0) == 0 && box.title == title) return true;
     return false;
 }
 
@@ -164,7 +172,7 @@ void screenshot(HWND window, const std::string& name) {
 
 // Loads the site's package through "浏览" (the file dialog answered by the seam).
 void loadTestPackage(Cquenta_upgradeDlg& dialog) {
-    dialog.setNextOpenFile(env("QUENTA_TEST_PACKAGE"));
+    script().setNextOpenFile(env("QUENTA_TEST_PACKAGE"));
     click(dialog, IDC_BROWSE);
 }
 
@@ -326,20 +334,20 @@ void setAddressBoxFromEnv(Cquenta_upgradeDlg& dialog) {
 TEST(Win32StartUp, SecondInstanceIsRefusedWithTheBox) {
     HANDLE first = CreateEventW(nullptr, FALSE, FALSE, L"QUENTA_UPGRADE");
     ASSERT_NE(first, nullptr);
-    std::vector<Cquenta_upgradeDlg::ShownBox> boxes;
-    Cquenta_upgradeDlg::setBoxAnswerer(
-        [&boxes](const Cquenta_upgradeDlg::ShownBox& box) -> std::optional<int> {
+    std::vector<ShownBox> boxes;
+    auto script =
+        std::make_unique<quenta_test::BoxScript>([&boxes](const ShownBox& box) -> std::optional<int> {
             boxes.push_back(box);
             return IDOK;
         });
     Cquenta_upgradeApp app;
     EXPECT_FALSE(app.InitInstance());
-    Cquenta_upgradeDlg::setBoxAnswerer({});
+    script.reset();
     CloseHandle(first);
     EXPECT_EQ(app.exitCode(), 1);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].utf8Text, "程序已经在运行！");
-    EXPECT_EQ(boxes[0].utf8Title, "错误提示");
+    EXPECT_EQ(boxes[0].text, "程序已经在运行！");
+    EXPECT_EQ(boxes[0].title, "错误提示");
     EXPECT_EQ(boxes[0].icon, BoxIcon::stop);
 }
 
@@ -381,7 +389,7 @@ TEST(Win32Window, LayoutControlsAndInitialStates) {
         EXPECT_NE(ListView_GetExtendedListViewStyle(list) & LVS_EX_CHECKBOXES, 0u);
         // Disabled buttons do nothing when pressed.
         click(dialog, IDC_QUERY);
-        EXPECT_TRUE(dialog.shownBoxes().empty());
+        EXPECT_TRUE(script().shownBoxes().empty());
     });
 }
 
@@ -526,7 +534,7 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         // The list's menu: nothing failed, so no retry; "导出报告..." writes through the save-file seam,
         // CSV (with a BOM, for spreadsheets) or JSON by the name's ending.
         const std::string csvPath = tempPath("quenta-win32-report.csv");
-        dialog.setNextSaveFile(csvPath);
+        script().setNextSaveFile(csvPath);
         chooseFromListMenu(dialog, kExportItem);
         EXPECT_TRUE(menuPlan.shown);
         EXPECT_FALSE(menuPlan.enabled[kRetryItem]);
@@ -535,7 +543,7 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         EXPECT_EQ(csv.rfind("\xEF\xBB\xBF", 0), 0u);
         for (int row = 0; row < rows; ++row) EXPECT_NE(csv.find(cellText(list, row, 4)), std::string::npos);
         const std::string jsonPath = tempPath("quenta-win32-report.json");
-        dialog.setNextSaveFile(jsonPath);
+        script().setNextSaveFile(jsonPath);
         chooseFromListMenu(dialog, kExportItem);
         const std::string json = readFile(jsonPath);
         ASSERT_FALSE(json.empty());
@@ -662,12 +670,12 @@ TEST(Win32Window, FailedRowShowsItsReasonAndIsRetriedFromTheListMenu) {
         EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED), 1);
 
         // "重试失败的设备" runs the failed row again as a new run, which ends with its own box.
-        const size_t boxes = dialog.shownBoxes().size();
+        const size_t boxes = script().shownBoxes().size();
         chooseFromListMenu(dialog, kRetryItem);
         EXPECT_TRUE(menuPlan.enabled[kRetryItem]);
         EXPECT_TRUE(menuPlan.enabled[kExportItem]);
         ASSERT_TRUE(pumpUntil(
-            [&dialog, boxes] { return dialog.shownBoxes().size() > boxes && dialog.flow().runFinished(); },
+            [&dialog, boxes] { return script().shownBoxes().size() > boxes && dialog.flow().runFinished(); },
             120000));
         pumpFor(200);
         EXPECT_EQ(cellText(list, faulty, 1), "升级失败");

@@ -1,7 +1,8 @@
-// The progress cell of the device list as plain geometry, so the Windows list's custom draw and its
-// tests share one description: the white box with its black frame (cell bounds, bottom up by 1, left
-// edge right by 1), the green bar inside it, and the percent text drawn centred in blue inside the
-// cell shrunk by 1. Rectangles have exclusive right / bottom edges, as Windows' RECT.
+// The progress cell of the device list as plain geometry, so both windows' lists (the Windows
+// list's custom draw, the Qt list's delegate) and their tests share one description: the white box with its
+// black frame (cell bounds, bottom up by 1, left edge right by 1), the green bar inside it, and the percent
+// text drawn centred in blue inside the cell shrunk by 1. Rectangles have exclusive right / bottom edges, as
+// Windows' RECT.
 #pragma once
 
 #include <string>
@@ -22,4 +23,3 @@ struct ProgressCellDrawing {
 };
 
 ProgressCellDrawing progressCellDrawing(const CellRect& cell, const PROGRESS_DATA& progress);
-

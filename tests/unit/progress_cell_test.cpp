@@ -1,6 +1,5 @@
-// test-labels: windows
 // The progress cell's drawing inputs: box, bar and text for the percents the list shows.
-#include "win32/report_cell.h"
+#include "engine/progress_cell.h"
 
 #include <gtest/gtest.h>
 

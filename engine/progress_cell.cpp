@@ -1,5 +1,5 @@
-// Progress cell geometry; see report_cell.h.
-#include "win32/report_cell.h"
+// Progress cell geometry; see progress_cell.h.
+#include "engine/progress_cell.h"
 
 ProgressCellDrawing progressCellDrawing(const CellRect& cell, const PROGRESS_DATA& progress) {
     ProgressCellDrawing drawing;
