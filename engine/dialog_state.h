@@ -30,6 +30,8 @@ enum DialogControlId : int {
     IDC_VERIFY = 1040,  // "升级后验证版本": verify the version after the reboot (ticked at start)
 };
 inline constexpr int kFirstModelBoxId = 4368;
+// The about box's command (no control of the window carries it: the banner and the menus do).
+inline constexpr int kAboutCommand = 1026;
 inline constexpr char kBlankIp[] = "0.0.0.0";  // the text of an empty IP address control
 
 struct ControlState {

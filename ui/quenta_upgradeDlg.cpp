@@ -24,18 +24,13 @@
 #include <algorithm>
 
 #include "ui/CHelpDlg.h"
+#include "ui/CReportCtrl.h"
+#include "ui/device_list_model.h"
 #include "ui/ip_address_edit.h"
 #include "ui/qt_flow_ui.h"
 
-#if __has_include("ui/CReportCtrl.h")
-#include "ui/CReportCtrl.h"
-#include "ui/device_list_model.h"
-#define QUENTA_HAVE_REPORT_CTRL 1
-#endif
-
 namespace {
 const QColor kTint(0xF1, 0xF3, 0xF8);  // COLORREF 0xF8F3F1
-constexpr int kAboutCommand = 1026;
 }  // namespace
 
 Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent, QScreen* screen)
@@ -147,15 +142,8 @@ void Cquenta_upgradeDlg::buildControls() {
 
     addButton(IDC_BROWSE, 515, 39, 39, 14, false, false);
 
-#ifdef QUENTA_HAVE_REPORT_CTRL
     auto* report = new CReportCtrl(flow_->list(), this);
     list_ = report;
-#else
-    auto* placeholder = new QFrame(this);  // stands in until the list control is linked in
-    placeholder->setFrameShape(QFrame::StyledPanel);
-    placeholder->setAutoFillBackground(true);
-    list_ = placeholder;
-#endif
     list_->setObjectName(QStringLiteral("control1001"));
     list_->setGeometry(units_.toPixels(1, 147, 897, 301));
     // The list keeps the system colours (a list view never asks its parent for a brush). Roles are
@@ -168,7 +156,6 @@ void Cquenta_upgradeDlg::buildControls() {
     }
     list_->setPalette(system);
     controls_[1001] = list_;
-#ifdef QUENTA_HAVE_REPORT_CTRL  // the placeholder has no rows to explain
     // The status cell's tooltip says why a row failed; the list's context menu offers retry,
     // recovery and the report.
     report->listModel()->setToolTipProvider([this](int row, int column) -> QString {
@@ -181,7 +168,6 @@ void Cquenta_upgradeDlg::buildControls() {
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(report->viewport()->mapToGlobal(at));
     });
-#endif
 
     addStatic(QStringLiteral("地址盒IP"), 4, 43, 33, 8, Qt::AlignLeft);
     addButton(IDC_QUERY, 55, 128, 70, 14, false, false);

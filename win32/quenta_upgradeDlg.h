@@ -28,8 +28,6 @@ class CProgressDlg;
 
 // Posted to the window by the dispatcher's wake-up hook; drains the flow's queue.
 inline constexpr UINT WM_FLOW_WAKE = WM_APP + 1;
-// Command of the about box (no control of dialog 102 carries it: the banner and the context menu do).
-inline constexpr int kAboutCommand = 1026;
 
 class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
   public:
