@@ -13,6 +13,7 @@
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
 #include "engine/upgrade_flow.h"
+#include "engine/record_table_json.h"
 #include "engine/upgrade_report.h"
 #include "package/package_load.h"
 #include "protocol/ss_pair.h"

@@ -1,6 +1,6 @@
 #include "engine/record_table.h"
 
-#include <nlohmann/json.hpp>
+#include "engine/record_table_json.h"
 
 namespace {
 

@@ -8,8 +8,6 @@
 #include <variant>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
-
 struct FieldSpec {
     const char* key;      // JSON key, and the CSV heading of the command line's list
     const char* heading;  // the report's CSV heading
@@ -23,7 +21,5 @@ std::string csvField(const std::string& text);
 std::string csvRecord(const FieldRow& values, const char* lineEnd);
 // The heading line: the fields' keys, or their headings.
 std::string csvHeadings(const std::vector<FieldSpec>& fields, bool keys, const char* lineEnd);
-// An array of objects keyed by the fields' keys, in field order.
-nlohmann::ordered_json jsonRecords(const std::vector<FieldSpec>& fields, const std::vector<FieldRow>& rows);
-// The form every JSON text of the tool has: two-space indent, bytes that are not UTF-8 replaced.
-std::string jsonText(const nlohmann::ordered_json& value);
+// The JSON side is in record_table_json.h, for the files that write JSON (the engine's users need
+// no JSON library).

@@ -1,3 +1,4 @@
+#include "engine/record_table_json.h"
 #include "engine/upgrade_report.h"
 
 #include <filesystem>

@@ -15,6 +15,7 @@
 #include "ss/ss_platform.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
+#include "tests/support/refusal_rules.h"
 #include "tests/support/temp_dir.h"
 
 QUENTA_TEST_IN_PRIVATE_NAMESPACE(80);
@@ -136,32 +137,53 @@ TEST_F(QueryTest, UntickingTheVersionRuleUnticksConnectedRowsAndReportsNothingTo
     EXPECT_FALSE(rig.flow->state().checked(IDC_VERSION_DIFF));
 }
 
-TEST_F(QueryTest, RefusedQueriesNameTheReasonAndLeaveTheListEmpty) {
+// The shared refusal cases, pressed through the engine's own entry point (click), as a window would.
+TEST_F(QueryTest, EveryRefusalNamesItsReasonAndChangesNothing) {
     FlowRig rig(site.config);
     ASSERT_TRUE(rig.ok) << rig.error;
     ASSERT_EQ(0, rig.flow->loadPackageFile(package));
-    struct Case {
-        std::string addressBox;
-        bool untickModels;
-        std::string message;
-    } cases[] = {
-        {site.addressBoxIp, true, "至少一个型号必须选择！"},
-        {"0.0.0.0", false, "请先输入地址盒IP"},
-        {"192.0.2.300", false, "非法地址盒IP"},
-        {site.phantoms[0], false, "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！"},
-        {site.devices[0].ip, false,
-         "IP地址" + site.devices[0].ip + "的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!"},
-    };
+    UpgradeFlow& flow = *rig.flow;
+    const SiteDevice& device = site.devices[0];
+    const refusal_rules::SiteAddresses addresses{site.addressBoxIp, site.phantoms[0], device.ip,
+                                                 device.model};
+    std::vector<refusal_rules::Refusal> cases = refusal_rules::queryRefusals(addresses);
+    for (auto list : {refusal_rules::addRefusals(addresses), refusal_rules::upgradeRefusals(addresses)})
+        cases.insert(cases.end(), list.begin(), list.end());
+    // A text no address field can hold (the command line's --address-box): refused as malformed.
+    cases.push_back({.name = "out of range",
+                     .press = refusal_rules::Press::query,
+                     .typedIp = "192.0.2.300",
+                     .message = "非法地址盒IP"});
     for (const auto& c : cases) {
-        for (auto& box : rig.flow->state().modelBoxes) box.checked = !c.untickModels;
-        rig.flow->setAddressBoxIp(c.addressBox);
-        size_t mark = rig.ui.boxes.size();
-        rig.flow->OnBnClickedButtonQuery();
+        SCOPED_TRACE(c.name);
+        flow.click(c.press == refusal_rules::Press::query ? IDC_RADIO_BATCH : IDC_RADIO_SINGLE);
+        flow.setAddressBoxIp("");
+        flow.click(IDC_CLEAR);
+        for (auto& box : flow.state().modelBoxes) box.checked = !c.untickModels;
+        if (c.press == refusal_rules::Press::add) {
+            flow.setSingleIp(c.typedIp);
+        } else {
+            flow.setAddressBoxIp(c.typedIp);
+        }
+        if (c.listDevice) {
+            flow.setSingleIp(device.ip);
+            flow.click(IDC_ADD);
+            ASSERT_EQ(1, flow.list().RowCount());
+        }
+        if (c.untickRows) flow.list().SetCheck(0, false);
+        if (c.clearList) flow.click(IDC_CLEAR);
+        const int rows = flow.list().RowCount();
+        const size_t mark = rig.ui.boxes.size();
+        flow.click(c.press == refusal_rules::Press::query ? IDC_QUERY
+                   : c.press == refusal_rules::Press::add ? IDC_ADD
+                                                          : IDC_UPGRADE);
         auto error = rig.ui.errorSince(mark);
         ASSERT_TRUE(error.has_value()) << c.message;
         EXPECT_EQ(c.message, error->text);
         EXPECT_EQ("错误提示", error->title);
-        EXPECT_EQ(0, rig.flow->list().RowCount());
+        EXPECT_EQ(c.press == refusal_rules::Press::query ? 0 : rows, flow.list().RowCount());
+        EXPECT_FALSE(flow.isUpgrading());
+        EXPECT_EQ("升级", flow.state().text(IDC_UPGRADE));
     }
 }
 

@@ -14,6 +14,7 @@
 #include "sim/sim_site.h"
 #include "tests/support/box_script.h"
 #include "tests/support/netns.h"
+#include "tests/support/refusal_rules.h"
 #include "tests/support/temp_dir.h"
 
 #include <QApplication>
@@ -451,24 +452,18 @@ void QuentaUpgradeDlgTest::enablingAfterInitAndLoads() {
     QCOMPARE(boxes[0]->text(), QStringLiteral("ALL"));
 }
 
+// The refusals shared by every front end (tests/support/refusal_rules), on this suite's site.
+static refusal_rules::SiteAddresses siteForRefusals() {
+    return {siteAddress(0), siteAddress(5), siteAddress(1), "QN-H200"};
+}
+
 void QuentaUpgradeDlgTest::queryRefusals_data() {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<bool>("untickModels");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no model") << QStringLiteral("192.0.2.2") << true
-                              << QStringLiteral("至少一个型号必须选择！");
-    QTest::newRow("blank address box") << QString() << false << QStringLiteral("请先输入地址盒IP");
-    QTest::newRow("malformed address box")
-        << QStringLiteral("0.1.2.3") << false << QStringLiteral("非法地址盒IP");
-    QTest::newRow("loopback address box")
-        << QStringLiteral("127.0.0.5") << false << QStringLiteral("非法地址盒IP");
-    QTest::newRow("silent address box")
-        << QString::fromStdString(siteAddress(9)) << false
-        << QStringLiteral("不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！");
-    QTest::newRow("not an address box")
-        << QString::fromStdString(siteAddress(1)) << false
-        << QStringLiteral("IP地址%1的设备型号是QN-H200，不是地址盒类设备，不能用于批量升级!")
-               .arg(QString::fromStdString(siteAddress(1)));
+    for (const auto& c : refusal_rules::queryRefusals(siteForRefusals()))
+        QTest::newRow(c.name.c_str())
+            << QString::fromStdString(c.typedIp) << c.untickModels << QString::fromStdString(c.message);
 }
 
 void QuentaUpgradeDlgTest::queryRefusals() {
@@ -499,26 +494,16 @@ void QuentaUpgradeDlgTest::singleIpRefusalsAndAdd() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     loadPackage(dlg, generalPackage_);
     clickControl(dlg, IDC_RADIO_SINGLE);
-    struct Case {
-        QString ip;
-        QString message;
-    };
-    const Case cases[] = {
-        {QString(), QStringLiteral("请先输入要升级设备的IP地址")},
-        {QStringLiteral("0.9.9.9"), QStringLiteral("非法IP地址")},
-        {QString::fromStdString(siteAddress(5)), QStringLiteral("不能从%1获得系统信息，或许它的软件版本太老")
-                                                     .arg(QString::fromStdString(siteAddress(5)))},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : refusal_rules::addRefusals(siteForRefusals())) {
         dlg.singleIp()->clear();
-        if (!c.ip.isEmpty()) typeIp(dlg.singleIp(), c.ip);
+        if (!c.typedIp.empty()) typeIp(dlg.singleIp(), QString::fromStdString(c.typedIp));
         script().clearShownBoxes();
         script().queueAnswer(IDOK);
         clickControl(dlg, IDC_ADD);
-        QCOMPARE(lastBoxText(dlg), c.message);
+        QCOMPARE(lastBoxText(dlg), QString::fromStdString(c.message));
         QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("错误提示"));
         // Past the blank check, "添加" enables "升级" whatever the outcome.
-        QCOMPARE(dlg.control(IDC_UPGRADE)->isEnabled(), !c.ip.isEmpty());
+        QCOMPARE(dlg.control(IDC_UPGRADE)->isEnabled(), !c.typedIp.empty());
     }
     // A device that answers is listed; adding it twice keeps one row.
     dlg.singleIp()->clear();
@@ -536,32 +521,25 @@ void QuentaUpgradeDlgTest::upgradeRefusals() {
     Cquenta_upgradeDlg& dlg = *dlg_;
     loadPackage(dlg, generalPackage_);
     clickControl(dlg, IDC_RADIO_SINGLE);
-    typeIp(dlg.singleIp(), QString::fromStdString(siteAddress(1)));
-    clickControl(dlg, IDC_ADD);
-    QCOMPARE(dlg.flow().list().RowCount(), 1);
-    auto expectRefusal = [&](const QString& message) {
+    const refusal_rules::SiteAddresses site = siteForRefusals();
+    for (const auto& c : refusal_rules::upgradeRefusals(site)) {
+        dlg.addressBoxIp()->clear();  // editing it empties the list
+        if (!c.typedIp.empty()) typeIp(dlg.addressBoxIp(), QString::fromStdString(c.typedIp));
+        if (c.listDevice) {
+            dlg.singleIp()->clear();
+            typeIp(dlg.singleIp(), QString::fromStdString(site.device));
+            clickControl(dlg, IDC_ADD);
+            QCOMPARE(dlg.flow().list().RowCount(), 1);
+        }
+        if (c.untickRows) dlg.flow().list().SetCheck(0, false);
+        if (c.clearList) clickControl(dlg, IDC_CLEAR);
         script().clearShownBoxes();
         script().queueAnswer(IDOK);
         clickControl(dlg, IDC_UPGRADE);
-        QCOMPARE(lastBoxText(dlg), message);
+        QCOMPARE(lastBoxText(dlg), QString::fromStdString(c.message));
         QVERIFY(!dlg.flow().isUpgrading());
         QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
-    };
-    // The address box IP is required in single-IP mode too.
-    expectRefusal(QStringLiteral("请先输入地址盒IP"));
-    if (QTest::currentTestFailed()) return;
-    typeIp(dlg.addressBoxIp(), QStringLiteral("192.0.2.2"));  // editing it empties the list
-    QCOMPARE(dlg.flow().list().RowCount(), 0);
-    expectRefusal(QStringLiteral("升级IP列表为空，请点击<获取设备列表>"));
-    if (QTest::currentTestFailed()) return;
-    clickControl(dlg, IDC_ADD);
-    QCOMPARE(dlg.flow().list().RowCount(), 1);
-    dlg.flow().list().SetCheck(0, false);
-    expectRefusal(QStringLiteral("请选择要升级的IP！"));
-    if (QTest::currentTestFailed()) return;
-    clickControl(dlg, IDC_CLEAR);
-    QCOMPARE(dlg.flow().list().RowCount(), 0);
-    expectRefusal(QStringLiteral("升级IP列表为空，请点击<获取设备列表>"));
+    }
 }
 
 void QuentaUpgradeDlgTest::operatorPath() {
