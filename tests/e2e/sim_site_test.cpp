@@ -892,6 +892,13 @@ TEST(SimSiteTest, ConfigurationParsing) {
         << error;
     EXPECT_TRUE(config.addressBox);
     EXPECT_GE(config.devices.size(), 35u);
+    ASSERT_EQ(
+        simConfigLoad(std::string(std::getenv("QUENTA_SOURCE_DIR") ? std::getenv("QUENTA_SOURCE_DIR") : ".") +
+                          "/sim/demo/hostile-site.json",
+                      config, error),
+        0)
+        << error;
+    EXPECT_EQ(6u, config.devices.size());
 }
 
 TEST(SimSiteTest, Sha256KnownAnswers) {
