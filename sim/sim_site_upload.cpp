@@ -102,7 +102,7 @@ void SimSite::Impl::closeConnection(int fd) {
 void SimSite::Impl::reply(Connection& c, const std::string& bytes, bool thenClose) {
     c.out += bytes;
     c.closeAfterWrite = c.closeAfterWrite || thenClose;
-    if (const int every = c.peer->config.faults.replyTrickleMs; every > 0) {
+    if (c.peer->config.faults.replyTrickleMs > 0) {
         if (c.nextByteMs == 0) c.nextByteMs = monotonicMs();
         trickling.insert(c.fd.get());
         return;
