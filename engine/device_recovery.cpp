@@ -1,5 +1,6 @@
 #include "engine/device_recovery.h"
 
+#include <algorithm>
 #include <map>
 
 #include "engine/device_query.h"
@@ -38,18 +39,33 @@ std::vector<std::string> recoverDevices(const std::vector<std::string>& narrowIp
                 found(*info);
             }
         };
+        // Waits for answers until `until`, taking each as it comes.
+        auto receiveUntil = [&](int64_t until) {
+            for (int64_t left = until - ss_platform_monotonicMs(); left > 0 && !pending.empty() && !stopped();
+                 left = until - ss_platform_monotonicMs()) {
+                socket->waitTimeoutMs = static_cast<int>(std::min<int64_t>(left, 5));
+                receiveAll();
+            }
+        };
+        // The first round is the one extra pass at the query's pacing; later rounds ask only within
+        // the answer waits the budget has left, so silent addresses never cost a second pass.
+        int64_t end = INT64_MAX;
         for (int round = 0; round < options.attempts && !pending.empty() && !stopped(); ++round) {
+            const size_t before = pending.size();
             for (uint32_t value : order) {
+                if (stopped() || ss_platform_monotonicMs() + options.answerWaitMs >= end) break;
                 auto it = pending.find(value);
-                if (it == pending.end() || stopped()) continue;
+                if (it == pending.end()) continue;
                 SS_Socket_sendTo(it->second.c_str(), QN_PORT_DEVICE, request.c_str(), socket.get());
                 // The pause between requests also takes in the answers that are already there.
-                int64_t until = ss_platform_monotonicMs() + options.spacingMs;
-                do receiveAll();
-                while (ss_platform_monotonicMs() < until);
+                receiveUntil(ss_platform_monotonicMs() + options.spacingMs);
             }
-            int64_t until = ss_platform_monotonicMs() + options.answerWaitMs;
-            while (!pending.empty() && !stopped() && ss_platform_monotonicMs() < until) receiveAll();
+            receiveUntil(std::min(ss_platform_monotonicMs() + options.answerWaitMs, end));
+            if (round == 0)
+                end = ss_platform_monotonicMs() + (options.attempts - 1) * int64_t{options.answerWaitMs};
+            // Those left after a round that found no one are silent, not unlucky: asking them again
+            // would only cost another pass.
+            if (pending.size() == before || ss_platform_monotonicMs() + options.answerWaitMs >= end) break;
         }
     }
     std::vector<std::string> missing;

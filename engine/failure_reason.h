@@ -9,12 +9,12 @@
 enum class FailureReason {
     none,
     noStartAnswer,        // no StartUploadServiceOK
-    noUploadPort,         // "Port" missing or not positive
+    noUploadPort,         // "Port" missing or outside 1..65535
     tcpNotSupported,      // "TcpSupport" missing or false
     connectionRefused,    // the TCP connection to the upload port could not be made
     deviceError,          // the device answered the put with its own error text (detail)
     transferBroken,       // the connection broke during the content (percent)
-    invalidReply,         // the device answered the put with an unknown command
+    invalidReply,         // the put's reply: an unknown command, too long an error text, or too slow
     noVerdict,            // the content went out whole, but no reply came
     otherVersion,         // after the reboot the device reports another version (detail)
     noAnswerAfterReboot,  // the device did not answer within the verification time

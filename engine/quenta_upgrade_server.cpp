@@ -477,6 +477,10 @@ namespace {
 void classifyTransferFailure(SS_FileSocket* file, UploadOutcome& outcome) {
     const int size = file->size.load();
     const int sent = file->transferred.load();
+    if (file->replyInvalid) {  // too long an error text, or a reply that came too slowly
+        outcome.reason.reason = FailureReason::invalidReply;
+        return;
+    }
     switch (file->replyCommand) {
         case 0:
             if (size > 0 && sent >= size) {
@@ -516,7 +520,9 @@ int _upload_file(FlowHost& host, const UploadJobTarget& target, SS_Socket* jobSo
     pairListGetInt(QNKEY_PORT, port, &pairs);
     int tcpSupport = 0;
     getTcpSupport(tcpSupport, &pairs);
-    if (port <= 0) {
+    // A port is a 16-bit number: anything outside 1..65535 names no port (never one it wraps to).
+    if (port < SS_TCPFILE_MIN_PORT || port > SS_TCPFILE_MAX_PORT) {
+        SS_LOG(SS_LOG_ERROR, "[%d][%s]No upload port: %d\n", target.row, target.narrowIp.c_str(), port);
         outcome.reason.reason = FailureReason::noUploadPort;
         return -1;
     }

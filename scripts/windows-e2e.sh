@@ -5,6 +5,8 @@
 #   query    the demo site (sim/demo/site.json, which shows every fault mode of the simulated site);
 #   upgrade  the demo site, versions verified after the reboot: the same final device list (statuses
 #            and reasons), the same summary, and every device received the same bytes;
+#   hostile  an upgrade of sim/demo/hostile-site.json (odd upload ports, overlong and trickled error
+#            replies): every hostile device ends 升级失败 with its reason on both systems;
 # and for query and upgrade the same exit status (0 done, 1 refused, 2 a device failed). The lists
 # are the CLI's own JSON (--format json), compared with jq.
 # Everything runs inside one private network namespace (sim/netns-run) with a fresh WINEPREFIX made
@@ -20,7 +22,7 @@ source "$root/scripts/lib.sh"
 
 if [[ "${1:-}" != --inner ]]; then
     if (($# != 2)); then
-        sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+        sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2
         exit 2
     fi
     quenta_need_packages jq
@@ -162,6 +164,37 @@ uploads_of "$work/record-linux.json" >"$work/uploads-linux"
 uploads_of "$work/record-windows.json" >"$work/uploads-windows"
 same "uploads (device, name, size, SHA-256, reply)" "$work/uploads-linux" "$work/uploads-windows"
 echo "devices upgraded: $(wc -l <"$work/uploads-windows") uploads on each system"
+
+# -- a hostile site (sim/demo/hostile-site.json): port numbers outside 1-65535 and error replies that
+# are too long or trickled end 升级失败 with their reason on both systems, and no upload reaches the
+# port such a number wraps to. The trickled reply is given up 30 s after its first byte.
+hostile="$root/sim/demo/hostile-site.json"
+expected_hostile='192.0.2.10 升级失败 no_upload_port
+192.0.2.11 升级失败 no_upload_port
+192.0.2.12 升级失败 no_upload_port
+192.0.2.13 升级失败 invalid_reply
+192.0.2.14 升级失败 invalid_reply
+192.0.2.15 升级完成 '
+for system in linux windows; do
+    quenta_start_site "$work/hostile-site-$system.log" "$native/sim/quenta-sim" --config "$hostile" \
+        --record "$work/hostile-record-$system.json"
+    if [[ $system == linux ]]; then
+        hostile_cli=("${cli_linux[@]}" upgrade --package "$general")
+    else
+        hostile_cli=("${cli_windows[@]}" upgrade --package "$(windows_path "$general")")
+    fi
+    status=0
+    "${hostile_cli[@]}" --address-box 192.0.2.2 --format json --quiet 2>"$work/hostile-$system.err" |
+        crlf_to_lf >"$work/hostile-$system.json" || status=$?
+    quenta_stop_site
+    { jq -r 'sort_by(.ip) | .[] | "\(.ip) \(.status) \(.reason // "")"' "$work/hostile-$system.json"
+      echo "exit $status"
+      jq -r '[.uploads // [] | .[] | select(.device == "192.0.2.10" or .device == "192.0.2.11")] | length
+          | "uploads to wrapped ports: \(.)"' "$work/hostile-record-$system.json"
+    } >"$work/hostile-$system.rows"
+    printf '%s\nexit 2\nuploads to wrapped ports: 0\n' "$expected_hostile" >"$work/hostile-expected.rows"
+    same "hostile site ($system)" "$work/hostile-expected.rows" "$work/hostile-$system.rows"
+done
 
 if ((failures > 0)); then
     echo "windows-e2e: $failures difference(s) between Linux and Windows" >&2

@@ -78,6 +78,16 @@ class DeviceReader {
                 if (!boolean(value, f.noTcpSupport, at)) return false;
             } else if (key == "portZero") {
                 if (!boolean(value, f.portZero, at)) return false;
+            } else if (key == "uploadPort") {
+                int port = 0;
+                if (!integer(value, port, INT32_MIN, INT32_MAX, at)) return false;
+                f.uploadPort = port;
+            } else if (key == "tcpErrorLength") {
+                int length = 0;
+                if (!integer(value, length, 0, INT32_MAX, at)) return false;
+                f.tcpErrorLength = length;
+            } else if (key == "replyTrickleMs") {
+                if (!integer(value, f.replyTrickleMs, 1, 600000, at)) return false;
             } else if (key == "tcpErrorText") {
                 std::string text;
                 if (!gbkText(value, text, at)) return false;

@@ -23,14 +23,21 @@ struct SimFaults {
     bool answerTwice = false;   // every UDP answer is sent twice
     bool noTcpSupport = false;  // "TcpSupport: 0" in GetSystemInfoOK and StartUploadServiceOK
     bool portZero = false;      // StartUploadServiceOK carries "Port: 0" (no service is opened)
+    // StartUploadServiceOK names this port instead of the service's own (say 70000, 0 or -1); the
+    // service is opened on the port the number wraps to as a 16-bit value, when that is 1..65535.
+    std::optional<int> uploadPort;
     std::optional<std::string> tcpErrorText;  // the put is answered 255 with this text (GBK)
     std::optional<int> tcpReplyCode;          // the put is answered with this integer (e.g. 7)
-    bool closeHalfway = false;                // the service closes the connection after half the content
-    bool noSerialNum = false;                 // GetSystemInfoOK without "SerialNum"
-    int rebootDownMs = 0;                     // after a Reboot no datagram is answered for this long
-    bool staysDown = false;                   // after a Reboot no datagram is ever answered again
-    bool bootsOldVersion = false;             // after a Reboot the device keeps the version it had
-    bool failFirstPut = false;                // the first put is refused (255, tcpErrorText or a text)
+    // The put is answered 255 declaring this length; the text (tcpErrorText or "写入失败") is padded
+    // with 'x' up to it, written as the connection takes it (e.g. 2147483647).
+    std::optional<int> tcpErrorLength;
+    int replyTrickleMs = 0;        // the put's reply goes out one byte every this many ms
+    bool closeHalfway = false;     // the service closes the connection after half the content
+    bool noSerialNum = false;      // GetSystemInfoOK without "SerialNum"
+    int rebootDownMs = 0;          // after a Reboot no datagram is answered for this long
+    bool staysDown = false;        // after a Reboot no datagram is ever answered again
+    bool bootsOldVersion = false;  // after a Reboot the device keeps the version it had
+    bool failFirstPut = false;     // the first put is refused (255, tcpErrorText or a text)
     SimGarbage garbage = SimGarbage::None;
     // Fraction (0 to 1) of datagrams lost in each direction, received and sent alike; absent: the
     // site's loss. Which ones are lost follows from SimConfig::lossSeed.

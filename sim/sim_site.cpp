@@ -165,6 +165,7 @@ int SimSite::Impl::loop(int durationMs, const std::atomic<bool>* stop) {
         int64_t wait = std::min<int64_t>(deadline - now, stop != nullptr ? 100 : 1000);
         if (!scheduled.empty())
             wait = std::min(wait, std::max<int64_t>(0, scheduled.begin()->first.first - now));
+        if (!trickling.empty()) wait = std::min(wait, std::max<int64_t>(0, nextTrickleDue() - now));
         int n = epoll_wait(epoll.get(), events, 64, static_cast<int>(wait));
         if (n < 0 && errno != EINTR) break;
         for (int i = 0; i < n; ++i) {
@@ -194,6 +195,7 @@ int SimSite::Impl::loop(int durationMs, const std::atomic<bool>* stop) {
             }
         }
         runDue();
+        runTrickles();
     }
     std::lock_guard<std::mutex> lock(mutex);
     record.endedMs = nowMs();

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -126,7 +127,9 @@ struct SimSite::Impl {
         std::string head;
         std::string out;  // reply bytes not yet written
         bool closeAfterWrite = false;
-        bool counted = false;  // counts in activeTransfers
+        bool counted = false;    // counts in activeTransfers
+        int64_t fillerLeft = 0;  // 'x' bytes still to write after `out` (a long error reply)
+        int64_t nextByteMs = 0;  // trickling: when the next reply byte leaves (monotonic); 0 not
     };
 
     struct Outgoing {
@@ -167,6 +170,7 @@ struct SimSite::Impl {
     uint64_t sequence = 0;                                             // loop only
     int activeTransfers = 0;                                           // loop only
     std::map<std::string, Reassembly> reassembly;                      // loop only, by "fd remote sequence"
+    std::set<int> trickling;  // loop only: connections writing their reply byte by byte
 
     mutable std::mutex mutex;  // guards record and every Peer::softVersion
     SimRecord record;
@@ -215,13 +219,16 @@ struct SimSite::Impl {
     void reboot(Peer& peer);
 
     // --- the upload service (sim_site_upload.cpp) -------------------------------------------
-    int openUploadService(Peer& peer);
+    int openUploadService(Peer& peer, int port = 0);
     void closeUploadService(Peer& peer);
     void onAccept(Peer& peer);
     void endTransfer(Connection& c);
     void closeConnection(int fd);
     void reply(Connection& c, const std::string& bytes, bool thenClose);
     bool flush(Connection& c);
+    bool refillFromFiller(Connection& c);
+    int64_t nextTrickleDue() const;
+    void runTrickles();
     void finishPut(Connection& c);
     void refuse(Connection& c, const std::string& why);
     bool consume(Connection& c, const char* data, size_t length);

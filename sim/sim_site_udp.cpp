@@ -163,7 +163,14 @@ void SimSite::Impl::onDeviceRequest(Peer& peer, const sockaddr_in& from, const s
         answer(peer, peer.udp.get(), QN_PORT_DEVICE, from, systemInfo(peer), c.systemInfoForm, c.faults);
     } else if (action == QNACTION_START_UPLOAD_SERVICE) {
         int port = 0;
-        if (!c.faults.portZero) port = openUploadService(peer);
+        if (c.faults.uploadPort) {
+            // The odd number goes out as it is; a tool that wraps it to 16 bits finds a service there.
+            const int wrapped = static_cast<int>(static_cast<uint32_t>(*c.faults.uploadPort) & 0xFFFF);
+            if (wrapped != 0) openUploadService(peer, wrapped);
+            port = *c.faults.uploadPort;
+        } else if (!c.faults.portZero) {
+            port = openUploadService(peer);
+        }
         SS_PairList fields;
         pairListSet(QNKEY_PORT, fields, std::to_string(port).c_str());
         pairListSet(QNKEY_TCP_SUPPORT, fields, tcpSupport(peer) ? "1" : "0");

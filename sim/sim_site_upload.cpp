@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "sim/package_maker.h"
 #include "sim/sim_site_impl.h"
@@ -42,10 +43,10 @@ std::string errorReply(const std::string& text) {
 // ---------------------------------------------------------------------------------------------
 // The service and its connections
 
-int SimSite::Impl::openUploadService(Peer& peer) {
+int SimSite::Impl::openUploadService(Peer& peer, int port) {
     if (peer.tcp) return peer.tcpPort;
     std::string error;
-    UniqueFd fd = bindSocket(SOCK_STREAM, peer.config.ip, 0, error);
+    UniqueFd fd = bindSocket(SOCK_STREAM, peer.config.ip, port, error);
     if (!fd || ::listen(fd.get(), 16) != 0) return 0;
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
@@ -90,21 +91,75 @@ void SimSite::Impl::endTransfer(Connection& c) {
 void SimSite::Impl::closeConnection(int fd) {
     auto it = connections.find(fd);
     if (it == connections.end()) return;
+    trickling.erase(fd);
     endTransfer(*it->second);
     unwatch(fd);
     connections.erase(it);  // closes the descriptor
 }
 
-// Queues reply bytes; the connection is closed once they are written when `thenClose`.
+// Queues reply bytes; the connection is closed once they are written when `thenClose`. Under the
+// replyTrickleMs fault they leave one byte at a time from the loop (runTrickles).
 void SimSite::Impl::reply(Connection& c, const std::string& bytes, bool thenClose) {
     c.out += bytes;
     c.closeAfterWrite = c.closeAfterWrite || thenClose;
+    if (c.peer->config.faults.replyTrickleMs > 0) {
+        if (c.nextByteMs == 0) c.nextByteMs = monotonicMs();
+        trickling.insert(c.fd.get());
+        return;
+    }
     flush(c);
+}
+
+// Moves the next piece of filler into `out` when it is empty; false when nothing is left to write.
+bool SimSite::Impl::refillFromFiller(Connection& c) {
+    if (!c.out.empty()) return true;
+    if (c.fillerLeft <= 0) return false;
+    const int64_t piece = std::min<int64_t>(c.fillerLeft, 65536);
+    c.out.assign(static_cast<size_t>(piece), 'x');
+    c.fillerLeft -= piece;
+    return true;
+}
+
+int64_t SimSite::Impl::nextTrickleDue() const {
+    int64_t due = INT64_MAX;
+    for (int fd : trickling)
+        if (auto it = connections.find(fd); it != connections.end())
+            due = std::min(due, it->second->nextByteMs);
+    return due;
+}
+
+// Writes one byte of every trickling reply that is due.
+void SimSite::Impl::runTrickles() {
+    const int64_t now = monotonicMs();
+    const std::vector<int> fds(trickling.begin(), trickling.end());
+    for (int fd : fds) {
+        auto it = connections.find(fd);
+        if (it == connections.end()) {
+            trickling.erase(fd);
+            continue;
+        }
+        Connection& c = *it->second;
+        if (c.nextByteMs > now) continue;
+        if (!refillFromFiller(c)) {  // the whole reply went out
+            trickling.erase(fd);
+            c.nextByteMs = 0;
+            if (c.closeAfterWrite) closeConnection(fd);
+            continue;
+        }
+        const ssize_t n = ::send(fd, c.out.data(), 1, MSG_NOSIGNAL);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            closeConnection(fd);
+            continue;
+        }
+        if (n == 1) c.out.erase(0, 1);
+        c.nextByteMs = now + c.peer->config.faults.replyTrickleMs;
+    }
 }
 
 // Writes what is pending; false when the connection was closed.
 bool SimSite::Impl::flush(Connection& c) {
-    while (!c.out.empty()) {
+    if (trickling.count(c.fd.get()) != 0) return true;  // runTrickles writes it
+    while (refillFromFiller(c)) {
         ssize_t n = ::send(c.fd.get(), c.out.data(), c.out.size(), MSG_NOSIGNAL);
         if (n > 0) {
             c.out.erase(0, static_cast<size_t>(n));
@@ -160,7 +215,16 @@ void SimSite::Impl::finishPut(Connection& c) {
     std::string bytes;
     int code = kCommandOk;
     const bool refuseThisPut = faults.failFirstPut && c.peer->puts++ == 0;
-    if (refuseThisPut && !faults.tcpErrorText) {
+    if (faults.tcpErrorLength && (refuseThisPut || !faults.failFirstPut)) {
+        // 255 and a declared length the text is padded up to, however long (written as it goes).
+        const std::string text = faults.tcpErrorText.value_or("\xD0\xB4\xC8\xEB\xCA\xA7\xB0\xDC");
+        const int64_t length = *faults.tcpErrorLength;
+        code = kCommandError;
+        putInteger(bytes, kCommandError);
+        putInteger(bytes, *faults.tcpErrorLength);
+        bytes += text.substr(0, static_cast<size_t>(std::min<int64_t>(length, text.size())));
+        c.fillerLeft = length - std::min<int64_t>(length, text.size());
+    } else if (refuseThisPut && !faults.tcpErrorText) {
         code = kCommandError;
         bytes = errorReply("\xD0\xB4\xC8\xEB\xCA\xA7\xB0\xDC");  // GBK 写入失败
     } else if (faults.tcpErrorText && (refuseThisPut || !faults.failFirstPut)) {

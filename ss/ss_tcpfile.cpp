@@ -24,6 +24,9 @@ constexpr int kDecryptHead = 1024;  // bytes of a received upgrade file that are
 std::atomic<int> g_waitMicroseconds{500000};
 std::atomic<int> g_inactivityLimitMs{SS_TCPFILE_DEFAULT_INACTIVITY_MS};
 std::atomic<int> g_verdictLimitMs{SS_TCPFILE_DEFAULT_VERDICT_MS};
+std::atomic<int> g_replyLimitMs{SS_TCPFILE_DEFAULT_REPLY_MS};
+using Clock = std::chrono::steady_clock;
+constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
 // Keep-alive on every upload connection: a device that has vanished (power cut, cable pulled) fails
 // the connection after about 30 + 6 x 10 s, long before the verdict limit.
 constexpr int kKeepAliveIdleSeconds = 30;
@@ -163,6 +166,13 @@ int SS_TcpFile_verdictLimitMs() {
     return g_verdictLimitMs.load();
 }
 
+void SS_TcpFile_setReplyLimitMs(int milliseconds) {
+    g_replyLimitMs.store(milliseconds);
+}
+int SS_TcpFile_replyLimitMs() {
+    return g_replyLimitMs.load();
+}
+
 void SS_TcpFile_setInactivityLimitMs(int milliseconds) {
     g_inactivityLimitMs.store(milliseconds);
 }
@@ -188,6 +198,10 @@ int _SS_FileSocket_progress(SS_FileSocket* record) {
 }
 
 SS_TcpFileClient* SS_TcpFileClient_new(int port, const char* host) {
+    if (port < SS_TCPFILE_MIN_PORT || port > SS_TCPFILE_MAX_PORT) {  // never wrapped to another port
+        SS_LOG(SS_LOG_ERROR, "No TCP port %d on [%s]\n", port, host ? host : "");
+        return nullptr;
+    }
     SS_SocketPtr socket = _SS_Socket_newClientSocket(host, port, SS_SOCKET_TCP);
     if (!socket) return nullptr;
     g_waitMicroseconds.store(500000);
@@ -230,21 +244,27 @@ void SS_TcpFileClient_abort(SS_TcpFileClient* client) {
 
 namespace {
 
-// _SS_FileSocket_readBytes with the given idle limit.
-int readBytesWithin(SS_FileSocket* record, unsigned char* buffer, int count,
-                    const std::atomic<int>& limitMs) {
+// _SS_FileSocket_readBytes with the given idle limit and an overall deadline (kNoDeadline: none).
+// Each recv takes what is there, up to the bytes still missing, so nothing past `count` is consumed.
+int readBytesWithin(SS_FileSocket* record, unsigned char* buffer, int count, const std::atomic<int>& limitMs,
+                    Clock::time_point deadline = kNoDeadline) {
     if (record == nullptr || !isAlive(record)) return 1;
     IdleClock idle(limitMs);
     bool endOfStream = false;
     int i = 0;
     while (i < count && isAlive(record)) {
+        if (deadline != kNoDeadline && Clock::now() >= deadline) {
+            SS_LOG(SS_LOG_ERROR, "Reply not complete within its time: transfer given up\n");
+            markDead(record);
+            return -1;
+        }
         const int ready = record->readableCheck(record);
         if (ready < 0) break;
         if (ready == 0) {
             if (idle.expired(record)) return -1;
             continue;
         }
-        const int received = ss_platform_recv(record->socket->descriptor, buffer + i, 1);
+        const int received = ss_platform_recv(record->socket->descriptor, buffer + i, count - i);
         if (received == 0) {
             endOfStream = true;
             break;
@@ -255,7 +275,7 @@ int readBytesWithin(SS_FileSocket* record, unsigned char* buffer, int count,
             markDead(record);
             return -1;
         }
-        ++i;
+        i += received;
         idle.moved();
     }
     if (endOfStream) {
@@ -265,6 +285,29 @@ int readBytesWithin(SS_FileSocket* record, unsigned char* buffer, int count,
     }
     if (i == count) return 0;
     SS_LOG(SS_LOG_ERROR, "Socket read error!\n");
+    return -1;
+}
+
+int32_t littleEndian(const unsigned char* bytes) {
+    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+                                (static_cast<uint32_t>(bytes[2]) << 16) |
+                                (static_cast<uint32_t>(bytes[3]) << 24));
+}
+
+// An integer of the reply, before its deadline. 0, or the read's failure (value -1).
+int readReplyInteger(SS_FileSocket* record, int& value, Clock::time_point deadline) {
+    value = -1;
+    unsigned char bytes[4] = {};
+    const int result = readBytesWithin(record, bytes, 4, g_inactivityLimitMs, deadline);
+    if (result == 0) value = littleEndian(bytes);
+    return result;
+}
+
+// The reply broke its bounds: it is given up, and the stream is out of step, so the connection
+// turns dead (no close command follows).
+int invalidReply(SS_FileSocket* record) {
+    record->replyInvalid = true;
+    markDead(record);
     return -1;
 }
 
@@ -310,11 +353,7 @@ int _SS_FileSocket_readInteger(SS_FileSocket* record, int& value) {
     } else if (result == -1) {
         SS_LOG(SS_LOG_ERROR, "Read int error!\n");
     } else {
-        const uint32_t bits = static_cast<uint32_t>(record->buffer[0]) |
-                              (static_cast<uint32_t>(record->buffer[1]) << 8) |
-                              (static_cast<uint32_t>(record->buffer[2]) << 16) |
-                              (static_cast<uint32_t>(record->buffer[3]) << 24);
-        value = static_cast<int>(bits);
+        value = littleEndian(record->buffer);
     }
     return result;
 }
@@ -431,25 +470,26 @@ int _SS_FileSocket_recvFile(SS_FileSocket* record) {
 }
 
 int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
-    // The verdict may take long (the device verifies and writes the package first): its first bytes
-    // are awaited under the verdict limit, the rest of the reply under the inactivity limit. A
-    // vanished device is found by the connection's keep-alive.
-    int command = -1;
+    // The verdict may take long (the device verifies and writes the package first): its first byte is
+    // awaited under the verdict limit. The rest of the reply follows at once on a working device, so
+    // it must come within the reply limit (a device trickling bytes cannot hold the transfer), never
+    // pausing longer than the inactivity limit. A vanished device is found by the keep-alive.
     if (record == nullptr) return -1;
-    std::memset(record->buffer, 0, 4);
-    const int read = readBytesWithin(record, record->buffer, 4, g_verdictLimitMs);
+    record->replyInvalid = false;
+    unsigned char head[4] = {};
+    int read = readBytesWithin(record, head, 1, g_verdictLimitMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_replyLimitMs.load());
+    if (read == 0) read = readBytesWithin(record, head + 1, 3, g_inactivityLimitMs, deadline);
     if (read == 1) SS_LOG(SS_LOG_DEBUG, "Socket broken!\n");
     if (read == -1) SS_LOG(SS_LOG_ERROR, "Read int error!\n");
     if (read != 0) return -1;
-    command = static_cast<int>(
-        static_cast<uint32_t>(record->buffer[0]) | (static_cast<uint32_t>(record->buffer[1]) << 8) |
-        (static_cast<uint32_t>(record->buffer[2]) << 16) | (static_cast<uint32_t>(record->buffer[3]) << 24));
+    const int command = littleEndian(head);
     record->replyCommand = command;
     switch (command) {
         case SS_TCPFILE_CMD_SIZE: {
             SS_LOG(SS_LOG_DEBUG, "Got command: SS_TCPFILE_CMD_SIZE\n");
             int size = -1;
-            if (_SS_FileSocket_readInteger(record, size) != 0) return -1;
+            if (readReplyInteger(record, size, deadline) != 0) return invalidReply(record);
             if (size <= 0 || size > SS_TCPFILE_MAX_RECV_SIZE) {
                 SS_LOG(SS_LOG_ERROR, "Invalid file size[%d]!\n", size);
                 return -1;
@@ -481,23 +521,18 @@ int _SS_TcpFileClient_handReturn(SS_FileSocket* record) {
         case SS_TCPFILE_CMD_ERROR: {
             SS_LOG(SS_LOG_DEBUG, "Got command: SS_TCPFILE_CMD_ERROR\n");
             int length = -1;
-            if (_SS_FileSocket_readInteger(record, length) != 0 || length <= 0) return -1;
-            // The buffer keeps its last byte for the terminator; a longer text is read on to its end
-            // (so the stream stays in step) and only what fits is logged.
-            std::memset(record->buffer, 0, sizeof record->buffer);
-            const int kept = std::min(length, SS_TCPFILE_CHUNK - 1);
-            if (_SS_FileSocket_readBytes(record, record->buffer, kept) != 0) return -1;
-            record->errorText = reinterpret_cast<const char*>(record->buffer);
-            SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR:%s", record->errorText.c_str());
-            if (length > kept) {
-                SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR text of %d bytes: the first %d logged\n", length, kept);
-                unsigned char rest[SS_TCPFILE_CHUNK];
-                for (int left = length - kept; left > 0;) {
-                    const int part = std::min(left, SS_TCPFILE_CHUNK);
-                    if (_SS_FileSocket_readBytes(record, rest, part) != 0) break;
-                    left -= part;
-                }
+            if (readReplyInteger(record, length, deadline) != 0) return invalidReply(record);
+            if (length <= 0 || length > SS_TCPFILE_MAX_ERROR_TEXT) {
+                SS_LOG(SS_LOG_ERROR, "Invalid error text length[%d]!\n", length);
+                return invalidReply(record);
             }
+            std::string text(static_cast<size_t>(length), '\0');
+            if (readBytesWithin(record, reinterpret_cast<unsigned char*>(text.data()), length,
+                                g_inactivityLimitMs, deadline) != 0)
+                return invalidReply(record);
+            text.resize(std::strlen(text.c_str()));  // the text ends at its first zero byte
+            record->errorText = text;
+            SS_LOG(SS_LOG_ERROR, "TCP FILE ERROR:%s", record->errorText.c_str());
             return -1;
         }
         default:

@@ -3,7 +3,7 @@
 // a file sent back). Wire format: integers are 4 bytes little-endian, byte strings are an integer
 // length and the bytes, file content is raw bytes after its size. Commands: 1 PUT (client: name,
 // size, content), 3 SIZE (server: size 1..419430400 and content), 4 CLOSE (client, on release while
-// the connection works), 5 OK, 255 ERROR (server: a byte string).
+// the connection works), 5 OK, 255 ERROR (server: a byte string of 1..4096 bytes).
 //
 // Results: 0 success, -1 failure, 1 nothing done (record absent or connection dead), -4 the local
 // file cannot be read, -5 a received file cannot be written.
@@ -34,6 +34,10 @@ constexpr int SS_TCPFILE_MAX_RECV_SIZE = 419430400;            // 400 MiB, large
 constexpr int SS_TCPFILE_PATH_SIZE = 260;                      // local paths have at most 259 bytes
 constexpr int SS_TCPFILE_DEFAULT_INACTIVITY_MS = 120000;       // no byte of content or integer moves
 constexpr int SS_TCPFILE_DEFAULT_VERDICT_MS = 15 * 60 * 1000;  // the reply after the last byte
+constexpr int SS_TCPFILE_DEFAULT_REPLY_MS = 30000;             // the reply once its first byte came
+constexpr int SS_TCPFILE_MAX_ERROR_TEXT = 4096;                // longest text of an ERROR reply
+constexpr int SS_TCPFILE_MIN_PORT = 1;                         // a device's upload port lies in
+constexpr int SS_TCPFILE_MAX_PORT = 65535;                     // 1..65535
 // Received files whose path starts with this have their first 1024 bytes deciphered.
 extern const char SS_TCPFILE_UPLOAD_PATH_PREFIX[];  // "C:\\Work/quenta/upload/QN_UPGRADE"
 // Files a device sends back (a SIZE reply) are kept here as "<device address>_<number>.bin".
@@ -61,8 +65,9 @@ struct SS_FileSocket {
     int (*writableCheck)(SS_FileSocket*) = nullptr;  // select for writing, 500 ms
     int (*progress)(SS_FileSocket*) = nullptr;       // percentage of the current transfer
     // What the last reply said, for the caller to tell failures apart (the transferring thread only):
-    int replyCommand = 0;   // the reply's command once one was read; 0 none
-    std::string errorText;  // the text of an ERROR reply (GBK, as much as was read)
+    int replyCommand = 0;       // the reply's command once one was read; 0 none
+    std::string errorText;      // the text of an ERROR reply (GBK, as much as was read)
+    bool replyInvalid = false;  // the reply broke its bounds: too long a text, or too slow
 };
 
 // Marks the record dead and releases it with its socket; null allowed.
@@ -79,8 +84,8 @@ struct SS_TcpFileClient {
     int tag = 0;
 };
 
-// Connects to host:port; null when the connection cannot be made. The caller releases the client
-// with SS_TcpFileClient_free (or holds it in an SS_TcpFileClientPtr).
+// Connects to host:port; null when the connection cannot be made, and for a port outside 1..65535. The caller
+// releases the client with SS_TcpFileClient_free (or holds it in an SS_TcpFileClientPtr).
 SS_TcpFileClient* SS_TcpFileClient_new(int port, const char* host);
 
 // Puts the local file under the remote name and reads the reply. 0 when the server answered OK, or
@@ -106,11 +111,15 @@ inline int _SS_FileSocket_progress(const SS_FileSocketPtr& record) {
     return _SS_FileSocket_progress(record.get());
 }
 
-// Reads one reply and acts on it. 0 or -1.
+// Reads one reply and acts on it. 0 or -1. Its first byte is awaited under the verdict limit; the
+// rest (command, integers, error text) must follow within the reply limit, without a pause longer
+// than the inactivity limit. An error text longer than SS_TCPFILE_MAX_ERROR_TEXT, and a reply given
+// up on its limits, set replyInvalid; the record then turns dead (the stream is out of step).
 int _SS_TcpFileClient_handReturn(SS_FileSocket* record);
 
-// Reads/writes exactly `count` bytes, one byte per call after its readiness check. 0 done, 1 record
-// absent or dead, -1 error (the record turns dead).
+// Reads/writes exactly `count` bytes after readiness checks (reads take what is there, up to what is
+// still missing; writes go one byte per call). 0 done, 1 record absent or dead, -1 error (the record
+// turns dead).
 int _SS_FileSocket_readBytes(SS_FileSocket* record, unsigned char* buffer, int count);
 int _SS_FileSocket_writeBytes(SS_FileSocket* record, const unsigned char* bytes, int count);
 // Integers, little-endian. The read value is -1 when the read failed.
@@ -136,3 +145,8 @@ int SS_TcpFile_inactivityLimitMs();
 // keep-alive, so a device that vanishes ends the wait early. Tests shorten it.
 void SS_TcpFile_setVerdictLimitMs(int milliseconds);
 int SS_TcpFile_verdictLimitMs();
+// How long the rest of the reply may take once its first byte came (default 30 s): a device that
+// trickles its reply byte by byte cannot hold the transfer longer than the verdict limit and this.
+// A file sent back (SIZE) is content and runs under the inactivity limit. Tests shorten it.
+void SS_TcpFile_setReplyLimitMs(int milliseconds);
+int SS_TcpFile_replyLimitMs();

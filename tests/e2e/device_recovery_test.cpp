@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/device_list.h"
+#include "engine/device_recovery.h"
 #include "engine/device_status.h"
+#include "protocol/device_actions.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_dir.h"
@@ -44,6 +46,33 @@ TEST(DeviceRecoveryTest, EveryDeviceOfALossySiteIsListedAfterOneRecovery) {
     }
     // A second recovery finds nothing left to ask.
     EXPECT_EQ(0, rig.flow->recoverUnanswered(false));
+}
+
+// A round that recovers nothing ends the recovery: among silent addresses the answering device is
+// found in the first round, the second finds no one and is the last, so each silent address is
+// asked twice, not once per round (four); a recovery of silent addresses alone asks each once.
+TEST(DeviceRecoveryTest, RoundsEndOnceARoundRecoversNothing) {
+    quenta_test::ScopedDriveRoot drive;
+    MixedSite site = makeUniformSite(31);
+    for (size_t i = 1; i < site.config.devices.size(); ++i) site.config.devices[i].faults.silent = true;
+    SimSite sim(site.config);
+    std::string error;
+    ASSERT_EQ(0, sim.open(error)) << error;
+    ASSERT_EQ(0, sim.start());
+    std::vector<std::string> addresses;
+    for (const auto& d : site.config.devices) addresses.push_back(d.ip);
+    int found = 0;
+    const std::vector<std::string> left =
+        recoverDevices(addresses, RecoveryOptions{}, [&](const DeviceInfo&) { ++found; });
+    EXPECT_EQ(1, found);
+    EXPECT_EQ(30u, left.size());
+    EXPECT_EQ(30u, recoverDevices(left, RecoveryOptions{}, [&](const DeviceInfo&) { ++found; }).size());
+    sim.stop();
+    const SimRecord record = sim.record();
+    EXPECT_EQ(1, record.countReceived(site.config.devices[0].ip, QNACTION_GET_SYSTEM_INFO));
+    for (size_t i = 1; i < site.config.devices.size(); ++i)
+        EXPECT_EQ(3, record.countReceived(site.config.devices[i].ip, QNACTION_GET_SYSTEM_INFO))
+            << site.config.devices[i].ip;
 }
 
 }  // namespace

@@ -395,6 +395,7 @@ TEST(SimSiteTest, UdpFaultsDoWhatTheySay) {
     const std::string twice = add([](SimDeviceConfig& d) { d.faults.answerTwice = true; });
     const std::string noTcp = add([](SimDeviceConfig& d) { d.faults.noTcpSupport = true; });
     const std::string portZero = add([](SimDeviceConfig& d) { d.faults.portZero = true; });
+    const std::string portBig = add([](SimDeviceConfig& d) { d.faults.uploadPort = 70000; });
     const std::string noSerial = add([](SimDeviceConfig& d) { d.faults.noSerialNum = true; });
     const std::string junkBefore = add([](SimDeviceConfig& d) { d.faults.garbage = SimGarbage::Before; });
     const std::string junkInstead = add([](SimDeviceConfig& d) { d.faults.garbage = SimGarbage::Instead; });
@@ -426,6 +427,9 @@ TEST(SimSiteTest, UdpFaultsDoWhatTheySay) {
     ASSERT_EQ(tool.request(portZero, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer),
               0);
     EXPECT_EQ(value(answer, QNKEY_PORT), "0");
+    ASSERT_EQ(tool.request(portBig, QNACTION_START_UPLOAD_SERVICE, QNACTION_START_UPLOAD_SERVICE_OK, answer),
+              0);
+    EXPECT_EQ(value(answer, QNKEY_PORT), "70000");  // the service listens on 4464, where it wraps to
 
     ASSERT_EQ(tool.request(noSerial, QNACTION_GET_SYSTEM_INFO, QNACTION_GET_SYSTEM_INFO_OK, answer), 0);
     EXPECT_EQ(value(answer, QNKEY_SERIAL_NUM), std::nullopt);
@@ -810,7 +814,8 @@ TEST(SimSiteTest, ConfigurationParsing) {
                        "listFaults": {"delayMs": 10}},
         "devices": [
           {"count": 2, "model": "多媒体", "serialNum": "SN-{n}-ABCDE", "systemInfoForm": "xor",
-           "faults": {"garbage": "before", "tcpReplyCode": 7, "tcpErrorText": "满"}},
+           "faults": {"garbage": "before", "tcpReplyCode": 7, "tcpErrorText": "满", "uploadPort": 70000,
+                      "tcpErrorLength": 2147483647, "replyTrickleMs": 5000}},
           {"ip": "198.51.100.7", "model": "M", "master": null, "tcpSupport": false, "listed": false,
            "faults": {"rebootDownMs": 1500, "staysDown": true, "bootsOldVersion": true, "failFirstPut": true,
                       "loss": 0}}
@@ -834,6 +839,10 @@ TEST(SimSiteTest, ConfigurationParsing) {
     EXPECT_EQ(config.devices[0].faults.garbage, SimGarbage::Before);
     EXPECT_EQ(config.devices[0].faults.tcpReplyCode, 7);
     EXPECT_EQ(config.devices[0].faults.tcpErrorText, "\xC2\xFA");
+    EXPECT_EQ(config.devices[0].faults.uploadPort, 70000);
+    EXPECT_EQ(config.devices[0].faults.tcpErrorLength, 2147483647);
+    EXPECT_EQ(config.devices[0].faults.replyTrickleMs, 5000);
+    EXPECT_EQ(config.devices[2].faults.uploadPort, std::nullopt);
     EXPECT_EQ(config.devices[0].master, 3);
     EXPECT_EQ(config.devices[2].master, std::nullopt);
     EXPECT_FALSE(config.devices[2].tcpSupport);
@@ -865,6 +874,10 @@ TEST(SimSiteTest, ConfigurationParsing) {
         {R"({"loss": 1.5})", "loss"},
         {R"({"devices": [{"faults": {"loss": "high"}}]})", "faults.loss"},
         {R"({"lossSeed": -1})", "lossSeed"},
+        {R"({"devices": [{"faults": {"uploadPort": "70000"}}]})", "uploadPort"},
+        {R"({"devices": [{"faults": {"uploadPort": 4294967296}}]})", "uploadPort"},
+        {R"({"devices": [{"faults": {"tcpErrorLength": -1}}]})", "tcpErrorLength"},
+        {R"({"devices": [{"faults": {"replyTrickleMs": 0}}]})", "replyTrickleMs"},
     };
     for (const auto& b : bad) {
         EXPECT_EQ(simConfigFromJson(b.json, config, error), -1) << b.json;
@@ -879,6 +892,13 @@ TEST(SimSiteTest, ConfigurationParsing) {
         << error;
     EXPECT_TRUE(config.addressBox);
     EXPECT_GE(config.devices.size(), 35u);
+    ASSERT_EQ(
+        simConfigLoad(std::string(std::getenv("QUENTA_SOURCE_DIR") ? std::getenv("QUENTA_SOURCE_DIR") : ".") +
+                          "/sim/demo/hostile-site.json",
+                      config, error),
+        0)
+        << error;
+    EXPECT_EQ(6u, config.devices.size());
 }
 
 TEST(SimSiteTest, Sha256KnownAnswers) {

@@ -14,6 +14,7 @@
 #include "engine/device_status.h"
 #include "engine/upgrade_report.h"
 #include "ss/ss_dir.h"
+#include "ss/ss_tcpfile.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_dir.h"
@@ -178,6 +179,51 @@ TEST_F(VerifyTest, EveryRowEndsVerifiedOrFailedWithItsReason) {
     EXPECT_NE(std::string::npos, csvText.find("设备拒绝了升级包：存储空间不足"));
     // A report never overwrites the package.
     EXPECT_EQ(-1, rig.flow->writeReport(package, error));
+}
+
+// Hostile upload services: a port number outside 1..65535 (70000 would wrap to 4464, where the
+// device does listen), an error reply declaring 2^31-1 bytes, and a reply trickled byte by byte.
+// Each ends 升级失败 with its reason, the run ends, and nothing of the package reaches a wrapped port.
+TEST_F(VerifyTest, HostileUploadServicesEndFailedWithTheirReason) {
+    std::vector<SimDeviceConfig> devices;
+    auto add = [&](auto&& tweak) {
+        SimDeviceConfig c = device(static_cast<int>(devices.size()) + 1);
+        tweak(c);
+        devices.push_back(c);
+        return c.ip;
+    };
+    const std::string wraps = add([](SimDeviceConfig& c) { c.faults.uploadPort = 70000; });
+    const std::string minusOne = add([](SimDeviceConfig& c) { c.faults.uploadPort = -1; });
+    const std::string zero = add([](SimDeviceConfig& c) { c.faults.uploadPort = 0; });
+    const std::string huge = add([](SimDeviceConfig& c) { c.faults.tcpErrorLength = 0x7FFFFFFF; });
+    const std::string trickled = add([](SimDeviceConfig& c) {
+        c.faults.tcpErrorLength = 400;  // 408 bytes at one per 100 ms: 41 s without the reply limit
+        c.faults.replyTrickleMs = 100;
+    });
+    const std::string good = add([](SimDeviceConfig& c) { c.faults.replyTrickleMs = 20; });  // 4 bytes
+    SS_TcpFile_setReplyLimitMs(1500);
+    FlowRig rig(siteWith(devices));
+    ASSERT_TRUE(rig.ok) << rig.error;
+    quick(rig, 4000);
+    ASSERT_TRUE(rig.query(package, addressBox));
+    ASSERT_EQ(6, rig.flow->list().RowCount());
+    rig.flow->clearRunEnded();
+    rig.flow->OnBnClickedOk();
+    rig.ui.serveUntil([&] { return rig.flow->runFinished(); });
+    SS_TcpFile_setReplyLimitMs(SS_TCPFILE_DEFAULT_REPLY_MS);
+
+    const SimRecord record = rig.site->record();
+    for (const std::string& ip : {wraps, minusOne, zero}) {
+        EXPECT_EQ("升级失败", rig.status(ip)) << ip;
+        EXPECT_EQ(FailureReason::noUploadPort, reasonOf(rig, ip).reason) << ip;
+        EXPECT_TRUE(record.uploadsTo(ip).empty()) << ip << ": no connection to a wrapped port";
+    }
+    for (const std::string& ip : {huge, trickled}) {
+        EXPECT_EQ("升级失败", rig.status(ip)) << ip;
+        EXPECT_EQ(FailureReason::invalidReply, reasonOf(rig, ip).reason) << ip;
+        EXPECT_EQ("设备的回复无效", failureReasonText(reasonOf(rig, ip))) << ip;
+    }
+    EXPECT_EQ("升级完成", rig.status(good)) << "a reply trickled within its limit is read";
 }
 
 TEST_F(VerifyTest, CancelStopsTheWatchingAndSaysTheRowsAreNotVerified) {

@@ -55,6 +55,7 @@ class TcpFileTest : public ::testing::Test {
     void TearDown() override {
         SS_TcpFile_setInactivityLimitMs(SS_TCPFILE_DEFAULT_INACTIVITY_MS);
         SS_TcpFile_setVerdictLimitMs(SS_TCPFILE_DEFAULT_VERDICT_MS);
+        SS_TcpFile_setReplyLimitMs(SS_TCPFILE_DEFAULT_REPLY_MS);
     }
 
     std::string makeFile(const std::string& name, const std::string& content) {
@@ -157,23 +158,76 @@ TEST_F(TcpFileTest, ErrorReplyIsLoggedAndFailsThePut) {
     EXPECT_EQ(le32(4), server.finish().afterReply);  // the connection still works: goodbye is sent
 }
 
-// An error text longer than the 2047 bytes that fit the buffer: the first 2047 are logged, the rest
-// is read off the stream, so the close command that follows is in step.
-TEST_F(TcpFileTest, LongErrorTextDoesNotOverflowAndStreamStaysInStep) {
+// An error text of the longest allowed length (4096 bytes) is read whole and the stream stays in
+// step; one byte more, or a declared length of 2^31-1, is an invalid reply: given up at once, without
+// draining what the device sends, and without a goodbye on the stream that is out of step.
+TEST_F(TcpFileTest, ErrorTextIsCappedAndALongerOneIsAnInvalidReply) {
+    {
+        TcpFileScript script;
+        script.reply = Reply::Error;
+        script.text = std::string(2047, 'e') + std::string(SS_TCPFILE_MAX_ERROR_TEXT - 2047, 'X');
+        LoopbackTcpFileServer server(script);
+        const std::string local = makeFile("p.bin", bytesOf(10));
+        SS_TcpFileClientPtr client = connect(server);
+        EXPECT_EQ(-1, SS_TcpFileClient_putFile("p.bin", client.get(), local.c_str()));
+        EXPECT_EQ(script.text, client->fileSocket->errorText);
+        EXPECT_FALSE(client->fileSocket->replyInvalid);
+        // The fields after the buffer were not written over.
+        EXPECT_EQ(&_SS_FileSocket_waitReadable, client->fileSocket->readableCheck);
+        client.reset();
+        EXPECT_EQ(le32(4), server.finish().afterReply);
+    }
+    for (int declared : {SS_TCPFILE_MAX_ERROR_TEXT + 1, 0x7FFFFFFF}) {
+        LogCapture log;
+        TcpFileScript script;
+        script.reply = Reply::Raw;
+        script.text = le32(255) + le32(declared) + std::string(SS_TCPFILE_MAX_ERROR_TEXT + 1, 'e');
+        LoopbackTcpFileServer server(script);
+        const std::string local = makeFile("p.bin", bytesOf(10));
+        SS_TcpFileClientPtr client = connect(server);
+        EXPECT_EQ(-1, SS_TcpFileClient_putFile("p.bin", client.get(), local.c_str())) << declared;
+        EXPECT_TRUE(client->fileSocket->replyInvalid) << declared;
+        EXPECT_EQ("", client->fileSocket->errorText);
+        EXPECT_NE(std::string::npos,
+                  log.takeNew().find("Invalid error text length[" + std::to_string(declared)));
+        client.reset();
+        EXPECT_EQ("", server.finish().afterReply) << "no goodbye on a stream out of step";
+    }
+}
+
+// A device that trickles its reply one byte at a time never pauses as long as the idle limit, yet
+// is given up once the reply limit after its first byte has passed: it cannot hold the transfer.
+TEST_F(TcpFileTest, TrickledReplyIsGivenUpAtTheReplyLimit) {
     LogCapture log;
+    SS_TcpFile_setInactivityLimitMs(500);
+    SS_TcpFile_setVerdictLimitMs(5000);
+    SS_TcpFile_setReplyLimitMs(1000);
     TcpFileScript script;
-    script.reply = Reply::Error;
-    script.text = std::string(2047, 'e') + std::string(5000 - 2047, 'X');
+    script.reply = Reply::Raw;
+    script.text = le32(255) + le32(200) + std::string(200, 'e');
+    script.trickleMs = 100;
     LoopbackTcpFileServer server(script);
     const std::string local = makeFile("p.bin", bytesOf(10));
     SS_TcpFileClientPtr client = connect(server);
     EXPECT_EQ(-1, SS_TcpFileClient_putFile("p.bin", client.get(), local.c_str()));
-    const std::string written = log.takeNew();
-    EXPECT_NE(std::string::npos, written.find("TCP FILE ERROR:" + std::string(2047, 'e') + "\n"));
-    EXPECT_EQ(std::string::npos, written.find("eX"));
-    // The fields after the buffer were not written over.
-    EXPECT_EQ(&_SS_FileSocket_waitReadable, client->fileSocket->readableCheck);
-    EXPECT_EQ(&_SS_FileSocket_waitWritable, client->fileSocket->writableCheck);
+    EXPECT_TRUE(client->fileSocket->replyInvalid);
+    EXPECT_NE(std::string::npos, log.takeNew().find("Reply not complete within its time"));
+    client.reset();
+    server.finish();
+}
+
+// The same reply at once is read whole: the limits cost a working device nothing.
+TEST_F(TcpFileTest, ReplyWithinItsLimitsIsRead) {
+    SS_TcpFile_setReplyLimitMs(1000);
+    TcpFileScript script;
+    script.reply = Reply::Raw;
+    script.text = le32(255) + le32(3) + "abc";
+    LoopbackTcpFileServer server(script);
+    const std::string local = makeFile("p.bin", bytesOf(10));
+    SS_TcpFileClientPtr client = connect(server);
+    EXPECT_EQ(-1, SS_TcpFileClient_putFile("p.bin", client.get(), local.c_str()));
+    EXPECT_EQ("abc", client->fileSocket->errorText);
+    EXPECT_FALSE(client->fileSocket->replyInvalid);
     client.reset();
     EXPECT_EQ(le32(4), server.finish().afterReply);
 }
@@ -309,6 +363,16 @@ TEST_F(TcpFileTest, ConnectFailureGivesNull) {
     const int closedPort = quenta_test::boundPort(probe);
     ::close(probe);
     EXPECT_EQ(nullptr, SS_TcpFileClient_new(closedPort, "127.0.0.1"));
+}
+
+// A port outside 1..65535 is no port: never the one it wraps to, even where a service listens.
+TEST_F(TcpFileTest, PortOutsideItsRangeIsNeverWrapped) {
+    LoopbackTcpFileServer server(TcpFileScript{});
+    for (int port : {server.port() + 65536, server.port() - 65536, 0, -1, 65536, 0x7FFFFFFF})
+        EXPECT_EQ(nullptr, SS_TcpFileClient_new(port, "127.0.0.1")) << port;
+    SS_TcpFileClientPtr client = connect(server);  // the service itself is there
+    client.reset();
+    server.finish();
 }
 
 // A peer that keeps the connection open and never gives its verdict: the put gives up after the

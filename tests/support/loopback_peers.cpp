@@ -263,6 +263,16 @@ void LoopbackTcpFileServer::serve() {
             case Reply::HalfClose:
                 ::shutdown(connection, 1);  // SHUT_WR on POSIX, SD_SEND on Windows
                 break;
+            case Reply::Raw:
+                if (script_.trickleMs <= 0) {
+                    sendAll(connection, script_.text);
+                    break;
+                }
+                for (char byte : script_.text) {  // until the client gives up and closes
+                    if (!sendAll(connection, std::string(1, byte))) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(script_.trickleMs));
+                }
+                break;
             case Reply::Silent:
             case Reply::None:
                 break;

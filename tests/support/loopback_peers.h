@@ -71,6 +71,7 @@ struct TcpFileScript {
         HalfClose,        // no reply; shut the sending side (the client reads the end of stream)
         Silent,           // no reply; keep the connection open until the client closes it
         None,             // read no request at all (use with sendOnAccept)
+        Raw,              // `text` as it is, one byte every `trickleMs` ms when that is set
     };
     Reply reply = Reply::Ok;
     int value = 0;
@@ -79,6 +80,7 @@ struct TcpFileScript {
     std::string sendOnAccept;  // raw bytes sent as soon as the connection is accepted
     bool keepContent = true;   // false: content bytes are counted, not kept
     int replyDelayMs = 0;      // pause between the last content byte and the reply
+    int trickleMs = 0;         // Raw: the pause after each byte (0: all at once)
 };
 
 // What the server saw on its connection.
