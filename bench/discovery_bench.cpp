@@ -1,8 +1,9 @@
 // Discovery benchmark: a device-list query against simulated sites of 50, 250 and 1000 answering
-// devices (loopback addresses 127.0.x.y, the address box on 192.0.2.2, in a private network namespace). Prints the measured
-// query time, the floor the connect thread's pacing gives (N x 10 ms for the first requests plus
-// its three idle passes of 300 ms), their ratio (goal <= 1.1), and whether every device was listed.
-// With --cli BINARY it also reports the peak memory (VmHWM) of quenta-upgrade-cli for 1000 devices.
+// devices (benchmarking addresses 198.18.x.y, the address box on 192.0.2.2, in a private network namespace;
+// loopback addresses are no site addresses: the tool drops them). Prints the measured query time, the floor
+// the connect thread's pacing gives (N x 10 ms for the first requests plus its three idle passes of 300 ms),
+// their ratio (goal <= 1.1), and whether every device was listed. With --cli BINARY it also reports the peak
+// memory (VmHWM) of quenta-upgrade-cli for 1000 devices.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,14 +25,14 @@
 
 namespace {
 
-std::string loopbackAddress(int index) {  // 127.0.2.2 ...
-    return "127.0." + std::to_string(2 + index / 250) + "." + std::to_string(2 + index % 250);
+std::string siteAddress(int index) {  // 198.18.2.2 ... (netns-run puts 198.18.0.1/15 on lo)
+    return "198.18." + std::to_string(2 + index / 250) + "." + std::to_string(2 + index % 250);
 }
 
 SimConfig uniformSite(int devices) {
     SimConfig config;
     SimAddressBoxConfig box;
-    box.device.ip = "192.0.2.2";  // ss_ip_isValid refuses 127.x for the address box
+    box.device.ip = "192.0.2.2";
     box.device.model = "QN-AB100";
     box.device.platform = "A20";
     box.device.hardVersion = "HW-1.0";
@@ -42,7 +43,7 @@ SimConfig uniformSite(int devices) {
     config.addressBox = box;
     for (int i = 0; i < devices; ++i) {
         SimDeviceConfig c;
-        c.ip = loopbackAddress(i);
+        c.ip = siteAddress(i);
         c.model = "QN-H200";
         c.platform = "hi3516a";
         c.master = 1;
@@ -120,8 +121,8 @@ int main(int argc, char** argv) {
             int devnull = open("/dev/null", 1);
             dup2(devnull, 1);
             dup2(devnull, 2);
-            execl(cli.c_str(), cli.c_str(), "query", "--package", package.c_str(), "--address-box", "192.0.2.2",
-                  "--format", "json", "--quiet", static_cast<char*>(nullptr));
+            execl(cli.c_str(), cli.c_str(), "query", "--package", package.c_str(), "--address-box",
+                  "192.0.2.2", "--format", "json", "--quiet", static_cast<char*>(nullptr));
             _exit(127);
         }
         long peak = -1;

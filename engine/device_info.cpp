@@ -1,10 +1,12 @@
 #include "engine/device_info.h"
 
+#include "engine/network_address.h"
 #include "protocol/device_actions.h"
 
 DeviceInfo readDeviceInfo(const SS_PairList& pairs) {
     DeviceInfo info;
     pairListGetString(&pairs, QNKEY_IP, info.ip);
+    if (info.ip && !acceptNetworkAddress(info.ip->c_str(), "a device's IP")) info.ip.reset();
     pairListGetString(&pairs, QNKEY_MODEL, info.model);
     pairListGetInt(QNKEY_MASTER, info.master, &pairs);
     pairListGetInt(QNKEY_SLAVE, info.slave, &pairs);

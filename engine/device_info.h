@@ -17,5 +17,7 @@ struct DeviceInfo {
     int tcpSupport = 0;  // "TcpSupport" read as true/false
 };
 
-// Reads the keys above out of a parsed GetSystemInfoOK answer.
+// Reads the keys above out of a parsed GetSystemInfoOK answer. An "IP" that is no usable address
+// (acceptNetworkAddress: a name, an old numeric form, loopback, multicast, a local subnet's edge,
+// this PC) is dropped with one log line and left absent, so the answer names no device.
 DeviceInfo readDeviceInfo(const SS_PairList& pairs);

@@ -43,7 +43,8 @@ int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& 
             ss_platform_sleepMs(200);
             continue;
         }
-        if (std::optional<DeviceInfo> answer = parseSystemInfoAnswer(*text)) {
+        // An answer whose "IP" was dropped names no device: not taken for the answer.
+        if (std::optional<DeviceInfo> answer = parseSystemInfoAnswer(*text); answer && answer->ip) {
             info = std::move(*answer);
             return 0;
         }

@@ -4,12 +4,14 @@
 
 #include "engine/flow_dispatcher.h"
 #include "engine/flow_host.h"
+#include "engine/network_address.h"
 #include "engine/upgrade_verifier.h"
 #include "protocol/des_variant.h"
 #include "protocol/device_actions.h"
 #include "protocol/marked_text.h"
 #include "protocol/ss_pair.h"
 #include "ss/ss_dir.h"
+#include "ss/ss_ip.h"
 #include "ss/ss_log.h"
 #include "ss/ss_platform.h"
 
@@ -21,11 +23,11 @@ std::atomic<unsigned> g_privatePortsUsed{0};
 constexpr unsigned kPrivatePortCount = 65535 - kJobPortStart;  // 50001..65535
 std::atomic<unsigned> g_privatePortTries{0};                   // 0: every port of the range
 
-constexpr char kAddressZero[] = "0.0.0.0";
-
+// Callers have logged a refused text already (acceptNetworkAddress); here it is only kept out.
+// A usable text is canonical, so at most 15 characters: it fits the record and never spills into
+// another address's value.
 bool usableAddressText(const char* text) {
-    if (text == nullptr || std::strcmp(text, kAddressZero) == 0) return false;
-    return std::strlen(text) <= 15;  // longer texts do not fit the record: refused, never cut
+    return text != nullptr && ss_ip_judge(text) == SS_IpVerdict::usable;
 }
 
 IpRecord* findRecord(QuentaUpgradeServer* server, uint32_t value) {
@@ -287,14 +289,15 @@ int _messageHandlerThreadProc(void* arg) {
             std::optional<std::string> ip;
             pairListGetString(&pairs, QNKEY_IP, ip);
             if (ip && ip->size() >= 7) {
-                for (const auto& piece : splitString(ip->c_str(), ",")) addIpRecord(server, piece.c_str());
+                for (const auto& piece : splitString(ip->c_str(), ","))
+                    if (acceptNetworkAddress(piece.c_str(), "the address box's list"))
+                        addIpRecord(server, piece.c_str());
                 host.addressListArrived = 1;
             }
         } else if (listenerActionIs(action->c_str(), QNACTION_GET_SYSTEM_INFO_OK)) {
-            std::optional<std::string> ip;
-            pairListGetString(&pairs, QNKEY_IP, ip);
-            if (ip && markIpAnswered(server, ip->c_str()) == 0) {
-                DeviceInfo info = readDeviceInfo(pairs);
+            // readDeviceInfo drops (and logs) an "IP" that is no usable address.
+            DeviceInfo info = readDeviceInfo(pairs);
+            if (info.ip && markIpAnswered(server, info.ip->c_str()) == 0) {
                 // A blocking send: the row is written before the next message is handled. Refused
                 // (and skipped) once the window closes.
                 host.dispatcher().send([&host, &info] { host.UpdateIPList(info, false); });

@@ -7,6 +7,7 @@
 #include "engine/device_list.h"
 #include "engine/device_query.h"
 #include "engine/device_status.h"
+#include "engine/network_address.h"
 #include "engine/upgrade_flow_internal.h"
 #include "package/compatibility.h"
 #include "package/package_info.h"
@@ -68,7 +69,7 @@ bool UpgradeFlow::queryAccepted(const std::string& account) {
     if (state_.addressBoxIp == kBlankIp) return showError(flowtext::kNoAddressBox), false;
     if (state_.text(IDC_PATH_BOX).empty() || !package_) return showError(flowtext::kNoPackage), false;
     const std::string addressBox = gbk(state_.addressBoxIp);
-    if (!ss_ip_isValid(addressBox.c_str())) return showError(flowtext::kBadAddressBox), false;
+    if (!acceptTypedAddress(addressBox.c_str())) return showError(flowtext::kBadAddressBox), false;
     return checkAddressBox(addressBox) == 0;
 }
 
@@ -171,7 +172,7 @@ void UpgradeFlow::OnBnClickedButtonAdd() {
     const std::string ip = gbk(state_.singleIp);
     if (!package_) {
         showError(flowtext::kNoPackage);
-    } else if (!ss_ip_isValid(ip.c_str())) {
+    } else if (!acceptTypedAddress(ip.c_str())) {
         showError(flowtext::kBadSingleIp);
     } else {
         DeviceInfo info;

@@ -37,7 +37,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolch
 cmake --build "$build" -j"$(nproc)"
 
 stamp "static executables: only Windows DLLs"
-allowed='^(kernel32|msvcrt|ws2_32|user32|gdi32|advapi32|shell32|ole32|comctl32|comdlg32)\.dll$'
+allowed='^(kernel32|msvcrt|ws2_32|user32|gdi32|advapi32|shell32|ole32|comctl32|comdlg32|iphlpapi)\.dll$'
 for exe in "$build"/cli/*.exe "$build"/win32/*.exe "$build"/tests/*.exe; do
     while read -r dll; do
         if ! [[ "${dll,,}" =~ $allowed ]]; then

@@ -7,6 +7,8 @@
 #            and reasons), the same summary, and every device received the same bytes;
 #   hostile  an upgrade of sim/demo/hostile-site.json (odd upload ports, overlong and trickled error
 #            replies): every hostile device ends 升级失败 with its reason on both systems;
+#   addresses  a site listing and reporting odd address texts: only the honest device is listed and
+#              nothing reaches the addresses a loose reading would make of them (both systems);
 # and for query and upgrade the same exit status (0 done, 1 refused, 2 a device failed). The lists
 # are the CLI's own JSON (--format json), compared with jq.
 # Everything runs inside one private network namespace (sim/netns-run) with a fresh WINEPREFIX made
@@ -195,6 +197,53 @@ for system in linux windows; do
     printf '%s\nexit 2\nuploads to wrapped ports: 0\n' "$expected_hostile" >"$work/hostile-expected.rows"
     same "hostile site ($system)" "$work/hostile-expected.rows" "$work/hostile-$system.rows"
 done
+
+# -- odd address texts: the box lists names, old numeric forms and special addresses, devices report such
+# texts as their "IP". Only the honest device is listed, and the peers that the loose forms would
+# reach (192.0.2.8 for "192.0.2.010", 192.0.2.12 for "3221225996" and "192.0.524") receive nothing.
+cat >"$work/odd-addresses-site.json" <<'JSON'
+{
+  "defaults": {"model": "QN-H200", "platform": "hi3516a", "hardVersion": "HW-1.0",
+               "kernelVersion": "3.10.108", "softVersion": "2.3.9", "master": 1, "slave": 0},
+  "addressBox": {"ip": "192.0.2.2", "model": "QN-AB100", "serialNum": "QNT0AB10001",
+                 "phantoms": ["localhost", "192.0.2.010", "3221225996", "192.0.524", "224.0.0.1",
+                              "255.255.255.255", "192.0.2.255", "192.0.2.0", "192.0.2.1", "127.0.0.1"]},
+  "devices": [
+    {"ip": "192.0.2.8", "serialNum": "QNT2H200008", "listed": false},
+    {"ip": "192.0.2.11", "serialNum": "QNT2H200011"},
+    {"ip": "192.0.2.12", "serialNum": "QNT2H200012", "listed": false},
+    {"ip": "192.0.2.20", "serialNum": "QNT2H200020", "reportedIp": "192.0.2.267"},
+    {"ip": "192.0.2.21", "serialNum": "QNT2H200021", "reportedIp": "localhost"},
+    {"ip": "192.0.2.22", "serialNum": "QNT2H200022", "reportedIp": "192.0.2.010"}
+  ]
+}
+JSON
+odd_addresses() {  # odd_addresses SYSTEM PACKAGE CLI...: the listed addresses and the datagrams .8 and .12 received
+    local system=$1 package=$2 status=0
+    shift 2
+    quenta_start_site "$work/odd-addresses-$system.log" "$native/sim/quenta-sim" --config "$work/odd-addresses-site.json" \
+        --record "$work/odd-addresses-record-$system.json"
+    "$@" query --package "$package" --address-box 192.0.2.2 --format json --quiet \
+        2>"$work/odd-addresses-$system.err" | crlf_to_lf >"$work/odd-addresses-$system.json" || status=$?
+    quenta_stop_site
+    {
+        echo "exit $status"
+        jq -c '[.[].ip] | sort' "$work/odd-addresses-$system.json"
+        jq -c '[.datagrams[] | select(.direction == "received") | .peer | select(test("^192\\.0\\.2\\.(8|12):"))]
+            | length' "$work/odd-addresses-record-$system.json"
+    } >"$work/odd-addresses-$system.seen"
+}
+printf 'exit 0\n["192.0.2.11"]\n0\n' >"$work/odd-addresses-expected.seen"
+odd_addresses linux "$general" "${cli_linux[@]}"
+odd_addresses windows "$(windows_path "$general")" "${cli_windows[@]}"
+same "odd address texts (Linux)" "$work/odd-addresses-expected.seen" "$work/odd-addresses-linux.seen"
+same "odd address texts (Windows)" "$work/odd-addresses-expected.seen" "$work/odd-addresses-windows.seen"
+status=0
+"${cli_windows[@]}" query --package "$(windows_path "$general")" --address-box localhost --quiet \
+    >/dev/null 2>&1 || status=$?
+echo "exit $status" >"$work/typed-windows.exit"
+echo "exit 1" >"$work/typed-expected.exit"
+same "typed address box \"localhost\" refused (Windows)" "$work/typed-expected.exit" "$work/typed-windows.exit"
 
 if ((failures > 0)); then
     echo "windows-e2e: $failures difference(s) between Linux and Windows" >&2

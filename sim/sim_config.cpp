@@ -182,6 +182,13 @@ class DeviceReader {
                     if (!gbkText(value, text, at)) return false;
                     d.versionAfterReboot = text;
                 }
+            } else if (key == "reportedIp") {
+                if (value.is_null()) {
+                    d.reportedIp.reset();
+                } else {
+                    if (!value.is_string()) return fail(at + " must be a text or null");
+                    d.reportedIp = value.get<std::string>();
+                }
             } else if (key == "listed") {
                 if (!boolean(value, d.listed, at)) return false;
             } else if (key == "faults") {
@@ -325,7 +332,8 @@ int simCheckBindAddress(const std::string& ip, std::string& error) {
         error = ip + " is a network or broadcast address";
         return -1;
     }
-    if (ip == "127.0.0.1" || ip == "192.0.2.1" || ip == "198.51.100.1" || ip == "203.0.113.1") {
+    if (ip == "127.0.0.1" || ip == "192.0.2.1" || ip == "198.51.100.1" || ip == "203.0.113.1" ||
+        ip == "198.18.0.1") {
         error = ip + " is the tool's own address; the site never binds it";
         return -1;
     }

@@ -64,6 +64,9 @@ struct SimDeviceConfig {
     // version stays as it was unless a payload said otherwise.
     std::optional<std::string> versionAfterReboot;
     bool listed = true;  // the address box lists this device (when its model is asked for)
+    // The "IP" of its GetSystemInfoOK instead of `ip`, sent as it is (a hostile device: a name,
+    // "192.0.2.267", "127.0.0.1", another device's address ...). Absent: `ip`.
+    std::optional<std::string> reportedIp;
     SimFaults faults;
 };
 
@@ -71,7 +74,8 @@ struct SimAddressBoxConfig {
     SimDeviceConfig device;            // its own system information (serial number of a box type)
     int maxAddressesPerDatagram = 50;  // addresses per UpdateIPAddress datagram (at least 1)
     // Addresses listed for every request besides the matching devices (addresses where no device
-    // answers); each with the model it is listed under ("*" = every request).
+    // answers); each with the model it is listed under ("*" = every request). The text is listed as
+    // it is, whatever it holds (a hostile box: names, "192.0.2.010", multicast, 127.0.0.1 ...).
     struct Phantom {
         std::string ip;
         std::string model = "*";

@@ -132,7 +132,7 @@ void SimSite::Impl::runDue() {
 std::string SimSite::Impl::systemInfo(const Peer& peer) {
     const SimDeviceConfig& c = peer.config;
     SS_PairList fields;
-    pairListSet(QNKEY_IP, fields, c.ip.c_str());
+    pairListSet(QNKEY_IP, fields, c.reportedIp.value_or(c.ip).c_str());
     pairListSet(QNKEY_MODEL, fields, c.model.c_str());
     if (c.master) pairListSet(QNKEY_MASTER, fields, std::to_string(*c.master).c_str());
     if (c.slave) pairListSet(QNKEY_SLAVE, fields, std::to_string(*c.slave).c_str());

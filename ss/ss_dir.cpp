@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "ss/ss_ip.h"
 #include "ss/ss_log.h"
 #include "ss/ss_platform.h"
 
@@ -203,34 +204,7 @@ uint32_t ss_ip_toInteger(const char* text) {
 }
 
 int ss_ip_isValid(const char* text) {
-    if (text == nullptr) return 0;
-    size_t length = std::strlen(text);
-    if (length < 7 || length > 15) return 0;
-    if (std::strcmp(text, "255.255.255.255") == 0) return 0;
-    // Exactly four numbers of digits joined by dots: nothing before, between or after them (so blanks
-    // and signs, which a "%u" scan would skip or take, are refused as ss_ip_toInteger refuses them).
-    unsigned numbers[4] = {0, 0, 0, 0};
-    int count = 0;
-    int digits = 0;
-    for (const char* c = text;; ++c) {
-        if (*c >= '0' && *c <= '9') {
-            if (numbers[count] <= 999) numbers[count] = numbers[count] * 10 + static_cast<unsigned>(*c - '0');
-            ++digits;
-        } else if (*c == '.' || *c == '\0') {
-            if (digits == 0) return 0;
-            ++count;
-            digits = 0;
-            if (*c == '\0') break;
-            if (count == 4) return 0;
-        } else {
-            return 0;
-        }
-    }
-    if (count != 4) return 0;
-    if (numbers[0] < 1 || numbers[0] > 255 || numbers[0] == 127) return 0;
-    for (int i = 1; i < 4; ++i)
-        if (numbers[i] > 255) return 0;
-    return 1;
+    return ss_ip_judge(text, {}) == SS_IpVerdict::usable ? 1 : 0;
 }
 
 int ss_text_toWide(const char* narrow, std::u16string& out) {

@@ -61,8 +61,9 @@ std::optional<std::string> ss_path_dirname(const char* path);
 // Dotted IPv4 text to the value whose lowest byte is the first number; 0 for bad input (any character
 // other than digits and dots, more than four numbers, more than 15 characters).
 uint32_t ss_ip_toInteger(const char* text);
-// 1 for a usable unicast address text (7..15 characters, four numbers, first 1..255 and not 127,
-// others 0..255, not 255.255.255.255), else 0.
+// 1 for canonical dotted text (four numbers 0..255, no leading zeros) of a unicast address outside
+// 0.0.0.0/8, 127/8, 224/4 and 240/4 (so not 255.255.255.255), else 0. This PC's own subnets are not
+// looked at: ss_ip_judge (ss_ip.h) does that.
 int ss_ip_isValid(const char* text);
 
 // GBK -> UTF-16 and UTF-16 -> GBK. 1 when the whole input converted, 0 on bad input or null (out then

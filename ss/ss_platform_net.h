@@ -5,6 +5,9 @@
 // ...), so the error text table of ss_socket is the same on every system.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 // The socket types (sockaddr_in, socklen_t) come from different headers on each system.
 #ifdef _WIN32  // Winsock declares the BSD socket types in its own header
 #include <winsock2.h>
@@ -86,3 +89,13 @@ int ss_platform_shutdown(int descriptor);
 // Flags for send()/sendto() on stream sockets: a send to a peer that has gone must fail with an
 // error, not end the process (MSG_NOSIGNAL on Linux; 0 on Windows, which has no SIGPIPE).
 extern const int SS_PLATFORM_SEND_FLAGS;
+
+// One IPv4 address of this PC's adapters with its subnet mask, both in host byte order
+// (192.0.2.1/24 is 0xC0000201 with 0xFFFFFF00).
+struct SS_PlatformIpv4Network {
+    std::uint32_t address = 0;
+    std::uint32_t mask = 0;
+};
+// The IPv4 addresses of every adapter that is up (loopback included) with their masks: getifaddrs
+// on POSIX, GetAdaptersAddresses on Windows. 0, or -1 when the system would not tell (`out` empty).
+int ss_platform_localIpv4Networks(std::vector<SS_PlatformIpv4Network>& out);

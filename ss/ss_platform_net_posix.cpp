@@ -1,5 +1,7 @@
 // POSIX implementation of the socket shims (ss_platform_net.h).
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/tcp.h>
 #include <unistd.h>
 #include <cerrno>
@@ -121,4 +123,21 @@ int ss_platform_recvFrom(int descriptor, void* buffer, int length, sockaddr_in* 
 
 int ss_platform_shutdown(int descriptor) {
     return ::shutdown(descriptor, SHUT_RDWR) == 0 ? 0 : -1;
+}
+
+int ss_platform_localIpv4Networks(std::vector<SS_PlatformIpv4Network>& out) {
+    out.clear();
+    ifaddrs* first = nullptr;
+    if (::getifaddrs(&first) != 0) return -1;
+    for (const ifaddrs* a = first; a != nullptr; a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_UP) == 0)
+            continue;
+        SS_PlatformIpv4Network network;
+        network.address = ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+        if (a->ifa_netmask != nullptr)
+            network.mask = ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr);
+        out.push_back(network);
+    }
+    ::freeifaddrs(first);
+    return 0;
 }

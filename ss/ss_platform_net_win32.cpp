@@ -13,9 +13,14 @@
 // - There is no SIGPIPE: a send to a peer that has gone fails with an error by itself.
 // - SO_REUSEADDR lets a second socket bind a port that another process holds (see
 //   ss_platform_setListenerOptions).
+// winsock2.h before the headers that build on it.
 #include <winsock2.h>
-#include <ws2tcpip.h>
+
+#include <iphlpapi.h>
 #include <mstcpip.h>
+#include <ws2tcpip.h>
+
+#include <memory>
 
 #include "ss/ss_platform_net.h"
 
@@ -126,4 +131,35 @@ int ss_platform_recvFrom(int descriptor, void* buffer, int length, sockaddr_in* 
 
 int ss_platform_shutdown(int descriptor) {
     return ::shutdown(static_cast<SOCKET>(descriptor), SD_BOTH) == 0 ? 0 : -1;
+}
+
+int ss_platform_localIpv4Networks(std::vector<SS_PlatformIpv4Network>& out) {
+    out.clear();
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    ULONG size = 16 * 1024;
+    std::unique_ptr<unsigned char[]> buffer;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    // The list may grow between the two calls: a few tries with the size the system asked for.
+    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.reset(new (std::nothrow) unsigned char[size]);
+        if (!buffer) return -1;
+        result = GetAdaptersAddresses(AF_INET, flags, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
+    }
+    if (result == ERROR_NO_DATA) return 0;
+    if (result != NO_ERROR) return -1;
+    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.get()); adapter != nullptr;
+         adapter = adapter->Next) {
+        if (adapter->OperStatus != IfOperStatusUp) continue;
+        for (const IP_ADAPTER_UNICAST_ADDRESS* u = adapter->FirstUnicastAddress; u != nullptr; u = u->Next) {
+            const SOCKET_ADDRESS& a = u->Address;
+            if (a.lpSockaddr == nullptr || a.lpSockaddr->sa_family != AF_INET) continue;
+            SS_PlatformIpv4Network network;
+            network.address = ntohl(reinterpret_cast<const sockaddr_in*>(a.lpSockaddr)->sin_addr.s_addr);
+            const unsigned prefix = u->OnLinkPrefixLength > 32 ? 32 : u->OnLinkPrefixLength;
+            network.mask = prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - prefix);
+            out.push_back(network);
+        }
+    }
+    return 0;
 }

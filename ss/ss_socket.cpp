@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ss/ss_ip.h"
 #include "ss/ss_log.h"
 
 const char* const SS_SOCKET_STATE_NAMES[8] = {
@@ -156,24 +157,15 @@ int _SS_Socket_setBlockMode(SS_Socket* socket, int nonBlocking) {
 int _SS_Socket_initAddress(sockaddr_in* address, const char* host) {
     if (address == nullptr || host == nullptr) return 0;
     address->sin_family = AF_INET;  // callers may hand a zeroed address
-    // "255.255.255.255" is refused here as a dotted text (inet_addr gives it the failure value) and
-    // goes through the look-up like a host name.
-    in_addr dotted{};
-    if (::inet_pton(AF_INET, host, &dotted) == 1 && dotted.s_addr != INADDR_NONE) {
-        address->sin_addr = dotted;
-        return 1;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-        SS_LOG(SS_LOG_ERROR, "Unable to look up hostname [%s]\n", host);
+    // Canonical dotted text only: a host name is never looked up, and the old numeric forms
+    // ("010", "3221225996", "1.2.3") are no addresses. "255.255.255.255" is refused as it always was.
+    uint32_t value = 0;
+    if (!ss_ip_parseCanonical(host, value) || value == 0xFFFFFFFFu) {
+        SS_LOG(SS_LOG_ERROR, "Not a dotted IPv4 address [%s]\n", host);
         address->sin_addr.s_addr = 0;
         return 0;
     }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, ::freeaddrinfo);
-    address->sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    SS_LOG(SS_LOG_DEBUG, "Found host %s", host);
+    address->sin_addr.s_addr = htonl(value);
     return 1;
 }
 

@@ -73,8 +73,9 @@ int _SS_Socket_open(SS_Socket* socket, int kind);
 // Non-blocking (1) or blocking (0) mode. 0, or -1 after logging "Error setting sock to non-block\n".
 int _SS_Socket_setBlockMode(SS_Socket* socket, int nonBlocking);
 
-// Fills in the IPv4 address of a dotted text or a host name (first address found). 1 found, 0 not
-// found (the address is then 0.0.0.0). The family is set to IPv4; the port is left alone.
+// Fills in the IPv4 address of a canonical dotted text (ss_ip_parseCanonical; never a name look-up).
+// 1, or 0 for any other text and for 255.255.255.255 (logged; the address is then 0.0.0.0). The
+// family is set to IPv4; the port is left alone.
 int _SS_Socket_initAddress(sockaddr_in* address, const char* host);
 
 // A client record for host and port: for UDP an address holder, for TCP a connected stream (blocking
@@ -109,8 +110,8 @@ int SS_Socket_receive_plain(SS_Socket* socket, std::optional<std::string>& text)
 // throw-away socket. Safe from any thread.
 int SS_Socket_send_plain(const sockaddr_in* destination, const char* text, const SS_Socket* from);
 
-// SS_Socket_send_plain to `port` of `host` (a dotted text or a host name, resolved as
-// _SS_Socket_initAddress does; one that does not resolve is refused with -1 and logged).
+// SS_Socket_send_plain to `port` of `host` (a dotted text, read as _SS_Socket_initAddress does;
+// any other text is refused with -1 and logged).
 int SS_Socket_sendTo(const char* host, int port, const char* text, const SS_Socket* from);
 
 // Sends one datagram of `length` bytes, from `from`'s descriptor (waiting briefly when the

@@ -56,3 +56,17 @@ TEST(ParseSystemInfoAnswer, OtherTextsGiveNothing) {
     };
     for (const std::string& text : notAnswers) EXPECT_FALSE(parseSystemInfoAnswer(text)) << text;
 }
+
+// An "IP" that is no usable address is dropped: the answer then names no device (no record, no row,
+// no destination), whatever else it carries.
+TEST(ParseSystemInfoAnswer, AnUnusableIpIsDroppedAndTheRestKept) {
+    for (const char* ip : {"fw-sink", "10.0.0.007", "167772167", "10.0.7", "10.0.0.263", "127.0.0.1",
+                           "224.0.0.1", "255.255.255.255", "0.0.0.7"}) {
+        std::string text = kAnswer;
+        text.replace(text.find("10.0.0.7"), 8, ip);
+        std::optional<DeviceInfo> info = parseSystemInfoAnswer(text);
+        ASSERT_TRUE(info) << ip;
+        EXPECT_FALSE(info->ip) << ip;
+        EXPECT_EQ(info->serialNum, "QNT2H200007") << ip;
+    }
+}

@@ -8,6 +8,7 @@
 
 #include "engine/quenta_upgrade_server.h"
 #include "ss/ss_dir.h"
+#include "ss/ss_ip.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -15,7 +16,13 @@ namespace {
 struct ServerFixture : ::testing::Test {
     quenta_test::ScopedDriveRoot drive;
     QuentaUpgradeServerPtr server{QuentaUpgradeServer_new()};
-    void SetUp() override { ASSERT_NE(nullptr, server); }
+    // This PC as the tool inside the test namespace, whatever the machine's own adapters are.
+    const std::vector<SS_PlatformIpv4Network> local{{0x7F000001u, 0xFF000000u}, {0xC0000201u, 0xFFFFFF00u}};
+    void SetUp() override {
+        ASSERT_NE(nullptr, server);
+        ss_ip_setLocalNetworksForTests(&local);
+    }
+    void TearDown() override { ss_ip_setLocalNetworksForTests(nullptr); }
     int stateOf(const char* ip) {
         ss_mutex_guard guard(server->lock.get());
         for (const auto& r : server->ipList)
@@ -56,6 +63,22 @@ TEST_F(ServerFixture, MarkIpAnsweredTable) {
     EXPECT_EQ(2, ipRecordCount(server.get()));
     clearIpRecords(server.get());
     EXPECT_EQ(0, ipRecordCount(server.get()));
+}
+
+TEST_F(ServerFixture, OnlyUsableAddressesBecomeRecordsAndNoTextTakesAnotherAddresssRecord) {
+    addIpRecord(server.get(), "192.0.2.11");
+    addIpRecord(server.get(), "192.0.2.12");
+    const char* const odd[] = {"192.0.2.267",  // its value would be 192.0.2.11's
+                               "3221225996",  "192.0.524", "192.0.2.012",     "lobby-panel",
+                               "127.0.0.1",   "224.0.0.1", "255.255.255.255", "192.0.2.255",
+                               "192.0.2.0",   "192.0.2.1", "0.0.0.1"};
+    for (const char* ip : odd) {
+        addIpRecord(server.get(), ip);
+        EXPECT_EQ(-1, markIpAnswered(server.get(), ip)) << ip;
+    }
+    ASSERT_EQ(2, ipRecordCount(server.get()));
+    EXPECT_EQ(0, stateOf("192.0.2.11")) << "a spilled text answered for another address";
+    EXPECT_EQ(0, stateOf("192.0.2.12"));
 }
 
 TEST_F(ServerFixture, ConcurrentAppendsAndAnswersGiveOneRecordPerAddress) {

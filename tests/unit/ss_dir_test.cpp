@@ -237,7 +237,9 @@ TEST(Ipv4, IsValid) {
         {"1.2.3.4", 1},
         {"223.255.255.254", 1},
         {"192.168.1.10", 1},
-        {"255.1.1.1", 1},
+        {"255.1.1.1", 0},  // reserved 240/4
+        {"224.0.0.1", 0},
+        {"239.255.255.250", 0},
         {"0.1.2.3", 0},
         {"127.0.0.1", 0},
         {"255.255.255.255", 0},
@@ -255,9 +257,9 @@ TEST(Ipv4, IsValid) {
         {"1.1.1", 0},
         {"", 0},
         {nullptr, 0},
-        {"001.002.003.004", 1},
+        {"001.002.003.004", 0},   // leading zeros: an old octal form, never an address
         {"1.2.3.4294967297", 0},  // 16 characters
-        {"01.002.003.0004", 1},   // leading zeros are digits like any other
+        {"01.002.003.0004", 0},
         {"1.2.3.99999999", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(ss_ip_isValid(c.text), c.valid) << (c.text ? c.text : "(null)");
