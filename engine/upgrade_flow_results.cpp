@@ -179,7 +179,8 @@ RunReport UpgradeFlow::buildReport() const {
 }
 
 int UpgradeFlow::writeReport(const std::string& utf8Path, std::string& utf8Error) const {
-    if (package_ && utf8Path == package_->localPath) {
+    // The files themselves are compared: another spelling of the package's path is still the package.
+    if (package_ && ss_platform_sameFile(utf8Path, package_->localPath)) {
         utf8Error = "报告不能写到升级包上：" + utf8Path;
         return -1;
     }

@@ -62,15 +62,64 @@ std::string reportToJson(const RunReport& r) {
     return jsonText(root) + "\n";
 }
 
+namespace {
+
+enum class TargetKind { absent, regular, other };
+
+// What the report's path names now, links followed. A link that leads nowhere is no new name.
+TargetKind targetKind(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::filesystem::file_type type = std::filesystem::status(path, error).type();
+    if (type == std::filesystem::file_type::regular) return TargetKind::regular;
+    if (type != std::filesystem::file_type::not_found) return TargetKind::other;
+    const std::filesystem::file_type own = std::filesystem::symlink_status(path, error).type();
+    return own == std::filesystem::file_type::not_found ? TargetKind::absent : TargetKind::other;
+}
+
+// A temporary name beside the target that is free or holds a regular file (a stale one of ours);
+// never a name where a FIFO, a device or a folder sits. Empty when none of a hundred is.
+std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
+    for (int n = 0; n < 100; ++n) {
+        std::filesystem::path candidate = target;
+        candidate += n == 0 ? std::string(".part") : "." + std::to_string(n) + ".part";
+        std::error_code error;
+        const std::filesystem::file_type type = std::filesystem::symlink_status(candidate, error).type();
+        if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::regular)
+            return candidate;
+    }
+    return {};
+}
+
+}  // namespace
+
 int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error) {
     if (utf8Path.empty()) {
         utf8Error = "报告文件名为空";
         return -1;
     }
+    const std::string notRegular = "报告只能写到普通文件或新文件，不会替换：" + utf8Path;
+    const std::string notWritten = "无法写入报告文件：" + utf8Path;
+    std::filesystem::path target = pathOf(utf8Path);
+    // A regular file reached through a link is replaced itself; the link stays.
+    switch (targetKind(target)) {
+        case TargetKind::other:
+            utf8Error = notRegular;
+            return -1;
+        case TargetKind::regular: {
+            std::error_code error;
+            std::filesystem::path real = std::filesystem::canonical(target, error);
+            if (!error) target = real;
+            break;
+        }
+        case TargetKind::absent:
+            break;
+    }
+    const std::filesystem::path temporary = temporaryBeside(target);
+    if (temporary.empty()) {
+        utf8Error = notWritten;
+        return -1;
+    }
     const std::string content = endsWithJson(utf8Path) ? reportToJson(report) : reportToCsv(report);
-    const std::filesystem::path target = pathOf(utf8Path);
-    std::filesystem::path temporary = target;
-    temporary += ".part";
     std::error_code error;
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
@@ -81,15 +130,21 @@ int writeReportFile(const RunReport& report, const std::string& utf8Path, std::s
         if (!file) {
             file.close();
             std::filesystem::remove(temporary, error);
-            utf8Error = "无法写入报告文件：" + utf8Path;
+            utf8Error = notWritten;
             return -1;
         }
+    }
+    // The node may have changed while the report was written: checked again just before it is replaced.
+    if (targetKind(target) == TargetKind::other) {
+        std::filesystem::remove(temporary, error);
+        utf8Error = notRegular;
+        return -1;
     }
     std::filesystem::rename(temporary, target, error);
     if (error) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
-        utf8Error = "无法写入报告文件：" + utf8Path;
+        utf8Error = notWritten;
         return -1;
     }
     return 0;

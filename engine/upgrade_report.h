@@ -43,8 +43,10 @@ FieldRow reportDeviceRow(const ReportDevice& device);
 std::string reportToCsv(const RunReport& report);  // starts with the UTF-8 BOM
 std::string reportToJson(const RunReport& report);
 // Writes the report as JSON when the path ends in ".json" (any case), else as CSV, through a
-// temporary file beside it that replaces the target only when complete. 0, or -1 with a Chinese
-// message in utf8Error (the target is then unchanged).
+// temporary file beside it that replaces the target only when complete. Only a regular file (also
+// one a link names: that file is replaced, the link stays) or a new name is written; a FIFO, a device,
+// a folder is refused and left alone. 0, or -1 with a Chinese message in utf8Error (the target is then
+// unchanged).
 int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error);
 
 // The machine's host name; empty when unknown.
