@@ -180,6 +180,24 @@ TEST_F(CliTest, RefusalsPrintTheWindowsMessageAndExitOne) {
     }
 }
 
+// An address box that answers without its serial number: the refusal's reason on stderr (also with
+// --quiet), nothing on stdout, exit 1.
+TEST_F(CliTest, AnAddressBoxWithoutSerialNumberIsARefusal) {
+    site->stop();
+    mixed.config.addressBox->device.faults.noSerialNum = true;
+    site = std::make_unique<SimSite>(mixed.config);
+    std::string error;
+    ASSERT_EQ(0, site->open(error)) << error;
+    ASSERT_EQ(0, site->start());
+    for (const char* quiet : {"", " --quiet"}) {
+        CliRun r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+                       " --format json" + quiet);
+        EXPECT_EQ(1, r.exitCode) << quiet;
+        EXPECT_EQ(1, countOf(r.err, "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！")) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+}
+
 // No listener port can be bound (every port of 5360-5459 is held without address sharing): the verb
 // names the reason once, with and without --quiet, and exits 1.
 TEST_F(CliTest, ServerThatCannotStartIsReportedOnceAndExitsOne) {
