@@ -165,9 +165,11 @@ class FlowRun {
             if (int refused = upgrade()) return refused;
         }
         printList(flow_, options_.format, out_);
-        std::fflush(out_);
+        // A closed pipe or a full disk: the list the caller relies on is incomplete.
+        const bool listWritten = std::fflush(out_) == 0 && !std::ferror(out_);
         int result = options_.upgrade && flow_.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
         if (!options_.report.empty() && writeReport() != 0) result = 1;
+        if (!listWritten) result = refuse(flowtext::kListNotWritten);
         return result;
     }
 

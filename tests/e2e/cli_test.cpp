@@ -3,6 +3,7 @@
 // test's private namespace): output formats, exit codes, refusals.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -196,6 +197,29 @@ TEST_F(CliTest, AnAddressBoxWithoutSerialNumberIsARefusal) {
         EXPECT_EQ(1, countOf(r.err, "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！")) << r.err;
         EXPECT_EQ("", r.out);
     }
+}
+
+// A list that cannot be written (a reader that went away; /dev/full where it may be opened) is an
+// error in every format: the reason on stderr, exit 1.
+TEST_F(CliTest, AListThatCannotBeWrittenExitsOne) {
+    const std::string query = "query --package " + shellQuoted(package) + " --address-box " +
+                              mixed.addressBoxIp + " --show-failed --quiet --format ";
+    for (const char* format : {"table", "csv", "json"}) {
+        int ends[2];
+        ASSERT_EQ(0, ::pipe(ends));
+        ::close(ends[0]);
+        CliRun r = quenta_test::runCli(quenta_test::shellWords(query + format), folder, ends[1]);
+        ::close(ends[1]);
+        EXPECT_EQ(1, r.exitCode) << format;
+        EXPECT_EQ(1, countOf(r.err, "无法写出设备列表：标准输出写入失败")) << r.err;
+    }
+    if (::access("/dev/full", W_OK) != 0) return;
+    const int full = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    CliRun r = quenta_test::runCli(quenta_test::shellWords(query + "json"), folder, full);
+    ::close(full);
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(1, countOf(r.err, "无法写出设备列表：标准输出写入失败")) << r.err;
 }
 
 // No listener port can be bound (every port of 5360-5459 is held without address sharing): the verb
