@@ -55,7 +55,7 @@ class ProgressPrinter : public DeviceListObserver {
     void progressChanged(int row, int column) override {
         const PROGRESS_DATA* data = list_.CellProgress(row, column);
         if (data == nullptr || !data->inUse) return;
-        std::string ip = list_.GetItemText(row, DEVICE_COLUMN_IP);
+        std::string ip = terminalText(list_.GetItemText(row, DEVICE_COLUMN_IP));
         auto& last = percent_[ip];
         if (last == data->percent + 1) return;
         last = data->percent + 1;
@@ -66,7 +66,7 @@ class ProgressPrinter : public DeviceListObserver {
         int code = rowStatus(list_, row);
         if (code == DEVICE_STATUS_UPGRADING || code == DEVICE_STATUS_UPGRADE_DONE ||
             code == DEVICE_STATUS_UPGRADE_FAILED) {
-            std::fprintf(stream_, "%s %s\n", list_.GetItemText(row, DEVICE_COLUMN_IP).c_str(),
+            std::fprintf(stream_, "%s %s\n", terminalText(list_.GetItemText(row, DEVICE_COLUMN_IP)).c_str(),
                          list_.GetItemText(row, DEVICE_COLUMN_STATUS).c_str());
         }
     }
@@ -90,7 +90,8 @@ int displayWidth(const std::string& text) {
 }
 
 // The list as the window shows it: its headings, a check mark column, padded to the widest cell;
-// a row's reason follows it in brackets.
+// a row's reason follows it in brackets. Device texts reach a terminal with their control characters
+// in a visible form.
 void printTable(UpgradeFlow& flow, std::FILE* out) {
     DeviceList& list = flow.list();
     const int rows = list.RowCount();
@@ -98,7 +99,7 @@ void printTable(UpgradeFlow& flow, std::FILE* out) {
     auto heading = [&](int column) { return std::string(deviceColumnSpec(column)->heading); };
     auto tableCell = [&](int row, int column) -> std::string {
         if (column == DEVICE_COLUMN_CHECK) return list.GetCheck(row) ? "[x]" : "[ ]";
-        return list.GetItemText(row, column);
+        return terminalText(list.GetItemText(row, column));
     };
     for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) {
         widths[column] = displayWidth(heading(column));
@@ -115,7 +116,7 @@ void printTable(UpgradeFlow& flow, std::FILE* out) {
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
             printCell(tableCell(row, column), column);
-        const std::string reason = failureReasonText(flow.rowReason(row));
+        const std::string reason = terminalText(failureReasonText(flow.rowReason(row)));
         if (!reason.empty()) std::fprintf(out, "  (%s)", reason.c_str());
         std::fputc('\n', out);
     }

@@ -1,6 +1,7 @@
 #include "engine/record_table.h"
 
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 namespace {
 
@@ -13,9 +14,13 @@ std::string fieldText(const FieldValue& value) {
 }  // namespace
 
 std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    // A spreadsheet runs a cell that starts like a formula; the apostrophe makes it plain text.
+    const bool formula =
+        !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    const std::string cell = formula ? "'" + text : text;
+    if (cell.find_first_of(",\"\n\r") == std::string::npos) return cell;
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : cell) {
         if (c == '"') quoted += '"';
         quoted += c;
     }
@@ -26,9 +31,38 @@ std::string csvRecord(const FieldRow& values, const char* lineEnd) {
     std::string line;
     for (size_t i = 0; i < values.size(); ++i) {
         if (i > 0) line += ',';
-        line += csvField(fieldText(values[i]));
+        // Only texts are neutralised: a number (a byte count) stays a number.
+        if (std::holds_alternative<std::string>(values[i]))
+            line += csvField(std::get<std::string>(values[i]));
+        else
+            line += fieldText(values[i]);
     }
     return line + lineEnd;
+}
+
+std::string terminalText(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        // C0 controls and DEL; C1 controls (U+0080..U+009F, "\xc2\x80".."\xc2\x9f" in UTF-8), which
+        // some terminals also obey.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            shown += static_cast<char>(c);
+            continue;
+        }
+        for (int k = 0; k < (c1 ? 2 : 1); ++k) {
+            const unsigned char byte = static_cast<unsigned char>(text[i + k]);
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0xF];
+        }
+        if (c1) ++i;
+    }
+    return shown;
 }
 
 std::string csvHeadings(const std::vector<FieldSpec>& fields, bool keys, const char* lineEnd) {

@@ -39,6 +39,14 @@ class CliTest : public ::testing::Test {
     void TearDown() override {
         if (site) site->stop();
     }
+    // The site again, after a change to mixed.config.
+    void restartSite() {
+        site->stop();
+        site = std::make_unique<SimSite>(mixed.config);
+        std::string error;
+        ASSERT_EQ(0, site->open(error)) << error;
+        ASSERT_EQ(0, site->start());
+    }
     CliRun run(const std::string& arguments) {
         return quenta_test::runCli(quenta_test::shellWords(arguments), folder);
     }
@@ -184,12 +192,8 @@ TEST_F(CliTest, RefusalsPrintTheWindowsMessageAndExitOne) {
 // An address box that answers without its serial number: the refusal's reason on stderr (also with
 // --quiet), nothing on stdout, exit 1.
 TEST_F(CliTest, AnAddressBoxWithoutSerialNumberIsARefusal) {
-    site->stop();
     mixed.config.addressBox->device.faults.noSerialNum = true;
-    site = std::make_unique<SimSite>(mixed.config);
-    std::string error;
-    ASSERT_EQ(0, site->open(error)) << error;
-    ASSERT_EQ(0, site->start());
+    ASSERT_NO_FATAL_FAILURE(restartSite());
     for (const char* quiet : {"", " --quiet"}) {
         CliRun r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
                        " --format json" + quiet);
@@ -197,6 +201,36 @@ TEST_F(CliTest, AnAddressBoxWithoutSerialNumberIsARefusal) {
         EXPECT_EQ(1, countOf(r.err, "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！")) << r.err;
         EXPECT_EQ("", r.out);
     }
+}
+
+// A device's texts with control characters and formula starts: a visible form in the table, an
+// apostrophe in the CSV, exact in the JSON.
+TEST_F(CliTest, DeviceTextIsMadeSafeForTerminalsAndSpreadsheets) {
+    std::string ip;
+    for (const auto& d : mixed.devices)
+        if (d.expect == Expect::upToDate) ip = d.ip;
+    ASSERT_FALSE(ip.empty());
+    for (auto& device : mixed.config.devices)
+        if (device.ip == ip) {
+            device.hardVersion = "=HYPERLINK(\"http://x\")";
+            device.kernelVersion = "\x1b[2J\x07-1";
+        }
+    ASSERT_NO_FATAL_FAILURE(restartSite());
+    const std::string query = "query --package " + shellQuoted(package) + " --address-box " +
+                              mixed.addressBoxIp + " --models QN-H200,QN-S210,QN-D310 --quiet --format ";
+    CliRun r = run(query + "table");
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(std::string::npos, r.out.find('\x1b'));
+    EXPECT_EQ(std::string::npos, r.out.find('\x07'));
+    EXPECT_NE(std::string::npos, r.out.find("\\x1b[2J\\x07-1")) << r.out;
+    r = run(query + "csv");
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(",\"'=HYPERLINK(\"\"http://x\"\")\",")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(",\x1b[2J\x07-1,")) << "a CSV holds the text itself";
+    EXPECT_EQ(std::string::npos, r.out.find(",=HYPERLINK"));
+    r = run(query + "json");
+    EXPECT_NE(std::string::npos, r.out.find("\"hardVersion\": \"=HYPERLINK(\\\"http://x\\\")\"")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\"kernelVersion\": \"\\u001b[2J\\u0007-1\"")) << r.out;
 }
 
 // A list that cannot be written (a reader that went away; /dev/full where it may be opened) is an
