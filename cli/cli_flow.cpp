@@ -12,6 +12,7 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
+#include "engine/list_output.h"
 #include "engine/upgrade_flow.h"
 #include "engine/upgrade_report.h"
 #include "package/package_load.h"
@@ -77,63 +78,6 @@ class ProgressPrinter : public DeviceListObserver {
     std::map<std::string, int> percent_;
 };
 
-// Display width of a UTF-8 text: CJK characters take two columns.
-int displayWidth(const std::string& text) {
-    int width = 0;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        width += length >= 3 ? 2 : 1;
-        i += length;
-    }
-    return width;
-}
-
-// The list as the window shows it: its headings, a check mark column, padded to the widest cell;
-// a row's reason follows it in brackets. Device texts reach a terminal with their control characters
-// in a visible form.
-void printTable(UpgradeFlow& flow, std::FILE* out) {
-    DeviceList& list = flow.list();
-    const int rows = list.RowCount();
-    std::vector<int> widths(DEVICE_COLUMN_COUNT, 0);
-    auto heading = [&](int column) { return std::string(deviceColumnSpec(column)->heading); };
-    auto tableCell = [&](int row, int column) -> std::string {
-        if (column == DEVICE_COLUMN_CHECK) return list.GetCheck(row) ? "[x]" : "[ ]";
-        return terminalText(list.GetItemText(row, column));
-    };
-    for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) {
-        widths[column] = displayWidth(heading(column));
-        for (int row = 0; row < rows; ++row)
-            widths[column] = std::max(widths[column], displayWidth(tableCell(row, column)));
-    }
-    auto printCell = [&](const std::string& text, int column) {
-        std::fputs(text.c_str(), out);
-        if (column + 1 < DEVICE_COLUMN_COUNT)
-            for (int pad = displayWidth(text); pad < widths[column] + 2; ++pad) std::fputc(' ', out);
-    };
-    for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) printCell(heading(column), column);
-    std::fputc('\n', out);
-    for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
-            printCell(tableCell(row, column), column);
-        const std::string reason = terminalText(failureReasonText(flow.rowReason(row)));
-        if (!reason.empty()) std::fprintf(out, "  (%s)", reason.c_str());
-        std::fputc('\n', out);
-    }
-}
-
-void printList(UpgradeFlow& flow, const std::string& format, std::FILE* out) {
-    if (format == "table") return printTable(flow, out);
-    std::vector<FieldRow> rows;
-    for (int row = 0; row < flow.list().RowCount(); ++row) rows.push_back(flow.listRow(row));
-    if (format == "json") {
-        std::fputs((jsonText(jsonRecords(deviceListFields(), rows)) + "\n").c_str(), out);
-        return;
-    }
-    std::fputs(csvHeadings(deviceListFields(), true, "\n").c_str(), out);
-    for (const FieldRow& row : rows) std::fputs(csvRecord(row, "\n").c_str(), out);
-}
-
 // One run of the verb: the flow behind a window-less front end whose boxes are answered as the
 // command line's operator would (the package given is meant; the version prompt: no).
 class FlowRun {
@@ -165,7 +109,7 @@ class FlowRun {
         if (options_.upgrade) {
             if (int refused = upgrade()) return refused;
         }
-        printList(flow_, options_.format, out_);
+        writeDeviceList(flow_, options_.format, out_);
         // A closed pipe or a full disk: the list the caller relies on is incomplete.
         const bool listWritten = std::fflush(out_) == 0 && !std::ferror(out_);
         int result = options_.upgrade && flow_.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;

@@ -71,15 +71,27 @@ std::string csvHeadings(const std::vector<FieldSpec>& fields, bool keys, const c
     return csvRecord(names, lineEnd);
 }
 
-nlohmann::ordered_json jsonRecords(const std::vector<FieldSpec>& fields, const std::vector<FieldRow>& rows) {
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
-    for (const FieldRow& row : rows) {
+void writeJsonRecords(const std::vector<FieldSpec>& fields, size_t count,
+                      const std::function<FieldRow(size_t)>& rowAt, int depth, const TextSink& write) {
+    if (count == 0) return write("[]");
+    const std::string inner(static_cast<size_t>(2 * (depth + 1)), ' ');
+    write("[\n");
+    for (size_t i = 0; i < count; ++i) {
+        const FieldRow row = rowAt(i);
         nlohmann::ordered_json object = nlohmann::ordered_json::object();
-        for (size_t i = 0; i < fields.size() && i < row.size(); ++i)
-            std::visit([&](const auto& value) { object[fields[i].key] = value; }, row[i]);
-        array.push_back(std::move(object));
+        for (size_t f = 0; f < fields.size() && f < row.size(); ++f)
+            std::visit([&](const auto& value) { object[fields[f].key] = value; }, row[f]);
+        // The object's own text, each line moved in to its depth (line ends inside strings are
+        // escaped, so every raw line end is the layout's).
+        const std::string text = jsonText(object);
+        std::string shifted = i == 0 ? inner : ",\n" + inner;
+        for (char c : text) {
+            shifted += c;
+            if (c == '\n') shifted += inner;
+        }
+        write(shifted);
     }
-    return array;
+    write("\n" + std::string(static_cast<size_t>(2 * depth), ' ') + "]");
 }
 
 std::string jsonText(const nlohmann::ordered_json& value) {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -28,7 +30,12 @@ std::string csvHeadings(const std::vector<FieldSpec>& fields, bool keys, const c
 // A text as a terminal may show it: control characters (C0, DEL, C1) in a visible form such as
 // "\x1b"; everything else, UTF-8 included, unchanged.
 std::string terminalText(const std::string& text);
-// An array of objects keyed by the fields' keys, in field order.
-nlohmann::ordered_json jsonRecords(const std::vector<FieldSpec>& fields, const std::vector<FieldRow>& rows);
+// Where written text goes, piece by piece (a file, a stream, a string).
+using TextSink = std::function<void(std::string_view)>;
+// An array of objects keyed by the fields' keys, in field order: `count` rows, row i from rowAt(i),
+// written one at a time, never the whole array in memory. The text is what jsonText shows for the
+// same array nested `depth` levels deep (depth 0: a document of its own).
+void writeJsonRecords(const std::vector<FieldSpec>& fields, size_t count,
+                      const std::function<FieldRow(size_t)>& rowAt, int depth, const TextSink& write);
 // The form every JSON text of the tool has: two-space indent, bytes that are not UTF-8 replaced.
 std::string jsonText(const nlohmann::ordered_json& value);

@@ -27,39 +27,54 @@ bool endsWithJson(const std::string& path) {
 
 }  // namespace
 
-std::string reportToCsv(const RunReport& r) {
-    std::string out = "\xEF\xBB\xBF";
-    out += csvLine({"升级包", r.packageFile});
-    out += csvLine({"版本", r.packageVersion});
-    out += csvLine({"类型", r.packageKind});
-    out += csvLine({"MD5", r.packageMd5});
-    out += csvLine({"地址盒IP", r.addressBox});
-    out += csvLine({"开始时间", r.startTime});
-    out += csvLine({"结束时间", r.endTime});
-    out += csvLine({"主机", r.hostName});
-    out += csvLine({"工具版本", r.toolVersion});
-    out += "\r\n";
-    out += csvHeadings(reportDeviceFields(), false, "\r\n");
-    for (const ReportDevice& d : r.devices) out += csvRecord(reportDeviceRow(d), "\r\n");
-    return out;
+void writeReportCsv(const RunReport& r, const TextSink& write) {
+    write("\xEF\xBB\xBF");
+    write(csvLine({"升级包", r.packageFile}));
+    write(csvLine({"版本", r.packageVersion}));
+    write(csvLine({"类型", r.packageKind}));
+    write(csvLine({"MD5", r.packageMd5}));
+    write(csvLine({"地址盒IP", r.addressBox}));
+    write(csvLine({"开始时间", r.startTime}));
+    write(csvLine({"结束时间", r.endTime}));
+    write(csvLine({"主机", r.hostName}));
+    write(csvLine({"工具版本", r.toolVersion}));
+    write("\r\n");
+    write(csvHeadings(reportDeviceFields(), false, "\r\n"));
+    for (const ReportDevice& d : r.devices) write(csvRecord(reportDeviceRow(d), "\r\n"));
 }
 
-std::string reportToJson(const RunReport& r) {
-    nlohmann::ordered_json root;
-    root["package"] = {{"file", r.packageFile},
+void writeReportJson(const RunReport& r, const TextSink& write) {
+    nlohmann::ordered_json head;
+    head["package"] = {{"file", r.packageFile},
                        {"version", r.packageVersion},
                        {"kind", r.packageKind},
                        {"md5", r.packageMd5}};
-    root["addressBox"] = r.addressBox;
-    root["startTime"] = r.startTime;
-    root["endTime"] = r.endTime;
-    root["host"] = r.hostName;
-    root["toolVersion"] = r.toolVersion;
-    std::vector<FieldRow> rows;
-    for (const ReportDevice& d : r.devices) rows.push_back(reportDeviceRow(d));
-    root["devices"] = jsonRecords(reportDeviceFields(), rows);
-    // Texts that are not valid UTF-8 (a device's odd bytes) are replaced, never a failure.
-    return jsonText(root) + "\n";
+    head["addressBox"] = r.addressBox;
+    head["startTime"] = r.startTime;
+    head["endTime"] = r.endTime;
+    head["host"] = r.hostName;
+    head["toolVersion"] = r.toolVersion;
+    // Texts that are not valid UTF-8 (a device's odd bytes) are replaced, never a failure. The head
+    // without its closing "\n}", then the devices row by row as the last member.
+    const std::string text = jsonText(head);
+    write(std::string_view(text).substr(0, text.size() - 2));
+    write(",\n  \"devices\": ");
+    writeJsonRecords(
+        reportDeviceFields(), r.devices.size(), [&r](size_t i) { return reportDeviceRow(r.devices[i]); }, 1,
+        write);
+    write("\n}\n");
+}
+
+std::string reportToCsv(const RunReport& report) {
+    std::string text;
+    writeReportCsv(report, [&text](std::string_view piece) { text.append(piece); });
+    return text;
+}
+
+std::string reportToJson(const RunReport& report) {
+    std::string text;
+    writeReportJson(report, [&text](std::string_view piece) { text.append(piece); });
+    return text;
 }
 
 namespace {
@@ -119,12 +134,17 @@ int writeReportFile(const RunReport& report, const std::string& utf8Path, std::s
         utf8Error = notWritten;
         return -1;
     }
-    const std::string content = endsWithJson(utf8Path) ? reportToJson(report) : reportToCsv(report);
     std::error_code error;
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         if (file) {
-            file.write(content.data(), static_cast<std::streamsize>(content.size()));
+            const TextSink sink = [&file](std::string_view piece) {
+                file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            };
+            if (endsWithJson(utf8Path))
+                writeReportJson(report, sink);
+            else
+                writeReportCsv(report, sink);
             file.flush();
         }
         if (!file) {

@@ -39,8 +39,10 @@ const std::vector<FieldSpec>& deviceListFields();
 const std::vector<FieldSpec>& reportDeviceFields();
 FieldRow reportDeviceRow(const ReportDevice& device);
 
-// The whole file content.
-std::string reportToCsv(const RunReport& report);  // starts with the UTF-8 BOM
+// The file content, written piece by piece (the devices one at a time), or as one text.
+void writeReportCsv(const RunReport& report, const TextSink& write);  // starts with the UTF-8 BOM
+void writeReportJson(const RunReport& report, const TextSink& write);
+std::string reportToCsv(const RunReport& report);
 std::string reportToJson(const RunReport& report);
 // Writes the report as JSON when the path ends in ".json" (any case), else as CSV, through a
 // temporary file beside it that replaces the target only when complete. Only a regular file (also

@@ -115,6 +115,24 @@ TEST(UpgradeReportTest, JsonCarriesEveryFieldAndSurvivesBadBytes) {
     EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", j["devices"][1]["serial"]);
 }
 
+// The JSON written row by row is byte for byte the document the whole tree would give.
+TEST(UpgradeReportTest, StreamedJsonIsTheWholeDocumentsText) {
+    for (size_t devices : {0u, 1u, 2u}) {
+        RunReport report = sampleReport();
+        report.devices.resize(devices);
+        const std::string streamed = reportToJson(report);
+        EXPECT_EQ(jsonText(nlohmann::ordered_json::parse(streamed)) + "\n", streamed) << devices;
+    }
+    const std::vector<FieldSpec> fields = {{"a", "A"}, {"b", "B"}};
+    for (size_t rows : {0u, 3u}) {
+        std::string streamed;
+        writeJsonRecords(
+            fields, rows, [](size_t i) { return FieldRow{std::string("x\n\"") + char('0' + i), i % 2 == 0}; },
+            0, [&streamed](std::string_view piece) { streamed.append(piece); });
+        EXPECT_EQ(jsonText(nlohmann::ordered_json::parse(streamed)), streamed) << rows;
+    }
+}
+
 TEST(UpgradeReportTest, WritesByExtensionReplacesWholeAndReportsFailures) {
     quenta_test::TempDir folder{"report-"};
     std::string error;
