@@ -30,8 +30,8 @@ bool fill(UpgradeFlow& flow) {
     int cells = 0;
     for (int i = 0; i < kRows; ++i) {
         const int row = list.InsertRow(i);
-        const std::string ip =
-            "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." + std::to_string(i & 255);
+        const std::string ip = "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." +
+                               std::to_string(i & 255);
         list.SetOwnerKey(row, static_cast<uint32_t>(0x0A000000 + i));
         setRowStatus(list, row, i % 10 == 0 ? DEVICE_STATUS_CONNECT_FAILED : DEVICE_STATUS_CONNECTED);
         cells += list.SetCellText(row, DEVICE_COLUMN_MASTER, std::to_string(i % 100));
@@ -97,7 +97,8 @@ int main() {
     int failed = 0;
     for (const char* form : {"", "table", "csv", "json", "report.csv", "report.json"})
         failed += runForm(form, folder) != 0;
-    for (const char* name : {"report.csv", "report.json"}) std::remove((std::string(folder) + "/" + name).c_str());
+    for (const char* name : {"report.csv", "report.json"})
+        std::remove((std::string(folder) + "/" + name).c_str());
     rmdir(folder);
     return failed == 0 ? 0 : 1;
 }

@@ -48,7 +48,8 @@ void writeTable(UpgradeFlow& flow, std::FILE* out) {
     for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) printCell(heading(column), column);
     std::fputc('\n', out);
     for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) printCell(tableCell(row, column), column);
+        for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
+            printCell(tableCell(row, column), column);
         const std::string reason = terminalText(failureReasonText(flow.rowReason(row)));
         if (!reason.empty()) std::fprintf(out, "  (%s)", reason.c_str());
         std::fputc('\n', out);

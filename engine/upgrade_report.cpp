@@ -27,7 +27,11 @@ bool endsWithJson(const std::string& path) {
 
 }  // namespace
 
-void writeReportCsv(const RunReport& r, const TextSink& write) {
+ReportRows reportRowsOf(const RunReport& report) {
+    return {report.devices.size(), [&report](size_t i) { return report.devices[i]; }};
+}
+
+void writeReportCsv(const RunReport& r, const ReportRows& devices, const TextSink& write) {
     write("\xEF\xBB\xBF");
     write(csvLine({"升级包", r.packageFile}));
     write(csvLine({"版本", r.packageVersion}));
@@ -40,10 +44,10 @@ void writeReportCsv(const RunReport& r, const TextSink& write) {
     write(csvLine({"工具版本", r.toolVersion}));
     write("\r\n");
     write(csvHeadings(reportDeviceFields(), false, "\r\n"));
-    for (const ReportDevice& d : r.devices) write(csvRecord(reportDeviceRow(d), "\r\n"));
+    for (size_t i = 0; i < devices.count; ++i) write(csvRecord(reportDeviceRow(devices.at(i)), "\r\n"));
 }
 
-void writeReportJson(const RunReport& r, const TextSink& write) {
+void writeReportJson(const RunReport& r, const ReportRows& devices, const TextSink& write) {
     nlohmann::ordered_json head;
     head["package"] = {{"file", r.packageFile},
                        {"version", r.packageVersion},
@@ -60,20 +64,20 @@ void writeReportJson(const RunReport& r, const TextSink& write) {
     write(std::string_view(text).substr(0, text.size() - 2));
     write(",\n  \"devices\": ");
     writeJsonRecords(
-        reportDeviceFields(), r.devices.size(), [&r](size_t i) { return reportDeviceRow(r.devices[i]); }, 1,
-        write);
+        reportDeviceFields(), devices.count, [&devices](size_t i) { return reportDeviceRow(devices.at(i)); },
+        1, write);
     write("\n}\n");
 }
 
 std::string reportToCsv(const RunReport& report) {
     std::string text;
-    writeReportCsv(report, [&text](std::string_view piece) { text.append(piece); });
+    writeReportCsv(report, reportRowsOf(report), [&text](std::string_view piece) { text.append(piece); });
     return text;
 }
 
 std::string reportToJson(const RunReport& report) {
     std::string text;
-    writeReportJson(report, [&text](std::string_view piece) { text.append(piece); });
+    writeReportJson(report, reportRowsOf(report), [&text](std::string_view piece) { text.append(piece); });
     return text;
 }
 
@@ -107,7 +111,8 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
 
 }  // namespace
 
-int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error) {
+int writeReportFile(const RunReport& report, const ReportRows& devices, const std::string& utf8Path,
+                    std::string& utf8Error) {
     if (utf8Path.empty()) {
         utf8Error = "报告文件名为空";
         return -1;
@@ -142,9 +147,9 @@ int writeReportFile(const RunReport& report, const std::string& utf8Path, std::s
                 file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
             };
             if (endsWithJson(utf8Path))
-                writeReportJson(report, sink);
+                writeReportJson(report, devices, sink);
             else
-                writeReportCsv(report, sink);
+                writeReportCsv(report, devices, sink);
             file.flush();
         }
         if (!file) {

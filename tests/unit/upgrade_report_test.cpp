@@ -127,7 +127,10 @@ TEST(UpgradeReportTest, StreamedJsonIsTheWholeDocumentsText) {
     for (size_t rows : {0u, 3u}) {
         std::string streamed;
         writeJsonRecords(
-            fields, rows, [](size_t i) { return FieldRow{std::string("x\n\"") + char('0' + i), i % 2 == 0}; },
+            fields, rows,
+            [](size_t i) {
+                return FieldRow{std::string("x\n\"") + char('0' + i), i % 2 == 0};
+            },
             0, [&streamed](std::string_view piece) { streamed.append(piece); });
         EXPECT_EQ(jsonText(nlohmann::ordered_json::parse(streamed)), streamed) << rows;
     }
