@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdio>
@@ -231,6 +232,31 @@ TEST_F(CliTest, DeviceTextIsMadeSafeForTerminalsAndSpreadsheets) {
     r = run(query + "json");
     EXPECT_NE(std::string::npos, r.out.find("\"hardVersion\": \"=HYPERLINK(\\\"http://x\\\")\"")) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("\"kernelVersion\": \"\\u001b[2J\\u0007-1\"")) << r.out;
+}
+
+// --report on another spelling of the package, or on a FIFO: refused with the reason, exit 1, and
+// the file or node as it was.
+TEST_F(CliTest, AReportNeverReplacesThePackageOrASpecialFile) {
+    const std::string content = quenta_test::readWholeFile(package);
+    const std::string fifo = folder.file("fifo.csv");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const std::string spelling = folder.path() + "//./QN通用升级包-2.4.1.quenta";
+    struct Case {
+        std::string target, message;
+    } cases[] = {
+        {spelling, "报告不能写到升级包上：" + spelling},
+        {fifo, "报告只能写到普通文件或新文件，不会替换：" + fifo},
+    };
+    for (const auto& c : cases) {
+        CliRun r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+                       " --quiet --report " + shellQuoted(c.target));
+        EXPECT_EQ(1, r.exitCode) << c.target;
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+    }
+    EXPECT_EQ(content, quenta_test::readWholeFile(package));
+    struct stat node {};
+    ASSERT_EQ(0, ::stat(fifo.c_str(), &node));
+    EXPECT_TRUE(S_ISFIFO(node.st_mode));
 }
 
 // A list that cannot be written (a reader that went away; /dev/full where it may be opened) is an
