@@ -12,6 +12,7 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
+#include "engine/list_output.h"
 #include "engine/upgrade_flow.h"
 #include "engine/record_table_json.h"
 #include "engine/upgrade_report.h"
@@ -56,7 +57,7 @@ class ProgressPrinter : public DeviceListObserver {
     void progressChanged(int row, int column) override {
         const PROGRESS_DATA* data = list_.CellProgress(row, column);
         if (data == nullptr || !data->inUse) return;
-        std::string ip = list_.GetItemText(row, DEVICE_COLUMN_IP);
+        std::string ip = terminalText(list_.GetItemText(row, DEVICE_COLUMN_IP));
         auto& last = percent_[ip];
         if (last == data->percent + 1) return;
         last = data->percent + 1;
@@ -67,7 +68,7 @@ class ProgressPrinter : public DeviceListObserver {
         int code = rowStatus(list_, row);
         if (code == DEVICE_STATUS_UPGRADING || code == DEVICE_STATUS_UPGRADE_DONE ||
             code == DEVICE_STATUS_UPGRADE_FAILED) {
-            std::fprintf(stream_, "%s %s\n", list_.GetItemText(row, DEVICE_COLUMN_IP).c_str(),
+            std::fprintf(stream_, "%s %s\n", terminalText(list_.GetItemText(row, DEVICE_COLUMN_IP)).c_str(),
                          list_.GetItemText(row, DEVICE_COLUMN_STATUS).c_str());
         }
     }
@@ -77,62 +78,6 @@ class ProgressPrinter : public DeviceListObserver {
     std::FILE* stream_;
     std::map<std::string, int> percent_;
 };
-
-// Display width of a UTF-8 text: CJK characters take two columns.
-int displayWidth(const std::string& text) {
-    int width = 0;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        width += length >= 3 ? 2 : 1;
-        i += length;
-    }
-    return width;
-}
-
-// The list as the window shows it: its headings, a check mark column, padded to the widest cell;
-// a row's reason follows it in brackets.
-void printTable(UpgradeFlow& flow, std::FILE* out) {
-    DeviceList& list = flow.list();
-    const int rows = list.RowCount();
-    std::vector<int> widths(DEVICE_COLUMN_COUNT, 0);
-    auto heading = [&](int column) { return std::string(deviceColumnSpec(column)->heading); };
-    auto tableCell = [&](int row, int column) -> std::string {
-        if (column == DEVICE_COLUMN_CHECK) return list.GetCheck(row) ? "[x]" : "[ ]";
-        return list.GetItemText(row, column);
-    };
-    for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) {
-        widths[column] = displayWidth(heading(column));
-        for (int row = 0; row < rows; ++row)
-            widths[column] = std::max(widths[column], displayWidth(tableCell(row, column)));
-    }
-    auto printCell = [&](const std::string& text, int column) {
-        std::fputs(text.c_str(), out);
-        if (column + 1 < DEVICE_COLUMN_COUNT)
-            for (int pad = displayWidth(text); pad < widths[column] + 2; ++pad) std::fputc(' ', out);
-    };
-    for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column) printCell(heading(column), column);
-    std::fputc('\n', out);
-    for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < DEVICE_COLUMN_COUNT; ++column)
-            printCell(tableCell(row, column), column);
-        const std::string reason = failureReasonText(flow.rowReason(row));
-        if (!reason.empty()) std::fprintf(out, "  (%s)", reason.c_str());
-        std::fputc('\n', out);
-    }
-}
-
-void printList(UpgradeFlow& flow, const std::string& format, std::FILE* out) {
-    if (format == "table") return printTable(flow, out);
-    std::vector<FieldRow> rows;
-    for (int row = 0; row < flow.list().RowCount(); ++row) rows.push_back(flow.listRow(row));
-    if (format == "json") {
-        std::fputs((jsonText(jsonRecords(deviceListFields(), rows)) + "\n").c_str(), out);
-        return;
-    }
-    std::fputs(csvHeadings(deviceListFields(), true, "\n").c_str(), out);
-    for (const FieldRow& row : rows) std::fputs(csvRecord(row, "\n").c_str(), out);
-}
 
 // One run of the verb: the flow behind a window-less front end whose boxes are answered as the
 // command line's operator would (the package given is meant; the version prompt: no).
@@ -166,10 +111,12 @@ class FlowRun {
         if (options_.upgrade) {
             if (int refused = upgrade()) return refused;
         }
-        printList(flow_, options_.format, out_);
-        std::fflush(out_);
+        writeDeviceList(flow_, options_.format, out_);
+        // A closed pipe or a full disk: the list the caller relies on is incomplete.
+        const bool listWritten = std::fflush(out_) == 0 && !std::ferror(out_);
         int result = options_.upgrade && flow_.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
         if (!options_.report.empty() && writeReport() != 0) result = 1;
+        if (!listWritten) result = refuse(flowtext::kListNotWritten);
         return result;
     }
 

@@ -66,7 +66,10 @@ RowRecord DeviceList::newRecord() const {
     RowRecord record;
     record.textColors.assign(columns_.size(), DEVICE_LIST_DEFAULT_COLOR);
     record.backColors.assign(columns_.size(), DEVICE_LIST_DEFAULT_COLOR);
-    record.progress.assign(columns_.size(), PROGRESS_DATA{});
+    // Only the status column ever shows a progress bar: no entries for the columns after it (a large
+    // list would carry hundreds of bytes of unused progress per row).
+    record.progress.assign(std::min(columns_.size(), static_cast<size_t>(DEVICE_LIST_STATUS_COLUMN + 1)),
+                           PROGRESS_DATA{});
     return record;
 }
 

@@ -58,7 +58,8 @@ struct PROGRESS_DATA {
 // "%%" by "%"; nothing else is interpreted, so a stray conversion never reads a missing argument.
 std::string formatProgressPercent(const std::string& textFormat, int percent);
 
-// Per-row record; every array has one entry per column.
+// Per-row record; the colour arrays have one entry per column, `progress` one per column up to the
+// status column (the only one that shows a bar; CellProgress is null after it).
 struct RowRecord {
     std::vector<int32_t> textColors;  // -1 = system window-text colour
     std::vector<int32_t> backColors;  // -1 = system window colour

@@ -33,4 +33,5 @@ inline constexpr char kExportReport[] = "导出报告...";
 inline constexpr char kProgressRecover[] = "正在重新连接失败的设备，请稍后...";
 inline constexpr char kRecoverDone[] = "重新连接完成：找回%d台设备，仍有%d台设备没有应答";
 inline constexpr char kReportSaved[] = "报告已保存：%s";
+inline constexpr char kListNotWritten[] = "无法写出设备列表：标准输出写入失败";
 }  // namespace flowtext

@@ -32,6 +32,7 @@ class DeviceList;
 class UpgradeVerifier;
 struct LoadedPackage;
 struct RunReport;
+struct ReportRows;
 struct RunSummary;
 
 class UpgradeFlow : public FlowHost {
@@ -157,6 +158,10 @@ class UpgradeFlow : public FlowHost {
     int recoverUnanswered(bool showResult = true);
     // The report of the list and the last run.
     RunReport buildReport() const;
+    // The same report's head (package, address box, times, host) and its devices one at a time:
+    // what writeReport writes without copying a list of any length.
+    RunReport reportHead() const;
+    ReportRows reportRows() const;
     // "导出报告...": asks chooseSaveFile, writes; a failed write shows an error box. 0 written, -1 not.
     int exportReport();
     // Writes the report to a path (the command line's --report). 0, or -1 with the Chinese message.

@@ -155,11 +155,12 @@ int UpgradeFlow::waitConnectDone() {
 int UpgradeFlow::checkAddressBox(const std::string& narrowIp) {
     DeviceInfo info;
     std::string message;
-    if (queryDeviceInfo(narrowIp, info, message) != 0) {
+    // Silent, or an answer without the model and serial number that tell an address box: either way
+    // the box gave no system information to go on.
+    if (queryDeviceInfo(narrowIp, info, message) != 0 || !info.model || !info.serialNum) {
         showError(flowtext::kAddressBoxSilent);
         return -1;
     }
-    if (!info.model || !info.serialNum) return -1;
     int type = classifySerialNumber(info.serialNum->c_str());
     if (type == SS_SN_TYPE_SERVER || type == SS_SN_TYPE_ADMINISTRATION_SERVER) return 0;
     showError(formatString(flowtext::kNotAddressBox, utf8(narrowIp).c_str(), utf8(*info.model).c_str()));

@@ -132,7 +132,7 @@ int UpgradeFlow::recoverUnanswered(bool showResult) {
     return recovered;
 }
 
-RunReport UpgradeFlow::buildReport() const {
+RunReport UpgradeFlow::reportHead() const {
     RunReport report;
     if (package_) {
         report.packageFile = utf8(package_->narrowFileName);
@@ -144,8 +144,31 @@ RunReport UpgradeFlow::buildReport() const {
     report.startTime = runStart_;
     report.endTime = runEnd_;
     report.hostName = reportHostName();
-    for (int row = 0; row < list_->RowCount(); ++row) {
+    return report;
+}
+
+ReportRows UpgradeFlow::reportRows() const {
+    // Devices that answered without the keys a row needs have no row; the report still names them,
+    // after the rows.
+    std::vector<std::uint32_t> unlisted;
+    for (const auto& entry : incompleteAnswers_)
+        if (list_->FindRowByOwnerKey(entry.first) < 0) unlisted.push_back(entry.first);
+    const size_t rows = static_cast<size_t>(list_->RowCount());
+    const size_t count = rows + unlisted.size();
+    auto device = [this, rows, unlisted = std::move(unlisted)](size_t index) {
         ReportDevice device;
+        if (index >= rows) {
+            const DeviceInfo& info = incompleteAnswers_.at(unlisted[index - rows]);
+            device.ip = utf8(info.ip.value_or(""));
+            device.model = utf8(info.model.value_or(""));
+            device.serialNum = utf8(info.serialNum.value_or(""));
+            device.versionBefore = device.versionAfter = utf8(info.softVersion.value_or(""));
+            const RowReason reason{FailureReason::missingKeys};
+            device.reason = failureReasonCode(reason.reason);
+            device.reasonText = failureReasonText(reason);
+            return device;
+        }
+        const int row = static_cast<int>(index);
         device.ip = list_->GetItemText(row, DEVICE_COLUMN_IP);
         device.model = list_->GetItemText(row, DEVICE_COLUMN_MODEL);
         device.serialNum = list_->GetItemText(row, DEVICE_COLUMN_SERIAL);
@@ -164,30 +187,25 @@ RunReport UpgradeFlow::buildReport() const {
         RowReason reason = rowReason(row);
         device.reason = failureReasonCode(reason.reason);
         device.reasonText = failureReasonText(reason);
-        report.devices.push_back(std::move(device));
-    }
-    // Devices that answered without the keys a row needs have no row; the report still names them.
-    for (const auto& [key, info] : incompleteAnswers_) {
-        if (list_->FindRowByOwnerKey(key) >= 0) continue;
-        ReportDevice device;
-        device.ip = utf8(info.ip.value_or(""));
-        device.model = utf8(info.model.value_or(""));
-        device.serialNum = utf8(info.serialNum.value_or(""));
-        device.versionBefore = device.versionAfter = utf8(info.softVersion.value_or(""));
-        const RowReason reason{FailureReason::missingKeys};
-        device.reason = failureReasonCode(reason.reason);
-        device.reasonText = failureReasonText(reason);
-        report.devices.push_back(std::move(device));
-    }
+        return device;
+    };
+    return {count, device};
+}
+
+RunReport UpgradeFlow::buildReport() const {
+    RunReport report = reportHead();
+    const ReportRows rows = reportRows();
+    for (size_t i = 0; i < rows.count; ++i) report.devices.push_back(rows.at(i));
     return report;
 }
 
 int UpgradeFlow::writeReport(const std::string& utf8Path, std::string& utf8Error) const {
-    if (package_ && utf8Path == package_->localPath) {
+    // The files themselves are compared: another spelling of the package's path is still the package.
+    if (package_ && ss_platform_sameFile(utf8Path, package_->localPath)) {
         utf8Error = "报告不能写到升级包上：" + utf8Path;
         return -1;
     }
-    return writeReportFile(buildReport(), utf8Path, utf8Error);
+    return writeReportFile(reportHead(), reportRows(), utf8Path, utf8Error);
 }
 
 int UpgradeFlow::exportReport() {

@@ -1,4 +1,3 @@
-#include "engine/record_table_json.h"
 #include "engine/upgrade_report.h"
 
 #include <filesystem>
@@ -6,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "engine/record_table_json.h"
 #include "protocol/ss_pair.h"
 #include "ss/ss_platform.h"
 
@@ -28,69 +28,149 @@ bool endsWithJson(const std::string& path) {
 
 }  // namespace
 
-std::string reportToCsv(const RunReport& r) {
-    std::string out = "\xEF\xBB\xBF";
-    out += csvLine({"升级包", r.packageFile});
-    out += csvLine({"版本", r.packageVersion});
-    out += csvLine({"类型", r.packageKind});
-    out += csvLine({"MD5", r.packageMd5});
-    out += csvLine({"地址盒IP", r.addressBox});
-    out += csvLine({"开始时间", r.startTime});
-    out += csvLine({"结束时间", r.endTime});
-    out += csvLine({"主机", r.hostName});
-    out += csvLine({"工具版本", r.toolVersion});
-    out += "\r\n";
-    out += csvHeadings(reportDeviceFields(), false, "\r\n");
-    for (const ReportDevice& d : r.devices) out += csvRecord(reportDeviceRow(d), "\r\n");
-    return out;
+ReportRows reportRowsOf(const RunReport& report) {
+    return {report.devices.size(), [&report](size_t i) { return report.devices[i]; }};
 }
 
-std::string reportToJson(const RunReport& r) {
-    nlohmann::ordered_json root;
-    root["package"] = {{"file", r.packageFile},
+void writeReportCsv(const RunReport& r, const ReportRows& devices, const TextSink& write) {
+    write("\xEF\xBB\xBF");
+    write(csvLine({"升级包", r.packageFile}));
+    write(csvLine({"版本", r.packageVersion}));
+    write(csvLine({"类型", r.packageKind}));
+    write(csvLine({"MD5", r.packageMd5}));
+    write(csvLine({"地址盒IP", r.addressBox}));
+    write(csvLine({"开始时间", r.startTime}));
+    write(csvLine({"结束时间", r.endTime}));
+    write(csvLine({"主机", r.hostName}));
+    write(csvLine({"工具版本", r.toolVersion}));
+    write("\r\n");
+    write(csvHeadings(reportDeviceFields(), false, "\r\n"));
+    for (size_t i = 0; i < devices.count; ++i) write(csvRecord(reportDeviceRow(devices.at(i)), "\r\n"));
+}
+
+void writeReportJson(const RunReport& r, const ReportRows& devices, const TextSink& write) {
+    nlohmann::ordered_json head;
+    head["package"] = {{"file", r.packageFile},
                        {"version", r.packageVersion},
                        {"kind", r.packageKind},
                        {"md5", r.packageMd5}};
-    root["addressBox"] = r.addressBox;
-    root["startTime"] = r.startTime;
-    root["endTime"] = r.endTime;
-    root["host"] = r.hostName;
-    root["toolVersion"] = r.toolVersion;
-    std::vector<FieldRow> rows;
-    for (const ReportDevice& d : r.devices) rows.push_back(reportDeviceRow(d));
-    root["devices"] = jsonRecords(reportDeviceFields(), rows);
-    // Texts that are not valid UTF-8 (a device's odd bytes) are replaced, never a failure.
-    return jsonText(root) + "\n";
+    head["addressBox"] = r.addressBox;
+    head["startTime"] = r.startTime;
+    head["endTime"] = r.endTime;
+    head["host"] = r.hostName;
+    head["toolVersion"] = r.toolVersion;
+    // Texts that are not valid UTF-8 (a device's odd bytes) are replaced, never a failure. The head
+    // without its closing "\n}", then the devices row by row as the last member.
+    const std::string text = jsonText(head);
+    write(std::string_view(text).substr(0, text.size() - 2));
+    write(",\n  \"devices\": ");
+    writeJsonRecords(
+        reportDeviceFields(), devices.count, [&devices](size_t i) { return reportDeviceRow(devices.at(i)); },
+        1, write);
+    write("\n}\n");
 }
 
-int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error) {
+std::string reportToCsv(const RunReport& report) {
+    std::string text;
+    writeReportCsv(report, reportRowsOf(report), [&text](std::string_view piece) { text.append(piece); });
+    return text;
+}
+
+std::string reportToJson(const RunReport& report) {
+    std::string text;
+    writeReportJson(report, reportRowsOf(report), [&text](std::string_view piece) { text.append(piece); });
+    return text;
+}
+
+namespace {
+
+enum class TargetKind { absent, regular, other };
+
+// What the report's path names now, links followed. A link that leads nowhere is no new name.
+TargetKind targetKind(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::filesystem::file_type type = std::filesystem::status(path, error).type();
+    if (type == std::filesystem::file_type::regular) return TargetKind::regular;
+    if (type != std::filesystem::file_type::not_found) return TargetKind::other;
+    const std::filesystem::file_type own = std::filesystem::symlink_status(path, error).type();
+    return own == std::filesystem::file_type::not_found ? TargetKind::absent : TargetKind::other;
+}
+
+// A temporary name beside the target that is free or holds a regular file (a stale one of ours);
+// never a name where a FIFO, a device or a folder sits. Empty when none of a hundred is.
+std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
+    for (int n = 0; n < 100; ++n) {
+        std::filesystem::path candidate = target;
+        candidate += n == 0 ? std::string(".part") : "." + std::to_string(n) + ".part";
+        std::error_code error;
+        const std::filesystem::file_type type = std::filesystem::symlink_status(candidate, error).type();
+        if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::regular)
+            return candidate;
+    }
+    return {};
+}
+
+}  // namespace
+
+int writeReportFile(const RunReport& report, const ReportRows& devices, const std::string& utf8Path,
+                    std::string& utf8Error) {
     if (utf8Path.empty()) {
         utf8Error = "报告文件名为空";
         return -1;
     }
-    const std::string content = endsWithJson(utf8Path) ? reportToJson(report) : reportToCsv(report);
-    const std::filesystem::path target = pathOf(utf8Path);
-    std::filesystem::path temporary = target;
-    temporary += ".part";
+    const std::string notRegular = "报告只能写到普通文件或新文件，不会替换：" + utf8Path;
+    const std::string notWritten = "无法写入报告文件：" + utf8Path;
+    std::filesystem::path target = pathOf(utf8Path);
+    // A regular file reached through a link is replaced itself; the link stays.
+    switch (targetKind(target)) {
+        case TargetKind::other:
+            utf8Error = notRegular;
+            return -1;
+        case TargetKind::regular: {
+            std::error_code error;
+            std::filesystem::path real = std::filesystem::canonical(target, error);
+            if (!error) target = real;
+            break;
+        }
+        case TargetKind::absent:
+            break;
+    }
+    const std::filesystem::path temporary = temporaryBeside(target);
+    if (temporary.empty()) {
+        utf8Error = notWritten;
+        return -1;
+    }
     std::error_code error;
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         if (file) {
-            file.write(content.data(), static_cast<std::streamsize>(content.size()));
+            const TextSink sink = [&file](std::string_view piece) {
+                file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            };
+            if (endsWithJson(utf8Path))
+                writeReportJson(report, devices, sink);
+            else
+                writeReportCsv(report, devices, sink);
             file.flush();
         }
         if (!file) {
             file.close();
             std::filesystem::remove(temporary, error);
-            utf8Error = "无法写入报告文件：" + utf8Path;
+            utf8Error = notWritten;
             return -1;
         }
+    }
+    // The node may have changed while the report was written: checked again just before it is replaced.
+    if (targetKind(target) == TargetKind::other) {
+        std::filesystem::remove(temporary, error);
+        utf8Error = notRegular;
+        return -1;
     }
     std::filesystem::rename(temporary, target, error);
     if (error) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
-        utf8Error = "无法写入报告文件：" + utf8Path;
+        utf8Error = notWritten;
         return -1;
     }
     return 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,14 @@ struct RunReport {
     std::vector<ReportDevice> devices;
 };
 
+// The devices of a report produced one at a time, so a list of any length is never copied whole.
+struct ReportRows {
+    size_t count = 0;
+    std::function<ReportDevice(size_t)> at;
+};
+// The devices a report holds itself (it must outlive the rows).
+ReportRows reportRowsOf(const RunReport& report);
+
 // The command line's device list: the list's columns (check state as a boolean) and the row's reason.
 const std::vector<FieldSpec>& deviceListFields();
 
@@ -40,13 +49,24 @@ const std::vector<FieldSpec>& deviceListFields();
 const std::vector<FieldSpec>& reportDeviceFields();
 FieldRow reportDeviceRow(const ReportDevice& device);
 
-// The whole file content.
-std::string reportToCsv(const RunReport& report);  // starts with the UTF-8 BOM
+// The file content, written piece by piece (the devices one at a time), or as one text.
+// `head` gives the package, address box, times, host and tool; `devices` the lines (head.devices is
+// not used).
+void writeReportCsv(const RunReport& head, const ReportRows& devices,
+                    const TextSink& write);  // UTF-8 BOM first
+void writeReportJson(const RunReport& head, const ReportRows& devices, const TextSink& write);
+std::string reportToCsv(const RunReport& report);
 std::string reportToJson(const RunReport& report);
 // Writes the report as JSON when the path ends in ".json" (any case), else as CSV, through a
-// temporary file beside it that replaces the target only when complete. 0, or -1 with a Chinese
-// message in utf8Error (the target is then unchanged).
-int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error);
+// temporary file beside it that replaces the target only when complete. Only a regular file (also
+// one a link names: that file is replaced, the link stays) or a new name is written; a FIFO, a device,
+// a folder is refused and left alone. 0, or -1 with a Chinese message in utf8Error (the target is then
+// unchanged).
+int writeReportFile(const RunReport& head, const ReportRows& devices, const std::string& utf8Path,
+                    std::string& utf8Error);
+inline int writeReportFile(const RunReport& report, const std::string& utf8Path, std::string& utf8Error) {
+    return writeReportFile(report, reportRowsOf(report), utf8Path, utf8Error);
+}
 
 // The machine's host name; empty when unknown.
 std::string reportHostName();

@@ -49,6 +49,10 @@ inline std::filesystem::path ss_platform_localFsPath(std::string_view utf8Path) 
 }
 
 int ss_platform_fileAttributes(const char* narrowPath);
+// Whether two local paths (UTF-8) name the same existing file however they are spelt ("dir/../dir",
+// "//", links): the device and inode on Linux, the volume and file ID on Windows. False when either
+// cannot be examined (absent, no access).
+bool ss_platform_sameFile(std::string_view utf8PathA, std::string_view utf8PathB);
 int ss_platform_mkdir(const char* narrowPath);                                 // fails when it exists
 int ss_platform_rename(const char* oldNarrowPath, const char* newNarrowPath);  // fails when new exists
 int ss_platform_unlink(const char* narrowPath);                                // files only

@@ -168,6 +168,14 @@ int ss_platform_fileAttributes(const char* narrowPath) {
     return SS_PLATFORM_ATTRIBUTE_NORMAL;
 }
 
+bool ss_platform_sameFile(std::string_view utf8PathA, std::string_view utf8PathB) {
+    struct stat a {};
+    struct stat b {};
+    if (::stat(std::string(utf8PathA).c_str(), &a) != 0 || ::stat(std::string(utf8PathB).c_str(), &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 int ss_platform_mkdir(const char* narrowPath) {
     std::string local = ss_platform_mapPath(narrowPath);
     if (local.empty()) return -1;

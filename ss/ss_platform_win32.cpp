@@ -222,6 +222,30 @@ int ss_platform_fileAttributes(const char* narrowPath) {
     return SS_PLATFORM_ATTRIBUTE_NORMAL;
 }
 
+namespace {
+
+// The volume and file ID of an existing file or folder; false when it cannot be opened.
+bool fileIdentity(std::string_view utf8Path, BY_HANDLE_FILE_INFORMATION& info) {
+    const std::wstring wide = wideOfUtf8(std::string(utf8Path));
+    if (wide.empty()) return false;
+    // No access rights asked: only the file's attributes are read, whatever sharing others hold.
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const BOOL read = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return read != FALSE;
+}
+
+}  // namespace
+
+bool ss_platform_sameFile(std::string_view utf8PathA, std::string_view utf8PathB) {
+    BY_HANDLE_FILE_INFORMATION a{}, b{};
+    if (!fileIdentity(utf8PathA, a) || !fileIdentity(utf8PathB, b)) return false;
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 int ss_platform_mkdir(const char* narrowPath) {
     const std::wstring path = widePath(narrowPath);
     if (path.empty()) return -1;

@@ -3,8 +3,10 @@
 // test's private namespace): output formats, exit codes, refusals.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdio>
@@ -37,6 +39,14 @@ class CliTest : public ::testing::Test {
     }
     void TearDown() override {
         if (site) site->stop();
+    }
+    // The site again, after a change to mixed.config.
+    void restartSite() {
+        site->stop();
+        site = std::make_unique<SimSite>(mixed.config);
+        std::string error;
+        ASSERT_EQ(0, site->open(error)) << error;
+        ASSERT_EQ(0, site->start());
     }
     CliRun run(const std::string& arguments) {
         return quenta_test::runCli(quenta_test::shellWords(arguments), folder);
@@ -178,6 +188,98 @@ TEST_F(CliTest, RefusalsPrintTheWindowsMessageAndExitOne) {
         EXPECT_EQ(1, r.exitCode) << c.arguments;
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
     }
+}
+
+// An address box that answers without its serial number: the refusal's reason on stderr (also with
+// --quiet), nothing on stdout, exit 1.
+TEST_F(CliTest, AnAddressBoxWithoutSerialNumberIsARefusal) {
+    mixed.config.addressBox->device.faults.noSerialNum = true;
+    ASSERT_NO_FATAL_FAILURE(restartSite());
+    for (const char* quiet : {"", " --quiet"}) {
+        CliRun r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+                       " --format json" + quiet);
+        EXPECT_EQ(1, r.exitCode) << quiet;
+        EXPECT_EQ(1, countOf(r.err, "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！")) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+}
+
+// A device's texts with control characters and formula starts: a visible form in the table, an
+// apostrophe in the CSV, exact in the JSON.
+TEST_F(CliTest, DeviceTextIsMadeSafeForTerminalsAndSpreadsheets) {
+    std::string ip;
+    for (const auto& d : mixed.devices)
+        if (d.expect == Expect::upToDate) ip = d.ip;
+    ASSERT_FALSE(ip.empty());
+    for (auto& device : mixed.config.devices)
+        if (device.ip == ip) {
+            device.hardVersion = "=HYPERLINK(\"http://x\")";
+            device.kernelVersion = "\x1b[2J\x07-1";
+        }
+    ASSERT_NO_FATAL_FAILURE(restartSite());
+    const std::string query = "query --package " + shellQuoted(package) + " --address-box " +
+                              mixed.addressBoxIp + " --models QN-H200,QN-S210,QN-D310 --quiet --format ";
+    CliRun r = run(query + "table");
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(std::string::npos, r.out.find('\x1b'));
+    EXPECT_EQ(std::string::npos, r.out.find('\x07'));
+    EXPECT_NE(std::string::npos, r.out.find("\\x1b[2J\\x07-1")) << r.out;
+    r = run(query + "csv");
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(",\"'=HYPERLINK(\"\"http://x\"\")\",")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(",\x1b[2J\x07-1,")) << "a CSV holds the text itself";
+    EXPECT_EQ(std::string::npos, r.out.find(",=HYPERLINK"));
+    r = run(query + "json");
+    EXPECT_NE(std::string::npos, r.out.find("\"hardVersion\": \"=HYPERLINK(\\\"http://x\\\")\"")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\"kernelVersion\": \"\\u001b[2J\\u0007-1\"")) << r.out;
+}
+
+// --report on another spelling of the package, or on a FIFO: refused with the reason, exit 1, and
+// the file or node as it was.
+TEST_F(CliTest, AReportNeverReplacesThePackageOrASpecialFile) {
+    const std::string content = quenta_test::readWholeFile(package);
+    const std::string fifo = folder.file("fifo.csv");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const std::string spelling = folder.path() + "//./QN通用升级包-2.4.1.quenta";
+    struct Case {
+        std::string target, message;
+    } cases[] = {
+        {spelling, "报告不能写到升级包上：" + spelling},
+        {fifo, "报告只能写到普通文件或新文件，不会替换：" + fifo},
+    };
+    for (const auto& c : cases) {
+        CliRun r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+                       " --quiet --report " + shellQuoted(c.target));
+        EXPECT_EQ(1, r.exitCode) << c.target;
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+    }
+    EXPECT_EQ(content, quenta_test::readWholeFile(package));
+    struct stat node {};
+    ASSERT_EQ(0, ::stat(fifo.c_str(), &node));
+    EXPECT_TRUE(S_ISFIFO(node.st_mode));
+}
+
+// A list that cannot be written (a reader that went away; /dev/full where it may be opened) is an
+// error in every format: the reason on stderr, exit 1.
+TEST_F(CliTest, AListThatCannotBeWrittenExitsOne) {
+    const std::string query = "query --package " + shellQuoted(package) + " --address-box " +
+                              mixed.addressBoxIp + " --show-failed --quiet --format ";
+    for (const char* format : {"table", "csv", "json"}) {
+        int ends[2];
+        ASSERT_EQ(0, ::pipe(ends));
+        ::close(ends[0]);
+        CliRun r = quenta_test::runCli(quenta_test::shellWords(query + format), folder, ends[1]);
+        ::close(ends[1]);
+        EXPECT_EQ(1, r.exitCode) << format;
+        EXPECT_EQ(1, countOf(r.err, "无法写出设备列表：标准输出写入失败")) << r.err;
+    }
+    if (::access("/dev/full", W_OK) != 0) return;
+    const int full = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    CliRun r = quenta_test::runCli(quenta_test::shellWords(query + "json"), folder, full);
+    ::close(full);
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(1, countOf(r.err, "无法写出设备列表：标准输出写入失败")) << r.err;
 }
 
 // No listener port can be bound (every port of 5360-5459 is held without address sharing): the verb

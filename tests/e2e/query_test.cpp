@@ -187,6 +187,23 @@ TEST_F(QueryTest, EveryRefusalNamesItsReasonAndChangesNothing) {
     }
 }
 
+// An address box whose own answer lacks its serial number cannot be told for one: the query is
+// refused with the reason, and the box is never asked for its list.
+TEST_F(QueryTest, AnAddressBoxAnswerWithoutSerialNumberIsARefusalWithItsReason) {
+    site.config.addressBox->device.faults.noSerialNum = true;
+    FlowRig rig(site.config);
+    ASSERT_TRUE(rig.ok) << rig.error;
+    ASSERT_EQ(0, rig.flow->loadPackageFile(package));
+    rig.flow->setAddressBoxIp(site.addressBoxIp);
+    const size_t mark = rig.ui.boxes.size();
+    EXPECT_NE(0, rig.flow->queryDevices({false}));
+    auto error = rig.ui.errorSince(mark);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ("不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！", error->text);
+    EXPECT_EQ(0, rig.flow->list().RowCount());
+    EXPECT_EQ(0, rig.site->record().countReceived(site.addressBoxIp, "GetModelIPList"));
+}
+
 TEST_F(QueryTest, AddressBoxPackageListsTheAddressBoxItself) {
     std::string boxPackage = writePackage(folder.path(), "地址盒升级包-1.8.2.quenta", "QN-AB100", "1.8.2");
     std::string serverPackage =

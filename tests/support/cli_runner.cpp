@@ -21,12 +21,15 @@ bool cliBuilt() {
     return !path.empty() && std::filesystem::exists(path);
 }
 
-CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder) {
+CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder, int stdoutDescriptor) {
     const std::string program = cliPath();
     const std::string outPath = folder.file("cli.out"), errPath = folder.file("cli.err");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stdoutDescriptor >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdoutDescriptor, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -38,7 +41,7 @@ CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder) 
     if (spawned != 0) return run;
     int status = 0;
     if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    run.out = readWholeFile(outPath);
+    if (stdoutDescriptor < 0) run.out = readWholeFile(outPath);
     run.err = readWholeFile(errPath);
     return run;
 }

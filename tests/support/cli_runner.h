@@ -17,7 +17,9 @@ struct CliRun {
 // <build>/cli/quenta-upgrade-cli from QUENTA_BINARY_DIR; empty when that is not set.
 std::string cliPath();
 bool cliBuilt();
-CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder);
+// stdoutDescriptor >= 0: the program's standard output is that descriptor (a pipe, a device) instead
+// of a file; `out` is then empty.
+CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder, int stdoutDescriptor = -1);
 
 // A shell-like command line split into words: blanks separate, '…' quotes (with '\'' for a quote).
 std::vector<std::string> shellWords(const std::string& line);

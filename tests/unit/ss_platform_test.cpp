@@ -1,6 +1,7 @@
 // Platform layer: drive path mapping, file operations, GBK conversions, clocks.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -196,6 +197,24 @@ TEST(PlatformTime, ClocksAndLocalTimeText) {
     EXPECT_EQ(text[4], '-');
     EXPECT_EQ(text[10], ' ');
     EXPECT_EQ(text[13], ':');
+}
+
+TEST(PlatformSameFile, ComparesTheFilesNotThePathText) {
+    quenta_test::TempDir dir;
+    const std::string a = dir.file("a"), b = dir.file("b");
+    ASSERT_TRUE(quenta_test::writeWholeFile(a, "a"));
+    ASSERT_TRUE(quenta_test::writeWholeFile(b, "b"));
+    const std::string dirName = dir.path().substr(dir.path().rfind('/') + 1);
+    for (const std::string& spelling :
+         {a, dir.path() + "//a", dir.path() + "/./a", dir.path() + "/../" + dirName + "/a"})
+        EXPECT_TRUE(ss_platform_sameFile(a, spelling)) << spelling;
+    ASSERT_EQ(0, ::link(a.c_str(), dir.file("hard").c_str()));
+    ASSERT_EQ(0, ::symlink(a.c_str(), dir.file("soft").c_str()));
+    EXPECT_TRUE(ss_platform_sameFile(a, dir.file("hard")));
+    EXPECT_TRUE(ss_platform_sameFile(dir.file("soft"), a));
+    EXPECT_FALSE(ss_platform_sameFile(a, b));
+    EXPECT_FALSE(ss_platform_sameFile(a, dir.file("missing")));
+    EXPECT_FALSE(ss_platform_sameFile(dir.file("missing"), dir.file("missing")));
 }
 
 }  // namespace

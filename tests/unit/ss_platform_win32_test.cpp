@@ -145,4 +145,25 @@ TEST_F(RealDrive, RenameNeverReplacesAndReadOnlyFilesAreDeletedAfterClearingTheB
     EXPECT_NE(ss_file_move(a.c_str(), b.c_str()), 0);
 }
 
+// The files themselves are compared, not the path text: other spellings (separators, ".", "..", letter
+// case) and a hard link name the same file; another file or a missing one does not.
+TEST_F(RealDrive, SameFileComparesTheFilesNotTheirSpelling) {
+    ASSERT_EQ(ss_dir_createTree(narrowFolder_.c_str()), 1);
+    const std::string& folder = narrowFolder_;  // ASCII, so also the UTF-8 path
+    const std::string a = folder + "\\a.bin", b = folder + "\\b.bin";
+    for (const std::string& name : {a, b}) {
+        FILE* file = ss_platform_fopen(name.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fclose(file);
+    }
+    const std::string name = folder.substr(folder.rfind('\\') + 1);
+    for (const std::string& spelling : {a, folder + "/a.bin", folder + "\\.\\a.bin", folder + "\\\\a.bin",
+                                        folder + "\\..\\" + name + "\\a.bin", folder + "\\A.BIN"})
+        EXPECT_TRUE(ss_platform_sameFile(a, spelling)) << spelling;
+    ASSERT_TRUE(CreateHardLinkW((folder_ + L"\\hard.bin").c_str(), (folder_ + L"\\a.bin").c_str(), nullptr));
+    EXPECT_TRUE(ss_platform_sameFile(folder + "\\hard.bin", a));
+    EXPECT_FALSE(ss_platform_sameFile(a, b));
+    EXPECT_FALSE(ss_platform_sameFile(a, folder + "\\missing.bin"));
+}
+
 }  // namespace

@@ -199,6 +199,31 @@ TEST_F(FlowTest, AnIncompleteAnswerIsNamedOnlyByTheReportAndAnExportSaysWhere) {
     EXPECT_EQ("已连接", list().GetItemText(row("192.0.2.13"), 1));
 }
 
+// The report never replaces the package, however its path is spelt; the window's export says why.
+TEST_F(FlowTest, AReportIsNeverWrittenOverThePackage) {
+    const std::string name = "QN通用升级包-2.4.1.quenta";
+    const std::string path = package(name, "X1", "2.4.1");
+    ASSERT_EQ(0, flow->loadPackageFile(path));
+    const std::string content = quenta_test::readWholeFile(path);
+    ASSERT_FALSE(content.empty());
+    const std::string& dir = folder.path();
+    const std::string dirName = dir.substr(dir.find_last_of("/\\") + 1);
+    for (const std::string& spelling :
+         {path, dir + "/./" + name, dir + "//" + name, dir + "/../" + dirName + "/" + name}) {
+        std::string error;
+        EXPECT_EQ(-1, flow->writeReport(spelling, error)) << spelling;
+        EXPECT_EQ("报告不能写到升级包上：" + spelling, error);
+        EXPECT_EQ(content, quenta_test::readWholeFile(path)) << spelling;
+    }
+    ui.nextSaveFile = dir + "/./" + name;
+    EXPECT_EQ(-1, flow->exportReport());
+    EXPECT_EQ("报告不能写到升级包上：" + dir + "/./" + name, ui.boxes.back().text);
+    EXPECT_EQ(content, quenta_test::readWholeFile(path));
+    // Another file beside it is written.
+    std::string error;
+    EXPECT_EQ(0, flow->writeReport(dir + "/./r.csv", error)) << error;
+}
+
 TEST_F(FlowTest, MultimediaControlBoxShowsModelWithPlatform) {
     ASSERT_EQ(0, flow->loadPackageFile(package("多媒体控制盒升级包-3.1.0.quenta", "ALL", "3.1.0")));
     flow->UpdateIPList(device("192.0.2.10", "MB", "S5P4418"), false);

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "engine/record_table_json.h"
 #include "engine/upgrade_report.h"
 #include "tests/support/temp_dir.h"
 
@@ -64,6 +65,41 @@ TEST(UpgradeReportTest, CsvStartsWithABomAndQuotesWhatNeedsIt) {
     EXPECT_NE(std::string::npos, csv.find(",device_error,设备拒绝了升级包：存储空间不足,,,0\r\n"));
 }
 
+// Cells a spreadsheet would run as formulas get a leading apostrophe in the CSV; numbers stay
+// numbers; the JSON keeps the device's text exact.
+TEST(UpgradeReportTest, FormulaCellsAreNeutralisedInCsvOnly) {
+    EXPECT_EQ("'=1+2", csvField("=1+2"));
+    EXPECT_EQ("'+1", csvField("+1"));
+    EXPECT_EQ("'-", csvField("-"));
+    EXPECT_EQ("'@SUM(A1)", csvField("@SUM(A1)"));
+    EXPECT_EQ("'\tx", csvField("\tx"));
+    EXPECT_EQ("\"'\rx\"", csvField("\rx"));
+    EXPECT_EQ("\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"", csvField("=HYPERLINK(\"http://x\",\"y\")"));
+    EXPECT_EQ("2.4.1-beta", csvField("2.4.1-beta"));
+    EXPECT_EQ("-7,'-7,true\n", csvRecord({std::int64_t{-7}, std::string("-7"), true}, "\n"));
+
+    RunReport report = sampleReport();
+    report.devices[0].model = "=cmd|' /C calc'!A0";
+    report.devices[0].serialNum = "@SN";
+    report.packageFile = "+x.quenta";
+    const std::string csv = reportToCsv(report);
+    EXPECT_NE(std::string::npos, csv.find("升级包,'+x.quenta\r\n"));
+    EXPECT_NE(std::string::npos, csv.find("192.0.2.10,'=cmd|' /C calc'!A0,'@SN,1,0,"));
+    EXPECT_NE(std::string::npos, csv.find(",65536\r\n"));
+    nlohmann::json j = nlohmann::json::parse(reportToJson(report));
+    EXPECT_EQ("=cmd|' /C calc'!A0", j["devices"][0]["model"]);
+    EXPECT_EQ("@SN", j["devices"][0]["serial"]);
+}
+
+// Control characters reach a terminal in a visible form; other text, UTF-8 included, is unchanged.
+TEST(UpgradeReportTest, TerminalTextShowsControlCharacters) {
+    EXPECT_EQ("\\x1b[2J\\x07ok", terminalText("\x1b[2J\aok"));
+    EXPECT_EQ("a\\x00b\\x7f\\x0a", terminalText(std::string("a\0b\x7f\n", 5)));
+    EXPECT_EQ("\\xc2\\x9b2J", terminalText("\xC2\x9B"
+                                           "2J"));  // C1 CSI
+    EXPECT_EQ("升级完成 é \\", terminalText("升级完成 é \\"));
+}
+
 TEST(UpgradeReportTest, JsonCarriesEveryFieldAndSurvivesBadBytes) {
     RunReport report = sampleReport();
     report.devices[1].serialNum = "\xFF\xFE";  // not UTF-8: replaced, never a failure
@@ -78,6 +114,27 @@ TEST(UpgradeReportTest, JsonCarriesEveryFieldAndSurvivesBadBytes) {
     EXPECT_EQ("QN,\"S\"\n210", j["devices"][1]["model"]);
     EXPECT_EQ("device_error", j["devices"][1]["reason"]);
     EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", j["devices"][1]["serial"]);
+}
+
+// The JSON written row by row is byte for byte the document the whole tree would give.
+TEST(UpgradeReportTest, StreamedJsonIsTheWholeDocumentsText) {
+    for (size_t devices : {0u, 1u, 2u}) {
+        RunReport report = sampleReport();
+        report.devices.resize(devices);
+        const std::string streamed = reportToJson(report);
+        EXPECT_EQ(jsonText(nlohmann::ordered_json::parse(streamed)) + "\n", streamed) << devices;
+    }
+    const std::vector<FieldSpec> fields = {{"a", "A"}, {"b", "B"}};
+    for (size_t rows : {0u, 3u}) {
+        std::string streamed;
+        writeJsonRecords(
+            fields, rows,
+            [](size_t i) {
+                return FieldRow{std::string("x\n\"") + char('0' + i), i % 2 == 0};
+            },
+            0, [&streamed](std::string_view piece) { streamed.append(piece); });
+        EXPECT_EQ(jsonText(nlohmann::ordered_json::parse(streamed)), streamed) << rows;
+    }
 }
 
 TEST(UpgradeReportTest, WritesByExtensionReplacesWholeAndReportsFailures) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tests/support/box_script.h"
+#include "tests/support/refusal_rules.h"
 #include "win32/quenta_upgrade_app.h"
 #include "win32/win32_text.h"
 
@@ -118,6 +119,18 @@ void setIpControl(Cquenta_upgradeDlg& dialog, int id, BYTE a, BYTE b, BYTE c, BY
     HWND control = dialog.Item(id);
     SendMessageW(control, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
     // What the control sends when the operator types into a field.
+    SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(id, EN_CHANGE), reinterpret_cast<LPARAM>(control));
+}
+
+// Dotted text into an IP address control ("" clears it), as the operator would type it.
+void typeIp(Cquenta_upgradeDlg& dialog, int id, const std::string& dotted) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (std::sscanf(dotted.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) == 4) {
+        setIpControl(dialog, id, BYTE(a), BYTE(b), BYTE(c), BYTE(d));
+        return;
+    }
+    HWND control = dialog.Item(id);
+    SendMessageW(control, IPM_CLEARADDRESS, 0, 0);
     SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(id, EN_CHANGE), reinterpret_cast<LPARAM>(control));
 }
 
@@ -551,6 +564,44 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         EXPECT_NE(json.find(cellText(list, 0, 4)), std::string::npos);
         // No box: both writes succeeded.
         EXPECT_FALSE(sawBox(dialog, "", "错误提示"));
+    });
+}
+
+// The refusals shared by every front end (tests/support/refusal_rules), pressed in this window. Nothing
+// answers at 192.0.2.9; 192.0.2.10 is a QN-H200 of the site.
+TEST(Win32Window, EveryRefusalOfTheSharedCases) {
+    REQUIRE_SITE();
+    using refusal_rules::Press;
+    const refusal_rules::SiteAddresses site{env("QUENTA_TEST_ADDRESS_BOX"), "192.0.2.9", "192.0.2.10",
+                                            "QN-H200"};
+    std::vector<refusal_rules::Refusal> cases = refusal_rules::queryRefusals(site);
+    for (auto list : {refusal_rules::addRefusals(site), refusal_rules::upgradeRefusals(site)})
+        cases.insert(cases.end(), list.begin(), list.end());
+    withWindow([&](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            click(dialog, c.press == Press::query ? IDC_RADIO_BATCH : IDC_RADIO_SINGLE);
+            typeIp(dialog, IDC_ADDRESS_BOX_IP, "");
+            click(dialog, IDC_CLEAR);
+            if (checked(dialog.Item(IDC_MODELS_ALL)) == c.untickModels) click(dialog, IDC_MODELS_ALL);
+            typeIp(dialog, c.press == Press::add ? IDC_SINGLE_IP : IDC_ADDRESS_BOX_IP, c.typedIp);
+            if (c.listDevice) {
+                typeIp(dialog, IDC_SINGLE_IP, site.device);
+                click(dialog, IDC_ADD);
+                ASSERT_EQ(dialog.flow().list().RowCount(), 1);
+            }
+            if (c.untickRows) dialog.flow().list().SetCheck(0, false);
+            if (c.clearList) click(dialog, IDC_CLEAR);
+            script().clearShownBoxes();
+            click(dialog, c.press == Press::query ? IDC_QUERY
+                          : c.press == Press::add ? IDC_ADD
+                                                  : IDC_UPGRADE);
+            ASSERT_FALSE(script().shownBoxes().empty()) << c.message;
+            EXPECT_EQ(script().shownBoxes().back().text, c.message);
+            EXPECT_EQ(script().shownBoxes().back().title, "错误提示");
+            EXPECT_FALSE(dialog.flow().isUpgrading());
+        }
     });
 }
 
