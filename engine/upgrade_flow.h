@@ -4,7 +4,9 @@
 // owns the device list, the upgrade server, the loaded package and the dialog state. Every public
 // handler runs on the flow thread (the thread that constructed it, or FlowDispatcher::
 // bindToCurrentThread); engine threads reach it only through its dispatcher. A front end implements
-// FlowUi, mirrors state() and list() into widgets, and routes clicks to the handlers below.
+// FlowUi, mirrors state() and list() into widgets, and passes every click to click(); the command
+// line uses the use cases below. Its code lives in upgrade_flow.cpp and the upgrade_flow_*.cpp
+// beside it (package, query, run, results).
 #pragma once
 
 #include <atomic>

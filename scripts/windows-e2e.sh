@@ -9,6 +9,7 @@
 #            replies): every hostile device ends 升级失败 with its reason on both systems;
 #   addresses  a site listing and reporting odd address texts: only the honest device is listed and
 #              nothing reaches the addresses a loose reading would make of them (both systems);
+#   no serial  an address box answering without its serial number: refused with the reason, exit 1;
 # and for query and upgrade the same exit status (0 done, 1 refused, 2 a device failed). The lists
 # are the CLI's own JSON (--format json), compared with jq.
 # Everything runs inside one private network namespace (sim/netns-run) with a fresh WINEPREFIX made
@@ -24,7 +25,7 @@ source "$root/scripts/lib.sh"
 
 if [[ "${1:-}" != --inner ]]; then
     if (($# != 2)); then
-        sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2
+        awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0" >&2
         exit 2
     fi
     quenta_need_packages jq
@@ -244,6 +245,27 @@ status=0
 echo "exit $status" >"$work/typed-windows.exit"
 echo "exit 1" >"$work/typed-expected.exit"
 same "typed address box \"localhost\" refused (Windows)" "$work/typed-expected.exit" "$work/typed-windows.exit"
+
+# -- an address box that answers without its serial number: the query is refused with the reason on
+# stderr and exit 1 on both systems (never an empty list and exit 0).
+jq '.addressBox.faults = {noSerialNum: true}' "$root/sim/demo/site.json" >"$work/no-serial-site.json"
+quenta_start_site "$work/no-serial-site.log" "$native/sim/quenta-sim" --config "$work/no-serial-site.json"
+for system in linux windows; do
+    status=0
+    if [[ $system == linux ]]; then
+        "${cli_linux[@]}" query --package "$general" --address-box 192.0.2.2 --quiet \
+            >"$work/no-serial-$system.out" 2>"$work/no-serial-$system.err" || status=$?
+    else
+        "${cli_windows[@]}" query --package "$(windows_path "$general")" --address-box 192.0.2.2 --quiet \
+            >"$work/no-serial-$system.out" 2>"$work/no-serial-$system.err" || status=$?
+    fi
+    { echo "exit $status"; crlf_to_lf <"$work/no-serial-$system.err"; } >"$work/no-serial-$system.seen"
+done
+quenta_stop_site
+printf 'exit 1\n不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！\n' >"$work/no-serial-expected.seen"
+same "address box without serial number refused (Linux)" "$work/no-serial-expected.seen" "$work/no-serial-linux.seen"
+same "address box without serial number refused (Windows)" "$work/no-serial-expected.seen" \
+    "$work/no-serial-windows.seen"
 
 if ((failures > 0)); then
     echo "windows-e2e: $failures difference(s) between Linux and Windows" >&2
