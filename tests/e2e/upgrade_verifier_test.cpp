@@ -292,22 +292,31 @@ TEST_F(VerifyTest, RetryTurnsADeviceThatFailedOnceIntoSuccess) {
     EXPECT_FALSE(rig.flow->canRetry());
 }
 
+// Runs the upgrade while `port` is held without SO_REUSEADDR and private sockets try one port
+// only, so whoever takes that port of the counter finds none.
+void upgradeWithPortHeld(FlowRig& rig, int port) {
+    struct Blocker {
+        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        ~Blocker() {
+            ::close(fd);
+            setPrivatePortTriesForTesting(0);
+        }
+    } blocker;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(0, ::bind(blocker.fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    setPrivatePortTriesForTesting(1);
+    rig.upgradeAndWait();
+}
+
 // A job that finds no free UDP port ends its row 升级失败 instead of leaving it 等待升级.
 TEST_F(VerifyTest, AJobWithoutAPortEndsFailed) {
     FlowRig rig(siteWith({device(1)}));
     ASSERT_TRUE(rig.ok) << rig.error;
     ASSERT_TRUE(rig.query(package, addressBox));
-    // The job takes the next port of the counter; hold it without SO_REUSEADDR so it cannot bind.
-    const int next = nextJobPort() + 1;
-    int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(next));
-    ASSERT_EQ(0, ::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    setPrivatePortTriesForTesting(1);
-    rig.upgradeAndWait();
-    setPrivatePortTriesForTesting(0);
-    ::close(blocker);
+    // The job takes the next port of the counter.
+    upgradeWithPortHeld(rig, nextJobPort() + 1);
     EXPECT_EQ("升级失败", rig.status(quenta_test::siteAddress(1)));
     EXPECT_EQ(FailureReason::noFreePort, reasonOf(rig, quenta_test::siteAddress(1)).reason);
 }
@@ -319,16 +328,7 @@ TEST_F(VerifyTest, NoPortForTheVerifierSaysSoAndIsNotACancel) {
     ASSERT_TRUE(rig.ok) << rig.error;
     ASSERT_TRUE(rig.query(package, addressBox));
     // The job takes the next port of the counter, the verifier the one after: hold that one.
-    const int verifierPort = nextJobPort() + 2;
-    int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(verifierPort));
-    ASSERT_EQ(0, ::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    setPrivatePortTriesForTesting(1);
-    rig.upgradeAndWait();
-    setPrivatePortTriesForTesting(0);
-    ::close(blocker);
+    upgradeWithPortHeld(rig, nextJobPort() + 2);
     const std::string ip = quenta_test::siteAddress(1);
     EXPECT_EQ("升级完成", rig.status(ip));
     EXPECT_EQ(FailureReason::noVerifyPort, reasonOf(rig, ip).reason);
