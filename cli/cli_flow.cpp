@@ -90,8 +90,10 @@ class FlowRun {
           ui_(options.quiet ? nullptr : err),
           flow_(ui_),
           printer_(flow_.list(), err) {
-        ui_.answer = [](const ShownBox& box) {
+        ui_.answer = [&options](const ShownBox& box) {
             if (box.buttons == BoxButtons::yesNo) return box.text == kPackageExtensionWarning ? IDYES : IDNO;
+            // The one question whose default is 否: go on after failed first devices?
+            if (box.buttons == BoxButtons::yesNoDefaultNo) return options.continueAfterFirstFailure ? IDYES : IDNO;
             return IDOK;
         };
         ui_.retryWayText = flowtext::kRetryByOption;  // the summary names --retry, not the list's menu
@@ -165,7 +167,13 @@ class FlowRun {
     // The run, then up to --retry runs of the failed devices; each run's summary goes to stderr.
     int upgrade() {
         const size_t mark = ui_.boxes.size();
-        if (flow_.startRun({options_.verify, options_.verifyTimeoutSeconds * 1000}) != 0)
+        UpgradeFlow::UpgradeOptions run;
+        run.verify = options_.verify;
+        run.verifyTimeoutMs = options_.verifyTimeoutSeconds * 1000;
+        run.stages = options_.stages;
+        run.rollout.brakePercent = options_.brakePercent;
+        run.rollout.brakeMin = options_.brakeMin;
+        if (flow_.startRun(run) != 0)
             return refusedWith(mark, flowtext::kNoneTicked);
         waitForTheEnd();
         for (int retry = 0; retry < options_.retries && flow_.canRetry(); ++retry) {
@@ -232,6 +240,22 @@ void cliAddFlowOptions(CLI::App& verb, Options& options) {
             ->type_name("SECONDS")
             ->check(kDecimal)
             ->check(CLI::Range(1, 86400))
+            ->capture_default_str();
+        verb.add_flag_callback(
+            "--no-stages", [&options] { options.stages = false; },
+            "upgrade every device at once: no first device per model, no cap, no brake");
+        verb.add_flag("--continue-after-first-failure", options.continueAfterFirstFailure,
+                      "when a first device fails, upgrade the rest anyway (default: stop, exit 2)");
+        verb.add_option("--brake-percent", options.brakePercent,
+                        "stop a model once more than P % of its ended devices failed (0: never)")
+            ->type_name("P")
+            ->check(kDecimal)
+            ->check(CLI::Range(0, 100))
+            ->capture_default_str();
+        verb.add_option("--brake-min", options.brakeMin, "ended devices of a model before its brake may act")
+            ->type_name("N")
+            ->check(kDecimal)
+            ->check(CLI::Range(1, 100000))
             ->capture_default_str();
         verb.add_option("--retry", options.retries, "upgrade the failed devices again, up to N more runs")
             ->type_name("N")

@@ -18,6 +18,10 @@ struct CliFlowOptions {
     bool modelsGiven = false, showFailed = false, all = false, quiet = false;
     bool verify = true, recover = false;
     int verifyTimeoutSeconds = 300, retries = 0;
+    // Stages, cap and brake (upgrade only): --no-stages, --brake-percent, --brake-min, and the
+    // answer to the question after failed first devices.
+    bool stages = true, continueAfterFirstFailure = false;
+    int brakePercent = 10, brakeMin = 3;
     std::string report;  // --report FILE.csv|FILE.json
 };
 

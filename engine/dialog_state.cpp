@@ -28,6 +28,7 @@ const InitialControl kInitialControls[] = {
     {IDC_CLEAR, "  清空列表"},
     {IDC_SHOW_FAILED, "显示连接失败的设备"},
     {IDC_VERIFY, "升级后验证版本"},
+    {IDC_STAGES, "分批升级（每个型号先升级一台）"},
     {IDC_RADIO_SINGLE, "指定IP升级"},
     {IDC_RADIO_BATCH, "批量升级"},
     {IDC_MODEL_GROUP, ""},
@@ -55,6 +56,8 @@ const std::vector<EnablingRow>& enablingTable() {
         {IDC_BROWSE, {on, on, on, on, keep, keep, keep, keep, off, keep, keep, on}},
         {IDC_EXIT, {on, on, on, on, keep, keep, keep, keep, off, keep, on, on}},
         {IDC_CLEAR, {on, on, on, on, keep, keep, keep, keep, off, keep, keep, on}},
+        // Read when a run starts: off while one runs.
+        {IDC_STAGES, {on, on, on, on, keep, keep, keep, keep, off, keep, keep, on}},
     };
     return table;
 }
@@ -62,6 +65,7 @@ const std::vector<EnablingRow>& enablingTable() {
 DialogState::DialogState() {
     for (const auto& initial : kInitialControls) controls_[initial.id].text = initial.text;
     controls_[IDC_VERIFY].checked = true;  // verification is on unless the operator turns it off
+    controls_[IDC_STAGES].checked = true;  // runs go in stages unless the operator turns it off
 }
 
 ControlState& DialogState::control(int id) {

@@ -28,6 +28,7 @@ enum DialogControlId : int {
     IDC_RADIO_BATCH = 1034,     // "批量升级"
     IDC_MODEL_GROUP = 1035,     // group box of the model check boxes
     IDC_VERIFY = 1040,  // "升级后验证版本": verify the version after the reboot (ticked at start)
+    IDC_STAGES = 1041,  // "分批升级（每个型号先升级一台）": first devices, cap and brake (ticked at start)
 };
 inline constexpr int kFirstModelBoxId = 4368;
 // The about box's command (no control of the window carries it: the banner and the menus do).

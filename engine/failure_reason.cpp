@@ -38,6 +38,8 @@ const char* failureReasonCode(FailureReason reason) {
             return "never_answered";
         case FailureReason::missingKeys:
             return "missing_keys";
+        case FailureReason::halted:
+            return "halted";
     }
     return "";
 }
@@ -78,6 +80,8 @@ std::string failureReasonText(const RowReason& r) {
             return "设备从未应答";
         case FailureReason::missingKeys:
             return "设备的回复缺少必需的信息";
+        case FailureReason::halted:
+            return "未升级：已停止";
     }
     return "";
 }

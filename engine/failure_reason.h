@@ -24,6 +24,7 @@ enum class FailureReason {
     noVerifyPort,         // 升级完成 without verification: no private UDP port for the verifier
     neverAnswered,        // 连接失败: the device never answered GetSystemInfo
     missingKeys,          // answered without the keys a row needs: no row, only the report names it
+    halted,               // not started: the run stopped it (first devices failed, or its model's brake)
 };
 
 struct RowReason {

@@ -53,6 +53,15 @@ class FlowHost {
     // Progress for the current progress box (posted; ignored when none is open).
     virtual void postProgressSearch(std::optional<std::string> narrowAddress, int count) = 0;
     virtual void postProgressFailed(int total, int done) = 0;
+    // A run in stages: the upgrade thread asks for one device at a time, whenever a transfer slot is
+    // free, instead of taking every row at once.
+    virtual bool runInStages() { return false; }
+    enum class NextJob {
+        start,  // `target` is filled and its row shows 等待升级
+        wait,   // ask again later (a result or the operator's decision is due)
+        none,   // nothing will start any more in this run
+    };
+    virtual NextJob takeNextForUpgrade(UploadJobTarget& /*target*/) { return NextJob::none; }
     // The watcher of rebooted devices, or null when the host verifies nothing.
     virtual UpgradeVerifier* verifier() { return nullptr; }
 

@@ -34,4 +34,15 @@ inline constexpr char kProgressRecover[] = "正在重新连接失败的设备，
 inline constexpr char kRecoverDone[] = "重新连接完成：找回%d台设备，仍有%d台设备没有应答";
 inline constexpr char kReportSaved[] = "报告已保存：%s";
 inline constexpr char kListNotWritten[] = "无法写出设备列表：标准输出写入失败";
+inline constexpr char kStagesCaption[] = "分批升级（每个型号先升级一台）";
+inline constexpr char kFirstFailureAsk[] = "首批设备中有%d台升级失败（原因：%s）。继续升级其余设备吗？";
+inline constexpr char kBrakeNotice[] =
+    "型号%s的设备失败过多，已停止升级该型号：已结束%d台，其中失败%d台（原因：%s）。该型号其余%d台设备未升级，"
+    "正在进行的升级会完成并验证，其他型号继续升级。";
+inline constexpr char kStagesNeedVerify[] = "未选择升级后验证版本：本次不分批升级，失败时也不会自动停止。";
+inline constexpr char kStopFirstFailure[] = "首批设备中有%d台升级失败，其余设备未升级";
+inline constexpr char kStopBrake[] = "型号%s的设备失败过多，已自动停止";
+inline constexpr char kStopCancelled[] = "升级已取消";
+inline constexpr char kStoppedLine[] = "已停止：%s";
+inline constexpr char kNotStartedLine[] = "未升级：%d 台";
 }  // namespace flowtext

@@ -19,7 +19,11 @@ inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
 enum class BoxIcon { none, information, exclamation, stop };
-enum class BoxButtons { ok, yesNo };
+// yesNoDefaultNo: a question whose default button (Enter) is 否.
+enum class BoxButtons { ok, yesNo, yesNoDefaultNo };
+inline bool asksYesNo(BoxButtons buttons) {
+    return buttons != BoxButtons::ok;
+}
 
 // What changed, for FlowUi::stateChanged (bits may be combined).
 enum FlowStateChange : unsigned {

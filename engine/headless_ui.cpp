@@ -32,12 +32,12 @@ void HeadlessUi::serveUntil(const std::function<bool()>& done) {
 
 int HeadlessUi::messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
                            BoxButtons buttons) {
-    ShownBox box{utf8Text, utf8Title, icon, buttons, buttons == BoxButtons::yesNo ? IDNO : IDOK};
+    ShownBox box{utf8Text, utf8Title, icon, buttons, asksYesNo(buttons) ? IDNO : IDOK};
     if (answer) box.answer = answer(box);
     boxes.push_back(box);
     if (progress_ != nullptr) {
         std::fprintf(progress_, "[%s] %s%s\n", utf8Title.c_str(), utf8Text.c_str(),
-                     buttons == BoxButtons::yesNo ? (box.answer == IDYES ? " -> yes" : " -> no") : "");
+                     asksYesNo(buttons) ? (box.answer == IDYES ? " -> yes" : " -> no") : "");
         std::fflush(progress_);
     }
     return box.answer;

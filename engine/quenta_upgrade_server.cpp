@@ -424,10 +424,58 @@ bool uploadWorkPending(QuentaUpgradeServer* server) {
     return false;
 }
 
+namespace {
+
+// Queues one job for `target`; it counts in activeJobs until it ran or was released unrun.
+void queueUploadJob(FlowHost& host, const UploadJobTarget& target) {
+    QuentaUpgradeServer* server = host.server();
+    FlowHost* hostPtr = &host;
+    auto token = std::make_shared<ActiveJobToken>(server);
+    ss_threadpool_add(server->pool.get(),
+                      ss_job_fromFunction([hostPtr, target, token] { _uploadingHandler(*hostPtr, target); }));
+}
+
+int activeJobCount(QuentaUpgradeServer* server) {
+    ss_mutex_guard guard(server->lock.get());
+    return server->activeJobs;
+}
+
+// A run in stages: a job is queued only when a worker is free, and only for the device the flow
+// names then, so a device whose model was stopped meanwhile never starts.
+void queueInStages(FlowHost& host) {
+    QuentaUpgradeServer* server = host.server();
+    constexpr int kPollMs = 20;
+    while (server->running.load() && host.upgrading.load()) {
+        if (activeJobCount(server) >= kUploadWorkers) {
+            ss_platform_sleepMs(kPollMs);
+            continue;
+        }
+        UploadJobTarget target;
+        FlowHost::NextJob next = FlowHost::NextJob::none;
+        if (!host.dispatcher().send([&] { next = host.takeNextForUpgrade(target); })) break;
+        if (next == FlowHost::NextJob::none) break;
+        if (next == FlowHost::NextJob::wait) {
+            ss_platform_sleepMs(kPollMs);
+            continue;
+        }
+        queueUploadJob(host, target);
+    }
+}
+
+}  // namespace
+
 int _upgradeThreadProc(void* arg) {
     auto& host = *static_cast<FlowHost*>(arg);
     QuentaUpgradeServer* server = host.server();
     FlowDispatcher& dispatcher = host.dispatcher();
+    bool staged = false;
+    dispatcher.send([&] { staged = host.runInStages(); });
+    if (staged) {
+        queueInStages(host);
+        while (server->running.load() && !runSettled(host)) ss_platform_sleepMs(100);
+        dispatcher.send([&] { host.OnUpgradingEnd(); });
+        return 0;
+    }
     std::vector<uint32_t> keys;
     dispatcher.send([&] { keys = host.rowKeys(); });
     const int rows = static_cast<int>(keys.size());
@@ -436,11 +484,7 @@ int _upgradeThreadProc(void* arg) {
         bool take = false;
         if (!dispatcher.send([&] { take = host.takeRowForUpgrade(row, keys[row], target); })) break;
         if (!take) continue;
-        FlowHost* hostPtr = &host;
-        auto token = std::make_shared<ActiveJobToken>(server);
-        ss_threadpool_add(server->pool.get(), ss_job_fromFunction([hostPtr, target, token] {
-                              _uploadingHandler(*hostPtr, target);
-                          }));
+        queueUploadJob(host, target);
     }
     // The run ends once every job has finished (the exact count of queued and active jobs, so no
     // settle time is needed: a job in its StartUploadService or Reboot exchange holds the run open)

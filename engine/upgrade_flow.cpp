@@ -89,6 +89,8 @@ bool UpgradeFlow::OnInitDialog() {
     state_.setChecked(IDC_SHOW_FAILED, false);
     state_.setChecked(IDC_VERIFY, true);
     state_.setText(IDC_VERIFY, flowtext::kVerifyCaption);
+    state_.setChecked(IDC_STAGES, true);
+    state_.setText(IDC_STAGES, flowtext::kStagesCaption);
     applyStep(EnablingStep::afterInit);
     server_.reset(QuentaUpgradeServer_new());
     notify(kChangedControls | kRebuiltModelBoxes | kChangedPackage);
@@ -157,6 +159,8 @@ void UpgradeFlow::click(int id) {
             return showFailedDevices(!state_.checked(id));
         case IDC_VERIFY:
             return setVerify(!state_.checked(id));
+        case IDC_STAGES:
+            return setStages(!state_.checked(id));
         default:
             return;
     }
@@ -224,6 +228,8 @@ int UpgradeFlow::startRun(const UpgradeOptions& options) {
     const int errors = errorsShown_;
     setVerify(options.verify);
     setVerifyTimeoutMs(options.verifyTimeoutMs);
+    setStages(options.stages);
+    setRolloutSettings(options.rollout);
     clearRunEnded();
     OnBnClickedOk();
     return refusedSince(errors);

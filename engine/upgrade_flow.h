@@ -28,6 +28,7 @@
 #include "engine/flow_ui.h"
 #include "engine/quenta_upgrade_server.h"
 #include "engine/record_table.h"
+#include "engine/rollout_plan.h"
 #include "engine/upgrade_verifier.h"
 
 class DeviceList;
@@ -93,10 +94,23 @@ class UpgradeFlow : public FlowHost {
     struct UpgradeOptions {
         bool verify = true;
         int verifyTimeoutMs = kVerifyTimeoutDefaultMs;
+        bool stages = true;  // "分批升级（每个型号先升级一台）"
+        RolloutSettings rollout;
     };
     int startRun(const UpgradeOptions& options);  // "升级"
     // The list as rows of the command line's key table (deviceListFields).
     FieldRow listRow(int row) const;
+
+    // --- stages, cap and brake (upgrade_flow_stages.cpp) ---
+    void setStages(bool on);  // "分批升级（每个型号先升级一台）", read when the next run starts
+    void setRolloutSettings(const RolloutSettings& settings) { rolloutSettings_ = settings; }
+    // The plan of the last run that went in stages, or null (stages off, verification off).
+    const RolloutPlan* rolloutPlan() const { return plan_.get(); }
+    // For the report: whether the row was a first device of the last run, why it was not started
+    // (UTF-8, empty when it was or was not in the run), and whether and why the run stopped.
+    bool wasFirstDevice(int row) const;
+    std::string whyNotStarted(int row) const;
+    std::string runStopText() const;
 
     // --- lifecycle ---
     // Builds the columns, sets the initial control states, creates the server. false: the server
@@ -179,6 +193,8 @@ class UpgradeFlow : public FlowHost {
     void OnVerified(const VerifyResult& result);  // a watched device is settled
     UpgradeVerifier* verifier() override { return verifier_.get(); }
     void OnUpgradingEnd() override;
+    bool runInStages() override { return plan_ != nullptr; }
+    NextJob takeNextForUpgrade(UploadJobTarget& target) override;
     void postProgressSearch(std::optional<std::string> narrowAddress, int count) override;
     void postProgressFailed(int total, int done) override;
 
@@ -220,6 +236,16 @@ class UpgradeFlow : public FlowHost {
         std::int64_t bytesSent = 0;
     };
     void settleRow(std::uint32_t ownerKey, int row, int status, const RowReason& reason);
+    void fillJobTarget(int row, UploadJobTarget& target);
+    // Stages: the plan of a run about to start (also the notice when verification is off), a device
+    // that ended, the question after failed first devices, a model's brake, rows that will not start.
+    void beginStages();
+    void stagedDeviceEnded(std::uint32_t ownerKey, int status, const RowReason& reason);
+    void askAfterFirstFailure();
+    void announceBrake(const std::string& model);
+    void haltRows(const std::vector<std::uint32_t>& keys);
+    void endStages();  // the run's end: rows the run never took go back to 已连接, ticked
+    std::string stagesEndNote() const;
     void applyRecovered(const DeviceInfo& info);
 
     FlowUi& ui_;
@@ -232,6 +258,10 @@ class UpgradeFlow : public FlowHost {
     int verifyTimeoutMs_ = kVerifyTimeoutDefaultMs;  // guard: flow thread
     bool queried_ = false;                           // guard: flow thread; a query ran (recovery)
     RecoveryOptions recoveryOptions_;                // guard: flow thread
+    std::unique_ptr<RolloutPlan> plan_;              // guard: flow thread; the last staged run's
+    RolloutSettings rolloutSettings_;                // guard: flow thread
+    bool planCancelled_ = false;                     // guard: flow thread; that run was cancelled
+    bool askPosted_ = false;                         // guard: flow thread; the first-failure question
     std::atomic<int> stopTasks_{0};                  // set by OnDestroy: long tasks give up
     DialogState state_;
     std::unique_ptr<DeviceList> list_;        // guard: flow thread

@@ -24,6 +24,8 @@ RowReason UpgradeFlow::rowReason(int row) const {
     if (it == records_.end()) return {};
     // A reason belongs to the status it explains; a row that moved on (a retry) has none.
     const int code = rowStatus(*list_, row);
+    if (code == DEVICE_STATUS_CONNECTED && it->second.reason.reason == FailureReason::halted)
+        return it->second.reason;  // not started: the run stopped before it
     if (code != DEVICE_STATUS_UPGRADE_FAILED && code != DEVICE_STATUS_CONNECT_FAILED &&
         code != DEVICE_STATUS_UPGRADE_DONE)
         return {};
@@ -49,8 +51,11 @@ RunSummary UpgradeFlow::lastRunSummary() const {
 }
 
 bool UpgradeFlow::canRetry() const {
-    return server_ && phase_ == FlowPhase::idle && !upgradeThreadActive() && !taskActive_.load() &&
-           rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0;
+    if (!server_ || phase_ != FlowPhase::idle || upgradeThreadActive() || taskActive_.load()) return false;
+    if (rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0) return true;
+    for (int row = 0; row < list_->RowCount(); ++row)
+        if (rowReason(row).reason == FailureReason::halted) return true;
+    return false;
 }
 
 bool UpgradeFlow::retryFailed() {
@@ -59,6 +64,8 @@ bool UpgradeFlow::retryFailed() {
         if (rowStatus(*list_, row) == DEVICE_STATUS_UPGRADE_FAILED) {
             setRowStatus(*list_, row, DEVICE_STATUS_CONNECTED);
             list_->SetCheck(row, true);
+        } else if (rowReason(row).reason == FailureReason::halted) {
+            list_->SetCheck(row, true);  // a run's stop left it: it goes on now
         } else {
             list_->SetCheck(row, false);
         }
@@ -144,6 +151,7 @@ RunReport UpgradeFlow::reportHead() const {
     report.startTime = runStart_;
     report.endTime = runEnd_;
     report.hostName = reportHostName();
+    report.runStop = runStopText();
     return report;
 }
 
@@ -184,6 +192,8 @@ ReportRows UpgradeFlow::reportRows() const {
             device.endTime = it->second.endTime;
             device.bytesSent = it->second.bytesSent;
         }
+        device.firstDevice = wasFirstDevice(row);
+        device.notStarted = whyNotStarted(row);
         RowReason reason = rowReason(row);
         device.reason = failureReasonCode(reason.reason);
         device.reasonText = failureReasonText(reason);

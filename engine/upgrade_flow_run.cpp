@@ -50,6 +50,8 @@ void UpgradeFlow::startUpgrade() {
     // The thread of an earlier run has sent its end and is returning; collect it.
     dispatcher_.waitWhileServing([server] { return ss_thread_finished(server->upgradeThread); });
     ss_thread_join(server->upgradeThread);
+    beginStages();
+    if (destroyed_) return;
     {
         ss_mutex_guard guard(server->lock.get());
         server->running = 1;
@@ -68,6 +70,7 @@ void UpgradeFlow::startUpgrade() {
 
 void UpgradeFlow::cancelRun() {
     setPhase(FlowPhase::cancelling);
+    planCancelled_ = plan_ != nullptr;
     applyStep(EnablingStep::cancelling);
     // Watching stops: rows still watched end 升级完成 without verification.
     for (const VerifyResult& left : verifier_->cancel()) {
@@ -112,6 +115,11 @@ bool UpgradeFlow::takeRowForUpgrade(int index, uint32_t ownerKey, UploadJobTarge
     if (row < 0 || row >= list_->RowCount()) return false;
     if (!list_->GetCheck(row) || rowStatus(*list_, row) != DEVICE_STATUS_CONNECTED) return false;
     setRowStatus(*list_, row, DEVICE_STATUS_WAIT_UPGRADE);
+    fillJobTarget(row, target);
+    return true;
+}
+
+void UpgradeFlow::fillJobTarget(int row, UploadJobTarget& target) {
     target.row = row;
     target.ownerKey = list_->GetOwnerKey(row);
     target.narrowIp = gbk(list_->GetItemText(row, DEVICE_COLUMN_IP));
@@ -122,7 +130,6 @@ bool UpgradeFlow::takeRowForUpgrade(int index, uint32_t ownerKey, UploadJobTarge
     record = DeviceRunRecord{};
     record.versionBefore = list_->GetItemText(row, DEVICE_COLUMN_SOFT_VERSION);
     runKeys_.insert(target.ownerKey);
-    return true;
 }
 
 int UpgradeFlow::rowOfJob(int row, uint32_t ownerKey) {
@@ -160,6 +167,7 @@ void UpgradeFlow::settleRow(uint32_t ownerKey, int row, int status, const RowRea
     DeviceRunRecord& record = records_[row >= 0 ? list_->GetOwnerKey(row) : ownerKey];
     record.reason = reason;
     record.endTime = ss_platform_localTimeText();
+    if (plan_) stagedDeviceEnded(row >= 0 ? list_->GetOwnerKey(row) : ownerKey, status, reason);
     if (row < 0) return;
     setRowStatus(*list_, row, status);
     list_->SetCheck(row, false);
@@ -208,14 +216,15 @@ void UpgradeFlow::OnVerified(const VerifyResult& result) {
 void UpgradeFlow::OnUpgradingEnd() {
     const bool startNext = phase_ == FlowPhase::restartPending;
     setPhase(FlowPhase::idle);
+    endStages();
     state_.setText(IDC_UPGRADE, flowtext::kCaptionUpgrade);
     applyStep(modeStep());
     applyStep(EnablingStep::runEnded);
     notify(kChangedControls);
     runEnded_ = true;
     runEnd_ = ss_platform_localTimeText();
-    ui_.messageBox(runSummaryText(lastRunSummary(), ui_.retryWay()), flowtext::kInfoTitle, BoxIcon::none,
-                   BoxButtons::ok);
+    ui_.messageBox(runSummaryText(lastRunSummary(), ui_.retryWay()) + stagesEndNote(), flowtext::kInfoTitle,
+                   BoxIcon::none, BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");
     if (startNext && !destroyed_) {
         // Queued only now: the box above serves the dispatcher, and the next run must not start

@@ -43,6 +43,7 @@ void writeReportCsv(const RunReport& r, const ReportRows& devices, const TextSin
     write(csvLine({"结束时间", r.endTime}));
     write(csvLine({"主机", r.hostName}));
     write(csvLine({"工具版本", r.toolVersion}));
+    write(csvLine({"运行停止", r.runStop.empty() ? std::string("否") : r.runStop}));
     write("\r\n");
     write(csvHeadings(reportDeviceFields(), false, "\r\n"));
     for (size_t i = 0; i < devices.count; ++i) write(csvRecord(reportDeviceRow(devices.at(i)), "\r\n"));
@@ -59,6 +60,7 @@ void writeReportJson(const RunReport& r, const ReportRows& devices, const TextSi
     head["endTime"] = r.endTime;
     head["host"] = r.hostName;
     head["toolVersion"] = r.toolVersion;
+    head["runStop"] = r.runStop;
     // Texts that are not valid UTF-8 (a device's odd bytes) are replaced, never a failure. The head
     // without its closing "\n}", then the devices row by row as the last member.
     const std::string text = jsonText(head);
@@ -221,6 +223,8 @@ const std::vector<FieldSpec>& reportDeviceFields() {
         {"startTime", "开始时间"},
         {"endTime", "结束时间"},
         {"bytesSent", "发送字节数"},
+        {"firstDevice", "首批设备"},
+        {"notStarted", "未升级原因"},
     };
     return fields;
 }
@@ -238,5 +242,7 @@ FieldRow reportDeviceRow(const ReportDevice& d) {
             d.reasonText,
             d.startTime,
             d.endTime,
-            static_cast<std::int64_t>(d.bytesSent)};
+            static_cast<std::int64_t>(d.bytesSent),
+            d.firstDevice,
+            d.notStarted};
 }

@@ -23,6 +23,8 @@ struct ReportDevice {
     std::string reason, reasonText;  // stable English code and Chinese text; empty when none
     std::string startTime, endTime;  // "YYYY-MM-DD HH:MM:SS" local time (ss_platform_localTimeText)
     std::int64_t bytesSent = 0;
+    bool firstDevice = false;  // a first device of a run in stages
+    std::string notStarted;    // why the run did not start it (UTF-8); empty when it did or was not in it
 };
 
 struct RunReport {
@@ -31,6 +33,7 @@ struct RunReport {
     std::string startTime, endTime;  // of the last run; empty when none ran
     std::string hostName;
     std::string toolVersion = kToolVersion;
+    std::string runStop;  // whether and why the last run stopped (UTF-8); empty: it did not
     std::vector<ReportDevice> devices;
 };
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -372,7 +373,7 @@ bool checkSiteMembers(const Value& root, DeviceReader& reader) {
     for (auto it = root.begin(); it != root.end(); ++it) {
         const std::string& key = it.key();
         if (key != "addressBox" && key != "defaults" && key != "devices" && key != "comment" &&
-            key != "loss" && key != "lossSeed")
+            key != "loss" && key != "lossSeed" && key != "badPackages")
             return reader.fail("unknown member \"" + key + "\"");
     }
     return true;
@@ -472,6 +473,47 @@ bool readDeviceEntry(const Value& entry, const std::string& where, const SimDevi
     return true;
 }
 
+// "badPackages": [{"model", "after", "silenceMs", "share", "version"}, ...]
+bool readBadPackages(const Value& list, SimConfig& out, DeviceReader& reader) {
+    if (!list.is_array()) return reader.fail("\"badPackages\" must be an array");
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string where = "badPackages[" + std::to_string(i) + "]";
+        const Value& entry = list[i];
+        if (!entry.is_object() || member(entry, "model") == nullptr)
+            return reader.fail(where + " must be an object with a \"model\"");
+        SimBadPackage bad;
+        for (auto it = entry.begin(); it != entry.end(); ++it) {
+            const std::string& key = it.key();
+            const Value& value = it.value();
+            const std::string at = where + "." + key;
+            if (key == "model") {
+                if (!reader.gbkText(value, bad.model, at)) return false;
+            } else if (key == "after") {
+                if (value == "neverBack")
+                    bad.after = SimAfterBadPackage::neverBack;
+                else if (value == "oldVersion")
+                    bad.after = SimAfterBadPackage::oldVersion;
+                else if (value == "longSilence")
+                    bad.after = SimAfterBadPackage::longSilence;
+                else
+                    return reader.fail(at + " must be \"neverBack\", \"oldVersion\" or \"longSilence\"");
+            } else if (key == "silenceMs") {
+                if (!reader.integer(value, bad.silenceMs, 0, 86400000, at)) return false;
+            } else if (key == "share") {
+                if (!reader.fraction(value, bad.share, at)) return false;
+            } else if (key == "version") {
+                std::string text;
+                if (!reader.gbkText(value, text, at)) return false;
+                bad.version = text;
+            } else if (key != "comment") {
+                return reader.fail(at + ": unknown member");
+            }
+        }
+        out.badPackages.push_back(bad);
+    }
+    return true;
+}
+
 // Reads a parsed configuration into `out`; false with `reader.error` on the first fault.
 bool readSite(const Value& root, SimConfig& out, DeviceReader& reader) {
     if (!root.is_object()) return reader.fail("the configuration must be a JSON object");
@@ -484,6 +526,7 @@ bool readSite(const Value& root, SimConfig& out, DeviceReader& reader) {
     if (const Value* box = member(root, "addressBox");
         box != nullptr && !box->is_null() && !readAddressBox(*box, defaults, out, addresses, reader))
         return false;
+    if (const Value* bad = member(root, "badPackages"); bad && !readBadPackages(*bad, out, reader)) return false;
     const Value* devices = member(root, "devices");
     if (devices == nullptr) return true;
     if (!devices->is_array()) return reader.fail("\"devices\" must be an array");
@@ -517,7 +560,21 @@ int simConfigFromJson(std::string_view json, SimConfig& out, std::string& error)
         out = SimConfig{};
         return -1;
     }
+    simAssignBadPackages(out);
     return 0;
+}
+
+void simAssignBadPackages(SimConfig& config) {
+    for (const SimBadPackage& bad : config.badPackages) {
+        int index = 0;
+        for (SimDeviceConfig& device : config.devices) {
+            if (device.model != bad.model) continue;
+            const auto before = static_cast<long long>(std::floor(index * bad.share + 1e-9));
+            const auto after = static_cast<long long>(std::floor((index + 1) * bad.share + 1e-9));
+            if (after > before) device.badPackage = bad;
+            ++index;
+        }
+    }
 }
 
 int simConfigLoad(const std::string& path, SimConfig& out, std::string& error) {

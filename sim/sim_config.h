@@ -44,6 +44,24 @@ struct SimFaults {
     std::optional<double> loss;
 };
 
+// What a bad package does to a device after its reboot.
+enum class SimAfterBadPackage {
+    neverBack,    // never answers again
+    oldVersion,   // the old image boots: back at once with the version it had
+    longSilence,  // silent for silenceMs, then back with the new version
+};
+// A package that is bad for one model: for a share of that model's devices (all by default), what
+// happens after the reboot that follows an accepted upload (of one version, or of any).
+struct SimBadPackage {
+    std::string model;  // GBK, exact
+    SimAfterBadPackage after = SimAfterBadPackage::neverBack;
+    int silenceMs = 600000;
+    // Of the model's devices in site order, device i (from 0) is hit when floor((i+1)·share) grows
+    // past floor(i·share): 1 hits all, 2/3 hits the 2nd, 3rd, 5th, 6th, … (the first stays good).
+    double share = 1;
+    std::optional<std::string> version;  // GBK; only uploads whose payload carries this version
+};
+
 // One peer: a device, or the address box (a device with the box's role on UDP 5160 too).
 struct SimDeviceConfig {
     std::string ip;             // dotted IPv4; unique within the site
@@ -68,6 +86,7 @@ struct SimDeviceConfig {
     // "192.0.2.267", "127.0.0.1", another device's address ...). Absent: `ip`.
     std::optional<std::string> reportedIp;
     SimFaults faults;
+    std::optional<SimBadPackage> badPackage;  // set by simAssignBadPackages
 };
 
 struct SimAddressBoxConfig {
@@ -89,7 +108,12 @@ struct SimConfig {
     std::vector<SimDeviceConfig> devices;
     double loss = 0;        // datagram loss of every peer without a loss fault of its own
     uint64_t lossSeed = 1;  // the same seed loses the same datagrams of each peer, run after run
+    std::vector<SimBadPackage> badPackages;  // "badPackages"; applied to devices by simAssignBadPackages
 };
+
+// Gives each device hit by one of config.badPackages its behaviour (the last matching entry wins).
+// Parsing does it; configurations built in code call it after filling badPackages.
+void simAssignBadPackages(SimConfig& config);
 
 // Parses a site configuration (format in sim/README.md); entries with "count" are expanded to that
 // many devices on consecutive site addresses. 0, or -1 with a message in `error`.

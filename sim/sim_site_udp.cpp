@@ -3,6 +3,7 @@
 // (silence, delay, twice, junk, loss), long requests that arrive as fragments, and the reboot.
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -302,6 +303,7 @@ void SimSite::Impl::reboot(Peer& peer) {
         std::lock_guard<std::mutex> lock(mutex);
         next = peer.softVersion;
     }
+    const std::string old = next;
     const SimFaults& faults = peer.config.faults;
     if (!faults.bootsOldVersion) {  // otherwise the old image boots again
         if (peer.acceptedUpload && peer.acceptedVersion)
@@ -311,6 +313,20 @@ void SimSite::Impl::reboot(Peer& peer) {
     }
     if (faults.rebootDownMs > 0) peer.downUntilMs = monotonicMs() + faults.rebootDownMs;
     if (faults.staysDown) peer.downForever = true;
+    if (const auto& bad = peer.config.badPackage;
+        bad && peer.acceptedUpload && (!bad->version || peer.acceptedVersion == bad->version)) {
+        switch (bad->after) {
+            case SimAfterBadPackage::neverBack:
+                peer.downForever = true;
+                break;
+            case SimAfterBadPackage::oldVersion:
+                next = old;
+                break;
+            case SimAfterBadPackage::longSilence:
+                peer.downUntilMs = std::max(peer.downUntilMs, monotonicMs() + bad->silenceMs);
+                break;
+        }
+    }
     peer.acceptedUpload = false;
     peer.acceptedVersion.reset();
     closeUploadService(peer);

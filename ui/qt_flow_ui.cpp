@@ -45,10 +45,10 @@ int QtFlowUi::execMessageBox(QWidget* owner, const ShownBox& box) {
     dialog.setObjectName(QStringLiteral("flowMessageBox"));
     // Button captions as the Chinese system shows them, whatever the locale of this process.
     QPushButton* yes = nullptr;
-    if (box.buttons == BoxButtons::yesNo) {
+    if (asksYesNo(box.buttons)) {
         yes = dialog.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
         QPushButton* no = dialog.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
-        dialog.setDefaultButton(yes);
+        dialog.setDefaultButton(box.buttons == BoxButtons::yesNoDefaultNo ? no : yes);
         dialog.setEscapeButton(no);
     } else {
         QPushButton* ok = dialog.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
@@ -56,7 +56,7 @@ int QtFlowUi::execMessageBox(QWidget* owner, const ShownBox& box) {
         dialog.setEscapeButton(ok);
     }
     dialog.exec();
-    if (box.buttons == BoxButtons::yesNo) return dialog.clickedButton() == yes ? IDYES : IDNO;
+    if (asksYesNo(box.buttons)) return dialog.clickedButton() == yes ? IDYES : IDNO;
     return IDOK;
 }
 

@@ -220,6 +220,8 @@ void Cquenta_upgradeDlg::buildControls() {
     addButton(IDC_SHOW_FAILED, 386, 131, 87, 10, true, false);
     // Not in the template: the free stretch of the row of 1030, right of it, before 1033.
     addButton(IDC_VERIFY, 482, 131, 75, 10, true, false);
+    // The rest of that stretch, up to 1033.
+    addButton(IDC_STAGES, 561, 131, 135, 10, true, false);
 
     modelBoxFont_ = dialogFont(QStringLiteral("Courier New"), 8);
     if (unitsFactor_ < 1.0) modelBoxFont_.setPointSizeF(8 * unitsFactor_);

@@ -25,9 +25,9 @@ constexpr int kListId = 1001;
 // Buttons, check boxes and radios the state names (texts, enabled, checked).
 constexpr int kButtonIds[] = {
     IDC_UPGRADE,      IDC_EXIT,  IDC_QUERY,       IDC_SELECT_ALL,   IDC_MODELS_ALL,  IDC_BROWSE, IDC_ADD,
-    IDC_VERSION_DIFF, IDC_CLEAR, IDC_SHOW_FAILED, IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY};
+    IDC_VERSION_DIFF, IDC_CLEAR, IDC_SHOW_FAILED, IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY, IDC_STAGES};
 constexpr int kCheckIds[] = {IDC_SELECT_ALL,   IDC_MODELS_ALL,  IDC_VERSION_DIFF, IDC_SHOW_FAILED,
-                             IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY};
+                             IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY,       IDC_STAGES};
 constexpr int kOtherIds[] = {IDC_PATH_BOX, IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_PACKAGE_LABEL};
 
 UINT boxIconStyle(BoxIcon icon) {
@@ -327,10 +327,11 @@ void Cquenta_upgradeDlg::showAbout() {
 // --- FlowUi -----------------------------------------------------------------------------------
 
 int Cquenta_upgradeDlg::showMessageBox(const ShownBox& box) {
-    const UINT style = boxIconStyle(box.icon) | (box.buttons == BoxButtons::yesNo ? MB_YESNO : MB_OK);
+    const UINT style = boxIconStyle(box.icon) | (asksYesNo(box.buttons) ? MB_YESNO : MB_OK) |
+                       (box.buttons == BoxButtons::yesNoDefaultNo ? MB_DEFBUTTON2 : 0);
     const int shown = MessageBoxW(flowEnded() ? nullptr : hwnd(), win32_widen(box.text).c_str(),
                                   win32_widen(box.title).c_str(), style);
-    return box.buttons == BoxButtons::yesNo ? (shown == IDYES ? IDYES : IDNO) : IDOK;
+    return asksYesNo(box.buttons) ? (shown == IDYES ? IDYES : IDNO) : IDOK;
 }
 
 int Cquenta_upgradeDlg::runProgress(const std::string& utf8Line1, std::function<int()> task,

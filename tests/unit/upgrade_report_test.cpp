@@ -59,10 +59,12 @@ TEST(UpgradeReportTest, CsvStartsWithABomAndQuotesWhatNeedsIt) {
               csv.find("\r\nIP地址,产品型号,序列号,主机号,分机号,升级前版本,升级后版本,状态,reason,原因,"));
     EXPECT_NE(std::string::npos,
               csv.find("192.0.2.10,QN-H200,QNT2H200001,1,0,2.3.9,2.4.1,升级完成,,,2026-12-08 10:00:01,"
-                       "2026-12-08 10:01:00,65536\r\n"));
+                       "2026-12-08 10:01:00,65536,false,\r\n"));
+    // The run did not stop; nothing names first devices or devices not started.
+    EXPECT_NE(std::string::npos, csv.find("\r\n运行停止,否\r\n"));
     // A comma, a quote and a line feed stay inside one quoted field.
     EXPECT_NE(std::string::npos, csv.find("192.0.2.11,\"QN,\"\"S\"\"\n210\",SN,N/A,N/A,"));
-    EXPECT_NE(std::string::npos, csv.find(",device_error,设备拒绝了升级包：存储空间不足,,,0\r\n"));
+    EXPECT_NE(std::string::npos, csv.find(",device_error,设备拒绝了升级包：存储空间不足,,,0,false,\r\n"));
 }
 
 // Cells a spreadsheet would run as formulas get a leading apostrophe in the CSV; numbers stay
@@ -85,7 +87,7 @@ TEST(UpgradeReportTest, FormulaCellsAreNeutralisedInCsvOnly) {
     const std::string csv = reportToCsv(report);
     EXPECT_NE(std::string::npos, csv.find("升级包,'+x.quenta\r\n"));
     EXPECT_NE(std::string::npos, csv.find("192.0.2.10,'=cmd|' /C calc'!A0,'@SN,1,0,"));
-    EXPECT_NE(std::string::npos, csv.find(",65536\r\n"));
+    EXPECT_NE(std::string::npos, csv.find(",65536,false,\r\n"));
     nlohmann::json j = nlohmann::json::parse(reportToJson(report));
     EXPECT_EQ("=cmd|' /C calc'!A0", j["devices"][0]["model"]);
     EXPECT_EQ("@SN", j["devices"][0]["serial"]);
