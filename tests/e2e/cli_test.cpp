@@ -101,7 +101,7 @@ TEST_F(CliTest, QueryCsvWithFailedDevices) {
 
 TEST_F(CliTest, UpgradeExitsTwoWhenADeviceFailedAndPrintsTheFinalList) {
     CliRun r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
-                   " --models QN-H200,QN-S210,QN-D310 --format csv");
+                   " --models QN-H200,QN-S210,QN-D310 --format csv --no-stages");
     EXPECT_EQ(2, r.exitCode) << r.err;
     EXPECT_EQ(mixed.count(Expect::older), countOf(r.out, ",升级完成,"));
     EXPECT_EQ(mixed.count(Expect::uploadFails), countOf(r.out, ",升级失败,"));
@@ -112,7 +112,7 @@ TEST_F(CliTest, UpgradeExitsTwoWhenADeviceFailedAndPrintsTheFinalList) {
 TEST_F(CliTest, UpgradeVerifiesRetriesAndWritesTheReport) {
     const std::string report = folder.file("报告.json");
     CliRun r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
-                   " --models QN-H200,QN-S210,QN-D310 --verify-timeout 20 --retry 1 --recover --report " +
+                   " --models QN-H200,QN-S210,QN-D310 --no-stages --verify-timeout 20 --retry 1 --recover --report " +
                    shellQuoted(report) + " --format json --quiet");
     EXPECT_EQ(2, r.exitCode) << r.err;
     // The summary on stderr, once per run (the retry is a run of its own). Devices whose answers come

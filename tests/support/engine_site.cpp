@@ -161,13 +161,14 @@ std::string writePackage(const std::string& folder, const std::string& utf8FileN
     return path;
 }
 
-FlowRig::FlowRig(const SimConfig& config, std::FILE* progress) : ui(progress) {
+FlowRig::FlowRig(const SimConfig& config, std::FILE* progress, bool stages) : ui(progress) {
     site = std::make_unique<SimSite>(config);
     if (site->open(error) != 0 || site->start() != 0) return;
     flow = std::make_unique<UpgradeFlow>(ui);
     ui.attach(flow.get());
-    ui.answer = [](const ShownBox& box) { return box.buttons == BoxButtons::yesNo ? IDNO : IDOK; };
+    ui.answer = [](const ShownBox& box) { return asksYesNo(box.buttons) ? IDNO : IDOK; };
     ok = flow->OnInitDialog();
+    if (ok) flow->setStages(stages);
 }
 
 FlowRig::~FlowRig() {

@@ -53,9 +53,10 @@ std::string writePackage(const std::string& folder, const std::string& utf8FileN
                          const std::string& models, const std::string& version,
                          long long payloadSize = 64 * 1024);
 
-// A flow with its headless front end and a running site.
+// A flow with its headless front end and a running site. Its runs go in one go unless `stages`
+// (the window's default) is asked for.
 struct FlowRig {
-    explicit FlowRig(const SimConfig& config, std::FILE* progress = nullptr);
+    explicit FlowRig(const SimConfig& config, std::FILE* progress = nullptr, bool stages = false);
     ~FlowRig();
     HeadlessUi ui;
     std::unique_ptr<UpgradeFlow> flow;
