@@ -8,8 +8,12 @@
 //       floor, then waves of 8 jobs, each job its two exchanges' first pauses plus the transfer at the
 //       link rate, plus the first question of the verification after the last reboot (on, as by
 //       default); the run ends as soon as the last device is verified (no settle time);
-//   (d) the peak memory (ru_maxrss of the child) of quenta-upgrade-cli querying 700 devices.
-// Usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH]   (defaults 16, 100, the build's CLI)
+//   (d) the peak memory (ru_maxrss of the child) of quenta-upgrade-cli querying 700 devices;
+//   (e) with --stages only: 200 devices that take 20 s to reboot, upgraded in one go and in stages
+//       (first device, then the growing cap), against the goal: staged <= one go + 5 x (one device's
+//       exchanges, transfer, reboot and first verification question).
+// Usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH] [--stages]   (defaults 16, 100, the build's
+// CLI; --stages runs (e) alone)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,7 +48,8 @@ constexpr double kMiB = 1024.0 * 1024.0;
 struct Options {
     int sizeMiB = 16;
     int rateMbit = 100;
-    std::string cli;  // empty: quenta-upgrade-cli of this build
+    std::string cli;      // empty: quenta-upgrade-cli of this build
+    bool stages = false;  // (e) alone
 };
 
 // A fixed wait of a query, as the tool keeps it.
@@ -244,6 +249,7 @@ void upgradeFigures(const std::string& package, const Options& options) {
         if (bench.connected() != n || ticked != n)
             std::printf("    note: %d of %d listed, %d ticked\n", bench.connected(), n, ticked);
         flow.clearRunEnded();
+        flow.setStages(false);  // the run in one go; (e) compares it with stages
         const int64_t started = ss_platform_monotonicMs();
         flow.OnBnClickedOk();
         bench.ui().serveUntil([&] { return flow.runFinished(); });
@@ -258,6 +264,53 @@ void upgradeFigures(const std::string& package, const Options& options) {
                     static_cast<long long>(queryMs), static_cast<long long>(runMs),
                     static_cast<long long>(total), floor, ratio, "<= 1.10 x", done, failed,
                     verdict(ratio <= 1.10 && done == n));
+        std::fflush(stdout);
+    }
+}
+
+void stagesFigures(const std::string& package, const Options& options) {
+    struct stat info {};
+    if (stat(package.c_str(), &info) != 0) return;
+    constexpr int kDevices = 200;
+    constexpr int kRebootMs = 20000;
+    const double transferMs = static_cast<double>(info.st_size) * 8 / (options.rateMbit * 1e6) * 1000;
+    const double oneDeviceMs = 2 * 200.0 + transferMs + kRebootMs + kVerifyIntervalDefaultMs;
+    std::printf(
+        "\n(e) %d devices rebooting in %d s, %d Mbit/s links, package %.2f MiB; verification on\n"
+        "    one device = exchanges' first pauses 400 ms + transfer %.0f ms + reboot %d ms + first question "
+        "%d ms = %.0f ms\n",
+        kDevices, kRebootMs / 1000, options.rateMbit, info.st_size / kMiB, transferMs, kRebootMs,
+        kVerifyIntervalDefaultMs, oneDeviceMs);
+    int64_t oneGoMs = 0;
+    for (bool stages : {false, true}) {
+        SimConfig config = siteOf(kDevices);
+        for (SimDeviceConfig& device : config.devices) device.faults.rebootDownMs = kRebootMs;
+        Bench bench(config, package);
+        if (!bench.ok()) return;
+        UpgradeFlow& flow = bench.flow();
+        bench.query();
+        const int ticked = flow.list().CountRows(RC_ITEM_CHECKED);
+        flow.setStages(stages);
+        flow.clearRunEnded();
+        const int64_t started = ss_platform_monotonicMs();
+        flow.OnBnClickedOk();
+        bench.ui().serveUntil([&] { return flow.runFinished(); });
+        const int64_t runMs = ss_platform_monotonicMs() - started;
+        const int done = flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE);
+        if (!stages) {
+            oneGoMs = runMs;
+            std::printf("    in one go: %lld ms, %d of %d ticked rows 升级完成\n",
+                        static_cast<long long>(runMs), done, ticked);
+            continue;
+        }
+        const double goal = oneGoMs + 5 * oneDeviceMs;
+        std::printf("    in stages: %lld ms, %d of %d ticked rows 升级完成\n", static_cast<long long>(runMs),
+                    done, ticked);
+        std::printf(
+            "    staged / one go = %.3f; extra %.0f ms = %.2f x one device; goal staged <= %.0f ms "
+            "(one go + 5 x one device): %s\n",
+            static_cast<double>(runMs) / std::max<int64_t>(oneGoMs, 1), static_cast<double>(runMs - oneGoMs),
+            (runMs - oneGoMs) / oneDeviceMs, goal, verdict(runMs <= goal && done == kDevices));
         std::fflush(stdout);
     }
 }
@@ -302,6 +355,10 @@ void memoryFigure(const std::string& package, const std::string& cli) {
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--stages") {
+            options.stages = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         const std::string value = argv[++i];
         if (arg == "--cli") {
@@ -322,7 +379,7 @@ bool parse(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH]\n");
+        std::fprintf(stderr, "usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH] [--stages]\n");
         return 1;
     }
     // Everything below runs inside a private namespace with shaped links, or not at all.
@@ -348,10 +405,14 @@ int main(int argc, char** argv) {
 
     std::printf("site_bench: private namespace, links of %s per device address, package of %d MiB\n",
                 rate.c_str(), options.sizeMiB);
-    queryFigures(package);
-    lossFigures(package);
-    upgradeFigures(package, options);
-    memoryFigure(package, options.cli);
+    if (options.stages) {
+        stagesFigures(package, options);
+    } else {
+        queryFigures(package);
+        lossFigures(package);
+        upgradeFigures(package, options);
+        memoryFigure(package, options.cli);
+    }
 
     const std::string cleanup = std::string("rm -rf '") + folder + "'";
     if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder);

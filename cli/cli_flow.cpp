@@ -13,8 +13,8 @@
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
 #include "engine/list_output.h"
-#include "engine/upgrade_flow.h"
 #include "engine/record_table_json.h"
+#include "engine/upgrade_flow.h"
 #include "engine/upgrade_report.h"
 #include "package/package_load.h"
 #include "protocol/ss_pair.h"
@@ -93,7 +93,8 @@ class FlowRun {
         ui_.answer = [&options](const ShownBox& box) {
             if (box.buttons == BoxButtons::yesNo) return box.text == kPackageExtensionWarning ? IDYES : IDNO;
             // The one question whose default is 否: go on after failed first devices?
-            if (box.buttons == BoxButtons::yesNoDefaultNo) return options.continueAfterFirstFailure ? IDYES : IDNO;
+            if (box.buttons == BoxButtons::yesNoDefaultNo)
+                return options.continueAfterFirstFailure ? IDYES : IDNO;
             return IDOK;
         };
         ui_.retryWayText = flowtext::kRetryByOption;  // the summary names --retry, not the list's menu
@@ -173,8 +174,7 @@ class FlowRun {
         run.stages = options_.stages;
         run.rollout.brakePercent = options_.brakePercent;
         run.rollout.brakeMin = options_.brakeMin;
-        if (flow_.startRun(run) != 0)
-            return refusedWith(mark, flowtext::kNoneTicked);
+        if (flow_.startRun(run) != 0) return refusedWith(mark, flowtext::kNoneTicked);
         waitForTheEnd();
         for (int retry = 0; retry < options_.retries && flow_.canRetry(); ++retry) {
             if (!options_.quiet) std::fprintf(err_, "retry %d\n", retry + 1);

@@ -18,7 +18,8 @@ std::string reasonsText(const std::vector<std::pair<std::string, int>>& reasons)
     std::string text;
     for (const auto& [reason, count] : reasons) {
         if (!text.empty()) text += "；";
-        text += (reason.empty() ? std::string("未知") : reason) + (count > 1 ? formatString(" %d台", count) : "");
+        text +=
+            (reason.empty() ? std::string("未知") : reason) + (count > 1 ? formatString(" %d台", count) : "");
     }
     return text;
 }
@@ -103,8 +104,8 @@ void UpgradeFlow::askAfterFirstFailure() {
     if (phase_ != FlowPhase::running) return;  // cancelled meanwhile: nothing more starts anyway
     const std::string text = formatString(flowtext::kFirstFailureAsk, plan_->firstFailures(),
                                           reasonsText(plan_->firstFailureReasons()).c_str());
-    const bool goOn = ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::exclamation,
-                                     BoxButtons::yesNoDefaultNo) == IDYES;
+    const bool goOn =
+        ui_.messageBox(text, flowtext::kAskTitle, BoxIcon::exclamation, BoxButtons::yesNoDefaultNo) == IDYES;
     if (destroyed_ || !plan_) return;
     plan_->decide(goOn && phase_ == FlowPhase::running);
     if (plan_->stoppedAfterFirstFailure()) haltRows(plan_->notStarted());
@@ -165,8 +166,10 @@ std::string UpgradeFlow::runStopText() const {
     if (!plan_) return {};
     std::string text;
     auto add = [&text](const std::string& piece) { text += (text.empty() ? "" : "；") + piece; };
-    if (plan_->stoppedAfterFirstFailure()) add(formatString(flowtext::kStopFirstFailure, plan_->firstFailures()));
-    for (const std::string& model : plan_->brakedModels()) add(formatString(flowtext::kStopBrake, model.c_str()));
+    if (plan_->stoppedAfterFirstFailure())
+        add(formatString(flowtext::kStopFirstFailure, plan_->firstFailures()));
+    for (const std::string& model : plan_->brakedModels())
+        add(formatString(flowtext::kStopBrake, model.c_str()));
     if (planCancelled_) add(flowtext::kStopCancelled);
     return text;
 }

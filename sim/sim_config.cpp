@@ -526,7 +526,8 @@ bool readSite(const Value& root, SimConfig& out, DeviceReader& reader) {
     if (const Value* box = member(root, "addressBox");
         box != nullptr && !box->is_null() && !readAddressBox(*box, defaults, out, addresses, reader))
         return false;
-    if (const Value* bad = member(root, "badPackages"); bad && !readBadPackages(*bad, out, reader)) return false;
+    if (const Value* bad = member(root, "badPackages"); bad && !readBadPackages(*bad, out, reader))
+        return false;
     const Value* devices = member(root, "devices");
     if (devices == nullptr) return true;
     if (!devices->is_array()) return reader.fail("\"devices\" must be an array");

@@ -111,9 +111,10 @@ TEST_F(CliTest, UpgradeExitsTwoWhenADeviceFailedAndPrintsTheFinalList) {
 
 TEST_F(CliTest, UpgradeVerifiesRetriesAndWritesTheReport) {
     const std::string report = folder.file("报告.json");
-    CliRun r = run("upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
-                   " --models QN-H200,QN-S210,QN-D310 --no-stages --verify-timeout 20 --retry 1 --recover --report " +
-                   shellQuoted(report) + " --format json --quiet");
+    CliRun r = run(
+        "upgrade --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
+        " --models QN-H200,QN-S210,QN-D310 --no-stages --verify-timeout 20 --retry 1 --recover --report " +
+        shellQuoted(report) + " --format json --quiet");
     EXPECT_EQ(2, r.exitCode) << r.err;
     // The summary on stderr, once per run (the retry is a run of its own). Devices whose answers come
     // marked are listed by the listener and counted among the older ones.

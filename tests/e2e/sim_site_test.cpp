@@ -901,6 +901,30 @@ TEST(SimSiteTest, ConfigurationParsing) {
     EXPECT_EQ(6u, config.devices.size());
 }
 
+TEST(SimSiteTest, BadPackagesHitTheirShareOfOneModel) {
+    std::string error;
+    SimConfig config;
+    ASSERT_EQ(simConfigFromJson(R"({
+        "devices": [{"count": 6, "model": "S"}, {"count": 2, "model": "H"}],
+        "badPackages": [{"model": "S", "after": "oldVersion", "share": 0.67, "version": "2.4.1"},
+                        {"model": "H", "after": "longSilence", "silenceMs": 5000}]})",
+                                config, error),
+              0)
+        << error;
+    std::string hits;
+    for (const SimDeviceConfig& device : config.devices) hits += device.badPackage ? "x" : ".";
+    EXPECT_EQ(".xx.xxxx", hits);
+    ASSERT_TRUE(config.devices[1].badPackage);
+    EXPECT_EQ(SimAfterBadPackage::oldVersion, config.devices[1].badPackage->after);
+    EXPECT_EQ("2.4.1", config.devices[1].badPackage->version.value_or(""));
+    EXPECT_EQ(5000, config.devices[7].badPackage->silenceMs);
+    EXPECT_FALSE(config.devices[7].badPackage->version);
+    for (const char* bad : {R"({"badPackages": [{"after": "neverBack"}]})",
+                            R"({"badPackages": [{"model": "S", "after": "gone"}]})",
+                            R"({"badPackages": [{"model": "S", "share": 2}]})", R"({"badPackages": {}})"})
+        EXPECT_EQ(-1, simConfigFromJson(bad, config, error)) << bad;
+}
+
 TEST(SimSiteTest, Sha256KnownAnswers) {
     EXPECT_EQ(sha256Of(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(sha256Of("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");

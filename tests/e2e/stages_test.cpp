@@ -112,7 +112,8 @@ TEST_F(StagesTest, ABadPackageForOneModelReachesOnlyTheFirstDevicesAndTheRunStop
     ASSERT_TRUE(rig->ok) << rig->error;
     rig->upgradeAndWait();
 
-    const ShownBox* ask = boxWith(*rig, "首批设备中有1台升级失败（原因：设备重启后没有应答）。继续升级其余设备吗？");
+    const ShownBox* ask =
+        boxWith(*rig, "首批设备中有1台升级失败（原因：设备重启后没有应答）。继续升级其余设备吗？");
     ASSERT_NE(nullptr, ask);
     EXPECT_EQ(BoxButtons::yesNoDefaultNo, ask->buttons);
     EXPECT_EQ(IDNO, ask->answer);
@@ -126,7 +127,8 @@ TEST_F(StagesTest, ABadPackageForOneModelReachesOnlyTheFirstDevicesAndTheRunStop
             EXPECT_EQ(FailureReason::halted, rig->flow->rowReason(rig->rowOf(ips[i])).reason);
         }
     }
-    EXPECT_NE(std::string::npos, rig->ui.boxes.back().text.find("已停止：首批设备中有1台升级失败，其余设备未升级\n未升级：9 台"))
+    EXPECT_NE(std::string::npos,
+              rig->ui.boxes.back().text.find("已停止：首批设备中有1台升级失败，其余设备未升级\n未升级：9 台"))
         << rig->ui.boxes.back().text;
     // The report: the stop at the top, first devices and the reason per device.
     const nlohmann::json report = nlohmann::json::parse(reportToJson(rig->flow->buildReport()));
@@ -173,7 +175,8 @@ TEST_F(StagesTest, TheBrakeStopsAFailingModelWithinItsCapAndTheOthersFinish) {
     const int reached = uploads(*rig, s210);
     EXPECT_LT(reached, 20) << "the brake came too late";
     int halted = 0;
-    for (const auto& ip : s210) halted += rig->flow->rowReason(rig->rowOf(ip)).reason == FailureReason::halted;
+    for (const auto& ip : s210)
+        halted += rig->flow->rowReason(rig->rowOf(ip)).reason == FailureReason::halted;
     EXPECT_EQ(static_cast<int>(s210.size()) - reached, halted);
     for (const char* model : {kH200.name, kD310.name})
         for (const auto& ip : site.ips[model]) EXPECT_EQ("升级完成", rig->status(ip)) << ip;

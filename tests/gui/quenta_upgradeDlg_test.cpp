@@ -738,6 +738,22 @@ void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
     QVERIFY(!dlg.flow().state().checked(IDC_VERIFY));
     clickControl(dlg, IDC_VERIFY);
     QVERIFY(dlg.flow().state().checked(IDC_VERIFY));
+    // "分批升级（每个型号先升级一台）": ticked, in the rest of that row, its text whole.
+    auto* stages = qobject_cast<QCheckBox*>(dlg.control(IDC_STAGES));
+    QVERIFY(stages != nullptr);
+    QCOMPARE(stages->text(), QStringLiteral("分批升级（每个型号先升级一台）"));
+    QVERIFY(stages->isChecked());
+    QVERIFY(dlg.rect().contains(stages->geometry()));
+    for (int id : {1, 2, 1001, 1009, 1011, 1014, 1015, 1016, 1021, 1023, 1027, 1028, 1029, 1030, 1033, 1034,
+                   1035, 1012, static_cast<int>(IDC_VERIFY)})
+        QVERIFY2(!dlg.control(id)->geometry().intersects(stages->geometry()),
+                 qPrintable(QString::number(id)));
+    QVERIFY(stages->fontMetrics().horizontalAdvance(stages->text()) < stages->width());
+    clickControl(dlg, IDC_STAGES);
+    QVERIFY(!dlg.flow().state().checked(IDC_STAGES));
+    QVERIFY(!stages->isChecked());
+    clickControl(dlg, IDC_STAGES);
+    QVERIFY(stages->isChecked());
 
     // Before a query: no recovery, no retry.
     std::unique_ptr<QMenu> menu(dlg.buildListMenu(&dlg));

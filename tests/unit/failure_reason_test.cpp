@@ -10,8 +10,8 @@ namespace {
 
 TEST(FailureReasonTest, EveryReasonHasItsOwnCodeAndText) {
     std::set<std::string> codes, texts;
-    for (int i = static_cast<int>(FailureReason::noStartAnswer);
-         i <= static_cast<int>(FailureReason::halted); ++i) {
+    for (int i = static_cast<int>(FailureReason::noStartAnswer); i <= static_cast<int>(FailureReason::halted);
+         ++i) {
         RowReason r{static_cast<FailureReason>(i), "X", 37};
         std::string code = failureReasonCode(r.reason);
         EXPECT_FALSE(code.empty()) << i;

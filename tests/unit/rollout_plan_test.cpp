@@ -12,7 +12,8 @@ namespace {
 // Keys 1.. in list order, models as given.
 std::vector<RolloutPlan::Device> devicesOf(const std::vector<std::string>& models) {
     std::vector<RolloutPlan::Device> devices;
-    for (size_t i = 0; i < models.size(); ++i) devices.push_back({static_cast<std::uint32_t>(i + 1), models[i]});
+    for (size_t i = 0; i < models.size(); ++i)
+        devices.push_back({static_cast<std::uint32_t>(i + 1), models[i]});
     return devices;
 }
 

@@ -379,6 +379,7 @@ TEST(Win32Window, LayoutControlsAndInitialStates) {
         EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_QUERY))), " 获取设备列表");
         EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
         EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_VERIFY))), "升级后验证版本");
+        EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_STAGES))), "分批升级（每个型号先升级一台）");
         // After start-up only "浏览", "退出" and "  清空列表" of the table are enabled.
         EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_BROWSE)));
         EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_EXIT)));
@@ -514,10 +515,16 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         EXPECT_EQ(ticked, dialog.flow().list().CountRows(RC_ITEM_CHECKED));
         ASSERT_GT(ticked, 0);
         EXPECT_TRUE(checked(dialog.Item(IDC_VERIFY)));  // verified after the reboot
+        EXPECT_TRUE(checked(dialog.Item(IDC_STAGES)));  // in stages: a first device per model
+        click(dialog, IDC_STAGES);
+        EXPECT_FALSE(dialog.flow().state().checked(IDC_STAGES));
+        click(dialog, IDC_STAGES);
+        EXPECT_TRUE(dialog.flow().state().checked(IDC_STAGES));
         ASSERT_TRUE(IsWindowEnabled(dialog.Item(IDC_UPGRADE)));
         click(dialog, IDC_UPGRADE);
         EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "取消");
         EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_BROWSE)));
+        EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_STAGES)));  // read when the run started
         bool shot = false;
         ASSERT_TRUE(pumpUntil(
             [&] {
@@ -533,6 +540,7 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         EXPECT_TRUE(sawBox(dialog, "升级完成！", "信息提示") || sawBox(dialog, "升级完成！", "提示"));
         EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
         EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_BROWSE)));
+        EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_STAGES)));
         EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE), ticked);
 
         for (int row = 0; row < rows; ++row)
