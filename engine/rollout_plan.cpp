@@ -108,7 +108,10 @@ void RolloutPlan::updateFirstStage() {
     for (const Entry& entry : entries_)
         if (entry.first && entry.state != State::ended) return;
     firstStageOver_ = true;
-    awaiting_ = firstFailures() > 0;
+    // Asked only when something is left to decide about.
+    bool rest = false;
+    for (const Entry& entry : entries_) rest = rest || entry.state == State::waiting;
+    awaiting_ = rest && firstFailures() > 0;
 }
 
 void RolloutPlan::decide(bool continueRest) {

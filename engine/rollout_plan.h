@@ -60,7 +60,8 @@ class RolloutPlan {
     // this end engaged the model's brake.
     bool ended(std::uint32_t key, RolloutEnd end, const std::string& reason = {});
 
-    // Every first device has ended and at least one failed; nothing starts until decide().
+    // Every first device has ended, at least one failed and other devices wait; nothing starts until
+    // decide().
     bool awaitingDecision() const { return awaiting_; }
     // The operator's answer: continue with the rest, or stop (the devices not started stay so).
     void decide(bool continueRest);

@@ -94,7 +94,10 @@ run_site() {  # run_site SYSTEM PACKAGE CLI...
         --record "$work/record-$system.json"
     for verb in query upgrade; do
         status=0
-        "$@" "$verb" --package "$package" --address-box 192.0.2.2 --format json --quiet \
+        # In one go: the rows each system lists first would otherwise pick the first devices.
+        local extra=()
+        [[ $verb == upgrade ]] && extra=(--no-stages)
+        "$@" "$verb" --package "$package" --address-box 192.0.2.2 --format json --quiet "${extra[@]}" \
             2>"$work/$verb-$system.err" | crlf_to_lf >"$work/$verb-$system.json" || status=$?
         echo "exit $status" >"$work/$verb-$system.exit"
     done
@@ -187,7 +190,7 @@ for system in linux windows; do
         hostile_cli=("${cli_windows[@]}" upgrade --package "$(windows_path "$general")")
     fi
     status=0
-    "${hostile_cli[@]}" --address-box 192.0.2.2 --format json --quiet 2>"$work/hostile-$system.err" |
+    "${hostile_cli[@]}" --address-box 192.0.2.2 --format json --quiet --no-stages 2>"$work/hostile-$system.err" |
         crlf_to_lf >"$work/hostile-$system.json" || status=$?
     quenta_stop_site
     { jq -r 'sort_by(.ip) | .[] | "\(.ip) \(.status) \(.reason // "")"' "$work/hostile-$system.json"

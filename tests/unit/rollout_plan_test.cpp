@@ -128,6 +128,13 @@ TEST(RolloutPlanTest, BrakeSettingsAndOddInput) {
     startAll(limit);
     for (std::uint32_t key = 2; key <= 10; ++key) EXPECT_FALSE(limit.ended(key, RolloutEnd::good));
     EXPECT_FALSE(limit.ended(11, RolloutEnd::failed)) << "1 of 11 ended";
+    // A failed first device with nothing behind it asks nothing.
+    RolloutPlan alone({}, devicesOf({"A", "B"}));
+    startAll(alone);
+    alone.ended(1, RolloutEnd::failed);
+    alone.ended(2, RolloutEnd::good);
+    EXPECT_FALSE(alone.awaitingDecision());
+    EXPECT_EQ(RolloutPlan::Step::done, alone.next().step);
     // An empty plan has nothing to do.
     RolloutPlan none({}, {});
     EXPECT_EQ(RolloutPlan::Step::done, none.next().step);
