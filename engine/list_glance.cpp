@@ -201,7 +201,6 @@ void ListGlance::rebuild() {
 
 void ListGlance::listReset() {
     rebuild();
-    visibilityChanged(0, total() - 1);
     countsChanged();
 }
 
@@ -214,7 +213,6 @@ void ListGlance::rowsInserted(int first, int last) {
         add(code, 1);
         visibleCount_ += visible ? 1 : 0;
     }
-    visibilityChanged(first, last);
     countsChanged();
 }
 
@@ -263,5 +261,4 @@ void ListGlance::rowsSorted(int /*column*/, bool /*ascending*/, const std::vecto
         codes_ = std::move(codes);
         visible_ = std::move(visible);
     }
-    if (filtering()) visibilityChanged(0, total() - 1);
 }

@@ -67,7 +67,9 @@ class ListGlance : private DeviceListObserver {
 
     // Called after the counts changed (any number of times per row change: coalesce the repaint).
     void setOnCountsChanged(std::function<void()> callback) { onCounts_ = std::move(callback); }
-    // Called with rows [first, last] whose visibility may have changed.
+    // Called with rows [first, last] whose visibility may have changed (a filter change, a row's
+    // status, IP or serial number). Rows inserted, sorted or reset are not reported: a view asks rowVisible
+    // for them once it has taken the insertion or the sort itself.
     void setOnVisibilityChanged(std::function<void(int first, int last)> callback) {
         onVisibility_ = std::move(callback);
     }

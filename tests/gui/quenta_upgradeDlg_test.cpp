@@ -23,6 +23,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -214,6 +215,7 @@ class QuentaUpgradeDlgTest : public QObject {
     void aboutBox();
     void fileDialogFilter();
     void verifyBoxReasonMenuAndReport();
+    void statusLineFilterSearchAndSortArrow();
 
   private:
     std::string makePackage(const std::string& fileName, const std::string& models,
@@ -946,6 +948,70 @@ void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
     QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().runFinished(), 60000);
     QVERIFY(!dlg.flow().startPending());
     QVERIFY(dlg.control(IDC_UPGRADE)->isEnabled());
+}
+
+// The status line counts per status and filters on a click, the search field finds an IP or serial
+// number, neither changes a check; the header shows the chosen sort's arrow.
+void QuentaUpgradeDlgTest::statusLineFilterSearchAndSortArrow() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    DeviceList& list = dlg.flow().list();
+    auto* view = qobject_cast<CReportCtrl*>(dlg.deviceListWidget());
+    QVERIFY(view != nullptr);
+    for (int i = 0; i < 40; ++i) {
+        const int row = list.InsertRow(list.RowCount());
+        list.SetCellText(row, DEVICE_COLUMN_IP, "127.0.3." + std::to_string(i + 1));
+        list.SetCellText(row, DEVICE_COLUMN_SERIAL, "QNSER" + std::to_string(1000 + i));
+        list.SetOwnerKey(row, 127u | 3u << 16 | static_cast<uint32_t>(i + 1) << 24);
+        setRowStatus(list, row, i % 10 == 3 ? DEVICE_STATUS_UPGRADE_FAILED : DEVICE_STATUS_CONNECTED);
+        list.SetCheck(row, i % 2 == 0);
+    }
+    const int ticked = list.CountRows(RC_ITEM_CHECKED);
+    dlg.refreshGlance();
+    const QString line = dlg.statusLine()->text();
+    QVERIFY2(line.contains(QStringLiteral("全部 40")), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("已连接 36")), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("升级失败 4")), qPrintable(line));
+    // The status line and the search field sit in the bottom row between 1029 and 1, clear of both.
+    const QRect clear = dlg.control(IDC_CLEAR)->geometry(), upgrade = dlg.control(IDC_UPGRADE)->geometry();
+    for (QWidget* w : {static_cast<QWidget*>(dlg.statusLine()), static_cast<QWidget*>(dlg.searchField())}) {
+        QVERIFY(w->geometry().left() > clear.right() && w->geometry().right() < upgrade.left());
+        QVERIFY(w->geometry().top() >= dlg.deviceListWidget()->geometry().bottom());
+    }
+
+    auto shown = [&] {
+        int n = 0;
+        for (int row = 0; row < list.RowCount(); ++row) n += view->isRowHidden(row) ? 0 : 1;
+        return n;
+    };
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s%1").arg(DEVICE_STATUS_UPGRADE_FAILED));
+    QCOMPARE(shown(), 4);
+    // A row that fails later joins the filtered view.
+    setRowStatus(list, 0, DEVICE_STATUS_UPGRADE_FAILED);
+    QCOMPARE(shown(), 5);
+    dlg.searchField()->setText(QStringLiteral("qnser1013"));
+    QCOMPARE(shown(), 1);
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s-1"));  // 全部: everything again
+    QCOMPARE(shown(), 40);
+    QVERIFY(dlg.searchField()->text().isEmpty());
+    dlg.searchField()->setText(QStringLiteral("127.0.3.2"));  // .2 and .20 .. .29
+    QCOMPARE(shown(), 11);
+    QCOMPARE(list.CountRows(RC_ITEM_CHECKED), ticked);
+
+    // The sort arrow follows the chosen sort; ties stay in numeric IP order; the filter follows rows.
+    QHeaderView* header = view->horizontalHeader();
+    QVERIFY(!header->isSortIndicatorShown());
+    const int statusX = header->sectionViewportPosition(DEVICE_COLUMN_STATUS) + 5;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(statusX, header->height() / 2));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(statusX, header->height() / 2));
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), static_cast<int>(DEVICE_COLUMN_STATUS));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(shown(), 11);
+    for (int row = 0; row < list.RowCount(); ++row)
+        QCOMPARE(view->isRowHidden(row), !QString::fromStdString(list.GetItemText(row, DEVICE_COLUMN_IP))
+                                              .contains(QStringLiteral("127.0.3.2")));
+    QCOMPARE(QString::fromStdString(list.GetItemText(0, DEVICE_COLUMN_IP)), QStringLiteral("127.0.3.2"));
+    QCOMPARE(list.CountRows(RC_ITEM_CHECKED), ticked);
 }
 
 QTEST_MAIN(QuentaUpgradeDlgTest)
