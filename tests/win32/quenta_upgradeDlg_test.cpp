@@ -439,7 +439,9 @@ TEST(Win32Window, StatusLineFilterSearchAndSortArrow) {
         GetWindowRect(dialog.Item(IDC_GLANCE_SEARCH), &search);
         EXPECT_GT(count.left, clear.right);
         EXPECT_LT(search.right, upgrade.left);
-        EXPECT_GE(count.top, clear.top);
+        RECT listBox{};
+        GetWindowRect(dialog.Item(1001), &listBox);
+        EXPECT_GE(count.top, listBox.bottom);
 
         HWND view = dialog.Item(1001);
         SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(failed), STN_CLICKED),
