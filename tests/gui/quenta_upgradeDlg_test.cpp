@@ -7,6 +7,7 @@
 // "升级" right after a cancel without blocking the window.
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/list_glance.h"
 #include "engine/model_box_layout.h"
 #include "engine/upgrade_flow.h"
 #include "package/package_load.h"
@@ -43,7 +44,8 @@
 #include "ui/qt_translation.h"
 #include "ui/quenta_upgradeDlg.h"
 
-QUENTA_TEST_IN_PRIVATE_NAMESPACE(20);
+// The status line's picture needs a 700-device site (QUENTA_TEST_SCREENSHOT_700 set).
+QUENTA_TEST_IN_PRIVATE_NAMESPACE(std::getenv("QUENTA_TEST_SCREENSHOT_700") != nullptr ? 759 : 20);
 
 namespace {
 
@@ -216,6 +218,7 @@ class QuentaUpgradeDlgTest : public QObject {
     void fileDialogFilter();
     void verifyBoxReasonMenuAndReport();
     void statusLineFilterSearchAndSortArrow();
+    void statusLineOn700DeviceSite();
 
   private:
     std::string makePackage(const std::string& fileName, const std::string& models,
@@ -1012,6 +1015,60 @@ void QuentaUpgradeDlgTest::statusLineFilterSearchAndSortArrow() {
                                               .contains(QStringLiteral("127.0.3.2")));
     QCOMPARE(QString::fromStdString(list.GetItemText(0, DEVICE_COLUMN_IP)), QStringLiteral("127.0.3.2"));
     QCOMPARE(list.CountRows(RC_ITEM_CHECKED), ticked);
+}
+
+// The picture of the status line during a run on a 700-device site (gui-screenshots/
+// screenshot-status-line.png): only with QUENTA_TEST_SCREENSHOT_700 set (scripts/glance-screenshots.sh).
+void QuentaUpgradeDlgTest::statusLineOn700DeviceSite() {
+    if (std::getenv("QUENTA_TEST_SCREENSHOT_700") == nullptr) QSKIP("QUENTA_TEST_SCREENSHOT_700 not set");
+    SimConfig config;
+    SimAddressBoxConfig box;
+    box.device.ip = siteAddress(700);
+    box.device.model = "QN-AB100";
+    box.device.platform = "A20";
+    box.device.serialNum = "QNT0AB10001";
+    box.device.softVersion = "1.8.0";
+    config.addressBox = box;
+    for (int n = 0; n < 700; ++n) {
+        SimDeviceConfig d;
+        d.ip = siteAddress(n);
+        d.model = n % 3 == 0 ? "QN-S210" : "QN-H200";
+        d.platform = "hi3516a";
+        d.master = 1 + n / 100;
+        d.slave = n % 100;
+        d.hardVersion = "HW-1.0";
+        d.kernelVersion = "3.10.108";
+        d.softVersion = n % 50 == 7 ? "2.4.1" : "2.3.9";
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "QNT2H2%05d", n);
+        d.serialNum = serial;
+        if (n % 40 == 11) d.faults.tcpErrorText = "存储空间不足";
+        if (n % 97 == 5) d.faults.silent = true;
+        config.devices.push_back(d);
+    }
+    SimSite big(config);
+    std::string error;
+    QVERIFY2(big.open(error) == 0, error.c_str());
+    QCOMPARE(big.start(), 0);
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(700)));
+    script().queueAnswer(IDNO);
+    clickControl(dlg, IDC_QUERY);
+    QVERIFY(dlg.flow().list().RowCount() > 600);
+    clickControl(dlg, IDC_UPGRADE);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().glance().runLine().finished >= 120, 300000);
+    dlg.refreshGlance();
+    QTest::qWait(300);
+    QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-status-line.png"))));
+    // Only the failed rows, as a click on their count shows them.
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s%1").arg(DEVICE_STATUS_UPGRADE_FAILED));
+    QTest::qWait(300);
+    QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-status-filter.png"))));
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s-1"));
+    clickControl(dlg, IDC_UPGRADE);  // 取消
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.flow().runActive(), 300000);
+    big.stop();
 }
 
 QTEST_MAIN(QuentaUpgradeDlgTest)

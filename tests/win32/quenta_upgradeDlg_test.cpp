@@ -478,6 +478,32 @@ TEST(Win32Window, StatusLineFilterSearchAndSortArrow) {
     });
 }
 
+// The picture of the status line during a run on a 700-device site (status-line.bmp): only when
+// scripts/windows-gui-test.sh --screenshots runs it against its 700-device site.
+TEST(Win32Window, StatusLineOn700DeviceSite) {
+    REQUIRE_SITE();
+    if (env("QUENTA_TEST_SITE_700") != "1") GTEST_SKIP() << "not the 700-device site";
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        setAddressBoxFromEnv(dialog);
+        click(dialog, IDC_QUERY);
+        ASSERT_GT(dialog.flow().list().RowCount(), 600);
+        click(dialog, IDC_UPGRADE);
+        ASSERT_TRUE(pumpUntil([&] { return dialog.flow().glance().runLine().finished >= 120; }, 600000));
+        dialog.refreshGlance();
+        screenshot(dialog.hwnd(), "status-line");
+        HWND failed = dialog.countWindow(DEVICE_STATUS_UPGRADE_FAILED);
+        if (failed != nullptr) {
+            SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(failed), STN_CLICKED),
+                         reinterpret_cast<LPARAM>(failed));
+            screenshot(dialog.hwnd(), "status-filter");
+            dialog.showStatus(-1);
+        }
+        click(dialog, IDC_UPGRADE);  // 取消
+        EXPECT_TRUE(pumpUntil([&] { return !dialog.flow().runActive(); }, 600000));
+    });
+}
+
 TEST(Win32Window, ModelBoxesAndRefusalsBeforeAQuery) {
     REQUIRE_SITE();
     withWindow([](Cquenta_upgradeDlg& dialog) {
