@@ -31,6 +31,7 @@
 #include "engine/upgrade_verifier.h"
 
 class DeviceList;
+class ListGlance;
 class UpgradeVerifier;
 struct LoadedPackage;
 struct RunReport;
@@ -47,6 +48,8 @@ class UpgradeFlow : public FlowHost {
     // --- what the front end reads ---
     DialogState& state() { return state_; }
     DeviceList& list() { return *list_; }
+    // The list's status counts, run line and view filter.
+    ListGlance& glance() { return *glance_; }
     FlowDispatcher& dispatcher() override { return dispatcher_; }
     QuentaUpgradeServer* server() override { return server_.get(); }
     const LoadedPackage* package() const { return package_.get(); }  // null: none loaded (or refused)
@@ -235,6 +238,7 @@ class UpgradeFlow : public FlowHost {
     std::atomic<int> stopTasks_{0};                  // set by OnDestroy: long tasks give up
     DialogState state_;
     std::unique_ptr<DeviceList> list_;        // guard: flow thread
+    std::unique_ptr<ListGlance> glance_;      // guard: flow thread; observes list_, goes before it
     QuentaUpgradeServerPtr server_;           // guard: flow thread, written only while no engine thread runs
     std::unique_ptr<LoadedPackage> package_;  // guard: flow thread
     std::string sharedUploadPath_;            // GBK; guard: flow thread

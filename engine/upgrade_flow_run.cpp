@@ -6,6 +6,7 @@
 
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/list_glance.h"
 #include "engine/upgrade_flow_internal.h"
 #include "engine/upgrade_report.h"
 #include "package/package_info.h"
@@ -61,6 +62,7 @@ void UpgradeFlow::startUpgrade() {
     runKeys_.clear();
     runStart_ = ss_platform_localTimeText();
     runEnd_.clear();
+    glance_->beginRun();
     verifier_->begin();
     FlowHost* host = this;
     if (ss_thread_create(server->upgradeThread, _upgradeThreadProc, host) != 0) OnUpgradingEnd();
@@ -214,6 +216,9 @@ void UpgradeFlow::OnUpgradingEnd() {
     notify(kChangedControls);
     runEnded_ = true;
     runEnd_ = ss_platform_localTimeText();
+    glance_->endRun();
+    // Rows that settled late take their places under the operator's sort before the box shows.
+    list_->ReapplyChosenSort();
     ui_.messageBox(runSummaryText(lastRunSummary(), ui_.retryWay()), flowtext::kInfoTitle, BoxIcon::none,
                    BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");

@@ -4,7 +4,8 @@
 # made inside it (so its wineserver, which creates every socket of the wine processes, lives there)
 # and `wineserver -k` at the end. Wine draws on an Xvfb started outside the namespace (reached through
 # /tmp/.X11-unix); Chinese needs a CJK font (fonts-wqy-microhei). With --screenshots DIR the window
-# after a query and during an upgrade are written as DIR/screenshot-win32-{query,upgrade}.png
+# after a query and during an upgrade are written as DIR/screenshot-win32-{query,upgrade}.png, and
+# the status line during a run on a 700-device site as DIR/screenshot-win32-status-{line,filter}.png
 # (converted by ImageMagick, which it installs when run as root).
 #
 # Usage: windows-gui-test.sh NATIVE-BUILD WINDOWS-BUILD [--screenshots DIR]
@@ -36,9 +37,20 @@ if [[ "${1:-}" != --inner ]]; then
             ip: "192.0.2.30", model: "QN-H200", platform: "hi3516a", serialNum: "QNT2H2F0001",
             softVersion: "2.4.1", faults: {tcpErrorText: "存储空间不足"}}]' \
         "$root/sim/demo/site.json" >"$work/site.json"
+    # The status line's site: 700 devices (690 older ones, 10 that refuse the put), the same box.
+    jq '.addressBox |= del(.phantoms)
+        | .devices = [
+            {ip: "192.0.2.10", count: 690, model: "QN-H200", platform: "hi3516a", serialNum: "QNT2H3{n}",
+             softVersion: "2.3.9"},
+            {ip: "203.0.113.194", count: 10, model: "QN-H200", platform: "hi3516a", serialNum: "QNT2H4{n}",
+             softVersion: "2.3.9", faults: {tcpErrorText: "存储空间不足"}}]' \
+        "$root/sim/demo/site.json" >"$work/site700.json"
     quenta_start_xvfb 90 120
     status=0
-    "$root/sim/netns-run" --addresses 20 -- bash "$0" --inner "$native" "$windows" "$work" "$shots" || status=$?
+    addresses=20
+    [[ -n "$shots" ]] && addresses=759
+    "$root/sim/netns-run" --addresses "$addresses" -- bash "$0" --inner "$native" "$windows" "$work" "$shots" ||
+        status=$?
     quenta_stop_xvfb
     if ((status == 0)); then
         rm -rf "$work"
@@ -80,7 +92,12 @@ wine "$windows/tests/win32_quenta_upgradeDlg_test.exe" ${QUENTA_GTEST_FILTER:+--
 status=${PIPESTATUS[0]}
 set -e
 if [[ -n "$shots" ]]; then
-    for name in query upgrade; do
+    quenta_stop_site
+    quenta_start_site "$work/site700.log" "$native/sim/quenta-sim" --config "$work/site700.json" \
+        --record "$work/record700.json"
+    QUENTA_TEST_SITE_700=1 wine "$windows/tests/win32_quenta_upgradeDlg_test.exe" \
+        --gtest_filter=Win32Window.StatusLineOn700DeviceSite 2>&1 | tr -d '\r' || status=1
+    for name in query upgrade status-line status-filter; do
         if [[ -f "$work/shots/$name.bmp" ]]; then
             /usr/bin/convert "$work/shots/$name.bmp" "$shots/screenshot-win32-$name.png"
         fi

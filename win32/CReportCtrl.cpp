@@ -3,6 +3,8 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "engine/progress_cell.h"
 #include "win32/win32_text.h"
 
@@ -94,19 +96,102 @@ void CReportCtrl::rebuild() {
         SendMessageW(hwnd_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&lvc));
     }
     applying_ = false;
-    if (list_.RowCount() > 0) rowsInserted(0, list_.RowCount() - 1);
+    rebuildItems();
+    ShowSortArrow();
+}
+
+void CReportCtrl::insertItem(int item) {
+    applying_ = true;
+    LVITEMW lvi{};
+    lvi.mask = LVIF_TEXT;
+    lvi.iItem = item;
+    lvi.pszText = const_cast<wchar_t*>(L"");
+    SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lvi));
+    applying_ = false;
+}
+
+void CReportCtrl::rebuildItems() {
+    if (hwnd_ == nullptr) return;
+    SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+    applying_ = true;
+    ListView_DeleteAllItems(hwnd_);
+    applying_ = false;
+    shown_.clear();
+    for (int row = 0; row < list_.RowCount(); ++row) {
+        if (filter_ && !filter_(row)) continue;
+        const int item = filter_ ? static_cast<int>(shown_.size()) : row;
+        if (filter_) shown_.push_back(row);
+        insertItem(item);
+        writeRow(row);
+    }
+    if (list_.RedrawEnabled()) {
+        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(hwnd_, nullptr, TRUE);
+    }
+}
+
+int CReportCtrl::ItemOfRow(int row) const {
+    if (!filter_) return row;
+    auto found = std::lower_bound(shown_.begin(), shown_.end(), row);
+    return found != shown_.end() && *found == row ? static_cast<int>(found - shown_.begin()) : -1;
+}
+
+int CReportCtrl::RowOfItem(int item) const {
+    if (!filter_) return item;
+    return item >= 0 && item < static_cast<int>(shown_.size()) ? shown_[item] : -1;
+}
+
+void CReportCtrl::SetRowFilter(std::function<bool(int row)> visible) {
+    filter_ = std::move(visible);
+    rebuildItems();
+}
+
+void CReportCtrl::RowVisibilityChanged(int first, int last) {
+    if (hwnd_ == nullptr || !filter_) return;
+    if (last - first > 64) return rebuildItems();  // a new filter: build the items once
+    for (int row = first; row <= last; ++row) {
+        const bool visible = filter_(row);
+        auto at = std::lower_bound(shown_.begin(), shown_.end(), row);
+        const int item = static_cast<int>(at - shown_.begin());
+        const bool present = at != shown_.end() && *at == row;
+        if (visible && !present) {
+            shown_.insert(at, row);
+            insertItem(item);
+            writeRow(row);
+        } else if (!visible && present) {
+            shown_.erase(at);
+            applying_ = true;
+            ListView_DeleteItem(hwnd_, item);
+            applying_ = false;
+        }
+    }
+}
+
+void CReportCtrl::ShowSortArrow() {
+    if (hwnd_ == nullptr) return;
+    HWND header = ListView_GetHeader(hwnd_);
+    const int chosen = list_.ChosenSortColumn();
+    for (int c = 0; c < Header_GetItemCount(header); ++c) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, c, &item)) continue;
+        const int format = item.fmt & ~(HDF_SORTUP | HDF_SORTDOWN);
+        item.fmt = c != chosen ? format : format | (list_.ChosenSortAscending() ? HDF_SORTUP : HDF_SORTDOWN);
+        Header_SetItem(header, c, &item);
+    }
 }
 
 void CReportCtrl::writeRow(int row) {
     const ListRow* data = list_.Row(row);
-    if (hwnd_ == nullptr || data == nullptr) return;
+    const int view = ItemOfRow(row);
+    if (hwnd_ == nullptr || data == nullptr || view < 0) return;
     applying_ = true;
     for (int c = 0; c < list_.ColumnCount() && c < static_cast<int>(data->texts.size()); ++c) {
         std::wstring text = win32_widen(data->texts[c]);
         LVITEMW item{};
         item.iSubItem = c;
         item.pszText = text.data();
-        SendMessageW(hwnd_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        SendMessageW(hwnd_, LVM_SETITEMTEXTW, view, reinterpret_cast<LPARAM>(&item));
     }
     applying_ = false;
     writeState(row);
@@ -114,11 +199,12 @@ void CReportCtrl::writeRow(int row) {
 
 void CReportCtrl::writeState(int row) {
     const ListRow* data = list_.Row(row);
-    if (hwnd_ == nullptr || data == nullptr) return;
+    const int view = ItemOfRow(row);
+    if (hwnd_ == nullptr || data == nullptr || view < 0) return;
     applying_ = true;
-    ListView_SetCheckState(hwnd_, row, data->checked ? TRUE : FALSE);
+    ListView_SetCheckState(hwnd_, view, data->checked ? TRUE : FALSE);
     const UINT state = (data->selected ? LVIS_SELECTED : 0) | (data->focused ? LVIS_FOCUSED : 0);
-    ListView_SetItemState(hwnd_, row, state, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(hwnd_, view, state, LVIS_SELECTED | LVIS_FOCUSED);
     applying_ = false;
 }
 
@@ -128,6 +214,13 @@ void CReportCtrl::listReset() {
 
 void CReportCtrl::rowsInserted(int first, int last) {
     if (hwnd_ == nullptr) return;
+    if (filter_) {  // later rows move down; the new rows come in as the filter says
+        const int added = last - first + 1;
+        for (int& row : shown_)
+            if (row >= first) row += added;
+        RowVisibilityChanged(first, last);
+        return;
+    }
     for (int row = first; row <= last; ++row) {
         applying_ = true;
         LVITEMW item{};
@@ -142,6 +235,20 @@ void CReportCtrl::rowsInserted(int first, int last) {
 
 void CReportCtrl::rowsRemoved(int first, int last) {
     if (hwnd_ == nullptr) return;
+    if (filter_) {
+        const int removed = last - first + 1;
+        applying_ = true;
+        for (int item = static_cast<int>(shown_.size()) - 1; item >= 0; --item) {
+            if (shown_[item] > last) {
+                shown_[item] -= removed;
+            } else if (shown_[item] >= first) {
+                ListView_DeleteItem(hwnd_, item);
+                shown_.erase(shown_.begin() + item);
+            }
+        }
+        applying_ = false;
+        return;
+    }
     applying_ = true;
     for (int row = last; row >= first; --row) ListView_DeleteItem(hwnd_, row);
     applying_ = false;
@@ -158,12 +265,14 @@ void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool text, bool /*bac
         UpdateWindow(hwnd_);
         return;
     }
-    ListView_RedrawItems(hwnd_, firstRow, lastRow);
+    const int item = ItemOfRow(firstRow);
+    if (item >= 0) ListView_RedrawItems(hwnd_, item, item);
 }
 
 void CReportCtrl::progressChanged(int row, int column) {
-    if (hwnd_ == nullptr || list_.ColumnCount() < 2) return;
-    RECT bounds = subItemRect(hwnd_, row, column);
+    const int item = ItemOfRow(row);
+    if (hwnd_ == nullptr || list_.ColumnCount() < 2 || item < 0) return;
+    RECT bounds = subItemRect(hwnd_, item, column);
     InflateRect(&bounds, 2, 2);
     InvalidateRect(hwnd_, &bounds, TRUE);
     UpdateWindow(hwnd_);
@@ -174,6 +283,8 @@ void CReportCtrl::selectionChanged() {
 }
 
 void CReportCtrl::rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {
+    ShowSortArrow();
+    if (filter_) return rebuildItems();  // the shown rows are others now
     for (int row = 0; row < list_.RowCount(); ++row) writeRow(row);
 }
 
@@ -190,7 +301,8 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
         case CDDS_ITEMPREPAINT:
             return CDRF_NOTIFYSUBITEMDRAW;
         case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
-            const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+            const int item = static_cast<int>(draw->nmcd.dwItemSpec);
+            const int row = RowOfItem(item);
             const int column = draw->iSubItem;
             const ListRow* data = list_.Row(row);
             if (data == nullptr) return CDRF_DODEFAULT;
@@ -198,7 +310,7 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
             draw->clrTextBk = cellColor(list_.GetCellBackColor(row, column), COLOR_WINDOW);
             const PROGRESS_DATA* progress = list_.CellProgress(row, column);
             if (progress == nullptr || progress->inUse == 0) return CDRF_NEWFONT;
-            const RECT cell = subItemRect(hwnd_, row, column);
+            const RECT cell = subItemRect(hwnd_, item, column);
             const ProgressCellDrawing drawing =
                 progressCellDrawing(CellRect{cell.left, cell.top, cell.right, cell.bottom}, *progress);
             HDC dc = draw->nmcd.hdc;
@@ -230,7 +342,8 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
 
 bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
     if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
-    const int row = change->iItem;
+    const int row = RowOfItem(change->iItem);
+    if (row < 0) return false;
     const UINT checkMask = LVIS_STATEIMAGEMASK;
     if (((change->uNewState ^ change->uOldState) & checkMask) != 0 && (change->uOldState & checkMask) != 0) {
         const bool nowChecked = ((change->uNewState & checkMask) >> 12) == 2;
@@ -242,13 +355,13 @@ bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
         return false;
     }
     if (((change->uNewState ^ change->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED)) != 0) {
-        // The operator's selection: into the list (without echoing back).
+        // The operator's selection: into the list (without echoing back). Hidden rows are not selected.
         std::vector<int> selected;
         for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i >= 0;
              i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED)) {
-            selected.push_back(i);
+            selected.push_back(RowOfItem(i));
         }
-        const int focused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
+        const int focused = RowOfItem(ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED));
         applying_ = true;
         list_.SetSelection(selected, focused);
         applying_ = false;
@@ -266,7 +379,7 @@ void CReportCtrl::updateTip(LPARAM pointerPosition) {
     LVHITTESTINFO hit{};
     hit.pt = POINT{GET_X_LPARAM(pointerPosition), GET_Y_LPARAM(pointerPosition)};
     const int found = ListView_SubItemHitTest(hwnd_, &hit);
-    const int row = (found >= 0 && hit.iSubItem == DEVICE_LIST_STATUS_COLUMN) ? hit.iItem : -1;
+    const int row = (found >= 0 && hit.iSubItem == DEVICE_LIST_STATUS_COLUMN) ? RowOfItem(hit.iItem) : -1;
     if (row == tipRow_) return;
     tipRow_ = row;
     SendMessageW(tooltip_, TTM_POP, 0, 0);  // the next show asks for the new cell's text

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/device_list.h"
 
@@ -37,6 +38,16 @@ class CReportCtrl : public DeviceListObserver {
     bool OnItemChanged(const NMLISTVIEW* change);
     void OnColumnClick(int column);
 
+    // The view filter: only rows for which `visible` answers true are items of the list view (a list
+    // view cannot hide an item). Checks and selection stay the list's; items map to list rows. An
+    // empty function shows every row. RowVisibilityChanged: rows [first, last] may have come or gone.
+    void SetRowFilter(std::function<bool(int row)> visible);
+    void RowVisibilityChanged(int first, int last);
+    int ItemOfRow(int row) const;   // the list view item showing a list row; -1 when hidden
+    int RowOfItem(int item) const;  // the list row an item shows; -1 outside
+    // The header's arrow on the list's chosen sort.
+    void ShowSortArrow();
+
     // --- DeviceListObserver ---
     void listReset() override;
     void rowsInserted(int first, int last) override;
@@ -52,8 +63,10 @@ class CReportCtrl : public DeviceListObserver {
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                          DWORD_PTR data);
     void rebuild();
-    void writeRow(int row);    // texts, check, selection and focus of one row
-    void writeState(int row);  // check, selection and focus only
+    void rebuildItems();        // the items of the rows that pass the filter
+    void insertItem(int item);  // an empty item at `item`
+    void writeRow(int row);     // texts, check, selection and focus of one row
+    void writeState(int row);   // check, selection and focus only
     void updateTip(LPARAM pointerPosition);
 
     DeviceList& list_;
@@ -63,4 +76,6 @@ class CReportCtrl : public DeviceListObserver {
     int tipRow_ = -1;         // guard: UI thread; the cell the tooltip describes
     std::wstring tipText_;    // guard: UI thread
     std::function<std::string(int row)> tipProvider_;
+    std::function<bool(int row)> filter_;  // guard: UI thread; empty: every row is an item
+    std::vector<int> shown_;               // guard: UI thread; with a filter: item -> row, ascending
 };

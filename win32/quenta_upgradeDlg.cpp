@@ -2,12 +2,15 @@
 #include "win32/quenta_upgradeDlg.h"
 
 #include "engine/device_list.h"
+#include "engine/device_status.h"
 #include "engine/failure_reason.h"
+#include "engine/list_glance.h"
 #include "engine/list_menu.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -21,6 +24,9 @@ namespace {
 
 constexpr COLORREF kTint = 0xF8F3F1;
 constexpr int kListId = 1001;
+// The status line's repaint timer: an id no row's timer has (those are device addresses, and
+// 0.0.0.240 is none).
+constexpr UINT_PTR kGlanceTimerId = 0xF0000000u;
 
 // Buttons, check boxes and radios the state names (texts, enabled, checked).
 constexpr int kButtonIds[] = {
@@ -59,6 +65,9 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
     flow_ = std::make_unique<UpgradeFlow>(*this);
     report_ = std::make_unique<CReportCtrl>(flow_->list());
     report_->SetTipProvider([this](int row) { return failureReasonText(flow_->rowReason(row)); });
+    flow_->glance().setOnCountsChanged([this] { scheduleGlance(); });
+    flow_->glance().setOnVisibilityChanged(
+        [this](int first, int last) { report_->RowVisibilityChanged(first, last); });
     HINSTANCE module = ResourceModule();
     bigIcon_ = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -68,6 +77,8 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
 }
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
+    flow_->glance().setOnCountsChanged({});
+    flow_->glance().setOnVisibilityChanged({});
     endFlow(*flow_);
     if (wake_) wake_->detach();
     if (hwnd() != nullptr) DestroyWindow(hwnd());
@@ -97,8 +108,12 @@ bool Cquenta_upgradeDlg::OnInit() {
                                 DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
     ReleaseDC(hwnd(), screen);
     report_->Attach(Item(kListId));
+    report_->SetRowFilter([this](int row) { return flow_->glance().rowVisible(row); });
+    SendMessageW(Item(IDC_GLANCE_SEARCH), EM_SETCUEBANNER, TRUE,
+                 reinterpret_cast<LPARAM>(win32_widen(glancetext::kSearchHint).c_str()));
     if (!flow_->OnInitDialog()) return true;  // closeWindow already ended the loop
     syncFromState();
+    refreshGlance();
     if (openedHookSlot()) {
         // Runs inside the modal loop, once the window is up.
         PostMessageW(hwnd(), WM_APP + 2, 0, 0);
@@ -110,6 +125,8 @@ void Cquenta_upgradeDlg::OnDestroy() {
     if (wake_) wake_->detach();
     for (std::uint32_t id : timers_) KillTimer(hwnd(), id);
     timers_.clear();
+    KillTimer(hwnd(), kGlanceTimerId);
+    glanceDue_ = false;
     endFlow(*flow_);
     report_->Detach();
 }
@@ -193,6 +210,77 @@ void Cquenta_upgradeDlg::rebuildModelBoxes() {
     }
 }
 
+// --- the status line ----------------------------------------------------------------------------
+
+HWND Cquenta_upgradeDlg::countWindow(int code) const {
+    for (size_t i = 0; i < countCodes_.size() && i < countWindows_.size(); ++i)
+        if (countCodes_[i] == code && IsWindowVisible(countWindows_[i])) return countWindows_[i];
+    return nullptr;
+}
+
+void Cquenta_upgradeDlg::scheduleGlance() {
+    // At most one repaint per 200 ms however many rows change; the run line's estimate ticks on it.
+    if (glanceDue_ || hwnd() == nullptr) return;
+    glanceDue_ = SetTimer(hwnd(), kGlanceTimerId, 200, nullptr) != 0;
+}
+
+void Cquenta_upgradeDlg::refreshGlance() {
+    if (hwnd() == nullptr || !flow_) return;
+    const ListGlance& glance = flow_->glance();
+    // The counts in the free stretch of the bottom row, left of the search field, one static each.
+    RECT area{60, 451, 626, 459};
+    MapDialogRect(hwnd(), &area);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+    HDC dc = GetDC(hwnd());
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    const std::vector<StatusCount> counts = glance.counts();
+    countCodes_.clear();
+    int x = area.left;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        std::wstring text = win32_widen(counts[i].text + " " + std::to_string(counts[i].count));
+        if (glance.filtering() && counts[i].code < 0 && glance.filter().status < 0)
+            text += L" (" + std::to_wstring(glance.visibleCount()) + L")";
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        if (i == countWindows_.size()) {
+            HWND created =
+                CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_NOTIFY | SS_LEFT, 0, 0, 0, 0, hwnd(),
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GLANCE_COUNT + i)),
+                                ResourceModule(), nullptr);
+            if (created == nullptr) break;
+            SendMessageW(created, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            countWindows_.push_back(created);
+        }
+        HWND window = countWindows_[i];
+        SetWindowTextW(window, text.c_str());
+        const int width = std::min<int>(size.cx + 2, std::max<int>(0, area.right - x));
+        SetWindowPos(window, nullptr, x, area.top, width, area.bottom - area.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        InvalidateRect(window, nullptr, TRUE);
+        countCodes_.push_back(counts[i].code);
+        x += width + size.cy;  // a gap of about one character
+    }
+    for (size_t i = countCodes_.size(); i < countWindows_.size(); ++i) ShowWindow(countWindows_[i], SW_HIDE);
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd(), dc);
+    const std::string run = glance.running() ? runLineText(glance.runLine()) : std::string();
+    SetDlgItemTextW(hwnd(), IDC_GLANCE_RUN, win32_widen(run).c_str());
+    if (glance.running()) scheduleGlance();
+}
+
+void Cquenta_upgradeDlg::showStatus(int code) {
+    ListFilter filter = flow_->glance().filter();
+    filter.status = code >= 0 ? code : -1;
+    if (code < 0 && !filter.search.empty()) {
+        filter.search.clear();
+        syncing_ = true;
+        SetDlgItemTextW(hwnd(), IDC_GLANCE_SEARCH, L"");
+        syncing_ = false;
+    }
+    flow_->glance().setFilter(filter);
+    refreshGlance();
+}
+
 // --- controls -> flow -------------------------------------------------------------------------
 
 void Cquenta_upgradeDlg::routeClick(int id) {
@@ -218,6 +306,21 @@ bool Cquenta_upgradeDlg::OnCommand(int id, int code, HWND control) {
     }
     if (id == IDC_BANNER) {
         if (code == STN_CLICKED) showAbout();
+        return true;
+    }
+    if (id == IDC_GLANCE_SEARCH) {
+        if (code == EN_CHANGE) {
+            ListFilter filter = flow_->glance().filter();
+            std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+            text.resize(
+                static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+            filter.search = win32_narrow(text);
+            flow_->glance().setFilter(filter);
+        }
+        return true;
+    }
+    if (id >= IDC_GLANCE_COUNT && id < IDC_GLANCE_COUNT + static_cast<int>(countCodes_.size())) {
+        if (code == STN_CLICKED) showStatus(countCodes_[id - IDC_GLANCE_COUNT]);
         return true;
     }
     if (id == kAboutCommand) {
@@ -249,6 +352,12 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
 }
 
 bool Cquenta_upgradeDlg::OnTimer(UINT_PTR id) {
+    if (id == kGlanceTimerId) {
+        KillTimer(hwnd(), kGlanceTimerId);
+        glanceDue_ = false;
+        if (!flowEnded()) refreshGlance();
+        return true;
+    }
     const auto key = static_cast<std::uint32_t>(id);
     if (timers_.count(key) == 0 || flowEnded()) return false;
     flow_->OnTimer(key);
@@ -273,8 +382,13 @@ INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_APP + 2:
             if (auto& hook = openedHookSlot()) hook(*this);
             return TRUE;
-        case WM_CTLCOLORDLG:
         case WM_CTLCOLORSTATIC:
+            // The count the list is filtered by reads blue.
+            if (reinterpret_cast<HWND>(lParam) == countWindow(flow_->glance().filter().status))
+                SetTextColor(reinterpret_cast<HDC>(wParam), RGB(0, 0, 255));
+            SetBkColor(reinterpret_cast<HDC>(wParam), kTint);
+            return reinterpret_cast<INT_PTR>(tint_);
+        case WM_CTLCOLORDLG:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLOREDIT:
             SetBkColor(reinterpret_cast<HDC>(wParam), kTint);

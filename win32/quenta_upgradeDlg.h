@@ -42,6 +42,12 @@ class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
     CProgressDlg* openProgress() const { return openProgress_; }
     bool timerRunning(std::uint32_t id) const { return timers_.count(id) != 0; }
     std::vector<HWND> modelBoxWindows() const;
+    // The status line: one clickable count per status present (全部 first; code -1), the run line
+    // (IDC_GLANCE_RUN) and the search field (IDC_GLANCE_SEARCH). countWindow: the count of a status,
+    // null when none is shown.
+    HWND countWindow(int code) const;
+    void refreshGlance();       // repaints the status line now (otherwise at most every 200 ms)
+    void showStatus(int code);  // a click on a count; -1 (全部) shows every row again
 
     // --- FlowUi ---
     int runProgress(const std::string& utf8Line1, std::function<int()> task, bool makeCurrent) override;
@@ -80,6 +86,7 @@ class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
     void routeClick(int id);
     void showListMenu(POINT at);
     void showAbout();
+    void scheduleGlance();
 
     std::unique_ptr<UpgradeFlow> flow_;
     std::unique_ptr<CReportCtrl> report_;
@@ -92,4 +99,7 @@ class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
     CProgressDlg* current_ = nullptr;       // the progress box the flow reports to
     CProgressDlg* openProgress_ = nullptr;  // any progress box being shown
     bool syncing_ = false;                  // controls are being written from the state: no handlers
+    std::vector<HWND> countWindows_;        // guard: UI thread; the status line's counts, by position
+    std::vector<int> countCodes_;           // guard: UI thread; the status each shows (-1: 全部)
+    bool glanceDue_ = false;                // guard: UI thread; the status line's timer runs
 };

@@ -7,6 +7,7 @@
 // "升级" right after a cancel without blocking the window.
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/list_glance.h"
 #include "engine/model_box_layout.h"
 #include "engine/upgrade_flow.h"
 #include "package/package_load.h"
@@ -23,6 +24,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -42,7 +44,8 @@
 #include "ui/qt_translation.h"
 #include "ui/quenta_upgradeDlg.h"
 
-QUENTA_TEST_IN_PRIVATE_NAMESPACE(20);
+// The status line's picture needs a 700-device site (QUENTA_TEST_SCREENSHOT_700 set).
+QUENTA_TEST_IN_PRIVATE_NAMESPACE(std::getenv("QUENTA_TEST_SCREENSHOT_700") != nullptr ? 759 : 20);
 
 namespace {
 
@@ -214,6 +217,8 @@ class QuentaUpgradeDlgTest : public QObject {
     void aboutBox();
     void fileDialogFilter();
     void verifyBoxReasonMenuAndReport();
+    void statusLineFilterSearchAndSortArrow();
+    void statusLineOn700DeviceSite();
 
   private:
     std::string makePackage(const std::string& fileName, const std::string& models,
@@ -946,6 +951,124 @@ void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
     QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().runFinished(), 60000);
     QVERIFY(!dlg.flow().startPending());
     QVERIFY(dlg.control(IDC_UPGRADE)->isEnabled());
+}
+
+// The status line counts per status and filters on a click, the search field finds an IP or serial
+// number, neither changes a check; the header shows the chosen sort's arrow.
+void QuentaUpgradeDlgTest::statusLineFilterSearchAndSortArrow() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    DeviceList& list = dlg.flow().list();
+    auto* view = qobject_cast<CReportCtrl*>(dlg.deviceListWidget());
+    QVERIFY(view != nullptr);
+    for (int i = 0; i < 40; ++i) {
+        const int row = list.InsertRow(list.RowCount());
+        list.SetCellText(row, DEVICE_COLUMN_IP, "127.0.3." + std::to_string(i + 1));
+        list.SetCellText(row, DEVICE_COLUMN_SERIAL, "QNSER" + std::to_string(1000 + i));
+        list.SetOwnerKey(row, 127u | 3u << 16 | static_cast<uint32_t>(i + 1) << 24);
+        setRowStatus(list, row, i % 10 == 3 ? DEVICE_STATUS_UPGRADE_FAILED : DEVICE_STATUS_CONNECTED);
+        list.SetCheck(row, i % 2 == 0);
+    }
+    const int ticked = list.CountRows(RC_ITEM_CHECKED);
+    dlg.refreshGlance();
+    const QString line = dlg.statusLine()->text();
+    QVERIFY2(line.contains(QStringLiteral("全部 40")), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("已连接 36")), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("升级失败 4")), qPrintable(line));
+    // The status line and the search field sit in the bottom row between 1029 and 1, clear of both.
+    const QRect clear = dlg.control(IDC_CLEAR)->geometry(), upgrade = dlg.control(IDC_UPGRADE)->geometry();
+    for (QWidget* w : {static_cast<QWidget*>(dlg.statusLine()), static_cast<QWidget*>(dlg.searchField())}) {
+        QVERIFY(w->geometry().left() > clear.right() && w->geometry().right() < upgrade.left());
+        QVERIFY(w->geometry().top() >= dlg.deviceListWidget()->geometry().bottom());
+    }
+
+    auto shown = [&] {
+        int n = 0;
+        for (int row = 0; row < list.RowCount(); ++row) n += view->isRowHidden(row) ? 0 : 1;
+        return n;
+    };
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s%1").arg(DEVICE_STATUS_UPGRADE_FAILED));
+    QCOMPARE(shown(), 4);
+    // A row that fails later joins the filtered view.
+    setRowStatus(list, 0, DEVICE_STATUS_UPGRADE_FAILED);
+    QCOMPARE(shown(), 5);
+    dlg.searchField()->setText(QStringLiteral("qnser1013"));
+    QCOMPARE(shown(), 1);
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s-1"));  // 全部: everything again
+    QCOMPARE(shown(), 40);
+    QVERIFY(dlg.searchField()->text().isEmpty());
+    dlg.searchField()->setText(QStringLiteral("127.0.3.2"));  // .2 and .20 .. .29
+    QCOMPARE(shown(), 11);
+    QCOMPARE(list.CountRows(RC_ITEM_CHECKED), ticked);
+
+    // The sort arrow follows the chosen sort; ties stay in numeric IP order; the filter follows rows.
+    QHeaderView* header = view->horizontalHeader();
+    QVERIFY(!header->isSortIndicatorShown());
+    const int statusX = header->sectionViewportPosition(DEVICE_COLUMN_STATUS) + 5;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(statusX, header->height() / 2));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(statusX, header->height() / 2));
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), static_cast<int>(DEVICE_COLUMN_STATUS));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(shown(), 11);
+    for (int row = 0; row < list.RowCount(); ++row)
+        QCOMPARE(view->isRowHidden(row), !QString::fromStdString(list.GetItemText(row, DEVICE_COLUMN_IP))
+                                              .contains(QStringLiteral("127.0.3.2")));
+    QCOMPARE(QString::fromStdString(list.GetItemText(0, DEVICE_COLUMN_IP)), QStringLiteral("127.0.3.2"));
+    QCOMPARE(list.CountRows(RC_ITEM_CHECKED), ticked);
+}
+
+// The picture of the status line during a run on a 700-device site (gui-screenshots/
+// screenshot-status-line.png): only with QUENTA_TEST_SCREENSHOT_700 set (scripts/glance-screenshots.sh).
+void QuentaUpgradeDlgTest::statusLineOn700DeviceSite() {
+    if (std::getenv("QUENTA_TEST_SCREENSHOT_700") == nullptr) QSKIP("QUENTA_TEST_SCREENSHOT_700 not set");
+    SimConfig config;
+    SimAddressBoxConfig box;
+    box.device.ip = siteAddress(700);
+    box.device.model = "QN-AB100";
+    box.device.platform = "A20";
+    box.device.serialNum = "QNT0AB10001";
+    box.device.softVersion = "1.8.0";
+    config.addressBox = box;
+    for (int n = 0; n < 700; ++n) {
+        SimDeviceConfig d;
+        d.ip = siteAddress(n);
+        d.model = n % 3 == 0 ? "QN-S210" : "QN-H200";
+        d.platform = "hi3516a";
+        d.master = 1 + n / 100;
+        d.slave = n % 100;
+        d.hardVersion = "HW-1.0";
+        d.kernelVersion = "3.10.108";
+        d.softVersion = n % 50 == 7 ? "2.4.1" : "2.3.9";
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "QNT2H2%05d", n);
+        d.serialNum = serial;
+        if (n % 40 == 11) d.faults.tcpErrorText = "存储空间不足";
+        if (n % 97 == 5) d.faults.silent = true;
+        config.devices.push_back(d);
+    }
+    SimSite big(config);
+    std::string error;
+    QVERIFY2(big.open(error) == 0, error.c_str());
+    QCOMPARE(big.start(), 0);
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(700)));
+    script().queueAnswer(IDNO);
+    clickControl(dlg, IDC_QUERY);
+    QVERIFY(dlg.flow().list().RowCount() > 600);
+    clickControl(dlg, IDC_UPGRADE);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().glance().runLine().finished >= 120, 300000);
+    dlg.refreshGlance();
+    QTest::qWait(300);
+    QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-status-line.png"))));
+    // Only the failed rows, as a click on their count shows them.
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s%1").arg(DEVICE_STATUS_UPGRADE_FAILED));
+    QTest::qWait(300);
+    QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-status-filter.png"))));
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s-1"));
+    clickControl(dlg, IDC_UPGRADE);  // 取消
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.flow().runActive(), 300000);
+    big.stop();
 }
 
 QTEST_MAIN(QuentaUpgradeDlgTest)

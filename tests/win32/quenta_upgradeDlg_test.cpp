@@ -13,6 +13,9 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/failure_reason.h"
+#include "engine/list_glance.h"
+#include "win32/CReportCtrl.h"
+#include "win32/resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -403,6 +406,112 @@ TEST(Win32Window, LayoutControlsAndInitialStates) {
         // Disabled buttons do nothing when pressed.
         click(dialog, IDC_QUERY);
         EXPECT_TRUE(script().shownBoxes().empty());
+    });
+}
+
+// The status line's counts filter the list on a click, the search field finds an IP or serial
+// number, neither changes a check; the header shows the chosen sort's arrow.
+TEST(Win32Window, StatusLineFilterSearchAndSortArrow) {
+    REQUIRE_DISPLAY();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        DeviceList& list = dialog.flow().list();
+        for (int i = 0; i < 40; ++i) {
+            const int row = list.InsertRow(list.RowCount());
+            list.SetCellText(row, DEVICE_COLUMN_IP, "127.0.3." + std::to_string(i + 1));
+            list.SetCellText(row, DEVICE_COLUMN_SERIAL, "QNSER" + std::to_string(1000 + i));
+            list.SetOwnerKey(row, 127u | 3u << 16 | static_cast<uint32_t>(i + 1) << 24);
+            setRowStatus(list, row, i % 10 == 3 ? DEVICE_STATUS_UPGRADE_FAILED : DEVICE_STATUS_CONNECTED);
+            list.SetCheck(row, i % 2 == 0);
+        }
+        const int ticked = list.CountRows(RC_ITEM_CHECKED);
+        dialog.refreshGlance();
+        ASSERT_NE(dialog.countWindow(-1), nullptr);
+        EXPECT_EQ(win32_narrow(windowText(dialog.countWindow(-1))), "全部 40");
+        EXPECT_EQ(win32_narrow(windowText(dialog.countWindow(DEVICE_STATUS_CONNECTED))), "已连接 36");
+        HWND failed = dialog.countWindow(DEVICE_STATUS_UPGRADE_FAILED);
+        ASSERT_NE(failed, nullptr);
+        EXPECT_EQ(win32_narrow(windowText(failed)), "升级失败 4");
+        // In the bottom row, between "  清空列表" and "升级", clear of both.
+        RECT clear{}, upgrade{}, count{}, search{};
+        GetWindowRect(dialog.Item(IDC_CLEAR), &clear);
+        GetWindowRect(dialog.Item(IDC_UPGRADE), &upgrade);
+        GetWindowRect(failed, &count);
+        GetWindowRect(dialog.Item(IDC_GLANCE_SEARCH), &search);
+        EXPECT_GT(count.left, clear.right);
+        EXPECT_LT(search.right, upgrade.left);
+        RECT listBox{};
+        GetWindowRect(dialog.Item(1001), &listBox);
+        EXPECT_GE(count.top, listBox.bottom);
+
+        HWND view = dialog.Item(1001);
+        SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(failed), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(failed));
+        EXPECT_EQ(ListView_GetItemCount(view), 4);
+        setRowStatus(list, 0, DEVICE_STATUS_UPGRADE_FAILED);  // a row failing later joins the view
+        EXPECT_EQ(ListView_GetItemCount(view), 5);
+        EXPECT_EQ(cellText(view, 0, DEVICE_COLUMN_IP), "127.0.3.1");
+        SetDlgItemTextW(dialog.hwnd(), IDC_GLANCE_SEARCH, L"qnser1013");
+        EXPECT_EQ(ListView_GetItemCount(view), 1);
+        EXPECT_EQ(cellText(view, 0, DEVICE_COLUMN_IP), "127.0.3.14");
+        HWND all = dialog.countWindow(-1);
+        SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(all), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(all));
+        EXPECT_EQ(ListView_GetItemCount(view), 40);
+        SetDlgItemTextW(dialog.hwnd(), IDC_GLANCE_SEARCH, L"127.0.3.2");  // .2 and .20 .. .29
+        EXPECT_EQ(ListView_GetItemCount(view), 11);
+        EXPECT_EQ(list.CountRows(RC_ITEM_CHECKED), ticked);
+
+        // Two clicks on 状态: descending, with its arrow; the items follow the sorted rows.
+        dialog.report().OnColumnClick(DEVICE_COLUMN_STATUS);
+        dialog.report().OnColumnClick(DEVICE_COLUMN_STATUS);
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        ASSERT_TRUE(Header_GetItem(ListView_GetHeader(view), DEVICE_COLUMN_STATUS, &item));
+        EXPECT_NE(item.fmt & HDF_SORTDOWN, 0);
+        EXPECT_EQ(item.fmt & HDF_SORTUP, 0);
+        EXPECT_EQ(ListView_GetItemCount(view), 11);
+        EXPECT_EQ(cellText(view, 0, DEVICE_COLUMN_IP), "127.0.3.2");  // 已连接 first, ties by IP
+        for (int i = 0; i < ListView_GetItemCount(view); ++i)
+            EXPECT_EQ(cellText(view, i, DEVICE_COLUMN_IP),
+                      list.GetItemText(dialog.report().RowOfItem(i), DEVICE_COLUMN_IP));
+        EXPECT_EQ(list.CountRows(RC_ITEM_CHECKED), ticked);
+    });
+}
+
+// The picture of the status line during a run on a 700-device site (status-line.bmp): only when
+// scripts/windows-gui-test.sh --screenshots runs it against its 700-device site.
+TEST(Win32Window, StatusLineOn700DeviceSite) {
+    REQUIRE_SITE();
+    if (env("QUENTA_TEST_SITE_700") != "1") GTEST_SKIP() << "not the 700-device site";
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        setAddressBoxFromEnv(dialog);
+        click(dialog, IDC_QUERY);
+        ASSERT_GT(dialog.flow().list().RowCount(), 600);
+        click(dialog, IDC_UPGRADE);
+        // The predicate after every message: under load the queue is never empty for long.
+        const auto end = Clock::now() + std::chrono::minutes(10);
+        while (dialog.flow().glance().runLine().finished < 120 && Clock::now() < end) {
+            MSG message;
+            if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            } else {
+                Sleep(5);
+            }
+        }
+        ASSERT_GE(dialog.flow().glance().runLine().finished, 120);
+        dialog.refreshGlance();
+        screenshot(dialog.hwnd(), "status-line");
+        HWND failed = dialog.countWindow(DEVICE_STATUS_UPGRADE_FAILED);
+        if (failed != nullptr) {
+            SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(failed), STN_CLICKED),
+                         reinterpret_cast<LPARAM>(failed));
+            screenshot(dialog.hwnd(), "status-filter");
+            dialog.showStatus(-1);
+        }
+        click(dialog, IDC_UPGRADE);  // 取消
+        EXPECT_TRUE(pumpUntil([&] { return !dialog.flow().runActive(); }, 600000));
     });
 }
 
