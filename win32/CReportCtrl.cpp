@@ -3,6 +3,8 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "engine/progress_cell.h"
 #include "win32/win32_text.h"
 
@@ -88,7 +90,7 @@ void CReportCtrl::rebuild() {
         lvc.fmt = column->alignment == COLUMN_ALIGN_CENTER  ? LVCFMT_CENTER
                   : column->alignment == COLUMN_ALIGN_RIGHT ? LVCFMT_RIGHT
                                                             : LVCFMT_LEFT;
-        lvc.cx = column->width;
+        lvc.cx = MulDiv(column->width, dpi_, 96);
         lvc.pszText = heading.data();
         lvc.iSubItem = c;
         SendMessageW(hwnd_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&lvc));
@@ -97,28 +99,50 @@ void CReportCtrl::rebuild() {
     if (list_.RowCount() > 0) rowsInserted(0, list_.RowCount() - 1);
 }
 
-void CReportCtrl::writeRow(int row) {
+void CReportCtrl::SetDpi(int dpi) {
+    if (dpi <= 0 || dpi == dpi_) return;
+    dpi_ = dpi;
+    if (hwnd_ == nullptr) return;
+    applying_ = true;
+    for (int c = 0; c < list_.ColumnCount(); ++c)
+        ListView_SetColumnWidth(hwnd_, c, MulDiv(list_.Column(c)->width, dpi_, 96));
+    applying_ = false;
+}
+
+void CReportCtrl::writeRow(int row, int firstColumn, int lastColumn) {
     const ListRow* data = list_.Row(row);
     if (hwnd_ == nullptr || data == nullptr) return;
     applying_ = true;
-    for (int c = 0; c < list_.ColumnCount() && c < static_cast<int>(data->texts.size()); ++c) {
+    const int last =
+        std::min({lastColumn, list_.ColumnCount() - 1, static_cast<int>(data->texts.size()) - 1});
+    wchar_t shown[256];
+    for (int c = std::max(firstColumn, 0); c <= last; ++c) {
         std::wstring text = win32_widen(data->texts[c]);
+        // An unchanged cell is not written (each write invalidates the row).
         LVITEMW item{};
         item.iSubItem = c;
+        item.pszText = shown;
+        item.cchTextMax = 256;
+        const auto length = static_cast<std::size_t>(
+            SendMessageW(hwnd_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+        if (text.size() < 255 && length == text.size() && text.compare(0, length, shown, length) == 0)
+            continue;
         item.pszText = text.data();
         SendMessageW(hwnd_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
     }
     applying_ = false;
-    writeState(row);
+    if (firstColumn <= 0) writeState(row);
 }
 
 void CReportCtrl::writeState(int row) {
     const ListRow* data = list_.Row(row);
     if (hwnd_ == nullptr || data == nullptr) return;
+    const UINT mask = LVIS_STATEIMAGEMASK | LVIS_SELECTED | LVIS_FOCUSED;
+    const UINT wanted = INDEXTOSTATEIMAGEMASK(data->checked ? 2 : 1) | (data->selected ? LVIS_SELECTED : 0) |
+                        (data->focused ? LVIS_FOCUSED : 0);
+    if (ListView_GetItemState(hwnd_, row, mask) == wanted) return;  // no change, no notifications
     applying_ = true;
-    ListView_SetCheckState(hwnd_, row, data->checked ? TRUE : FALSE);
-    const UINT state = (data->selected ? LVIS_SELECTED : 0) | (data->focused ? LVIS_FOCUSED : 0);
-    ListView_SetItemState(hwnd_, row, state, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(hwnd_, row, wanted, mask);
     applying_ = false;
 }
 
@@ -131,12 +155,14 @@ void CReportCtrl::rowsInserted(int first, int last) {
     for (int row = first; row <= last; ++row) {
         applying_ = true;
         LVITEMW item{};
-        item.mask = LVIF_TEXT;
+        item.mask = LVIF_TEXT | LVIF_STATE;
         item.iItem = row;
         item.pszText = const_cast<wchar_t*>(L"");
+        item.stateMask = LVIS_STATEIMAGEMASK;
+        item.state = INDEXTOSTATEIMAGEMASK(1);
         SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
         applying_ = false;
-        writeRow(row);
+        writeRow(row, 0, list_.ColumnCount() - 1);
     }
 }
 
@@ -147,15 +173,15 @@ void CReportCtrl::rowsRemoved(int first, int last) {
     applying_ = false;
 }
 
-void CReportCtrl::cellsChanged(int row, int /*firstColumn*/, int /*lastColumn*/) {
-    writeRow(row);
+void CReportCtrl::cellsChanged(int row, int firstColumn, int lastColumn) {
+    writeRow(row, firstColumn, lastColumn);
 }
 
-void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool text, bool /*background*/) {
+void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool /*text*/, bool /*background*/) {
     if (hwnd_ == nullptr) return;
-    if (text || firstRow != lastRow) {  // the whole list at once
-        InvalidateRect(hwnd_, nullptr, TRUE);
-        UpdateWindow(hwnd_);
+    // Painted with the next WM_PAINT (never synchronously: rows arrive in bursts).
+    if (firstRow < 0 || lastRow < firstRow || lastRow >= list_.RowCount()) {  // every row
+        InvalidateRect(hwnd_, nullptr, FALSE);
         return;
     }
     ListView_RedrawItems(hwnd_, firstRow, lastRow);
@@ -165,8 +191,7 @@ void CReportCtrl::progressChanged(int row, int column) {
     if (hwnd_ == nullptr || list_.ColumnCount() < 2) return;
     RECT bounds = subItemRect(hwnd_, row, column);
     InflateRect(&bounds, 2, 2);
-    InvalidateRect(hwnd_, &bounds, TRUE);
-    UpdateWindow(hwnd_);
+    InvalidateRect(hwnd_, &bounds, FALSE);
 }
 
 void CReportCtrl::selectionChanged() {
@@ -174,7 +199,7 @@ void CReportCtrl::selectionChanged() {
 }
 
 void CReportCtrl::rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {
-    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row);
+    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row, 0, list_.ColumnCount() - 1);
 }
 
 void CReportCtrl::redrawChanged(bool on) {
@@ -226,6 +251,14 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
         default:
             return CDRF_DODEFAULT;
     }
+}
+
+bool CReportCtrl::OnItemChanging(const NMLISTVIEW* change) const {
+    if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
+    const UINT checkMask = LVIS_STATEIMAGEMASK;
+    const UINT oldCheck = ListView_GetItemState(hwnd_, change->iItem, checkMask);
+    return (change->uNewState & checkMask) != 0 && (change->uNewState & checkMask) != oldCheck &&
+           oldCheck != 0 && list_.IsRowCheckLocked(change->iItem);
 }
 
 bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {

@@ -27,12 +27,16 @@ class CReportCtrl : public DeviceListObserver {
     void Attach(HWND listView);
     void Detach();
     HWND hwnd() const { return hwnd_; }
+    // Column widths are the list's 96-DPI pixels scaled to `dpi`; the columns shown are resized.
+    void SetDpi(int dpi);
 
     // The status cell's tooltip text for a row (empty: no tip).
     void SetTipProvider(std::function<std::string(int row)> provider) { tipProvider_ = std::move(provider); }
 
     // Notifications the dialog forwards from WM_NOTIFY; OnCustomDraw's result goes to DWLP_MSGRESULT.
     LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
+    // true when the change is the operator's toggle of a locked row's check box: vetoed.
+    bool OnItemChanging(const NMLISTVIEW* change) const;
     // true when the change was the operator's (a click on a check box or a selection).
     bool OnItemChanged(const NMLISTVIEW* change);
     void OnColumnClick(int column);
@@ -52,14 +56,17 @@ class CReportCtrl : public DeviceListObserver {
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                          DWORD_PTR data);
     void rebuild();
-    void writeRow(int row);    // texts, check, selection and focus of one row
-    void writeState(int row);  // check, selection and focus only
+    // Texts of columns first..last of one row (unchanged cells left alone); with column 0 also the
+    // check, selection and focus.
+    void writeRow(int row, int firstColumn, int lastColumn);
+    void writeState(int row);  // check, selection and focus only, when they differ
     void updateTip(LPARAM pointerPosition);
 
     DeviceList& list_;
     HWND hwnd_ = nullptr;     // guard: UI thread
     HWND tooltip_ = nullptr;  // guard: UI thread
     bool applying_ = false;   // guard: UI thread; true while this class changes the view
+    int dpi_ = 96;            // guard: UI thread
     int tipRow_ = -1;         // guard: UI thread; the cell the tooltip describes
     std::wstring tipText_;    // guard: UI thread
     std::function<std::string(int row)> tipProvider_;
