@@ -11,6 +11,9 @@
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
+// Rows that arrive in a burst are drawn together: the view redraws at most this often meanwhile.
+constexpr UINT_PTR kBatchTimer = 0x5151;
+constexpr UINT kBatchMs = 100;
 
 COLORREF cellColor(int32_t color, int systemDefault) {
     return color == DEVICE_LIST_DEFAULT_COLOR ? GetSysColor(systemDefault) : static_cast<COLORREF>(color);
@@ -70,6 +73,7 @@ void CReportCtrl::Attach(HWND listView) {
 
 void CReportCtrl::Detach() {
     if (hwnd_ == nullptr) return;
+    endBatch();
     RemoveWindowSubclass(hwnd_, &CReportCtrl::SubclassProc, kSubclassId);
     if (tooltip_ != nullptr) DestroyWindow(tooltip_);
     tooltip_ = nullptr;
@@ -150,8 +154,27 @@ void CReportCtrl::listReset() {
     rebuild();
 }
 
+void CReportCtrl::beginBatch() {
+    if (batching_ || hwnd_ == nullptr) return;
+    if (SetTimer(hwnd_, kBatchTimer, kBatchMs, nullptr) == 0) return;
+    batching_ = true;
+    if (listRedraw_) SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+}
+
+void CReportCtrl::endBatch() {
+    if (!batching_) return;
+    batching_ = false;
+    if (hwnd_ == nullptr) return;
+    KillTimer(hwnd_, kBatchTimer);
+    if (listRedraw_) {
+        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    }
+}
+
 void CReportCtrl::rowsInserted(int first, int last) {
     if (hwnd_ == nullptr) return;
+    beginBatch();
     for (int row = first; row <= last; ++row) {
         applying_ = true;
         LVITEMW item{};
@@ -174,6 +197,7 @@ void CReportCtrl::rowsRemoved(int first, int last) {
 }
 
 void CReportCtrl::cellsChanged(int row, int firstColumn, int lastColumn) {
+    beginBatch();
     writeRow(row, firstColumn, lastColumn);
 }
 
@@ -203,7 +227,8 @@ void CReportCtrl::rowsSorted(int /*column*/, bool /*ascending*/, const std::vect
 }
 
 void CReportCtrl::redrawChanged(bool on) {
-    if (hwnd_ == nullptr) return;
+    listRedraw_ = on;
+    if (hwnd_ == nullptr || batching_) return;  // the batch's end turns drawing back on
     SendMessageW(hwnd_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
     if (on) InvalidateRect(hwnd_, nullptr, TRUE);
 }
@@ -316,6 +341,12 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
         case WM_MOUSEMOVE:
             self->updateTip(lParam);
             break;
+        case WM_TIMER:
+            if (wParam == kBatchTimer) {
+                self->endBatch();
+                return 0;
+            }
+            break;
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lParam);
             if (header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINTRACKA ||
@@ -335,6 +366,7 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, &CReportCtrl::SubclassProc, kSubclassId);
             self->hwnd_ = nullptr;
+            self->batching_ = false;   // its timer went with it
             self->tooltip_ = nullptr;  // owned by the list, destroyed with it
             break;
         default:

@@ -4,6 +4,7 @@
 // cell its record's colours and draws the progress cell (engine/progress_cell.h); the space bar is swallowed;
 // columns 0 and 1 cannot be resized; a header click sorts through DeviceList::OnHeaderClick. Changes
 // made by this class raise LVN_ITEMCHANGED too: `applying_` tells them from the operator's clicks.
+// Rows that arrive in a burst (a query lists hundreds) are drawn at most every 100 ms.
 // UI thread only.
 #pragma once
 
@@ -61,12 +62,17 @@ class CReportCtrl : public DeviceListObserver {
     void writeRow(int row, int firstColumn, int lastColumn);
     void writeState(int row);  // check, selection and focus only, when they differ
     void updateTip(LPARAM pointerPosition);
+    // Rows inserted in a burst: drawing off until kBatchMs after the first, then one redraw.
+    void beginBatch();
+    void endBatch();
 
     DeviceList& list_;
     HWND hwnd_ = nullptr;     // guard: UI thread
     HWND tooltip_ = nullptr;  // guard: UI thread
     bool applying_ = false;   // guard: UI thread; true while this class changes the view
     int dpi_ = 96;            // guard: UI thread
+    bool batching_ = false;   // guard: UI thread; a burst of insertions is under way
+    bool listRedraw_ = true;  // guard: UI thread; the list's own SetRedraw
     int tipRow_ = -1;         // guard: UI thread; the cell the tooltip describes
     std::wstring tipText_;    // guard: UI thread
     std::function<std::string(int row)> tipProvider_;

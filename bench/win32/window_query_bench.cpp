@@ -23,11 +23,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+Clock::time_point started;
+double firstBoxS = -1;        // the version prompt at the query's end
+double progressClosedS = -1;  // the query's progress box gone
+Cquenta_upgradeDlg* window = nullptr;
+
+double sinceStart() {
+    return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
 class QuietBoxes : public BoxSeam {
   public:
     explicit QuietBoxes(std::string package) : package_(std::move(package)) { installBoxSeam(this); }
     ~QuietBoxes() override { installBoxSeam(nullptr); }
     std::optional<int> answer(const ShownBox& box) override {
+        if (firstBoxS < 0) firstBoxS = sinceStart();
         return box.buttons == BoxButtons::yesNo ? IDNO : IDOK;
     }
     std::optional<std::optional<std::string>> openFile() override {
@@ -38,7 +48,7 @@ class QuietBoxes : public BoxSeam {
     std::string package_;
 };
 
-Clock::time_point started, lastTick;
+Clock::time_point lastTick;
 double longestGapMs = 0, longestGapEndS = 0;
 int ticks = 0, rowsBeforeGap = 0, rowsAfterGap = 0, rowsAtLastTick = 0;
 HWND listView = nullptr;
@@ -60,6 +70,8 @@ void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
     lastTick = now;
     rowsAtLastTick = rows;
     ++ticks;
+    if (progressClosedS < 0 && rows > 0 && window != nullptr && window->openProgress() == nullptr)
+        progressClosedS = sinceStart();
 }
 
 }  // namespace
@@ -83,6 +95,7 @@ int wmain(int argc, wchar_t** argv) {
         SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_ADDRESS_BOX_IP, EN_CHANGE),
                      reinterpret_cast<LPARAM>(box));
         listView = dialog.Item(1001);
+        window = &dialog;
         started = lastTick = Clock::now();
         const UINT_PTR timer = SetTimer(nullptr, 0, 1, &tick);
         SendMessageW(dialog.Item(IDC_QUERY), BM_CLICK, 0, 0);  // returns when the query is over
@@ -100,6 +113,7 @@ int wmain(int argc, wchar_t** argv) {
         "window query: %d rows in %.2f s; longest stall of the GUI thread %.0f ms (%d ticks; goal < 100 "
         "ms)\n",
         rows, queryS, longestGapMs, ticks);
+    std::printf("progress box closed at %.2f s, the version prompt at %.2f s\n", progressClosedS, firstBoxS);
     std::printf("longest stall ended %.2f s into the query, rows %d -> %d; rows listed by second:",
                 longestGapEndS, rowsBeforeGap, rowsAfterGap);
     for (int rows : rowsPerSecond) std::printf(" %d", rows);
