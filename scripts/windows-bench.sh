@@ -60,7 +60,7 @@ package=$(windows_path "$work/packages/QN通用升级包-2.4.1.quenta")
 unset QUENTA_DRIVE_ROOT
 now() { date +%s.%N; }
 
-quenta_start_site "$work/site.log" "$native/sim/quenta-sim" --config "$work/site.json"
+quenta_start_site "$work/site.log" "$native/sim/quenta-sim" --config "$work/site.json" --record "$work/record.json"
 wine "$windows/cli/quenta-upgrade-cli.exe" --version >/dev/null 2>&1 || true  # wineserver up
 start=$(now)
 wine "$windows/cli/quenta-upgrade-cli.exe" query --package "$package" --address-box 192.0.2.2 --format json \
@@ -69,7 +69,7 @@ cli_s=$(echo "$(now) - $start" | bc -l)
 cli_rows=$(jq length "$work/cli.json")
 quenta_stop_site
 
-quenta_start_site "$work/site2.log" "$native/sim/quenta-sim" --config "$work/site.json"
+quenta_start_site "$work/site2.log" "$native/sim/quenta-sim" --config "$work/site.json" --record "$work/record2.json"
 wine "$windows/win32/win32_window_bench.exe" "$package" 192.0.2.2 2>/dev/null | tr -d '\r' | tee "$work/window.txt"
 window_s=$(awk '/^window-query-s/ { print $2 }' "$work/window.txt")
 window_rows=$(awk '/^window-rows/ { print $2 }' "$work/window.txt")
