@@ -220,6 +220,12 @@ std::optional<FittedTemplate> fitDialogTemplate(HINSTANCE module, int resourceId
     return fitted;
 }
 
+void setChildrenFont(HWND control, HFONT font) {
+    if (control == nullptr || font == nullptr) return;
+    for (HWND child = GetWindow(control, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
 POINT centredPosition(SIZE size, const RECT& over, const RECT& area) {
     LONG x = over.left + (over.right - over.left - size.cx) / 2;
     LONG y = over.top + (over.bottom - over.top - size.cy) / 2;

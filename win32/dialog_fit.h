@@ -74,6 +74,11 @@ std::optional<FittedTemplate> fitDialogTemplate(HINSTANCE module, int resourceId
 
 // Top-left corner that centres `size` over `over`, moved inside `area` as far as it fits.
 POINT centredPosition(SIZE size, const RECT& over, const RECT& area);
+// Gives a compound control's children (the four fields of an IP address control) `font`: not every
+// such control passes the dialog's WM_SETFONT on, and its fields would keep a larger font than the
+// shrunk dialog's.
+void setChildrenFont(HWND control, HFONT font);
+
 // Centres a window over its owner (or in `area` when it has none or the owner is hidden), inside
 // `area`.
 void centreWindow(HWND window, HWND owner, const RECT& area);

@@ -105,7 +105,7 @@ bool Cquenta_upgradeDlg::OnInit() {
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
     tint_ = CreateSolidBrush(kTint);
-    applyDpi(windowDpi(hwnd()));
+    applyDpi(windowDpi(hwnd()));  // also the IP address fields' font
     report_->Attach(Item(kListId));
     if (!flow_->OnInitDialog()) return true;  // closeWindow already ended the loop
     syncFromState();
@@ -194,6 +194,8 @@ void Cquenta_upgradeDlg::applyDpi(int dpi) {
         modelBoxFont_ = font;
     }
     report_->SetDpi(dpi);
+    const auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+    for (int id : {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP}) setChildrenFont(Item(id), dialogFont);
     if (!modelBoxes_.empty()) {
         rebuildModelBoxes();
         syncFromState(kTickedModelBoxes);

@@ -851,6 +851,19 @@ void expectLaidOutInside(Cquenta_upgradeDlg& dialog, const char* when) {
         EXPECT_TRUE(inside(control, area)) << describe(dialog.Item(id));
         EXPECT_TRUE(inside(control, frame)) << describe(dialog.Item(id));
     }
+    // The IP address fields hold "255" in the dialog's font.
+    for (int id : {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP}) {
+        int fields = 0;
+        for (HWND field = GetWindow(dialog.Item(id), GW_CHILD); field != nullptr;
+             field = GetWindow(field, GW_HWNDNEXT), ++fields) {
+            SetWindowTextW(field, L"255");
+            RECT client{};
+            GetClientRect(field, &client);
+            EXPECT_LE(textExtent(field).cx, client.right) << describe(dialog.Item(id)) << " field " << fields;
+            SetWindowTextW(field, L"");
+        }
+        EXPECT_EQ(fields, 4) << describe(dialog.Item(id));
+    }
     // Nothing overlaps (the group box frames the model boxes); no text is cut.
     const std::vector<HWND> controls = dialogControls(window);
     for (std::size_t i = 0; i < controls.size(); ++i) {
