@@ -11,6 +11,9 @@
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
+// Rows that arrive in a burst are drawn together: the view redraws at most this often meanwhile.
+constexpr UINT_PTR kBatchTimer = 0x5151;
+constexpr UINT kBatchMs = 100;
 
 COLORREF cellColor(int32_t color, int systemDefault) {
     return color == DEVICE_LIST_DEFAULT_COLOR ? GetSysColor(systemDefault) : static_cast<COLORREF>(color);
@@ -70,6 +73,7 @@ void CReportCtrl::Attach(HWND listView) {
 
 void CReportCtrl::Detach() {
     if (hwnd_ == nullptr) return;
+    endBatch();
     RemoveWindowSubclass(hwnd_, &CReportCtrl::SubclassProc, kSubclassId);
     if (tooltip_ != nullptr) DestroyWindow(tooltip_);
     tooltip_ = nullptr;
@@ -90,7 +94,7 @@ void CReportCtrl::rebuild() {
         lvc.fmt = column->alignment == COLUMN_ALIGN_CENTER  ? LVCFMT_CENTER
                   : column->alignment == COLUMN_ALIGN_RIGHT ? LVCFMT_RIGHT
                                                             : LVCFMT_LEFT;
-        lvc.cx = column->width;
+        lvc.cx = MulDiv(column->width, dpi_, 96);
         lvc.pszText = heading.data();
         lvc.iSubItem = c;
         SendMessageW(hwnd_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&lvc));
@@ -124,7 +128,7 @@ void CReportCtrl::rebuildItems() {
         insertItem(item);
         writeRow(row);
     }
-    if (list_.RedrawEnabled()) {
+    if (list_.RedrawEnabled() && !batching_) {  // a batch's end turns drawing back on
         SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(hwnd_, nullptr, TRUE);
     }
@@ -181,30 +185,52 @@ void CReportCtrl::ShowSortArrow() {
     }
 }
 
-void CReportCtrl::writeRow(int row) {
+void CReportCtrl::SetDpi(int dpi) {
+    if (dpi <= 0 || dpi == dpi_) return;
+    dpi_ = dpi;
+    if (hwnd_ == nullptr) return;
+    applying_ = true;
+    for (int c = 0; c < list_.ColumnCount(); ++c)
+        ListView_SetColumnWidth(hwnd_, c, MulDiv(list_.Column(c)->width, dpi_, 96));
+    applying_ = false;
+}
+
+void CReportCtrl::writeRow(int row, int firstColumn, int lastColumn) {
     const ListRow* data = list_.Row(row);
     const int view = ItemOfRow(row);
     if (hwnd_ == nullptr || data == nullptr || view < 0) return;
     applying_ = true;
-    for (int c = 0; c < list_.ColumnCount() && c < static_cast<int>(data->texts.size()); ++c) {
+    const int last =
+        std::min({lastColumn, list_.ColumnCount() - 1, static_cast<int>(data->texts.size()) - 1});
+    wchar_t shown[256];
+    for (int c = std::max(firstColumn, 0); c <= last; ++c) {
         std::wstring text = win32_widen(data->texts[c]);
+        // An unchanged cell is not written (each write invalidates the row).
         LVITEMW item{};
         item.iSubItem = c;
+        item.pszText = shown;
+        item.cchTextMax = 256;
+        const auto length = static_cast<std::size_t>(
+            SendMessageW(hwnd_, LVM_GETITEMTEXTW, view, reinterpret_cast<LPARAM>(&item)));
+        if (text.size() < 255 && length == text.size() && text.compare(0, length, shown, length) == 0)
+            continue;
         item.pszText = text.data();
         SendMessageW(hwnd_, LVM_SETITEMTEXTW, view, reinterpret_cast<LPARAM>(&item));
     }
     applying_ = false;
-    writeState(row);
+    if (firstColumn <= 0) writeState(row);
 }
 
 void CReportCtrl::writeState(int row) {
     const ListRow* data = list_.Row(row);
     const int view = ItemOfRow(row);
     if (hwnd_ == nullptr || data == nullptr || view < 0) return;
+    const UINT mask = LVIS_STATEIMAGEMASK | LVIS_SELECTED | LVIS_FOCUSED;
+    const UINT wanted = INDEXTOSTATEIMAGEMASK(data->checked ? 2 : 1) | (data->selected ? LVIS_SELECTED : 0) |
+                        (data->focused ? LVIS_FOCUSED : 0);
+    if (ListView_GetItemState(hwnd_, view, mask) == wanted) return;  // no change, no notifications
     applying_ = true;
-    ListView_SetCheckState(hwnd_, view, data->checked ? TRUE : FALSE);
-    const UINT state = (data->selected ? LVIS_SELECTED : 0) | (data->focused ? LVIS_FOCUSED : 0);
-    ListView_SetItemState(hwnd_, view, state, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(hwnd_, view, wanted, mask);
     applying_ = false;
 }
 
@@ -212,8 +238,27 @@ void CReportCtrl::listReset() {
     rebuild();
 }
 
+void CReportCtrl::beginBatch() {
+    if (batching_ || hwnd_ == nullptr) return;
+    if (SetTimer(hwnd_, kBatchTimer, kBatchMs, nullptr) == 0) return;
+    batching_ = true;
+    if (listRedraw_) SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+}
+
+void CReportCtrl::endBatch() {
+    if (!batching_) return;
+    batching_ = false;
+    if (hwnd_ == nullptr) return;
+    KillTimer(hwnd_, kBatchTimer);
+    if (listRedraw_) {
+        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    }
+}
+
 void CReportCtrl::rowsInserted(int first, int last) {
     if (hwnd_ == nullptr) return;
+    beginBatch();
     if (filter_) {  // later rows move down; the new rows come in as the filter says
         const int added = last - first + 1;
         for (int& row : shown_)
@@ -224,12 +269,14 @@ void CReportCtrl::rowsInserted(int first, int last) {
     for (int row = first; row <= last; ++row) {
         applying_ = true;
         LVITEMW item{};
-        item.mask = LVIF_TEXT;
+        item.mask = LVIF_TEXT | LVIF_STATE;
         item.iItem = row;
         item.pszText = const_cast<wchar_t*>(L"");
+        item.stateMask = LVIS_STATEIMAGEMASK;
+        item.state = INDEXTOSTATEIMAGEMASK(1);
         SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
         applying_ = false;
-        writeRow(row);
+        writeRow(row, 0, list_.ColumnCount() - 1);
     }
 }
 
@@ -254,15 +301,16 @@ void CReportCtrl::rowsRemoved(int first, int last) {
     applying_ = false;
 }
 
-void CReportCtrl::cellsChanged(int row, int /*firstColumn*/, int /*lastColumn*/) {
-    writeRow(row);
+void CReportCtrl::cellsChanged(int row, int firstColumn, int lastColumn) {
+    beginBatch();
+    writeRow(row, firstColumn, lastColumn);
 }
 
-void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool text, bool /*background*/) {
+void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool /*text*/, bool /*background*/) {
     if (hwnd_ == nullptr) return;
-    if (text || firstRow != lastRow) {  // the whole list at once
-        InvalidateRect(hwnd_, nullptr, TRUE);
-        UpdateWindow(hwnd_);
+    // Painted with the next WM_PAINT (never synchronously: rows arrive in bursts).
+    if (firstRow < 0 || lastRow < firstRow || lastRow >= list_.RowCount()) {  // every row
+        InvalidateRect(hwnd_, nullptr, FALSE);
         return;
     }
     const int item = ItemOfRow(firstRow);
@@ -274,8 +322,7 @@ void CReportCtrl::progressChanged(int row, int column) {
     if (hwnd_ == nullptr || list_.ColumnCount() < 2 || item < 0) return;
     RECT bounds = subItemRect(hwnd_, item, column);
     InflateRect(&bounds, 2, 2);
-    InvalidateRect(hwnd_, &bounds, TRUE);
-    UpdateWindow(hwnd_);
+    InvalidateRect(hwnd_, &bounds, FALSE);
 }
 
 void CReportCtrl::selectionChanged() {
@@ -285,11 +332,12 @@ void CReportCtrl::selectionChanged() {
 void CReportCtrl::rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {
     ShowSortArrow();
     if (filter_) return rebuildItems();  // the shown rows are others now
-    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row);
+    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row, 0, list_.ColumnCount() - 1);
 }
 
 void CReportCtrl::redrawChanged(bool on) {
-    if (hwnd_ == nullptr) return;
+    listRedraw_ = on;
+    if (hwnd_ == nullptr || batching_) return;  // the batch's end turns drawing back on
     SendMessageW(hwnd_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
     if (on) InvalidateRect(hwnd_, nullptr, TRUE);
 }
@@ -338,6 +386,14 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
         default:
             return CDRF_DODEFAULT;
     }
+}
+
+bool CReportCtrl::OnItemChanging(const NMLISTVIEW* change) const {
+    if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
+    const UINT checkMask = LVIS_STATEIMAGEMASK;
+    const UINT oldCheck = ListView_GetItemState(hwnd_, change->iItem, checkMask);
+    return (change->uNewState & checkMask) != 0 && (change->uNewState & checkMask) != oldCheck &&
+           oldCheck != 0 && list_.IsRowCheckLocked(change->iItem);
 }
 
 bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
@@ -396,6 +452,12 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
         case WM_MOUSEMOVE:
             self->updateTip(lParam);
             break;
+        case WM_TIMER:
+            if (wParam == kBatchTimer) {
+                self->endBatch();
+                return 0;
+            }
+            break;
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lParam);
             if (header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINTRACKA ||
@@ -415,6 +477,7 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, &CReportCtrl::SubclassProc, kSubclassId);
             self->hwnd_ = nullptr;
+            self->batching_ = false;   // its timer went with it
             self->tooltip_ = nullptr;  // owned by the list, destroyed with it
             break;
         default:

@@ -4,6 +4,7 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/failure_reason.h"
+#include "engine/file_filter.h"
 #include "engine/list_glance.h"
 #include "engine/list_menu.h"
 
@@ -17,6 +18,7 @@
 #include "win32/CHelpDlg.h"
 #include "win32/CProgressDlg.h"
 #include "win32/CReportCtrl.h"
+#include "win32/dialog_fit.h"
 #include "win32/resource.h"
 #include "win32/win32_text.h"
 
@@ -35,6 +37,16 @@ constexpr int kButtonIds[] = {
 constexpr int kCheckIds[] = {IDC_SELECT_ALL,   IDC_MODELS_ALL,  IDC_VERSION_DIFF, IDC_SHOW_FAILED,
                              IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY};
 constexpr int kOtherIds[] = {IDC_PATH_BOX, IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_PACKAGE_LABEL};
+
+void setEnabled(HWND control, bool enabled) {
+    if ((IsWindowEnabled(control) != FALSE) != enabled) EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+void setChecked(HWND button, bool checked) {
+    const WPARAM wanted = checked ? BST_CHECKED : BST_UNCHECKED;
+    if (static_cast<WPARAM>(SendMessageW(button, BM_GETCHECK, 0, 0)) != wanted)
+        SendMessageW(button, BM_SETCHECK, wanted, 0);
+}
 
 UINT boxIconStyle(BoxIcon icon) {
     switch (icon) {
@@ -62,6 +74,7 @@ void Cquenta_upgradeDlg::setOpenedHook(std::function<void(Cquenta_upgradeDlg&)> 
 }
 
 Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
+    FitToWorkArea();
     flow_ = std::make_unique<UpgradeFlow>(*this);
     report_ = std::make_unique<CReportCtrl>(flow_->list());
     report_->SetTipProvider([this](int row) { return failureReasonText(flow_->rowReason(row)); });
@@ -90,8 +103,8 @@ Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
     if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
 }
 
-void Cquenta_upgradeDlg::Run() {
-    RunModal(nullptr);
+bool Cquenta_upgradeDlg::Run() {
+    return RunModal(nullptr) != -1;
 }
 
 bool Cquenta_upgradeDlg::OnInit() {
@@ -102,11 +115,7 @@ bool Cquenta_upgradeDlg::OnInit() {
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
     tint_ = CreateSolidBrush(kTint);
-    HDC screen = GetDC(hwnd());
-    modelBoxFont_ = CreateFontW(-MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
-                                FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
-    ReleaseDC(hwnd(), screen);
+    applyDpi(windowDpi(hwnd()));  // also the IP address fields' font
     report_->Attach(Item(kListId));
     report_->SetRowFilter([this](int row) { return flow_->glance().rowVisible(row); });
     SendMessageW(Item(IDC_GLANCE_SEARCH), EM_SETCUEBANNER, TRUE,
@@ -166,29 +175,57 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     DialogState& state = flow_->state();
     if ((what & kRebuiltModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size())
         rebuildModelBoxes();
+    // Only what differs is written: a sync runs on every change of the flow's state.
     for (int id : kButtonIds) {
-        HWND control = Item(id);
         const ControlState& wanted = state.control(id);
-        EnableWindow(control, wanted.enabled ? TRUE : FALSE);
-        const std::wstring text = win32_widen(wanted.text);
-        wchar_t current[128] = {};
-        GetWindowTextW(control, current, 128);
-        if (!wanted.text.empty() && text != current) SetWindowTextW(control, text.c_str());
+        setEnabled(Item(id), wanted.enabled);
+        if (!wanted.text.empty()) setItemText(id, wanted.text);
     }
-    for (int id : kCheckIds)
-        SendMessageW(Item(id), BM_SETCHECK, state.checked(id) ? BST_CHECKED : BST_UNCHECKED, 0);
-    for (int id : kOtherIds) EnableWindow(Item(id), state.enabled(id) ? TRUE : FALSE);
+    for (int id : kCheckIds) setChecked(Item(id), state.checked(id));
+    for (int id : kOtherIds) setEnabled(Item(id), state.enabled(id));
     for (const ModelBox& model : state.modelBoxes) {
         auto found = modelBoxes_.find(model.id);
         if (found == modelBoxes_.end()) continue;
-        SendMessageW(found->second, BM_SETCHECK, model.checked ? BST_CHECKED : BST_UNCHECKED, 0);
-        EnableWindow(found->second, model.enabled ? TRUE : FALSE);
+        setChecked(found->second, model.checked);
+        setEnabled(found->second, model.enabled);
     }
-    SetDlgItemTextW(hwnd(), IDC_PATH_BOX, win32_widen(state.text(IDC_PATH_BOX)).c_str());
-    SetDlgItemTextW(hwnd(), IDC_PACKAGE_LABEL, win32_widen(state.text(IDC_PACKAGE_LABEL)).c_str());
+    setItemText(IDC_PATH_BOX, state.text(IDC_PATH_BOX));
+    setItemText(IDC_PACKAGE_LABEL, state.text(IDC_PACKAGE_LABEL));
     if (readIp(IDC_ADDRESS_BOX_IP) != state.addressBoxIp) setIp(IDC_ADDRESS_BOX_IP, state.addressBoxIp);
     if (readIp(IDC_SINGLE_IP) != state.singleIp) setIp(IDC_SINGLE_IP, state.singleIp);
     syncing_ = false;
+}
+
+void Cquenta_upgradeDlg::applyDpi(int dpi) {
+    dpi_ = dpi;
+    // 8 pt, shrunk by the factor the dialog's font was shrunk to fit the screen.
+    const int height = -std::max(1, static_cast<int>(MulDiv(8, dpi, 72) * FontScale()));
+    HFONT font =
+        CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
+    if (font != nullptr) {
+        for (const auto& [id, box] : modelBoxes_)
+            SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        if (modelBoxFont_ != nullptr) DeleteObject(modelBoxFont_);
+        modelBoxFont_ = font;
+    }
+    report_->SetDpi(dpi);
+    const auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+    for (int id : {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP}) setChildrenFont(Item(id), dialogFont);
+    if (!modelBoxes_.empty()) {
+        rebuildModelBoxes();
+        syncFromState(kTickedModelBoxes);
+    }
+}
+
+void Cquenta_upgradeDlg::setItemText(int id, const std::string& utf8) {
+    // Unchanged texts are left alone (no repaint, no caret reset).
+    const std::wstring text = win32_widen(utf8);
+    HWND control = Item(id);
+    const int length = GetWindowTextLengthW(control);
+    std::wstring current(static_cast<std::size_t>(length) + 1, L'\0');
+    current.resize(static_cast<std::size_t>(GetWindowTextW(control, current.data(), length + 1)));
+    if (current != text) SetWindowTextW(control, text.c_str());
 }
 
 void Cquenta_upgradeDlg::rebuildModelBoxes() {
@@ -339,6 +376,10 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
         case NM_CUSTOMDRAW:
             SetMsgResult(report_->OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(header)));
             return true;
+        case LVN_ITEMCHANGING:
+            // A locked row's check box does not move at all (no flip and back).
+            SetMsgResult(report_->OnItemChanging(reinterpret_cast<NMLISTVIEW*>(header)) ? TRUE : FALSE);
+            return true;
         case LVN_ITEMCHANGED:
             if (report_->OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header)))
                 syncFromState(kChangedControls);
@@ -381,6 +422,14 @@ INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
             return TRUE;
         case WM_APP + 2:
             if (auto& hook = openedHookSlot()) hook(*this);
+            return TRUE;
+        case WM_DPICHANGED:
+            // The dialog manager moves and rescales the dialog first (handled stays false).
+            PostMessageW(hwnd(), WM_DPI_RELAYOUT, HIWORD(wParam), 0);
+            handled = false;
+            return 0;
+        case WM_DPI_RELAYOUT:
+            if (!flowEnded() && wParam > 0) applyDpi(static_cast<int>(wParam));
             return TRUE;
         case WM_CTLCOLORSTATIC:
             // The count the list is filtered by reads blue.
@@ -440,6 +489,13 @@ void Cquenta_upgradeDlg::showAbout() {
 
 // --- FlowUi -----------------------------------------------------------------------------------
 
+void Cquenta_upgradeDlg::beforeMessageBox() {
+    // A progress box whose task returned (e.g. "正在取消…" when the run's end arrives first) is
+    // gone before the next box appears.
+    if (openProgress_ != nullptr && openProgress_->TaskDone() && openProgress_->hwnd() != nullptr)
+        ShowWindow(openProgress_->hwnd(), SW_HIDE);
+}
+
 int Cquenta_upgradeDlg::showMessageBox(const ShownBox& box) {
     const UINT style = boxIconStyle(box.icon) | (box.buttons == BoxButtons::yesNo ? MB_YESNO : MB_OK);
     const int shown = MessageBoxW(flowEnded() ? nullptr : hwnd(), win32_widen(box.text).c_str(),
@@ -474,7 +530,7 @@ void Cquenta_upgradeDlg::progressFailed(int total, int done) {
 std::wstring Cquenta_upgradeDlg::toDialogFilter(const FileFilters& filters) {
     std::wstring filter;
     for (const FileFilter& entry : filters) {
-        filter += win32_widen(entry.name) + L'\0';
+        filter += win32_widen(nameWithPatterns(entry)) + L'\0';
         filter += win32_widen(joinedPatterns(entry, ";")) + L'\0';
     }
     filter.push_back(L'\0');
@@ -494,6 +550,14 @@ OPENFILENAMEW fileDialog(HWND owner, const std::wstring& filter, std::wstring& p
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
     return dialog;
+}
+
+// The extension of filter `index` without its dot ("csv" of "*.csv"); empty for "*.*".
+std::wstring defaultExtension(const FileFilters& filters, std::size_t index) {
+    if (index >= filters.size() || filters[index].patterns.empty()) return {};
+    const std::string& pattern = filters[index].patterns.front();
+    if (pattern.size() < 3 || pattern.compare(0, 2, "*.") != 0 || pattern == "*.*") return {};
+    return win32_widen(pattern.substr(2));
 }
 
 }  // namespace
@@ -516,6 +580,10 @@ std::optional<std::string> Cquenta_upgradeDlg::showSaveFile(const FileFilters& f
     dialog.lpstrTitle = caption.c_str();
     dialog.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    // The overwrite prompt checks the name with the chosen filter's extension ("report" ->
+    // "report.csv"); the dialog switches it when the operator picks another filter.
+    const std::wstring extension = defaultExtension(filters, 0);
+    if (!extension.empty()) dialog.lpstrDefExt = extension.c_str();
     if (!GetSaveFileNameW(&dialog)) return std::nullopt;
     path.resize(wcsnlen(path.c_str(), path.size()));
     chosen = dialog.nFilterIndex > 0 ? dialog.nFilterIndex - 1 : 0;
