@@ -259,7 +259,8 @@ void cliAddFlowOptions(CLI::App& verb, Options& options) {
             ->check(kDecimal)
             ->check(CLI::Range(1, 86400))
             ->capture_default_str();
-        verb.add_option("--retry", options.retries, "upgrade the failed devices again, up to N more runs")
+        verb.add_option("--retry", options.retries,
+                        "upgrade the failed devices worth retrying again, up to N more runs")
             ->type_name("N")
             ->check(kDecimal)
             ->check(CLI::Range(0, 100))

@@ -224,7 +224,7 @@ class UpgradeFlow : public FlowHost {
     void startUpgrade();
     // A yes/no question ("信息"); true for yes.
     bool confirm(const char* utf8Text);
-    // Rows of the last run show its results (升级完成, 升级失败, 未验证).
+    // Rows show results of a run (升级完成, 升级失败, 未验证).
     bool listHoldsRunResults() const;
     bool retryRows(const std::function<bool(int row)>& take);
     void saveOwnReport();       // the run's own report, once per run

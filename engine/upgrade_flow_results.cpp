@@ -137,8 +137,8 @@ bool UpgradeFlow::retrySelected() {
 }
 
 bool UpgradeFlow::listHoldsRunResults() const {
+    // Only a run gives a row these statuses (an earlier run's rows count as well as the last one's).
     for (int row = 0; row < list_->RowCount(); ++row) {
-        if (runKeys_.count(list_->GetOwnerKey(row)) == 0) continue;
         const int code = rowStatus(*list_, row);
         if (code == DEVICE_STATUS_UPGRADE_DONE || code == DEVICE_STATUS_UPGRADE_FAILED ||
             code == DEVICE_STATUS_UNVERIFIED)

@@ -58,7 +58,7 @@ void Cquenta_upgradeDlg::setOpenedHook(std::function<void(Cquenta_upgradeDlg&)> 
 Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
     flow_ = std::make_unique<UpgradeFlow>(*this);
     report_ = std::make_unique<CReportCtrl>(flow_->list());
-    report_->SetTipProvider([this](int row) { return failureReasonText(flow_->rowReason(row)); });
+    report_->SetTipProvider([this](int row) { return failureReasonTip(flow_->rowReason(row)); });
     HINSTANCE module = ResourceModule();
     bigIcon_ = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
