@@ -63,8 +63,7 @@ std::string UpgradeFlow::queryAccount() const {
 
 // The query's checks in the order they have always had; false when refused (message shown or not).
 bool UpgradeFlow::queryAccepted(const std::string& account) {
-    // No package (a load failed after the previous package was discarded) leaves no model boxes and
-    // an empty path box: refused here too.
+    // No package (none loaded yet) leaves no model boxes and an empty path box: refused here too.
     if (account.empty()) return showError(flowtext::kNoModel), false;
     if (state_.addressBoxIp == kBlankIp) return showError(flowtext::kNoAddressBox), false;
     if (state_.text(IDC_PATH_BOX).empty() || !package_) return showError(flowtext::kNoPackage), false;

@@ -295,16 +295,18 @@ int saveRunReport(const RunReport& head, const ReportRows& devices, const std::s
     const std::string name =
         runReportFileName(head.addressBox, head.startTime.empty() ? head.endTime : head.startTime);
     const std::string stem = name.substr(0, name.size() - 4);
+    // "/" separates on every system; the folder's own spelling is kept.
+    const char last = utf8Folder.back();
+    const std::string prefix = last == '/' || last == '\\' ? utf8Folder : utf8Folder + "/";
     for (int n = 1; n <= 1000; ++n) {
-        const std::string candidate = n == 1 ? name : stem + "_" + std::to_string(n) + ".csv";
-        const std::filesystem::path path = folder / pathOf(candidate);
-        if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found)
+        const std::string candidate = prefix + (n == 1 ? name : stem + "_" + std::to_string(n) + ".csv");
+        if (std::filesystem::symlink_status(pathOf(candidate), error).type() !=
+            std::filesystem::file_type::not_found)
             continue;
-        const std::u8string text = path.u8string();
-        utf8Path.assign(text.begin(), text.end());
+        utf8Path = candidate;
         return writeReportFile(head, devices, utf8Path, utf8Error);
     }
-    utf8Error = "无法写入报告文件：" + (folder / pathOf(name)).string();
+    utf8Error = "无法写入报告文件：" + prefix + name;
     return -1;
 }
 
