@@ -18,6 +18,9 @@ inline constexpr char kExportCaption[] = "导出报告";
 inline constexpr char kRetryByListMenu[] = "设备列表右键菜单中的“重试失败的设备”";
 // The command line retries with its option.
 inline constexpr char kRetryByOption[] = " --retry N ";
+// The command line's first Ctrl+C during a run.
+inline constexpr char kCliInterrupted[] =
+    "\n已按 Ctrl+C：正在取消升级，正在传输的设备会传完；再按一次 Ctrl+C 立即退出\n";
 
 // Progress box, line 1 once devices were found: "当前已发现设备数量：%d".
 std::string progressFound(int count);

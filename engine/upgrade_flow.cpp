@@ -118,6 +118,11 @@ void UpgradeFlow::OnDestroy() {
     // Every engine thread (upload jobs included) reads server() until it ends: join them all while
     // the pointer still stands, then drop it.
     QuentaUpgradeServer_stop(server_.get());
+    // A run ended by closing the window saves its report too (its end never reached the flow).
+    if (ownReportDue_) {
+        runEnd_ = ss_platform_localTimeText();
+        saveOwnReport();
+    }
     server_.reset();
     sharedUploadPath_.clear();
     package_.reset();

@@ -163,7 +163,7 @@ void Cquenta_upgradeDlg::buildControls() {
     // recovery and the report.
     report->listModel()->setToolTipProvider([this](int row, int column) -> QString {
         if (column != DEVICE_COLUMN_STATUS || !flow_) return {};
-        return QString::fromStdString(failureReasonText(flow_->rowReason(row)));
+        return QString::fromStdString(failureReasonTip(flow_->rowReason(row)));
     });
     report->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(report, &QWidget::customContextMenuRequested, this, [this, report](const QPoint& at) {

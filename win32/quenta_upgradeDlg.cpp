@@ -77,7 +77,7 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
     FitToWorkArea();
     flow_ = std::make_unique<UpgradeFlow>(*this);
     report_ = std::make_unique<CReportCtrl>(flow_->list());
-    report_->SetTipProvider([this](int row) { return failureReasonText(flow_->rowReason(row)); });
+    report_->SetTipProvider([this](int row) { return failureReasonTip(flow_->rowReason(row)); });
     flow_->glance().setOnCountsChanged([this] { scheduleGlance(); });
     flow_->glance().setOnVisibilityChanged(
         [this](int first, int last) { report_->RowVisibilityChanged(first, last); });

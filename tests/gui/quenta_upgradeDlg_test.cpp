@@ -697,11 +697,21 @@ void QuentaUpgradeDlgTest::closingDuringUpgradeCancelsFirst() {
     clickControl(dlg, IDC_UPGRADE);
     QVERIFY(dlg.flow().isUpgrading());
     QVERIFY(!dlg.control(IDC_EXIT)->isEnabled());
-    dlg.close();  // the close box: cancel, wait for running transfers, then close
+    // The close box asks first; "否" keeps the window and the run.
+    script().queueAnswer(IDNO);
+    dlg.close();
+    QCOMPARE(lastBoxText(dlg), QStringLiteral("升级正在进行，确定退出吗？"));
+    QVERIFY(dlg.isVisible());
+    QVERIFY(cancelLine.isEmpty());
+    script().queueAnswer(IDYES);
+    dlg.close();  // the close box, "是": cancel, wait for running transfers, then close
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 60000);
     QVERIFY(dlg.closedByFlow());
     QCOMPARE(cancelLine, QStringLiteral("正在取消，请等待当前文件传输完成..."));
     QVERIFY(!dlg.flow().isUpgrading());
+    // The run ended by closing saved its report all the same.
+    QVERIFY2(!dlg.flow().lastReportPath().empty(), dlg.flow().lastReportError().c_str());
+    QVERIFY(!quenta_test::readWholeFile(dlg.flow().lastReportPath()).empty());
 }
 
 void QuentaUpgradeDlgTest::aboutBox() {
@@ -746,12 +756,14 @@ void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
 
     // Before a query: no recovery, no retry.
     std::unique_ptr<QMenu> menu(dlg.buildListMenu(&dlg));
-    QCOMPARE(menu->actions().size(), 4);  // three actions and a separator
+    QCOMPARE(menu->actions().size(), 5);  // four actions and a separator
     QCOMPARE(menu->actions()[0]->text(), QStringLiteral("重试失败的设备"));
-    QCOMPARE(menu->actions()[1]->text(), QStringLiteral("重新连接失败的设备"));
-    QCOMPARE(menu->actions()[3]->text(), QStringLiteral("导出报告..."));
+    QCOMPARE(menu->actions()[1]->text(), QStringLiteral("重试选中的设备"));
+    QCOMPARE(menu->actions()[2]->text(), QStringLiteral("重新连接失败的设备"));
+    QCOMPARE(menu->actions()[4]->text(), QStringLiteral("导出报告..."));
     QVERIFY(!menu->actions()[0]->isEnabled());
     QVERIFY(!menu->actions()[1]->isEnabled());
+    QVERIFY(!menu->actions()[2]->isEnabled());
 
     loadPackage(dlg, generalPackage_);
     typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
@@ -762,33 +774,34 @@ void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
     const int silent = findRow(dlg, siteAddress(5));
     QVERIFY(silent >= 0);
     QCOMPARE(rowText(dlg, silent, 1), QStringLiteral("连接失败"));
-    // The status cell's tooltip says why.
+    // The status cell's tooltip says why, and whether another try may help.
     auto* report = qobject_cast<CReportCtrl*>(dlg.control(1001));
     QVERIFY(report != nullptr);
     DeviceListModel* model = report->listModel();
     QCOMPARE(model->data(model->index(silent, 1), Qt::ToolTipRole).toString(),
-             QStringLiteral("设备从未应答"));
+             QStringLiteral("设备从未应答（可重试）"));
     QVERIFY(!model->data(model->index(silent, 4), Qt::ToolTipRole).isValid());
 
     menu.reset(dlg.buildListMenu(&dlg));
     QVERIFY(!menu->actions()[0]->isEnabled());
-    QVERIFY(menu->actions()[1]->isEnabled());
-    QVERIFY(menu->actions()[3]->isEnabled());
+    QVERIFY(!menu->actions()[1]->isEnabled());
+    QVERIFY(menu->actions()[2]->isEnabled());
+    QVERIFY(menu->actions()[4]->isEnabled());
     script().queueAnswer(IDOK);
-    menu->actions()[1]->trigger();
+    menu->actions()[2]->trigger();
     QCOMPARE(lastBoxText(dlg), QStringLiteral("重新连接完成：找回0台设备，仍有1台设备没有应答"));
 
     // The report: written where the save dialog says; a failed write is an error box.
     const std::string csv = dir_->file("报告.csv");
     script().setNextSaveFile(csv);
-    menu->actions()[3]->trigger();
+    menu->actions()[4]->trigger();
     const std::string written = quenta_test::readWholeFile(csv);
     QVERIFY(written.rfind("\xEF\xBB\xBF", 0) == 0);
     QVERIFY(written.find(siteAddress(5) + ",,,,,,,连接失败,never_answered,设备从未应答") !=
             std::string::npos);
     script().setNextSaveFile(dir_->file("missing/r.json"));
     script().queueAnswer(IDOK);
-    menu->actions()[3]->trigger();
+    menu->actions()[4]->trigger();
     QVERIFY(lastBoxText(dlg).startsWith(QStringLiteral("无法写入报告文件：")));
     QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("错误提示"));
 }
@@ -930,11 +943,12 @@ void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
     script().clearShownBoxes();
     clickControl(dlg, IDC_UPGRADE);
     QVERIFY(dlg.flow().isUpgrading());
+    script().queueAnswer(IDYES);     // "升级正在进行，确定取消吗？"
     clickControl(dlg, IDC_UPGRADE);  // "取消": returns once no transfer runs
     QVERIFY(!dlg.flow().isUpgrading());
     QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
     QVERIFY(dlg.control(IDC_EXIT)->isEnabled());
-    const bool endedAlready = boxShown(dlg, QStringLiteral("升级完成！"));
+    const bool endedAlready = boxShown(dlg, QStringLiteral("升级已取消"));
     QCOMPARE(dlg.flow().runActive(), !endedAlready);
     for (int id : {IDC_UPGRADE, IDC_QUERY, IDC_CLEAR, IDC_ADDRESS_BOX_IP})
         QVERIFY2(dlg.control(id)->isEnabled() == endedAlready, qPrintable(QString::number(id)));
@@ -942,15 +956,31 @@ void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
     dlg.flow().list().SetCheck(0, true);
     dlg.flow().OnBnClickedOk();
     if (!endedAlready) {
-        QVERIFY2(!boxShown(dlg, QStringLiteral("升级完成！")), "the window waited for the cancelled run");
+        QVERIFY2(!boxShown(dlg, QStringLiteral("升级已取消")), "the window waited for the cancelled run");
         QVERIFY(dlg.flow().startPending());
         QVERIFY(!dlg.control(IDC_UPGRADE)->isEnabled());
     }
     // The cancelled run ends, then the new one runs and ends.
-    QTRY_VERIFY_WITH_TIMEOUT(boxesShown(dlg, QStringLiteral("升级完成！")) == 2, 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(boxesShown(dlg, QStringLiteral("升级完成！")) == 1, 120000);
+    QCOMPARE(boxesShown(dlg, QStringLiteral("升级已取消")), 1);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().runFinished(), 60000);
     QVERIFY(!dlg.flow().startPending());
     QVERIFY(dlg.control(IDC_UPGRADE)->isEnabled());
+
+    // The list holds the runs' results: an address box IP edit asks first; "否" puts the field back.
+    const QString typed = dlg.addressBoxIp()->text();
+    const int rows = dlg.flow().list().RowCount();
+    script().queueAnswer(IDNO);
+    dlg.addressBoxIp()->setText(QStringLiteral("192.0.2.77"));
+    dlg.OnIpFieldChangedAddressBox();
+    QCOMPARE(lastBoxText(dlg), QStringLiteral("设备列表中有升级结果，确定清空吗？"));
+    QCOMPARE(dlg.addressBoxIp()->text(), typed);
+    QCOMPARE(dlg.flow().list().RowCount(), rows);
+    script().queueAnswer(IDYES);
+    dlg.addressBoxIp()->setText(QStringLiteral("192.0.2.77"));
+    dlg.OnIpFieldChangedAddressBox();
+    QCOMPARE(dlg.flow().list().RowCount(), 0);
+    QCOMPARE(dlg.addressBoxIp()->text(), QStringLiteral("192.0.2.77"));
 }
 
 // The status line counts per status and filters on a click, the search field finds an IP or serial

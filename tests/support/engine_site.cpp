@@ -166,7 +166,11 @@ FlowRig::FlowRig(const SimConfig& config, std::FILE* progress) : ui(progress) {
     if (site->open(error) != 0 || site->start() != 0) return;
     flow = std::make_unique<UpgradeFlow>(ui);
     ui.attach(flow.get());
-    ui.answer = [](const ShownBox& box) { return box.buttons == BoxButtons::yesNo ? IDNO : IDOK; };
+    // "No" to the version prompt; "取消" and closing during a run are meant ("升级正在进行，确定…？").
+    ui.answer = [](const ShownBox& box) {
+        if (box.buttons != BoxButtons::yesNo) return IDOK;
+        return box.text == flowtext::kConfirmCancel || box.text == flowtext::kConfirmClose ? IDYES : IDNO;
+    };
     ok = flow->OnInitDialog();
 }
 

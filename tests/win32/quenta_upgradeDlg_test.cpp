@@ -82,7 +82,9 @@ quenta_test::BoxScript& script() {
 void withWindow(const std::function<void(Cquenta_upgradeDlg&)>& script) {
     quenta_test::BoxScript boxes([](const ShownBox& box) -> std::optional<int> {
         if (g_boxWatcher) g_boxWatcher(box);
-        return box.buttons == BoxButtons::yesNo ? IDNO : IDOK;  // the version prompt: not yet
+        if (box.buttons != BoxButtons::yesNo) return IDOK;
+        // "取消" and closing during a run are meant; the version prompt: not yet.
+        return box.text == flowtext::kConfirmCancel || box.text == flowtext::kConfirmClose ? IDYES : IDNO;
     });
     g_script = &boxes;
     Cquenta_upgradeDlg::setOpenedHook([&script](Cquenta_upgradeDlg& dialog) {
@@ -277,7 +279,7 @@ void CALLBACK driveMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     PostMessageW(popup, WM_CHAR, L'\r', 0);
 }
 
-constexpr UINT kRetryItem = 40001, kRecoverItem = 40002, kExportItem = 40003;
+constexpr UINT kRetryItem = 40001, kRecoverItem = 40002, kExportItem = 40003, kRetrySelectedItem = 40004;
 
 // Opens the list's context menu (as a right click on the list does) and picks `item`.
 void chooseFromListMenu(Cquenta_upgradeDlg& dialog, UINT item) {
@@ -835,8 +837,16 @@ TEST(Win32Window, CloseDuringARunCancelsAndCloses) {
         ASSERT_GT(dialog.flow().list().CountRows(RC_ITEM_CHECKED), 0);
         click(dialog, IDC_UPGRADE);
         ASSERT_TRUE(dialog.flow().isUpgrading());
-        SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);  // the close box
+        // The close box asks first; "否" keeps the window and the run.
+        script().queueAnswer(IDNO);
+        SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(script().shownBoxes().back().text, flowtext::kConfirmClose);
+        EXPECT_FALSE(dialog.destroyed());
+        EXPECT_TRUE(dialog.flow().isUpgrading() || dialog.flow().runEnded());
+        SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);  // the close box, "是"
         closed = pumpUntil([&dialog] { return dialog.destroyed(); }, 120000);
+        // The run ended by closing saved its report all the same.
+        EXPECT_FALSE(dialog.flow().lastReportPath().empty()) << dialog.flow().lastReportError();
     });
     EXPECT_TRUE(closed);
 }
@@ -866,22 +876,37 @@ TEST(Win32Window, FailedRowShowsItsReasonAndIsRetriedFromTheListMenu) {
         ASSERT_TRUE(pumpUntil([&dialog] { return dialog.flow().runFinished(); }, 120000));
         pumpFor(200);
         EXPECT_EQ(cellText(list, faulty, 1), "升级失败");
-        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足");
+        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足（需现场处理）");
         EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED), 1);
 
-        // "重试失败的设备" runs the failed row again as a new run, which ends with its own box.
-        const size_t boxes = script().shownBoxes().size();
+        // A refused package needs a person on site: "重试失败的设备" stays grayed; the row selected in
+        // the list runs again with "重试选中的设备", as a new run that ends with its own box.
         chooseFromListMenu(dialog, kRetryItem);
-        EXPECT_TRUE(menuPlan.enabled[kRetryItem]);
+        EXPECT_FALSE(menuPlan.enabled[kRetryItem]);
+        ListView_SetItemState(list, faulty, LVIS_SELECTED, LVIS_SELECTED);
+        const size_t boxes = script().shownBoxes().size();
+        chooseFromListMenu(dialog, kRetrySelectedItem);
+        EXPECT_TRUE(menuPlan.enabled[kRetrySelectedItem]);
         EXPECT_TRUE(menuPlan.enabled[kExportItem]);
         ASSERT_TRUE(pumpUntil(
             [&dialog, boxes] { return script().shownBoxes().size() > boxes && dialog.flow().runFinished(); },
             120000));
         pumpFor(200);
         EXPECT_EQ(cellText(list, faulty, 1), "升级失败");
-        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足");
         EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED), 1);
         EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
+
+        // The list holds the run's results: an address box IP edit asks first; "否" puts it back.
+        const int rowsNow = ListView_GetItemCount(list);
+        const std::string typed = dialog.flow().state().addressBoxIp;
+        script().queueAnswer(IDNO);
+        typeIp(dialog, IDC_ADDRESS_BOX_IP, "192.0.2.77");
+        EXPECT_EQ(script().shownBoxes().back().text, flowtext::kConfirmClearResults);
+        EXPECT_EQ(dialog.flow().state().addressBoxIp, typed);
+        EXPECT_EQ(ListView_GetItemCount(list), rowsNow);
+        script().queueAnswer(IDYES);
+        typeIp(dialog, IDC_ADDRESS_BOX_IP, "192.0.2.77");
+        EXPECT_EQ(ListView_GetItemCount(list), 0);
     });
 }
 
