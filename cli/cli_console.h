@@ -6,3 +6,11 @@
 
 // The command line proper: argv[1] is the verb. Returns the exit code.
 int cliMain(int argc, char** argv);
+
+// Ctrl+C (and Ctrl+Break on Windows) while an upgrade runs. Between cliWatchInterrupts(true) and
+// (false) the first one is only counted and announced with `utf8Notice` on stderr (the run then
+// cancels as "取消" does); a second one ends the program at once with kCliInterruptedExit. Outside
+// the watch Ctrl+C ends the program as usual.
+inline constexpr int kCliInterruptedExit = 130;
+void cliWatchInterrupts(bool on, const char* utf8Notice = "");
+int cliInterruptCount();

@@ -7,7 +7,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,20 @@
 #include "cli/cli_console.h"
 
 namespace {
+
+std::atomic<int> interrupts{0};
+std::string notice;  // set before the handler is installed
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (interrupts.fetch_add(1) >= 1) _exit(kCliInterruptedExit);
+    if (!notice.empty()) {
+        std::fputs(notice.c_str(), stderr);
+        std::fflush(stderr);
+    }
+    return TRUE;
+}
 
 std::string utf8Of(const wchar_t* wide) {
     const int needed = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -124,4 +140,18 @@ int wmain(int argc, wchar_t** wargv) {
     out.stop();
     err.stop();
     return code;
+}
+
+void cliWatchInterrupts(bool on, const char* utf8Notice) {
+    if (on) {
+        interrupts = 0;
+        notice = utf8Notice != nullptr ? utf8Notice : "";
+        SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    } else {
+        SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    }
+}
+
+int cliInterruptCount() {
+    return interrupts.load();
 }

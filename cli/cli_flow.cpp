@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "cli/cli_console.h"
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
@@ -67,7 +68,7 @@ class ProgressPrinter : public DeviceListObserver {
         if (first > DEVICE_COLUMN_STATUS || last < DEVICE_COLUMN_STATUS) return;
         int code = rowStatus(list_, row);
         if (code == DEVICE_STATUS_UPGRADING || code == DEVICE_STATUS_UPGRADE_DONE ||
-            code == DEVICE_STATUS_UPGRADE_FAILED) {
+            code == DEVICE_STATUS_UPGRADE_FAILED || code == DEVICE_STATUS_UNVERIFIED) {
             std::fprintf(stream_, "%s %s\n", terminalText(list_.GetItemText(row, DEVICE_COLUMN_IP)).c_str(),
                          list_.GetItemText(row, DEVICE_COLUMN_STATUS).c_str());
         }
@@ -118,6 +119,7 @@ class FlowRun {
         // A closed pipe or a full disk: the list the caller relies on is incomplete.
         const bool listWritten = std::fflush(out_) == 0 && !std::ferror(out_);
         int result = options_.upgrade && flow_.rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0 ? 2 : 0;
+        if (interrupted_) result = kCliInterruptedExit;
         if (!options_.report.empty() && writeReport() != 0) result = 1;
         if (!listWritten) result = refuse(flowtext::kListNotWritten);
         return result;
@@ -165,9 +167,12 @@ class FlowRun {
         return 0;
     }
 
-    // The run, then up to --retry runs of the failed devices; each run's summary goes to stderr.
+    // The run, then up to --retry runs of the failed devices worth retrying; each run's summary
+    // (which names the run's own report) goes to stderr. Ctrl+C cancels as "取消" does and ends the
+    // retries; a second one ends the program at once.
     int upgrade() {
         const size_t mark = ui_.boxes.size();
+        InterruptWatch watch;
         UpgradeFlow::UpgradeOptions run;
         run.verify = options_.verify;
         run.verifyTimeoutMs = options_.verifyTimeoutSeconds * 1000;
@@ -176,9 +181,16 @@ class FlowRun {
         run.rollout.brakeMin = options_.brakeMin;
         if (flow_.startRun(run) != 0) return refusedWith(mark, flowtext::kNoneTicked);
         waitForTheEnd();
-        for (int retry = 0; retry < options_.retries && flow_.canRetry(); ++retry) {
+        for (int retry = 0; retry < options_.retries && !interrupted_ && flow_.canRetry(); ++retry) {
             if (!options_.quiet) std::fprintf(err_, "retry %d\n", retry + 1);
-            if (!flow_.retryFailed()) break;
+            const size_t before = ui_.boxes.size();
+            const bool started = flow_.retryFailed();
+            // How many were left out as needing a person on site (its box), also when quiet.
+            if (options_.quiet)
+                for (size_t i = before; i < ui_.boxes.size(); ++i)
+                    if (ui_.boxes[i].icon == BoxIcon::information)
+                        std::fprintf(err_, "%s\n", ui_.boxes[i].text.c_str());
+            if (!started) break;
             waitForTheEnd();
         }
         return 0;
@@ -186,9 +198,22 @@ class FlowRun {
 
     // The end-of-run summary (the box's text) goes to stderr also when quiet.
     void waitForTheEnd() {
-        ui_.serveUntil([&] { return flow_.runFinished(); });
+        for (;;) {
+            ui_.serveUntil([&] { return flow_.runFinished() || (!interrupted_ && cliInterruptCount() > 0); });
+            if (flow_.runFinished()) break;
+            interrupted_ = true;
+            flow_.cancelUpgrade();
+        }
         if (options_.quiet && !ui_.boxes.empty()) std::fprintf(err_, "%s\n", ui_.boxes.back().text.c_str());
     }
+
+    // Ctrl+C is watched while the runs go on; each run saves its own report before it ends.
+    struct InterruptWatch {
+        InterruptWatch() { cliWatchInterrupts(true, flowtext::kCliInterrupted); }
+        ~InterruptWatch() { cliWatchInterrupts(false); }
+        InterruptWatch(const InterruptWatch&) = delete;
+        InterruptWatch& operator=(const InterruptWatch&) = delete;
+    };
 
     int writeReport() {
         std::string error;
@@ -197,6 +222,7 @@ class FlowRun {
         return 0;
     }
 
+    bool interrupted_ = false;  // Ctrl+C cancelled a run
     Options& options_;
     std::FILE* out_;
     std::FILE* err_;
@@ -257,7 +283,8 @@ void cliAddFlowOptions(CLI::App& verb, Options& options) {
             ->check(kDecimal)
             ->check(CLI::Range(1, 100000))
             ->capture_default_str();
-        verb.add_option("--retry", options.retries, "upgrade the failed devices again, up to N more runs")
+        verb.add_option("--retry", options.retries,
+                        "upgrade the failed devices worth retrying again, up to N more runs")
             ->type_name("N")
             ->check(kDecimal)
             ->check(CLI::Range(0, 100))

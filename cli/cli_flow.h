@@ -27,5 +27,6 @@ struct CliFlowOptions {
 
 // Declares the verb's options on its subcommand; parsing fills `options` (which must outlive it).
 void cliAddFlowOptions(CLI::App& verb, CliFlowOptions& options);
-// Runs a parsed query or upgrade; returns the exit code (0 done, 1 refused, 2 a device failed).
+// Runs a parsed query or upgrade; returns the exit code (0 done, 1 refused, 2 a device failed,
+// kCliInterruptedExit when Ctrl+C cancelled the run).
 int cliRunFlow(CliFlowOptions& options, std::FILE* out, std::FILE* err);

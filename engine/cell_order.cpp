@@ -282,7 +282,7 @@ int compareCellTexts(std::string_view a, std::string_view b, const CellDateParse
 }
 
 std::vector<int> cellSortOrder(const std::vector<std::string_view>& texts, bool ascending,
-                               const CellDateParser& parser) {
+                               const CellDateParser& parser, const std::vector<uint32_t>* tieKeys) {
     const CellDateParser& dates = parserOrDefault(parser);
     std::vector<CellKey> keys;
     keys.reserve(texts.size());
@@ -293,7 +293,10 @@ std::vector<int> cellSortOrder(const std::vector<std::string_view>& texts, bool 
     if (order.size() > 1) {
         quickSort(order, 0, static_cast<int>(order.size()) - 1, [&](int a, int b) {
             const int c = compareKeys(keys[a], keys[b], dates);
-            return ascending ? c : -c;
+            if (c != 0 || tieKeys == nullptr || tieKeys->size() != keys.size()) return ascending ? c : -c;
+            const uint32_t ka = (*tieKeys)[a], kb = (*tieKeys)[b];
+            if (ka != kb) return ka < kb ? -1 : 1;
+            return a < b ? -1 : (a > b ? 1 : 0);
         });
     }
     return order;

@@ -29,6 +29,8 @@ std::optional<int64_t> parseCellDate(std::string_view text);
 int compareCellTexts(std::string_view a, std::string_view b, const CellDateParser& parser);
 
 // The order that sorts `texts`: result[newIndex] is the index in `texts` of the text that goes there.
-// Each text is parsed once; a date only when a comparison reaches the date rule.
+// Each text is parsed once; a date only when a comparison reaches the date rule. Texts that compare
+// equal are ordered by `tieKeys` (ascending whatever the direction, then by index) when it is given
+// with one key per text; without it their order is the quicksort's.
 std::vector<int> cellSortOrder(const std::vector<std::string_view>& texts, bool ascending,
-                               const CellDateParser& parser);
+                               const CellDateParser& parser, const std::vector<uint32_t>* tieKeys = nullptr);

@@ -86,6 +86,8 @@ bool DeviceList::DefineColumns(const std::string& description) {
     rows_.clear();
     columns_.clear();
     resetSortState();
+    chosenColumn_ = -1;
+    chosenAscending_ = true;
     for (const std::string& part : splitSkippingEmpty(description, ';')) {
         std::vector<std::string> fields = splitSkippingEmpty(part, ',');
         if (fields.empty()) continue;
@@ -410,11 +412,20 @@ void DeviceList::SortByColumn(int column, bool ascending) {
     if (column < 0 || column >= ColumnCount()) return;
     sortColumn_ = column;
     sortAscending_ = ascending;
+    chosenColumn_ = column;
+    chosenAscending_ = ascending;
 
     std::vector<std::string_view> texts;
+    std::vector<uint32_t> numericIps;
     texts.reserve(rows_.size());
-    for (const ListRow& row : rows_) texts.push_back(row.texts[column]);
-    const std::vector<int> order = cellSortOrder(texts, ascending, dateParser_);
+    numericIps.reserve(rows_.size());
+    for (const ListRow& row : rows_) {
+        texts.push_back(row.texts[column]);
+        // The key holds the address's first number in its lowest byte.
+        const uint32_t k = row.ownerKey;
+        numericIps.push_back((k & 0xFFu) << 24 | (k & 0xFF00u) << 8 | (k >> 8 & 0xFF00u) | k >> 24);
+    }
+    const std::vector<int> order = cellSortOrder(texts, ascending, dateParser_, &numericIps);
 
     notify([](DeviceListObserver& o) { o.rowsAboutToBeSorted(); });
     std::vector<ListRow> sorted;
@@ -422,6 +433,11 @@ void DeviceList::SortByColumn(int column, bool ascending) {
     for (int old : order) sorted.push_back(std::move(rows_[old]));
     rows_ = std::move(sorted);
     notify([&](DeviceListObserver& o) { o.rowsSorted(column, ascending, order); });
+}
+
+void DeviceList::ReapplyChosenSort() {
+    checkThread();
+    if (chosenColumn_ >= 0 && chosenColumn_ < ColumnCount()) SortByColumn(chosenColumn_, chosenAscending_);
 }
 
 void DeviceList::OnHeaderClick(int column) {

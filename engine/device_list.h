@@ -177,9 +177,16 @@ class DeviceList {
     const PROGRESS_DATA* CellProgress(int row, int column) const;  // nullptr outside
 
     // --- sorting -------------------------------------------------------------------------------
-    // Sorts all rows by column (cellSortOrder); everything of a row moves with it. Out-of-range
-    // column: nothing.
+    // Sorts all rows by column (cellSortOrder); everything of a row moves with it. Rows whose cells
+    // compare equal keep numeric IP order (the owner key read as an address). Out-of-range column:
+    // nothing. The sort becomes the chosen sort.
     void SortByColumn(int column, bool ascending);
+    // The sort the operator chose last (the header's arrow), kept across cell changes until the
+    // columns are defined again; -1 when none.
+    int ChosenSortColumn() const { return chosenColumn_; }
+    bool ChosenSortAscending() const { return chosenAscending_; }
+    // Sorts again by the chosen sort (rows changed since); nothing when none was chosen.
+    void ReapplyChosenSort();
     // A header click: same column toggles the direction, another column sorts ascending.
     void OnHeaderClick(int column);
     int SortColumn() const { return sortColumn_; }
@@ -206,6 +213,8 @@ class DeviceList {
     std::vector<ListRow> rows_;
     int sortColumn_ = -1;
     bool sortAscending_ = true;
+    int chosenColumn_ = -1;
+    bool chosenAscending_ = true;
     bool checksEnabled_ = false;
     bool redraw_ = true;
     CellDateParser dateParser_;

@@ -26,8 +26,9 @@ std::optional<DeviceInfo> parseSystemInfoAnswer(const std::string& datagram) {
     return readDeviceInfo(pairs);
 }
 
-int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage) {
+int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage, bool* heard) {
     static const std::string format = ss_text_utf8ToGbk(kDeviceQuerySilent);
+    if (heard != nullptr) *heard = false;
     SS_SocketPtr socket = openJobSocket(nullptr);
     if (!socket) {
         narrowMessage = formatString(format.c_str(), narrowIp.c_str());
@@ -43,6 +44,7 @@ int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& 
             ss_platform_sleepMs(200);
             continue;
         }
+        if (heard != nullptr) *heard = true;
         // An answer whose "IP" was dropped names no device: not taken for the answer.
         if (std::optional<DeviceInfo> answer = parseSystemInfoAnswer(*text); answer && answer->ip) {
             info = std::move(*answer);

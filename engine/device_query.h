@@ -17,5 +17,7 @@ std::optional<DeviceInfo> parseSystemInfoAnswer(const std::string& datagram);
 
 // One GetSystemInfo to narrowIp:5360 from the next private port (counter from 50000), then up to
 // three receives of 200 ms, 200 ms apart after an empty one, for the first GetSystemInfoOK.
-// 0 with `info`, or -1 with kDeviceQuerySilent in GBK in narrowMessage.
-int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage);
+// 0 with `info`, or -1 with kDeviceQuerySilent in GBK in narrowMessage. `heard` (when given) tells
+// whether anything at all came back, so a silent device is told from one that answered otherwise.
+int queryDeviceInfo(const std::string& narrowIp, DeviceInfo& info, std::string& narrowMessage,
+                    bool* heard = nullptr);

@@ -20,6 +20,7 @@ constexpr DeviceStatusEntry kStatusTable[DEVICE_STATUS_COUNT] = {
     {9, "非法型号", 0x0000FF, 0xF2F2F2},
     {10, "平台不匹配", 0x7F7F7F, 0xF2F2F2},
     {11, "正在验证", 0x000000, 0x99FFFF},  // light yellow: done with the transfer, not yet judged
+    {12, "未验证", 0x000000, 0x80C0FF},    // light orange: took the package, new version never seen
 };
 
 constexpr DeviceColumnSpec kColumns[DEVICE_COLUMN_COUNT] = {

@@ -1,8 +1,8 @@
 // Device statuses and the device list's columns.
 //
-// The status table gives each status (the eleven of the tool and 正在验证) its text (UTF-8) and the colours
-// of its row; setting a status writes the text into the status column and colours the whole row. A row's
-// status is recognised by its status-column text. The column table is what the main dialog hands to
+// The status table gives each status (the eleven of the tool, 正在验证 and 未验证) its text (UTF-8) and the
+// colours of its row; setting a status writes the text into the status column and colours the whole row. A
+// row's status is recognised by its status-column text. The column table is what the main dialog hands to
 // DeviceList::DefineColumns.
 #pragma once
 
@@ -24,7 +24,8 @@ enum DeviceStatusCode {
     DEVICE_STATUS_INVALID_MODEL = 9,       // 非法型号
     DEVICE_STATUS_PLATFORM_MISMATCH = 10,  // 平台不匹配
     DEVICE_STATUS_VERIFYING = 11,          // 正在验证: rebooted, waiting for the new version
-    DEVICE_STATUS_COUNT = 12,
+    DEVICE_STATUS_UNVERIFIED = 12,         // 未验证: took the package, but its new version was never seen
+    DEVICE_STATUS_COUNT = 13,
 };
 
 struct DeviceStatusEntry {
@@ -34,7 +35,7 @@ struct DeviceStatusEntry {
     int32_t backColor;  // 0x00BBGGRR
 };
 
-// The entry of a status code; nullptr outside 0..11.
+// The entry of a status code; nullptr outside 0..DEVICE_STATUS_COUNT-1.
 const DeviceStatusEntry* deviceStatusEntry(int code);
 
 // Status text in column 1, the status's text colour and background on the whole row.

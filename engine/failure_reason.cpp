@@ -85,3 +85,61 @@ std::string failureReasonText(const RowReason& r) {
     }
     return "";
 }
+
+FailureKind failureKind(FailureReason reason) {
+    switch (reason) {
+        case FailureReason::none:
+        case FailureReason::notVerified:
+        case FailureReason::noVerifyPort:
+            return FailureKind::none;
+        case FailureReason::noStartAnswer:
+        case FailureReason::connectionRefused:
+        case FailureReason::transferBroken:
+        case FailureReason::invalidReply:
+        case FailureReason::noVerdict:
+        case FailureReason::noAnswerAfterReboot:
+        case FailureReason::noFreePort:
+        case FailureReason::stopped:
+        case FailureReason::neverAnswered:
+        case FailureReason::halted:  // not started: the run stopped before it
+            return FailureKind::retry;
+        case FailureReason::noUploadPort:
+        case FailureReason::tcpNotSupported:
+        case FailureReason::deviceError:
+        case FailureReason::otherVersion:
+        case FailureReason::missingKeys:
+            return FailureKind::onSite;
+    }
+    return FailureKind::none;
+}
+
+const char* failureKindCode(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::none:
+            return "";
+        case FailureKind::retry:
+            return "retry";
+        case FailureKind::onSite:
+            return "on_site";
+    }
+    return "";
+}
+
+const char* failureKindText(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::none:
+            return "";
+        case FailureKind::retry:
+            return "可重试";
+        case FailureKind::onSite:
+            return "需现场处理";
+    }
+    return "";
+}
+
+std::string failureReasonTip(const RowReason& reason) {
+    std::string text = failureReasonText(reason);
+    const FailureKind kind = failureKind(reason.reason);
+    if (kind != FailureKind::none) text += std::string("（") + failureKindText(kind) + "）";
+    return text;
+}

@@ -38,6 +38,19 @@ const char* failureReasonCode(FailureReason reason);
 // The Chinese text, with the detail or percent filled in; "" for none.
 std::string failureReasonText(const RowReason& reason);
 
+// What a failure asks for: another try (the transfer broke or fell silent, no verdict, no answer
+// after the reboot, a timeout) or a person on site (storage full, no TCP upload, a mismatch, a refused
+// package). "重试失败的设备" and --retry take only the first kind.
+enum class FailureKind { none, retry, onSite };
+FailureKind failureKind(FailureReason reason);
+// "retry" / "on_site" for machine-readable output; "" for none.
+const char* failureKindCode(FailureKind kind);
+// "可重试" / "需现场处理"; "" for none.
+const char* failureKindText(FailureKind kind);
+// What the status cell's tooltip shows: the reason's text and, for a failure, its kind
+// ("设备不支持TCP上传（需现场处理）"); "" for none.
+std::string failureReasonTip(const RowReason& reason);
+
 // What one upload job reports when it ends.
 struct UploadOutcome {
     RowReason reason;            // none when the device accepted the package

@@ -5,6 +5,7 @@
 
 std::vector<ListMenuEntry> listMenuEntries(const UpgradeFlow& flow) {
     return {{ListCommand::retryFailed, flowtext::kRetryFailed, flow.canRetry(), false},
+            {ListCommand::retrySelected, flowtext::kRetrySelected, flow.canRetrySelected(), false},
             {ListCommand::recoverUnanswered, flowtext::kRecoverUnanswered, flow.canRecover(), false},
             {ListCommand::exportReport, flowtext::kExportReport, flow.canExportReport(), true}};
 }
@@ -14,6 +15,9 @@ void runListCommand(UpgradeFlow& flow, ListCommand command) {
     switch (command) {
         case ListCommand::retryFailed:
             flow.retryFailed();
+            break;
+        case ListCommand::retrySelected:
+            flow.retrySelected();
             break;
         case ListCommand::recoverUnanswered:
             flow.recoverUnanswered();

@@ -7,7 +7,12 @@
 class UpgradeFlow;
 
 // The values are the entries' command ids.
-enum class ListCommand { retryFailed = 40001, recoverUnanswered = 40002, exportReport = 40003 };
+enum class ListCommand {
+    retryFailed = 40001,
+    recoverUnanswered = 40002,
+    exportReport = 40003,
+    retrySelected = 40004,
+};
 
 struct ListMenuEntry {
     ListCommand command;
@@ -16,7 +21,7 @@ struct ListMenuEntry {
     bool separatorBefore;
 };
 
-// "重试失败的设备", "重新连接失败的设备", a separator, "导出报告...".
+// "重试失败的设备", "重试选中的设备", "重新连接失败的设备", a separator, "导出报告...".
 std::vector<ListMenuEntry> listMenuEntries(const UpgradeFlow& flow);
 // Runs the chosen entry (the front end syncs its controls afterwards).
 void runListCommand(UpgradeFlow& flow, ListCommand command);

@@ -8,6 +8,7 @@
 
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/list_glance.h"
 #include "engine/upgrade_flow_internal.h"
 #include "package/package_load.h"
 #include "ss/ss_platform.h"
@@ -16,6 +17,7 @@ using namespace upgrade_flow_internal;
 
 UpgradeFlow::UpgradeFlow(FlowUi& ui) : ui_(ui), list_(std::make_unique<DeviceList>()) {
     list_->BindToCurrentThread();
+    glance_ = std::make_unique<ListGlance>(*list_);
     verifier_ = std::make_unique<UpgradeVerifier>([this](const VerifyResult& result) {
         return dispatcher_.send([this, &result] { OnVerified(result); });
     });
@@ -30,10 +32,7 @@ bool UpgradeFlow::upgradeThreadActive() const {
 }
 
 int UpgradeFlow::rowsWithStatus(int code) const {
-    int count = 0;
-    for (int row = 0; row < list_->RowCount(); ++row)
-        if (rowStatus(*list_, row) == code) ++count;
-    return count;
+    return glance_->count(code);
 }
 
 bool UpgradeFlow::runFinished() const {
@@ -121,6 +120,11 @@ void UpgradeFlow::OnDestroy() {
     // Every engine thread (upload jobs included) reads server() until it ends: join them all while
     // the pointer still stands, then drop it.
     QuentaUpgradeServer_stop(server_.get());
+    // A run ended by closing the window saves its report too (its end never reached the flow).
+    if (ownReportDue_) {
+        runEnd_ = ss_platform_localTimeText();
+        saveOwnReport();
+    }
     server_.reset();
     sharedUploadPath_.clear();
     package_.reset();

@@ -32,6 +32,7 @@
 #include "engine/upgrade_verifier.h"
 
 class DeviceList;
+class ListGlance;
 class UpgradeVerifier;
 struct LoadedPackage;
 struct RunReport;
@@ -48,6 +49,8 @@ class UpgradeFlow : public FlowHost {
     // --- what the front end reads ---
     DialogState& state() { return state_; }
     DeviceList& list() { return *list_; }
+    // The list's status counts, run line and view filter.
+    ListGlance& glance() { return *glance_; }
     FlowDispatcher& dispatcher() override { return dispatcher_; }
     QuentaUpgradeServer* server() override { return server_.get(); }
     const LoadedPackage* package() const { return package_.get(); }  // null: none loaded (or refused)
@@ -98,6 +101,9 @@ class UpgradeFlow : public FlowHost {
         RolloutSettings rollout;
     };
     int startRun(const UpgradeOptions& options);  // "升级"
+    // "取消" without its question (the command line's Ctrl+C): queued devices go back, running ones
+    // finish. Nothing when no run is under way.
+    void cancelUpgrade();
     // The list as rows of the command line's key table (deviceListFields).
     FieldRow listRow(int row) const;
 
@@ -160,10 +166,15 @@ class UpgradeFlow : public FlowHost {
     RowReason rowReason(int row) const;
     // The counts of the last run (the end-of-run box shows them).
     RunSummary lastRunSummary() const;
-    // "重试失败的设备": the 升级失败 rows become 已连接 and ticked (every other row unticked) and run
-    // again as a new run. false when nothing was started.
+    // "重试失败的设备": the 升级失败 rows whose failure is worth retrying (failureKind retry) become
+    // 已连接 and ticked (every other row unticked) and run again as a new run; an information box first
+    // says how many were left out because they need a person on site. false when nothing was started.
     bool canRetry() const;
     bool retryFailed();
+    // "重试选中的设备": the same for the selected 升级失败 and 未验证 rows, whatever their reason (the
+    // operator chose them).
+    bool canRetrySelected() const;
+    bool retrySelected();
     // "重新连接失败的设备": every address of the last query that has not answered is asked again with
     // single-device queries under the progress box; answers are judged as UpdateIPList does and
     // update the address's row in place. Returns how many answered. `showResult`: an information box.
@@ -182,6 +193,13 @@ class UpgradeFlow : public FlowHost {
     int exportReport();
     // Writes the report to a path (the command line's --report). 0, or -1 with the Chinese message.
     int writeReport(const std::string& utf8Path, std::string& utf8Error) const;
+    // Every run saves its own report (CSV) in this folder when it ends, also when cancelled or ended by
+    // closing the window: by default "reports" in the tool's work folder.
+    void setReportFolder(const std::string& utf8Folder) { reportFolder_ = utf8Folder; }
+    std::string reportFolder() const;
+    // The last run's own report: its path, or (path empty) why it was not saved.
+    const std::string& lastReportPath() const { return lastReportPath_; }
+    const std::string& lastReportError() const { return lastReportError_; }
 
     // --- FlowHost (flow thread) ---
     void UpdateIPList(const DeviceInfo& info, bool lookupFirst) override;
@@ -200,9 +218,13 @@ class UpgradeFlow : public FlowHost {
 
     // --- steps and tasks ---
     int checkAddressBox(const std::string& narrowIp);  // 0 accepted, -1 refused (message shown or not)
-    int waitConnectDone();                             // progress task of the query
-    int listUnansweredDevices();                       // progress task of the failed-device step
-    int waitUploadsIdle();                             // progress task of the cancel (_waitUploadsIdle)
+    // queryDeviceInfo on a worker under the progress box (utf8Line1); the window's thread never waits
+    // on the network. -1 also when the window closed meanwhile.
+    int askDevice(const char* utf8Line1, const std::string& narrowIp, DeviceInfo& info,
+                  std::string* narrowMessage = nullptr, bool* heard = nullptr);
+    int waitConnectDone();        // progress task of the query
+    int listUnansweredDevices();  // progress task of the failed-device step
+    int waitUploadsIdle();        // progress task of the cancel (_waitUploadsIdle)
 
     // The row of a job: found by owner key, else the index when it still holds that key or no key.
     int rowOfJob(int row, std::uint32_t ownerKey);
@@ -219,6 +241,12 @@ class UpgradeFlow : public FlowHost {
     void joinDiscoveryThreads();
     void cancelRun();
     void startUpgrade();
+    // A yes/no question ("信息"); true for yes.
+    bool confirm(const char* utf8Text);
+    // Rows show results of a run (升级完成, 升级失败, 未验证).
+    bool listHoldsRunResults() const;
+    bool retryRows(const std::function<bool(int row)>& take);
+    void saveOwnReport();       // the run's own report, once per run
     bool refuseWhileRunning();  // true (and nothing changes) while the run owns the list
     // The phase, and with it the engine's flag (upgrading is 1 exactly while running).
     void setPhase(FlowPhase phase);
@@ -253,18 +281,23 @@ class UpgradeFlow : public FlowHost {
     std::unique_ptr<UpgradeVerifier> verifier_;  // one watcher thread; its results come through dispatcher_
     std::map<std::uint32_t, DeviceRunRecord> records_;       // guard: flow thread; by owner key
     std::map<std::uint32_t, DeviceInfo> incompleteAnswers_;  // guard: flow thread; answered without the keys
-    std::set<std::uint32_t> runKeys_;                // guard: flow thread; rows queued in the last run
-    std::string runStart_, runEnd_;                  // guard: flow thread
-    int verifyTimeoutMs_ = kVerifyTimeoutDefaultMs;  // guard: flow thread
-    bool queried_ = false;                           // guard: flow thread; a query ran (recovery)
-    RecoveryOptions recoveryOptions_;                // guard: flow thread
-    std::unique_ptr<RolloutPlan> plan_;              // guard: flow thread; the last staged run's
-    RolloutSettings rolloutSettings_;                // guard: flow thread
-    bool planCancelled_ = false;                     // guard: flow thread; that run was cancelled
-    bool askPosted_ = false;                         // guard: flow thread; the first-failure question
-    std::atomic<int> stopTasks_{0};                  // set by OnDestroy: long tasks give up
+    std::set<std::uint32_t> runKeys_;      // guard: flow thread; rows queued in the last run
+    std::set<std::uint32_t> plannedKeys_;  // guard: flow thread; rows ticked when it started
+    bool runCancelled_ = false;            // guard: flow thread; the last run was cancelled
+    bool ownReportDue_ = false;            // guard: flow thread; a run has not saved its report
+    std::string reportFolder_, lastReportPath_, lastReportError_;  // guard: flow thread
+    std::string runStart_, runEnd_;                                // guard: flow thread
+    int verifyTimeoutMs_ = kVerifyTimeoutDefaultMs;                // guard: flow thread
+    bool queried_ = false;               // guard: flow thread; a query ran (recovery)
+    RecoveryOptions recoveryOptions_;    // guard: flow thread
+    std::unique_ptr<RolloutPlan> plan_;  // guard: flow thread; the last staged run's
+    RolloutSettings rolloutSettings_;    // guard: flow thread
+    bool planCancelled_ = false;         // guard: flow thread; that run was cancelled
+    bool askPosted_ = false;             // guard: flow thread; the first-failure question
+    std::atomic<int> stopTasks_{0};      // set by OnDestroy: long tasks give up
     DialogState state_;
     std::unique_ptr<DeviceList> list_;        // guard: flow thread
+    std::unique_ptr<ListGlance> glance_;      // guard: flow thread; observes list_, goes before it
     QuentaUpgradeServerPtr server_;           // guard: flow thread, written only while no engine thread runs
     std::unique_ptr<LoadedPackage> package_;  // guard: flow thread
     std::string sharedUploadPath_;            // GBK; guard: flow thread

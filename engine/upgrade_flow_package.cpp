@@ -28,19 +28,14 @@ int UpgradeFlow::loadPackageFile(const std::string& utf8Path) {
         showError(message);
         return -1;
     }
-    // The previous package is discarded here: until a package loads completely, no device is judged
-    // against it, and query, add and upgrade are refused with "请先选择升级文件".
-    package_.reset();
-    state_.modelBoxes.clear();
-    state_.setText(IDC_PATH_BOX, "");
-    state_.setText(IDC_PACKAGE_LABEL, "适用于以下产品型号");
-    OnBnClickedButtonClear();
-    notify(kRebuiltModelBoxes | kChangedPackage);
+    // A file that is not a package leaves the loaded package, its model boxes and the list as they were.
     auto loaded = std::make_unique<LoadedPackage>();
     if (packageRead(utf8Path, *loaded, message) != 0) {
         showError(message);
         return -1;
     }
+    state_.modelBoxes.clear();
+    OnBnClickedButtonClear();
     package_ = std::move(loaded);
     state_.setText(IDC_PACKAGE_LABEL, packageVersionLabel(*package_));
     state_.setText(IDC_PATH_BOX, utf8Path);
@@ -124,6 +119,12 @@ void UpgradeFlow::setAddressBoxIp(const std::string& dotted) {
     std::string text = dotted.empty() ? std::string(kBlankIp) : dotted;
     if (text == state_.addressBoxIp) return;
     if (refuseWhileRunning()) return;  // the field shows the run's address box again
+    // The change would clear the list: a run's results are not thrown away without a question. "否"
+    // puts the field back.
+    if (listHoldsRunResults() && !confirm(flowtext::kConfirmClearResults)) {
+        notify(kChangedControls);
+        return;
+    }
     state_.addressBoxIp = text;
     OnIpFieldChangedAddressBox();
     notify(kChangedControls);

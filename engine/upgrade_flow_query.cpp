@@ -63,8 +63,7 @@ std::string UpgradeFlow::queryAccount() const {
 
 // The query's checks in the order they have always had; false when refused (message shown or not).
 bool UpgradeFlow::queryAccepted(const std::string& account) {
-    // No package (a load failed after the previous package was discarded) leaves no model boxes and
-    // an empty path box: refused here too.
+    // No package (none loaded yet) leaves no model boxes and an empty path box: refused here too.
     if (account.empty()) return showError(flowtext::kNoModel), false;
     if (state_.addressBoxIp == kBlankIp) return showError(flowtext::kNoAddressBox), false;
     if (state_.text(IDC_PATH_BOX).empty() || !package_) return showError(flowtext::kNoPackage), false;
@@ -106,8 +105,8 @@ void UpgradeFlow::askAddressBox(const std::string& account) {
 
     if (package_->kind == PACKAGE_KIND_ADDRESS_BOX || package_->kind == PACKAGE_KIND_MANAGEMENT_SERVER) {
         DeviceInfo info;
-        std::string message;
-        if (queryDeviceInfo(addressBox, info, message) == 0) UpdateIPList(info, true);
+        if (askDevice(flowtext::kProgressAddressBox, addressBox, info) == 0 && !destroyed_)
+            UpdateIPList(info, true);
         return;
     }
     int64_t started = ss_platform_monotonicMs();
@@ -152,12 +151,36 @@ int UpgradeFlow::waitConnectDone() {
     return 0;
 }
 
+int UpgradeFlow::askDevice(const char* utf8Line1, const std::string& narrowIp, DeviceInfo& info,
+                           std::string* narrowMessage, bool* heard) {
+    // Off the flow thread, under the progress box: a silent device takes up to three receive waits.
+    int result = -1;
+    bool anything = false;
+    std::string message;
+    runTask(
+        utf8Line1,
+        [&] {
+            result = queryDeviceInfo(narrowIp, info, message, &anything);
+            return 0;
+        },
+        false);
+    if (narrowMessage != nullptr) *narrowMessage = message;
+    if (heard != nullptr) *heard = anything;
+    return destroyed_ ? -1 : result;
+}
+
 int UpgradeFlow::checkAddressBox(const std::string& narrowIp) {
     DeviceInfo info;
-    std::string message;
-    // Silent, or an answer without the model and serial number that tell an address box: either way
-    // the box gave no system information to go on.
-    if (queryDeviceInfo(narrowIp, info, message) != 0 || !info.model || !info.serialNum) {
+    bool heard = false;
+    const int answered = askDevice(flowtext::kProgressAddressBox, narrowIp, info, nullptr, &heard);
+    if (destroyed_) return -1;
+    // Nothing came back at all: a wrong address or no network. An answer without the model and serial
+    // number that tell an address box: the box gave no system information to go on.
+    if (answered != 0 && !heard) {
+        showError(flowtext::kAddressBoxNoAnswer);
+        return -1;
+    }
+    if (answered != 0 || !info.model || !info.serialNum) {
         showError(flowtext::kAddressBoxSilent);
         return -1;
     }
@@ -178,7 +201,9 @@ void UpgradeFlow::OnBnClickedButtonAdd() {
     } else {
         DeviceInfo info;
         std::string message;
-        if (queryDeviceInfo(ip, info, message) != 0)
+        const int answered = askDevice(flowtext::kProgressAddDevice, ip, info, &message);
+        if (destroyed_) return;
+        if (answered != 0)
             showError(utf8(message));
         else
             UpdateIPList(info, true);

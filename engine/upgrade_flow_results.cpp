@@ -14,6 +14,16 @@
 
 using namespace upgrade_flow_internal;
 
+namespace {
+// A report line's reason: code, text and kind.
+void describeReason(ReportDevice& device, const RowReason& reason) {
+    device.reason = failureReasonCode(reason.reason);
+    device.reasonText = failureReasonText(reason);
+    device.reasonKind = failureKindCode(failureKind(reason.reason));
+    device.reasonKindText = failureKindText(failureKind(reason.reason));
+}
+}  // namespace
+
 void UpgradeFlow::setVerifyTiming(int intervalMs, int settleMs) {
     verifier_->setTiming(intervalMs, settleMs);
 }
@@ -27,45 +37,58 @@ RowReason UpgradeFlow::rowReason(int row) const {
     if (code == DEVICE_STATUS_CONNECTED && it->second.reason.reason == FailureReason::halted)
         return it->second.reason;  // not started: the run stopped before it
     if (code != DEVICE_STATUS_UPGRADE_FAILED && code != DEVICE_STATUS_CONNECT_FAILED &&
-        code != DEVICE_STATUS_UPGRADE_DONE)
+        code != DEVICE_STATUS_UPGRADE_DONE && code != DEVICE_STATUS_UNVERIFIED)
         return {};
     return it->second.reason;
 }
 
 RunSummary UpgradeFlow::lastRunSummary() const {
     RunSummary summary;
+    summary.cancelled = runCancelled_;
+    summary.reportPath = lastReportPath_;
+    summary.reportError = lastReportError_;
     for (int row = 0; row < list_->RowCount(); ++row) {
-        if (runKeys_.count(list_->GetOwnerKey(row)) == 0) continue;
+        const uint32_t key = list_->GetOwnerKey(row);
         const int code = rowStatus(*list_, row);
+        if (plannedKeys_.count(key) != 0 &&
+            (code == DEVICE_STATUS_CONNECTED || code == DEVICE_STATUS_WAIT_UPGRADE))
+            ++summary.notStarted;
+        if (runKeys_.count(key) == 0) continue;
         if (code == DEVICE_STATUS_UPGRADE_FAILED) {
             ++summary.failed;
+            if (failureKind(rowReason(row).reason) == FailureKind::onSite) ++summary.onSite;
+        } else if (code == DEVICE_STATUS_UNVERIFIED) {
+            ++summary.notVerified;
         } else if (code == DEVICE_STATUS_UPGRADE_DONE) {
-            const FailureReason reason = rowReason(row).reason;
-            if (reason == FailureReason::notVerified || reason == FailureReason::noVerifyPort)
-                ++summary.notVerified;
-            else
-                ++summary.succeeded;
+            ++summary.succeeded;
         }
     }
     return summary;
 }
 
+namespace {
+// Nothing runs, nothing is pending: a retry may start a run.
+bool mayStartRun(bool hasServer, FlowPhase phase, bool threadActive, bool taskActive) {
+    return hasServer && phase == FlowPhase::idle && !threadActive && !taskActive;
+}
+}  // namespace
+
 bool UpgradeFlow::canRetry() const {
-    if (!server_ || phase_ != FlowPhase::idle || upgradeThreadActive() || taskActive_.load()) return false;
-    if (rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED) > 0) return true;
+    if (!mayStartRun(server_ != nullptr, phase_, upgradeThreadActive(), taskActive_.load())) return false;
+    for (int row = 0; row < list_->RowCount(); ++row)
+        if (rowStatus(*list_, row) == DEVICE_STATUS_UPGRADE_FAILED &&
+            failureKind(rowReason(row).reason) != FailureKind::onSite)
+            return true;
     for (int row = 0; row < list_->RowCount(); ++row)
         if (rowReason(row).reason == FailureReason::halted) return true;
     return false;
 }
 
-bool UpgradeFlow::retryFailed() {
-    if (!canRetry()) return false;
+bool UpgradeFlow::retryRows(const std::function<bool(int row)>& take) {
     for (int row = 0; row < list_->RowCount(); ++row) {
-        if (rowStatus(*list_, row) == DEVICE_STATUS_UPGRADE_FAILED) {
+        if (take(row)) {
             setRowStatus(*list_, row, DEVICE_STATUS_CONNECTED);
             list_->SetCheck(row, true);
-        } else if (rowReason(row).reason == FailureReason::halted) {
-            list_->SetCheck(row, true);  // a run's stop left it: it goes on now
         } else {
             list_->SetCheck(row, false);
         }
@@ -73,6 +96,80 @@ bool UpgradeFlow::retryFailed() {
     clearRunEnded();
     OnBnClickedOk();
     return phase_ == FlowPhase::running || runEnded_;
+}
+
+bool UpgradeFlow::retryFailed() {
+    if (!canRetry()) return false;
+    // Decided before any row changes: the reasons belong to the 升级失败 status.
+    std::vector<bool> take(static_cast<size_t>(list_->RowCount()), false);
+    int retried = 0, leftOut = 0;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (rowReason(row).reason == FailureReason::halted) {  // a run's stop left it: it goes on now
+            take[static_cast<size_t>(row)] = true;
+            ++retried;
+            continue;
+        }
+        if (rowStatus(*list_, row) != DEVICE_STATUS_UPGRADE_FAILED) continue;
+        if (failureKind(rowReason(row).reason) == FailureKind::onSite) {
+            ++leftOut;
+        } else {
+            take[static_cast<size_t>(row)] = true;
+            ++retried;
+        }
+    }
+    if (leftOut > 0)
+        ui_.messageBox(formatString(flowtext::kRetryLeftOut, retried, leftOut), flowtext::kInfoTitle,
+                       BoxIcon::information, BoxButtons::ok);
+    // The box served the dispatcher: nothing may have started meanwhile, but check as the menu does.
+    if (destroyed_ || !canRetry() || list_->RowCount() != static_cast<int>(take.size())) return false;
+    return retryRows([&take](int row) { return take[static_cast<size_t>(row)]; });
+}
+
+bool UpgradeFlow::canRetrySelected() const {
+    if (!mayStartRun(server_ != nullptr, phase_, upgradeThreadActive(), taskActive_.load())) return false;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        const int code = rowStatus(*list_, row);
+        if (list_->IsSelected(row) &&
+            (code == DEVICE_STATUS_UPGRADE_FAILED || code == DEVICE_STATUS_UNVERIFIED))
+            return true;
+    }
+    return false;
+}
+
+bool UpgradeFlow::retrySelected() {
+    if (!canRetrySelected()) return false;
+    return retryRows([this](int row) {
+        const int code = rowStatus(*list_, row);
+        return list_->IsSelected(row) &&
+               (code == DEVICE_STATUS_UPGRADE_FAILED || code == DEVICE_STATUS_UNVERIFIED);
+    });
+}
+
+bool UpgradeFlow::listHoldsRunResults() const {
+    // Only a run gives a row these statuses (an earlier run's rows count as well as the last one's).
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        const int code = rowStatus(*list_, row);
+        if (code == DEVICE_STATUS_UPGRADE_DONE || code == DEVICE_STATUS_UPGRADE_FAILED ||
+            code == DEVICE_STATUS_UNVERIFIED)
+            return true;
+    }
+    return false;
+}
+
+std::string UpgradeFlow::reportFolder() const {
+    if (!reportFolder_.empty()) return reportFolder_;
+    return ss_platform_mapPath("C:\\Work/quenta/reports");
+}
+
+void UpgradeFlow::saveOwnReport() {
+    ownReportDue_ = false;
+    lastReportPath_.clear();
+    lastReportError_.clear();
+    if (saveRunReport(reportHead(), reportRows(), reportFolder(), lastReportPath_, lastReportError_) != 0) {
+        lastReportPath_.clear();
+        DLG_LOG(SS_LOG_ERROR, 1614, "OnUpgradingEnd", "Report not saved: %s\n",
+                gbk(lastReportError_).c_str());
+    }
 }
 
 bool UpgradeFlow::canRecover() const {
@@ -157,14 +254,32 @@ RunReport UpgradeFlow::reportHead() const {
 
 ReportRows UpgradeFlow::reportRows() const {
     // Devices that answered without the keys a row needs have no row; the report still names them,
-    // after the rows.
+    // after the rows. So are the addresses the address box named that never answered and have no
+    // 连接失败 row (the failed-device step was off), last.
     std::vector<std::uint32_t> unlisted;
     for (const auto& entry : incompleteAnswers_)
         if (list_->FindRowByOwnerKey(entry.first) < 0) unlisted.push_back(entry.first);
+    std::vector<std::string> silent;  // GBK
+    if (server_) {
+        ss_mutex_guard guard(server_->lock.get());
+        for (const IpRecord& record : server_->ipList)
+            if (record.state != IP_ANSWERED && list_->FindRowByOwnerKey(record.value) < 0 &&
+                incompleteAnswers_.count(record.value) == 0)
+                silent.push_back(record.text);
+    }
     const size_t rows = static_cast<size_t>(list_->RowCount());
-    const size_t count = rows + unlisted.size();
-    auto device = [this, rows, unlisted = std::move(unlisted)](size_t index) {
+    const size_t incomplete = rows + unlisted.size();
+    const size_t count = incomplete + silent.size();
+    auto device = [this, rows, incomplete, unlisted = std::move(unlisted),
+                   silent = std::move(silent)](size_t index) {
         ReportDevice device;
+        if (index >= incomplete) {
+            device.ip = utf8(silent[index - incomplete]);
+            device.status = deviceStatusEntry(DEVICE_STATUS_CONNECT_FAILED)->text;
+            const RowReason reason{FailureReason::neverAnswered};
+            describeReason(device, reason);
+            return device;
+        }
         if (index >= rows) {
             const DeviceInfo& info = incompleteAnswers_.at(unlisted[index - rows]);
             device.ip = utf8(info.ip.value_or(""));
@@ -172,8 +287,7 @@ ReportRows UpgradeFlow::reportRows() const {
             device.serialNum = utf8(info.serialNum.value_or(""));
             device.versionBefore = device.versionAfter = utf8(info.softVersion.value_or(""));
             const RowReason reason{FailureReason::missingKeys};
-            device.reason = failureReasonCode(reason.reason);
-            device.reasonText = failureReasonText(reason);
+            describeReason(device, reason);
             return device;
         }
         const int row = static_cast<int>(index);
@@ -195,8 +309,7 @@ ReportRows UpgradeFlow::reportRows() const {
         device.firstDevice = wasFirstDevice(row);
         device.notStarted = whyNotStarted(row);
         RowReason reason = rowReason(row);
-        device.reason = failureReasonCode(reason.reason);
-        device.reasonText = failureReasonText(reason);
+        describeReason(device, reason);
         return device;
     };
     return {count, device};

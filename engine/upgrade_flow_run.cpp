@@ -6,6 +6,7 @@
 
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/list_glance.h"
 #include "engine/upgrade_flow_internal.h"
 #include "engine/upgrade_report.h"
 #include "package/package_info.h"
@@ -19,12 +20,29 @@ constexpr int kTimerPeriodMs = 1000;  // the per-row upload timer
 using namespace upgrade_flow_internal;
 
 void UpgradeFlow::OnBnClickedOk() {
+    if (phase_ == FlowPhase::running) {
+        // The question serves the dispatcher: the run may have ended meanwhile, and then there is
+        // nothing left to cancel (and "升级" must not start the next run).
+        if (confirm(flowtext::kConfirmCancel) && phase_ == FlowPhase::running) cancelUpgrade();
+        return;
+    }
     applyStep(EnablingStep::pressed);
     notify(kChangedControls);
-    if (phase_ != FlowPhase::running)
-        startUpgrade();
-    else
-        cancelRun();
+    startUpgrade();
+    if (destroyed_) return;
+    if (phase_ == FlowPhase::idle) applyStep(EnablingStep::offered);
+    notify(kChangedControls);
+}
+
+bool UpgradeFlow::confirm(const char* utf8Text) {
+    return ui_.messageBox(utf8Text, flowtext::kAskTitle, BoxIcon::exclamation, BoxButtons::yesNo) == IDYES;
+}
+
+void UpgradeFlow::cancelUpgrade() {
+    if (phase_ != FlowPhase::running) return;
+    applyStep(EnablingStep::pressed);
+    notify(kChangedControls);
+    cancelRun();
     if (destroyed_) return;
     // After a cancel "升级" stays off until the run has sent its end (starting the next run would
     // have to wait for the previous run's thread).
@@ -61,8 +79,17 @@ void UpgradeFlow::startUpgrade() {
     applyStep(EnablingStep::running);
     notify(kChangedControls);
     runKeys_.clear();
+    plannedKeys_.clear();
+    for (int row = 0; row < list_->RowCount(); ++row)
+        if (list_->GetCheck(row) && rowStatus(*list_, row) == DEVICE_STATUS_CONNECTED)
+            plannedKeys_.insert(list_->GetOwnerKey(row));
+    runCancelled_ = false;
+    ownReportDue_ = true;
+    lastReportPath_.clear();
+    lastReportError_.clear();
     runStart_ = ss_platform_localTimeText();
     runEnd_.clear();
+    glance_->beginRun();
     verifier_->begin();
     FlowHost* host = this;
     if (ss_thread_create(server->upgradeThread, _upgradeThreadProc, host) != 0) OnUpgradingEnd();
@@ -71,14 +98,11 @@ void UpgradeFlow::startUpgrade() {
 void UpgradeFlow::cancelRun() {
     setPhase(FlowPhase::cancelling);
     planCancelled_ = plan_ != nullptr;
+    runCancelled_ = true;
     applyStep(EnablingStep::cancelling);
-    // Watching stops: rows still watched end 升级完成 without verification.
-    for (const VerifyResult& left : verifier_->cancel()) {
-        int row = rowOfJob(left.row, left.ownerKey);
-        settleRow(left.ownerKey, row, DEVICE_STATUS_UPGRADE_DONE, left.reason);
-        if (row >= 0 && package_)
-            list_->SetCellText(row, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
-    }
+    // Watching stops: rows still watched end 未验证, their version column as it was.
+    for (const VerifyResult& left : verifier_->cancel())
+        settleRow(left.ownerKey, rowOfJob(left.row, left.ownerKey), DEVICE_STATUS_UNVERIFIED, left.reason);
     runTask(
         flowtext::kProgressCancel, [this] { return waitUploadsIdle(); }, false);
     if (destroyed_) return;
@@ -99,7 +123,10 @@ int UpgradeFlow::waitUploadsIdle() {
 }
 
 void UpgradeFlow::OnBnClickedCancel() {
-    if (phase_ == FlowPhase::running) cancelRun();
+    if (phase_ == FlowPhase::running) {
+        if (!confirm(flowtext::kConfirmClose)) return;  // the window stays open, the run goes on
+        if (phase_ == FlowPhase::running) cancelRun();
+    }
     ui_.closeWindow();
 }
 
@@ -180,7 +207,7 @@ void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result, const U
     if (current >= 0) list_->StopCellProgress(current);
     records_[current >= 0 ? list_->GetOwnerKey(current) : ownerKey].bytesSent = outcome.bytesSent;
     // Rebooting: the verifier settles the row when the device is back (OnVerified). Refused (a cancel
-    // came, or no port for the watcher): the row ends 升级完成 and says it was not verified.
+    // came, or no port for the watcher): the row ends 未验证 and says why; its version stays.
     const bool watched = result == 0 && outcome.watched && current >= 0 && package_ &&
                          verifier_->watch(list_->GetOwnerKey(current), current,
                                           gbk(list_->GetItemText(current, DEVICE_COLUMN_IP)),
@@ -189,12 +216,13 @@ void UpgradeFlow::OnUploadFinish(int row, uint32_t ownerKey, int result, const U
         records_[list_->GetOwnerKey(current)].reason = RowReason{};
         setRowStatus(*list_, current, DEVICE_STATUS_VERIFYING);
         list_->SetCheck(current, false);
-    } else if (result == 0) {
+    } else if (result == 0 && outcome.watched) {
         RowReason reason = outcome.reason;
-        if (outcome.watched)
-            reason.reason =
-                verifier_->portFailed() ? FailureReason::noVerifyPort : FailureReason::notVerified;
-        settleRow(ownerKey, current, DEVICE_STATUS_UPGRADE_DONE, reason);
+        reason.reason = verifier_->portFailed() ? FailureReason::noVerifyPort : FailureReason::notVerified;
+        settleRow(ownerKey, current, DEVICE_STATUS_UNVERIFIED, reason);
+    } else if (result == 0) {
+        // Verification off: the operator takes the transfer's success for the upgrade.
+        settleRow(ownerKey, current, DEVICE_STATUS_UPGRADE_DONE, outcome.reason);
         if (current >= 0 && package_)
             list_->SetCellText(current, DEVICE_COLUMN_SOFT_VERSION, utf8(package_->version));
     } else {
@@ -223,6 +251,10 @@ void UpgradeFlow::OnUpgradingEnd() {
     notify(kChangedControls);
     runEnded_ = true;
     runEnd_ = ss_platform_localTimeText();
+    glance_->endRun();
+    // Rows that settled late take their places under the operator's sort before the box shows.
+    list_->ReapplyChosenSort();
+    saveOwnReport();
     ui_.messageBox(runSummaryText(lastRunSummary(), ui_.retryWay()) + stagesEndNote(), flowtext::kInfoTitle,
                    BoxIcon::none, BoxButtons::ok);
     DLG_LOG(SS_LOG_DEBUG, 1613, "OnUpgradingEnd", "Upgrading end!\n");

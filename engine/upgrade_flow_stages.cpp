@@ -177,6 +177,8 @@ std::string UpgradeFlow::runStopText() const {
 std::string UpgradeFlow::stagesEndNote() const {
     if (!plan_ || (!plan_->stoppedAfterFirstFailure() && plan_->brakedModels().empty())) return {};
     const int left = static_cast<int>(plan_->notStarted().size());
-    return "\n" + formatString(flowtext::kStoppedLine, runStopText().c_str()) + "\n" +
-           formatString(flowtext::kNotStartedLine, left);
+    std::string note = "\n" + formatString(flowtext::kStoppedLine, runStopText().c_str());
+    // A cancelled run's summary counts the devices never started already.
+    if (!runCancelled_) note += "\n" + formatString(flowtext::kNotStartedLine, left);
+    return note;
 }

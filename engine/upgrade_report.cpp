@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "engine/device_status.h"
+#include "engine/flow_text.h"
 #include "engine/record_table_json.h"
 #include "protocol/ss_pair.h"
 #include "ss/ss_platform.h"
@@ -28,6 +30,52 @@ bool endsWithJson(const std::string& path) {
 
 }  // namespace
 
+std::string reportOutcome(const ReportDevice& device) {
+    return device.status.empty() ? device.reasonText : device.status;
+}
+
+namespace {
+
+// Counts outcomes as the devices are written; the statuses in the table's order, then the others.
+class OutcomeCounter {
+  public:
+    void add(const ReportDevice& device) {
+        const std::string outcome = reportOutcome(device);
+        for (auto& entry : counts_) {
+            if (entry.first == outcome) {
+                ++entry.second;
+                return;
+            }
+        }
+        counts_.emplace_back(outcome, 1);
+    }
+    std::vector<std::pair<std::string, int>> ordered() const {
+        std::vector<std::pair<std::string, int>> result;
+        std::vector<bool> taken(counts_.size(), false);
+        for (int code = 0; code < DEVICE_STATUS_COUNT; ++code) {
+            for (size_t i = 0; i < counts_.size(); ++i) {
+                if (taken[i] || counts_[i].first != deviceStatusEntry(code)->text) continue;
+                taken[i] = true;
+                result.push_back(counts_[i]);
+            }
+        }
+        for (size_t i = 0; i < counts_.size(); ++i)
+            if (!taken[i]) result.push_back(counts_[i]);
+        return result;
+    }
+
+  private:
+    std::vector<std::pair<std::string, int>> counts_;
+};
+
+}  // namespace
+
+std::vector<std::pair<std::string, int>> reportOutcomeCounts(const ReportRows& devices) {
+    OutcomeCounter counter;
+    for (size_t i = 0; i < devices.count; ++i) counter.add(devices.at(i));
+    return counter.ordered();
+}
+
 ReportRows reportRowsOf(const RunReport& report) {
     return {report.devices.size(), [&report](size_t i) { return report.devices[i]; }};
 }
@@ -46,7 +94,17 @@ void writeReportCsv(const RunReport& r, const ReportRows& devices, const TextSin
     write(csvLine({"运行停止", r.runStop.empty() ? std::string("否") : r.runStop}));
     write("\r\n");
     write(csvHeadings(reportDeviceFields(), false, "\r\n"));
-    for (size_t i = 0; i < devices.count; ++i) write(csvRecord(reportDeviceRow(devices.at(i)), "\r\n"));
+    OutcomeCounter counter;
+    for (size_t i = 0; i < devices.count; ++i) {
+        const ReportDevice device = devices.at(i);
+        counter.add(device);
+        write(csvRecord(reportDeviceRow(device), "\r\n"));
+    }
+    // The counts per outcome close the file.
+    write("\r\n");
+    write(csvLine({"结果", "台数"}));
+    for (const auto& [outcome, count] : counter.ordered()) write(csvLine({outcome, std::to_string(count)}));
+    write(csvLine({"合计", std::to_string(devices.count)}));
 }
 
 void writeReportJson(const RunReport& r, const ReportRows& devices, const TextSink& write) {
@@ -66,10 +124,25 @@ void writeReportJson(const RunReport& r, const ReportRows& devices, const TextSi
     const std::string text = jsonText(head);
     write(std::string_view(text).substr(0, text.size() - 2));
     write(",\n  \"devices\": ");
+    OutcomeCounter counter;
     writeJsonRecords(
-        reportDeviceFields(), devices.count, [&devices](size_t i) { return reportDeviceRow(devices.at(i)); },
+        reportDeviceFields(), devices.count,
+        [&devices, &counter](size_t i) {
+            const ReportDevice device = devices.at(i);
+            counter.add(device);
+            return reportDeviceRow(device);
+        },
         1, write);
-    write("\n}\n");
+    // The counts per outcome close the document: [{"outcome": "升级完成", "count": 3}, ...], "total".
+    nlohmann::ordered_json tail;
+    tail["counts"] = nlohmann::ordered_json::array();
+    for (const auto& [outcome, count] : counter.ordered())
+        tail["counts"].push_back({{"outcome", outcome}, {"count", count}});
+    tail["total"] = devices.count;
+    const std::string tailText = jsonText(tail);  // "{\n  ...\n}": its members go on at the document's level
+    write(",\n");
+    write(std::string_view(tailText).substr(2));
+    write("\n");
 }
 
 std::string reportToCsv(const RunReport& report) {
@@ -183,10 +256,60 @@ std::string reportHostName() {
 }
 
 std::string runSummaryText(const RunSummary& s, const std::string& utf8RetryWay) {
-    std::string text = "升级完成！\n";
+    std::string text = std::string(s.cancelled ? flowtext::kUpgradeCancelled : flowtext::kUpgradeDone) + "\n";
     text += formatString("成功：%d 台\n失败：%d 台\n未验证：%d 台", s.succeeded, s.failed, s.notVerified);
-    if (s.failed > 0) text += "\n失败的设备可以用" + utf8RetryWay + "再次升级。";
+    if (s.cancelled) text += formatString("\n未升级：%d 台", s.notStarted);
+    if (s.failed > s.onSite) text += "\n失败的设备可以用" + utf8RetryWay + "再次升级。";
+    if (s.onSite > 0) text += formatString("\n%d 台失败的设备需要现场处理。", s.onSite);
+    if (!s.reportPath.empty())
+        text += "\n" + formatString(flowtext::kReportSaved, s.reportPath.c_str());
+    else if (!s.reportError.empty())
+        text += "\n" + formatString(flowtext::kReportNotSaved, s.reportError.c_str());
     return text;
+}
+
+std::string runReportFileName(const std::string& addressBox, const std::string& startTime) {
+    std::string name = addressBox.empty() ? std::string("report") : addressBox;
+    std::string stamp;
+    for (char c : startTime) {
+        if (c >= '0' && c <= '9')
+            stamp += c;
+        else if (c == ' ')
+            stamp += '_';
+    }
+    if (!stamp.empty()) name += "_" + stamp;
+    for (char& c : name)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+              c == '-'))
+            c = '_';
+    return name + ".csv";
+}
+
+int saveRunReport(const RunReport& head, const ReportRows& devices, const std::string& utf8Folder,
+                  std::string& utf8Path, std::string& utf8Error) {
+    std::error_code error;
+    const std::filesystem::path folder = pathOf(utf8Folder);
+    std::filesystem::create_directories(folder, error);
+    if (utf8Folder.empty() || !std::filesystem::is_directory(folder, error)) {
+        utf8Error = "无法创建报告文件夹：" + utf8Folder;
+        return -1;
+    }
+    const std::string name =
+        runReportFileName(head.addressBox, head.startTime.empty() ? head.endTime : head.startTime);
+    const std::string stem = name.substr(0, name.size() - 4);
+    // "/" separates on every system; the folder's own spelling is kept.
+    const char last = utf8Folder.back();
+    const std::string prefix = last == '/' || last == '\\' ? utf8Folder : utf8Folder + "/";
+    for (int n = 1; n <= 1000; ++n) {
+        const std::string candidate = prefix + (n == 1 ? name : stem + "_" + std::to_string(n) + ".csv");
+        if (std::filesystem::symlink_status(pathOf(candidate), error).type() !=
+            std::filesystem::file_type::not_found)
+            continue;
+        utf8Path = candidate;
+        return writeReportFile(head, devices, utf8Path, utf8Error);
+    }
+    utf8Error = "无法写入报告文件：" + prefix + name;
+    return -1;
 }
 
 const std::vector<FieldSpec>& deviceListFields() {
@@ -220,6 +343,8 @@ const std::vector<FieldSpec>& reportDeviceFields() {
         {"status", "状态"},
         {"reason", "reason"},
         {"reasonText", "原因"},
+        {"reasonKind", "reasonKind"},
+        {"reasonKindText", "处理方式"},
         {"startTime", "开始时间"},
         {"endTime", "结束时间"},
         {"bytesSent", "发送字节数"},
@@ -230,19 +355,10 @@ const std::vector<FieldSpec>& reportDeviceFields() {
 }
 
 FieldRow reportDeviceRow(const ReportDevice& d) {
-    return {d.ip,
-            d.model,
-            d.serialNum,
-            d.master,
-            d.slave,
-            d.versionBefore,
-            d.versionAfter,
-            d.status,
-            d.reason,
-            d.reasonText,
-            d.startTime,
-            d.endTime,
-            static_cast<std::int64_t>(d.bytesSent),
-            d.firstDevice,
-            d.notStarted};
+    return {d.ip,           d.model,      d.serialNum,
+            d.master,       d.slave,      d.versionBefore,
+            d.versionAfter, d.status,     d.reason,
+            d.reasonText,   d.reasonKind, d.reasonKindText,
+            d.startTime,    d.endTime,    static_cast<std::int64_t>(d.bytesSent),
+            d.firstDevice,  d.notStarted};
 }

@@ -13,6 +13,7 @@ bool WindowFlowUi::endFlow(UpgradeFlow& flow) {
 int WindowFlowUi::messageBox(const std::string& utf8Text, const std::string& utf8Title, BoxIcon icon,
                              BoxButtons buttons) {
     ShownBox box{utf8Text, utf8Title, icon, buttons, IDOK};
+    beforeMessageBox();
     if (answerWithoutShowing(box)) return box.answer;
     {
         ModalScope scope(*this);

@@ -42,6 +42,9 @@ class WindowFlowUi : public FlowUi {
     };
 
   protected:
+    // Called before every message box, shown or answered by the seam (a front end hides what
+    // must not stay under the box).
+    virtual void beforeMessageBox() {}
     // The real box; returns IDOK, IDYES or IDNO (counted as modal by the caller).
     virtual int showMessageBox(const ShownBox& box) = 0;
     // The real dialogs; none when cancelled. `chosen`: the index of the filter the operator chose.

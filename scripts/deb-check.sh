@@ -39,6 +39,8 @@ fi
 "$cli" inspect "$work/QN通用升级包-2.4.1.quenta"
 test -f /usr/share/applications/quenta-upgrade.desktop
 test -f /usr/share/icons/hicolor/256x256/apps/quenta-upgrade.png
+grep -q '^License: Apache-2.0' /usr/share/doc/quenta-upgrade/copyright
+test -f /usr/share/doc/quenta-upgrade/THIRD-PARTY-NOTICES
 if [ -f /usr/share/man/man1/quenta-upgrade-cli.1.gz ]; then
   echo "man page: installed"
 else

@@ -7,7 +7,8 @@
 # Usage: bash scripts/demo.sh [--headless] [--screenshot] [build-folder]
 #   --headless    use quenta-upgrade-cli even when a display is there
 #   --screenshot  also run the window test's query under Xvfb-free offscreen rendering and copy its
-#                 screenshot to docs/screenshot-query.png
+#                 screenshot to docs/screenshot-query.png (and the status line on a 700-device site to
+#                 docs/screenshot-status-{line,filter}.png)
 # All traffic stays inside the private namespace (documentation addresses on lo); the demo's files
 # (packages, drive root, site record) go to a temporary folder that is printed at the end.
 set -euo pipefail
@@ -95,5 +96,12 @@ if ((screenshot)); then
         "$build/tests/gui_quenta_upgradeDlg_test" operatorPath >/dev/null)
     cp "$work/gui-screenshots/screenshot-query.png" "$root/docs/screenshot-query.png"
     echo "Screenshot after a query: docs/screenshot-query.png"
+    # The status line during a run on a 700-device site, and the list filtered by one count.
+    (cd "$work" && QT_QPA_PLATFORM="offscreen:configfile=$root/tests/gui/offscreen-1920x1080.json" \
+        QUENTA_SOURCE_DIR="$root" QUENTA_BINARY_DIR="$build" QUENTA_TEST_SCREENSHOT_700=1 \
+        "$build/tests/gui_quenta_upgradeDlg_test" statusLineOn700DeviceSite >/dev/null)
+    cp "$work/gui-screenshots/screenshot-status-line.png" "$work/gui-screenshots/screenshot-status-filter.png" \
+        "$root/docs/"
+    echo "Screenshots of the status line: docs/screenshot-status-line.png, docs/screenshot-status-filter.png"
 fi
 echo "Demo files (packages, drive root with the log when enabled, site record and output): $work"

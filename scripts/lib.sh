@@ -3,7 +3,8 @@
 # Every function names its caller's tool in its messages through $QUENTA_SCRIPT (default: the
 # script's file name).
 #   quenta_need_packages PACKAGE...   install what is missing (root) or name it and fail
-#   quenta_start_xvfb FIRST LAST      an Xvfb on the first free display of FIRST..LAST, unless DISPLAY is set
+#   quenta_start_xvfb FIRST LAST [WxH]  an Xvfb (screen WxH, default 1600x1000) on the first free
+#                                     display of FIRST..LAST, unless DISPLAY is set
 #   quenta_stop_xvfb                  ends that Xvfb
 #   quenta_require_private_netns      refuse (exit 3) outside a namespace made by sim/netns-run
 #   quenta_wine_prefix DIR            WINEPREFIX=DIR and wine's quiet settings; makes the prefix
@@ -35,14 +36,15 @@ quenta_need_packages() {
 # An Xvfb for X clients started later, also inside a namespace (they reach it through
 # /tmp/.X11-unix). Nothing is started when DISPLAY is already set.
 QUENTA_XVFB_PID=""
-quenta_start_xvfb() {  # quenta_start_xvfb FIRST-DISPLAY LAST-DISPLAY
+quenta_start_xvfb() {  # quenta_start_xvfb FIRST-DISPLAY LAST-DISPLAY [WIDTHxHEIGHT]
     [[ -z "${DISPLAY:-}" ]] || return 0
+    local screen=${3:-1600x1000}
     local n
     for ((n = $1; n <= $2; n++)); do
         [[ -e /tmp/.X11-unix/X$n ]] || break
     done
     ((n <= $2)) || quenta_fail "no free X display from :$1 to :$2" || return
-    Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
     QUENTA_XVFB_PID=$!
     export DISPLAY=":$n"
     local _

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Packs the Windows programs of a cross build (scripts/build-windows.sh) into
-#   quenta-upgrade-<version>-win64.zip    both executables, the read-me (说明.txt) and the licence
-#   quenta-upgrade-<version>-setup.exe    an NSIS installer (Unicode, Simplified Chinese pages,
-#                                         Start-menu shortcuts, uninstaller with its Add/Remove
-#                                         Programs entry; packaging/windows/quenta-upgrade.nsi)
+#   quenta-upgrade-<version>-win64.zip    both executables, the operator's guide (说明.txt), the
+#                                         licence and the third-party notices
+#   quenta-upgrade-<version>-setup.exe    an NSIS installer (Unicode, Simplified Chinese pages, the
+#                                         licence page, Start-menu shortcuts, the programs' inbound
+#                                         firewall rule, uninstaller with its Add/Remove Programs
+#                                         entry; packaging/windows/quenta-upgrade.nsi)
 # in the build folder, then checks the installer under wine: a silent install (/S), the installed
 # window program starts, the silent uninstaller removes it. The check runs inside a private network
 # namespace (sim/netns-run) with a fresh WINEPREFIX and an Xvfb display, ending with `wineserver -k`.
@@ -29,7 +31,7 @@ if [[ "${args[0]:-}" == --inner ]]; then
     target="$WINEPREFIX/drive_c/Program Files/quenta-upgrade"
     key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\quenta-upgrade'
     wine "$setup" /S
-    for f in quenta-upgrade.exe quenta-upgrade-cli.exe 说明.txt uninstall.exe; do
+    for f in quenta-upgrade.exe quenta-upgrade-cli.exe 说明.txt LICENSE.txt THIRD-PARTY-NOTICES.txt uninstall.exe; do
         [[ -f "$target/$f" ]] || { echo "package-windows: $f not installed" >&2; exit 1; }
     done
     [[ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/产品升级工具/产品升级工具.lnk" ]] ||
@@ -76,17 +78,23 @@ x86_64-w64-mingw32-strip -o "$stage/quenta-upgrade.exe" "$build/win32/quenta-upg
 x86_64-w64-mingw32-strip -o "$stage/quenta-upgrade-cli.exe" "$build/cli/quenta-upgrade-cli.exe"
 cp "$root/packaging/windows/说明.txt" "$stage/"
 cp "$build/win32/res/icon128.ico" "$stage/quenta-upgrade.ico"
-licence=$(ls "$root"/LICENSE* "$root"/COPYING* 2>/dev/null | head -1 || true)
-if [[ -n "$licence" ]]; then
-    cp "$licence" "$stage/LICENSE.txt"
-else
-    echo "package-windows: no LICENSE in the repository; packing packaging/windows/LICENSE.txt" >&2
-    cp "$root/packaging/windows/LICENSE.txt" "$stage/LICENSE.txt"
-fi
+# Windows' own line ends for the texts a technician opens in Notepad.
+sed 's/\r*$/\r/' "$root/LICENSE" >"$stage/LICENSE.txt"
+sed 's/\r*$/\r/' "$root/THIRD-PARTY-NOTICES" >"$stage/THIRD-PARTY-NOTICES.txt"
+
+# The installer adds the firewall rule for both programs on private and domain networks and the
+# uninstaller removes it (wine's netsh has no firewall, so the script itself is checked).
+nsi="$root/packaging/windows/quenta-upgrade.nsi"
+for program in quenta-upgrade.exe quenta-upgrade-cli.exe; do
+    grep -qF 'firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\'"$program"'" enable=yes profile=private,domain' "$nsi" ||
+        { echo "package-windows: the installer adds no firewall rule for $program" >&2; exit 1; }
+done
+[[ $(grep -c 'firewall delete rule name="${FIREWALL_RULE}"' "$nsi") -ge 2 ]] ||
+    { echo "package-windows: the uninstaller does not remove the firewall rule" >&2; exit 1; }
 
 zip_file="$build/quenta-upgrade-$version-win64.zip"
 rm -f "$zip_file"
-(cd "$stage" && zip -q -X "$zip_file" quenta-upgrade.exe quenta-upgrade-cli.exe 说明.txt LICENSE.txt)
+(cd "$stage" && zip -q -X "$zip_file" quenta-upgrade.exe quenta-upgrade-cli.exe 说明.txt LICENSE.txt THIRD-PARTY-NOTICES.txt)
 setup="$build/quenta-upgrade-$version-setup.exe"
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DOUT_FILE="$setup" \
     "$root/packaging/windows/quenta-upgrade.nsi"

@@ -52,10 +52,11 @@ int ss_platform_setListenerOptions(int descriptor);
 extern const int SS_PLATFORM_LISTENER_PORT_EXCLUSIVE;
 
 // Sends up to `length` bytes on a stream without waiting (whatever the descriptor's mode; Windows,
-// which has no per-call flag for it, leaves the descriptor blocking afterwards: only the transfer's
-// blocking streams use this) and without
-// a signal when the peer has gone. The count sent (possibly fewer than `length`), or -1: the last
-// socket error is then 10035 (WSAEWOULDBLOCK) when the send buffer is full, else the failure.
+// which has no per-call flag for it, switches the descriptor to non-blocking at its first call and
+// leaves it so: only the transfer's streams use this, and they wait with select before every other
+// send and receive) and without a signal when the peer has gone. The count sent (possibly fewer than
+// `length`), or -1: the last socket error is then 10035 (WSAEWOULDBLOCK) when the send buffer is full, else
+// the failure.
 int ss_platform_sendNow(int descriptor, const void* bytes, int length);
 
 // Turns on TCP keep-alive probes on a stream: the first after `idleSeconds` without traffic, then

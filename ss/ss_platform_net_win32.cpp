@@ -21,6 +21,8 @@
 #include <ws2tcpip.h>
 
 #include <memory>
+#include <mutex>
+#include <unordered_set>
 
 #include "ss/ss_platform_net.h"
 
@@ -37,13 +39,47 @@ int ss_platform_startNetwork() {
     return 0;
 }
 
+namespace {
+
+// Sockets known to be in non-blocking mode. Winsock has no call that reads the mode and no per-call
+// "do not wait" flag; switching the mode costs a call into the system (under wine a round trip to
+// its server), which sendNow would otherwise pay twice for every 2048-byte chunk.
+class NonBlockingSockets {
+  public:
+    bool contains(SOCKET socket) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return sockets_.count(socket) != 0;
+    }
+    void set(SOCKET socket, bool nonBlocking) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (nonBlocking)
+            sockets_.insert(socket);
+        else
+            sockets_.erase(socket);
+    }
+
+  private:
+    std::mutex lock_;
+    std::unordered_set<SOCKET> sockets_;
+};
+
+NonBlockingSockets& nonBlockingSockets() {
+    static NonBlockingSockets sockets;
+    return sockets;
+}
+
+}  // namespace
+
 int ss_platform_closeSocket(int descriptor) {
+    nonBlockingSockets().set(static_cast<SOCKET>(descriptor), false);  // the handle may come back
     return ::closesocket(static_cast<SOCKET>(descriptor)) == 0 ? 0 : -1;
 }
 
 int ss_platform_setNonBlocking(int descriptor, int nonBlocking) {
     u_long mode = nonBlocking ? 1 : 0;
-    return ::ioctlsocket(static_cast<SOCKET>(descriptor), FIONBIO, &mode) == 0 ? 0 : -1;
+    if (::ioctlsocket(static_cast<SOCKET>(descriptor), FIONBIO, &mode) != 0) return -1;
+    nonBlockingSockets().set(static_cast<SOCKET>(descriptor), nonBlocking != 0);
+    return 0;
 }
 
 // Windows SO_REUSEADDR lets a socket take over a port that another process holds, so "the first
@@ -62,20 +98,12 @@ int ss_platform_setListenerOptions(int descriptor) {
 int ss_platform_sendNow(int descriptor, const void* bytes, int length) {
     if (length <= 0) return 0;
     const SOCKET socket = static_cast<SOCKET>(descriptor);
-    // Winsock has no per-call "do not wait" flag: switch to non-blocking for this call when needed.
-    // Sockets are used by one thread at a time, so nobody else sees the switch.
-    u_long nonBlocking = 1;
-    if (::ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) return -1;
+    // Winsock has no per-call "do not wait" flag: the socket is switched to non-blocking at its
+    // first such send and stays so. Its only user (the file transfer) waits for readiness with
+    // select before every other send and receive and takes "would block" as "try again".
+    if (!nonBlockingSockets().contains(socket) && ss_platform_setNonBlocking(descriptor, 1) != 0) return -1;
     const int sent = ::send(socket, static_cast<const char*>(bytes), length, 0);
-    const int error = sent < 0 ? WSAGetLastError() : 0;
-    // The stream sockets that reach here are switched to blocking by their owner (the transfer).
-    u_long blocking = 0;
-    ::ioctlsocket(socket, FIONBIO, &blocking);
-    if (sent < 0) {
-        WSASetLastError(error);
-        return -1;
-    }
-    return sent;
+    return sent == SOCKET_ERROR ? -1 : sent;
 }
 
 // Winsock sets the idle time and the interval per socket with SIO_KEEPALIVE_VALS (milliseconds); the

@@ -61,6 +61,7 @@ void CReportCtrl::setUp() {
         list_.OnHeaderClick(column);
     });
     connect(model_, &QAbstractItemModel::modelReset, this, &CReportCtrl::applyColumns);
+    connect(model_, &DeviceListModel::listSorted, this, &CReportCtrl::showSortArrow);
     connect(model_, &DeviceListModel::checkClicked, this, &CReportCtrl::checkChanged);
     connect(model_, &DeviceListModel::listSorted, this, &CReportCtrl::sorted);
     connect(model_, &DeviceListModel::listSelectionChanged, this, &CReportCtrl::pushSelectionToView);
@@ -77,7 +78,16 @@ void CReportCtrl::setUp() {
     pushSelectionToView();
 }
 
+void CReportCtrl::showSortArrow() {
+    // The arrow shows the sort the operator chose, kept while cells change under it.
+    QHeaderView* header = horizontalHeader();
+    const int column = list_.ChosenSortColumn();
+    header->setSortIndicatorShown(column >= 0);
+    header->setSortIndicator(column, list_.ChosenSortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
 void CReportCtrl::applyColumns() {
+    showSortArrow();
     QHeaderView* header = horizontalHeader();
     for (int c = 0; c < list_.ColumnCount(); ++c) {
         // Columns 0 (check box) and 1 (status / progress) keep their width.

@@ -55,6 +55,7 @@ class CReportCtrl : public QTableView {
   private:
     void setUp();
     void applyColumns();
+    void showSortArrow();
     bool handleCheckClick(QMouseEvent* event, bool doubleClick);
     void pushSelectionToView();    // list -> view
     void pullSelectionFromView();  // view -> list

@@ -2,6 +2,7 @@
 #include "ui/quenta_upgradeDlg.h"
 #include "engine/device_status.h"
 #include "engine/failure_reason.h"
+#include "engine/list_glance.h"
 #include "engine/list_menu.h"
 #include "engine/upgrade_flow.h"
 
@@ -86,6 +87,8 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg(QWidget* parent, QScreen* screen)
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
     qApp->removeEventFilter(this);
+    flow_->glance().setOnCountsChanged({});
+    flow_->glance().setOnVisibilityChanged({});
     flowUi_->endFlow(*flow_);
     wake_->detach();
     flowUi_->setFlow(nullptr);
@@ -160,7 +163,7 @@ void Cquenta_upgradeDlg::buildControls() {
     // recovery and the report.
     report->listModel()->setToolTipProvider([this](int row, int column) -> QString {
         if (column != DEVICE_COLUMN_STATUS || !flow_) return {};
-        return QString::fromStdString(failureReasonText(flow_->rowReason(row)));
+        return QString::fromStdString(failureReasonTip(flow_->rowReason(row)));
     });
     report->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(report, &QWidget::customContextMenuRequested, this, [this, report](const QPoint& at) {
@@ -225,6 +228,105 @@ void Cquenta_upgradeDlg::buildControls() {
 
     modelBoxFont_ = dialogFont(QStringLiteral("Courier New"), 8);
     if (unitsFactor_ < 1.0) modelBoxFont_.setPointSizeF(8 * unitsFactor_);
+    buildGlance();
+}
+
+void Cquenta_upgradeDlg::buildGlance() {
+    // Not in the template: the free stretch of the bottom row between "  清空列表" and "升级".
+    statusLine_ = addStatic(QString(), 60, 451, 566, 8, Qt::AlignLeft);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    statusLine_->setTextFormat(Qt::RichText);
+    statusLine_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    connect(statusLine_, &QLabel::linkActivated, this, [this](const QString& link) {
+        bool ok = false;
+        const int code = link.mid(1).toInt(&ok);
+        if (ok) showStatus(code);
+    });
+    runLine_ = addStatic(QString(), 60, 460, 566, 8, Qt::AlignLeft);
+    runLine_->setObjectName(QStringLiteral("runLine"));
+    search_ = new QLineEdit(this);
+    search_->setObjectName(QStringLiteral("searchField"));
+    search_->setPlaceholderText(QString::fromUtf8(glancetext::kSearchHint));
+    search_->setClearButtonEnabled(true);
+    search_->setGeometry(units_.toPixels(632, 453, 150, 14));
+    connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        ListFilter filter = flow_->glance().filter();
+        filter.search = text.toStdString();
+        flow_->glance().setFilter(filter);
+    });
+
+    glanceTimer_ = new QTimer(this);
+    glanceTimer_->setSingleShot(true);
+    glanceTimer_->setInterval(200);
+    connect(glanceTimer_, &QTimer::timeout, this, [this] { refreshGlance(); });
+    ListGlance& glance = flow_->glance();
+    glance.setOnCountsChanged([this] { scheduleGlance(); });
+    glance.setOnVisibilityChanged([this](int first, int last) { applyRowVisibility(first, last); });
+    auto* report = static_cast<CReportCtrl*>(list_);
+    // Rows the model inserts take the filter's verdict (the glance saw them first).
+    connect(report->listModel(), &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { applyRowVisibility(first, last); });
+    connect(report->listModel(), &QAbstractItemModel::modelReset, this,
+            [this] { applyRowVisibility(0, flow_->list().RowCount() - 1); });
+    connect(report->listModel(), &QAbstractItemModel::layoutChanged, this, [this] {
+        if (flow_->glance().filtering()) applyRowVisibility(0, flow_->list().RowCount() - 1);
+    });
+    refreshGlance();
+}
+
+void Cquenta_upgradeDlg::scheduleGlance() {
+    // At most one repaint per interval however many rows change; the run line also ticks on it.
+    if (!glanceTimer_->isActive()) glanceTimer_->start();
+}
+
+void Cquenta_upgradeDlg::refreshGlance() {
+    if (!flow_ || statusLine_ == nullptr) return;
+    const ListGlance& glance = flow_->glance();
+    const ListFilter& filter = glance.filter();
+    QString html;
+    for (const StatusCount& count : glance.counts()) {
+        if (!html.isEmpty()) html += QStringLiteral("&nbsp;&nbsp;");
+        const bool current = count.code == filter.status;
+        if (const DeviceStatusEntry* entry = deviceStatusEntry(count.code)) {
+            const QColor swatch = DeviceListModel::toQColor(entry->backColor);
+            html += QStringLiteral("<span style=\"color:%1\">&#9632;</span>").arg(swatch.name());
+        }
+        const QString piece = QStringLiteral("%1 %2").arg(QString::fromUtf8(count.text)).arg(count.count);
+        html += QStringLiteral("<a href=\"s%1\" style=\"text-decoration:none\">%2%3%4</a>")
+                    .arg(count.code)
+                    .arg(current ? QStringLiteral("<b>") : QString(), piece.toHtmlEscaped(),
+                         current ? QStringLiteral("</b>") : QString());
+    }
+    if (glance.filtering() && filter.status < 0)
+        html += QStringLiteral("&nbsp;&nbsp;(%1)").arg(glance.visibleCount());
+    if (statusLine_->text() != html) statusLine_->setText(html);
+    const QString run = glance.running() ? QString::fromStdString(runLineText(glance.runLine())) : QString();
+    if (runLine_->text() != run) runLine_->setText(run);
+    // The estimate counts down between row changes too.
+    if (glance.running()) scheduleGlance();
+}
+
+void Cquenta_upgradeDlg::showStatus(int code) {
+    ListFilter filter = flow_->glance().filter();
+    filter.status = code >= 0 ? code : -1;
+    if (code < 0) {
+        filter.search.clear();
+        const QSignalBlocker block(search_);
+        search_->clear();
+    }
+    flow_->glance().setFilter(filter);
+    refreshGlance();
+}
+
+void Cquenta_upgradeDlg::applyRowVisibility(int first, int last) {
+    auto* report = static_cast<CReportCtrl*>(list_);
+    if (report == nullptr || !flow_) return;
+    const ListGlance& glance = flow_->glance();
+    last = std::min(last, report->listModel()->rowCount() - 1);
+    for (int row = std::max(first, 0); row <= last; ++row) {
+        const bool hidden = !glance.rowVisible(row);
+        if (report->isRowHidden(row) != hidden) report->setRowHidden(row, hidden);
+    }
 }
 
 void Cquenta_upgradeDlg::OnInitDialog() {

@@ -25,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QScreen;
+class QTimer;
 class IpAddressEdit;
 class QtFlowUi;
 class UpgradeFlow;
@@ -64,6 +65,16 @@ class Cquenta_upgradeDlg : public QDialog {
     // again only on kRebuiltModelBoxes (or when their number differs).
     void syncFromState(unsigned what = kChangedControls | kTickedModelBoxes | kChangedPackage);
 
+    // The status line (全部 and a count per status, each a link that filters the list), the run line
+    // and the search field, in the bottom row between "  清空列表" and "升级".
+    QLabel* statusLine() const { return statusLine_; }
+    QLabel* runLine() const { return runLine_; }
+    QLineEdit* searchField() const { return search_; }
+    // Repaints the status and run lines now (they are otherwise repainted at most every 200 ms).
+    void refreshGlance();
+    // A click on a count: shows only the rows of that status; -1 (全部) shows every row again.
+    void showStatus(int code);
+
     // Closes the window as "退出" would (used for a termination request); retried while a modal box
     // of the flow is open.
     void requestClose();
@@ -78,6 +89,9 @@ class Cquenta_upgradeDlg : public QDialog {
   private:
     void buildControls();
     void rebuildModelBoxes();
+    void buildGlance();
+    void scheduleGlance();
+    void applyRowVisibility(int first, int last);
     void routeClick(int id);
     void pressExit();  // "退出" and the close box: cancels a run first, then closes
     void closeForFlow();
@@ -99,6 +113,10 @@ class Cquenta_upgradeDlg : public QDialog {
     QLineEdit* pathBox_ = nullptr;           // 1014
     QLabel* packageLabel_ = nullptr;         // 1027
     QLabel* banner_ = nullptr;               // bitmap 137, click: about box
+    QLabel* statusLine_ = nullptr;           // counts per status, as links
+    QLabel* runLine_ = nullptr;              // "已完成 x/N，…" during a run
+    QLineEdit* search_ = nullptr;            // IP or serial number
+    QTimer* glanceTimer_ = nullptr;          // coalesces repaints of the two lines
     bool initialised_ = false;
     bool closedByFlow_ = false;
     bool syncing_ = false;

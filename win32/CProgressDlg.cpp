@@ -48,6 +48,7 @@ bool CProgressDlg::OnInit() {
         try {
             worker_ = std::thread([this, box] {
                 const int result = task_();
+                taskDone_.store(true);
                 PostMessageW(box, WM_PROGRESS_TASK_DONE, static_cast<WPARAM>(result), 0);
             });
         } catch (const std::system_error&) {

@@ -5,6 +5,7 @@
 // requests ignored.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ class CProgressDlg : public Dialog {
     // Runs the box modally over `owner`; returns once the task returned (its result in TaskResult).
     void Run(HWND owner);
     int TaskResult() const { return taskResult_; }
+    // The task has returned (the box closes as soon as its loop sees the worker's message).
+    bool TaskDone() const { return taskDone_.load(); }
 
     void OnProgressSearch(const std::optional<std::string>& utf8Address, int count);
     void OnProgressFailed(int total, int done);
@@ -44,5 +47,6 @@ class CProgressDlg : public Dialog {
     ProgressLines lines_;  // UTF-8; guard: UI thread
     std::function<int()> task_;
     std::thread worker_;
+    std::atomic<bool> taskDone_{false};
     int taskResult_ = 0;  // guard: UI thread (posted from the worker; written by it only without a box)
 };

@@ -3,12 +3,17 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "engine/progress_cell.h"
 #include "win32/win32_text.h"
 
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
+// Rows that arrive in a burst are drawn together: the view redraws at most this often meanwhile.
+constexpr UINT_PTR kBatchTimer = 0x5151;
+constexpr UINT kBatchMs = 100;
 
 COLORREF cellColor(int32_t color, int systemDefault) {
     return color == DEVICE_LIST_DEFAULT_COLOR ? GetSysColor(systemDefault) : static_cast<COLORREF>(color);
@@ -68,6 +73,7 @@ void CReportCtrl::Attach(HWND listView) {
 
 void CReportCtrl::Detach() {
     if (hwnd_ == nullptr) return;
+    endBatch();
     RemoveWindowSubclass(hwnd_, &CReportCtrl::SubclassProc, kSubclassId);
     if (tooltip_ != nullptr) DestroyWindow(tooltip_);
     tooltip_ = nullptr;
@@ -88,37 +94,143 @@ void CReportCtrl::rebuild() {
         lvc.fmt = column->alignment == COLUMN_ALIGN_CENTER  ? LVCFMT_CENTER
                   : column->alignment == COLUMN_ALIGN_RIGHT ? LVCFMT_RIGHT
                                                             : LVCFMT_LEFT;
-        lvc.cx = column->width;
+        lvc.cx = MulDiv(column->width, dpi_, 96);
         lvc.pszText = heading.data();
         lvc.iSubItem = c;
         SendMessageW(hwnd_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&lvc));
     }
     applying_ = false;
-    if (list_.RowCount() > 0) rowsInserted(0, list_.RowCount() - 1);
+    rebuildItems();
+    ShowSortArrow();
 }
 
-void CReportCtrl::writeRow(int row) {
-    const ListRow* data = list_.Row(row);
-    if (hwnd_ == nullptr || data == nullptr) return;
+void CReportCtrl::insertItem(int item) {
     applying_ = true;
-    for (int c = 0; c < list_.ColumnCount() && c < static_cast<int>(data->texts.size()); ++c) {
+    LVITEMW lvi{};
+    lvi.mask = LVIF_TEXT;
+    lvi.iItem = item;
+    lvi.pszText = const_cast<wchar_t*>(L"");
+    SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lvi));
+    applying_ = false;
+}
+
+void CReportCtrl::rebuildItems() {
+    if (hwnd_ == nullptr) return;
+    SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+    applying_ = true;
+    ListView_DeleteAllItems(hwnd_);
+    applying_ = false;
+    shown_.clear();
+    for (int row = 0; row < list_.RowCount(); ++row) {
+        if (filter_ && !filter_(row)) continue;
+        const int item = filter_ ? static_cast<int>(shown_.size()) : row;
+        if (filter_) shown_.push_back(row);
+        insertItem(item);
+        writeRow(row);
+    }
+    if (list_.RedrawEnabled() && !batching_) {  // a batch's end turns drawing back on
+        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(hwnd_, nullptr, TRUE);
+    }
+}
+
+int CReportCtrl::ItemOfRow(int row) const {
+    if (!filter_) return row;
+    auto found = std::lower_bound(shown_.begin(), shown_.end(), row);
+    return found != shown_.end() && *found == row ? static_cast<int>(found - shown_.begin()) : -1;
+}
+
+int CReportCtrl::RowOfItem(int item) const {
+    if (!filter_) return item;
+    return item >= 0 && item < static_cast<int>(shown_.size()) ? shown_[item] : -1;
+}
+
+void CReportCtrl::SetRowFilter(std::function<bool(int row)> visible) {
+    filter_ = std::move(visible);
+    rebuildItems();
+}
+
+void CReportCtrl::RowVisibilityChanged(int first, int last) {
+    if (hwnd_ == nullptr || !filter_) return;
+    if (last - first > 64) return rebuildItems();  // a new filter: build the items once
+    for (int row = first; row <= last; ++row) {
+        const bool visible = filter_(row);
+        auto at = std::lower_bound(shown_.begin(), shown_.end(), row);
+        const int item = static_cast<int>(at - shown_.begin());
+        const bool present = at != shown_.end() && *at == row;
+        if (visible && !present) {
+            shown_.insert(at, row);
+            insertItem(item);
+            writeRow(row);
+        } else if (!visible && present) {
+            shown_.erase(at);
+            applying_ = true;
+            ListView_DeleteItem(hwnd_, item);
+            applying_ = false;
+        }
+    }
+}
+
+void CReportCtrl::ShowSortArrow() {
+    if (hwnd_ == nullptr) return;
+    HWND header = ListView_GetHeader(hwnd_);
+    const int chosen = list_.ChosenSortColumn();
+    for (int c = 0; c < Header_GetItemCount(header); ++c) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, c, &item)) continue;
+        const int format = item.fmt & ~(HDF_SORTUP | HDF_SORTDOWN);
+        item.fmt = c != chosen ? format : format | (list_.ChosenSortAscending() ? HDF_SORTUP : HDF_SORTDOWN);
+        Header_SetItem(header, c, &item);
+    }
+}
+
+void CReportCtrl::SetDpi(int dpi) {
+    if (dpi <= 0 || dpi == dpi_) return;
+    dpi_ = dpi;
+    if (hwnd_ == nullptr) return;
+    applying_ = true;
+    for (int c = 0; c < list_.ColumnCount(); ++c)
+        ListView_SetColumnWidth(hwnd_, c, MulDiv(list_.Column(c)->width, dpi_, 96));
+    applying_ = false;
+}
+
+void CReportCtrl::writeRow(int row, int firstColumn, int lastColumn) {
+    const ListRow* data = list_.Row(row);
+    const int view = ItemOfRow(row);
+    if (hwnd_ == nullptr || data == nullptr || view < 0) return;
+    applying_ = true;
+    const int last =
+        std::min({lastColumn, list_.ColumnCount() - 1, static_cast<int>(data->texts.size()) - 1});
+    wchar_t shown[256];
+    for (int c = std::max(firstColumn, 0); c <= last; ++c) {
         std::wstring text = win32_widen(data->texts[c]);
+        // An unchanged cell is not written (each write invalidates the row).
         LVITEMW item{};
         item.iSubItem = c;
+        item.pszText = shown;
+        item.cchTextMax = 256;
+        const auto length = static_cast<std::size_t>(
+            SendMessageW(hwnd_, LVM_GETITEMTEXTW, view, reinterpret_cast<LPARAM>(&item)));
+        if (text.size() < 255 && length == text.size() && text.compare(0, length, shown, length) == 0)
+            continue;
         item.pszText = text.data();
-        SendMessageW(hwnd_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        SendMessageW(hwnd_, LVM_SETITEMTEXTW, view, reinterpret_cast<LPARAM>(&item));
     }
     applying_ = false;
-    writeState(row);
+    if (firstColumn <= 0) writeState(row);
 }
 
 void CReportCtrl::writeState(int row) {
     const ListRow* data = list_.Row(row);
-    if (hwnd_ == nullptr || data == nullptr) return;
+    const int view = ItemOfRow(row);
+    if (hwnd_ == nullptr || data == nullptr || view < 0) return;
+    const UINT mask = LVIS_STATEIMAGEMASK | LVIS_SELECTED | LVIS_FOCUSED;
+    const UINT wanted = INDEXTOSTATEIMAGEMASK(data->checked ? 2 : 1) | (data->selected ? LVIS_SELECTED : 0) |
+                        (data->focused ? LVIS_FOCUSED : 0);
+    if (ListView_GetItemState(hwnd_, view, mask) == wanted) return;  // no change, no notifications
     applying_ = true;
-    ListView_SetCheckState(hwnd_, row, data->checked ? TRUE : FALSE);
-    const UINT state = (data->selected ? LVIS_SELECTED : 0) | (data->focused ? LVIS_FOCUSED : 0);
-    ListView_SetItemState(hwnd_, row, state, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(hwnd_, view, wanted, mask);
     applying_ = false;
 }
 
@@ -126,47 +238,91 @@ void CReportCtrl::listReset() {
     rebuild();
 }
 
+void CReportCtrl::beginBatch() {
+    if (batching_ || hwnd_ == nullptr) return;
+    if (SetTimer(hwnd_, kBatchTimer, kBatchMs, nullptr) == 0) return;
+    batching_ = true;
+    if (listRedraw_) SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+}
+
+void CReportCtrl::endBatch() {
+    if (!batching_) return;
+    batching_ = false;
+    if (hwnd_ == nullptr) return;
+    KillTimer(hwnd_, kBatchTimer);
+    if (listRedraw_) {
+        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    }
+}
+
 void CReportCtrl::rowsInserted(int first, int last) {
     if (hwnd_ == nullptr) return;
+    beginBatch();
+    if (filter_) {  // later rows move down; the new rows come in as the filter says
+        const int added = last - first + 1;
+        for (int& row : shown_)
+            if (row >= first) row += added;
+        RowVisibilityChanged(first, last);
+        return;
+    }
     for (int row = first; row <= last; ++row) {
         applying_ = true;
         LVITEMW item{};
-        item.mask = LVIF_TEXT;
+        item.mask = LVIF_TEXT | LVIF_STATE;
         item.iItem = row;
         item.pszText = const_cast<wchar_t*>(L"");
+        item.stateMask = LVIS_STATEIMAGEMASK;
+        item.state = INDEXTOSTATEIMAGEMASK(1);
         SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
         applying_ = false;
-        writeRow(row);
+        writeRow(row, 0, list_.ColumnCount() - 1);
     }
 }
 
 void CReportCtrl::rowsRemoved(int first, int last) {
     if (hwnd_ == nullptr) return;
+    if (filter_) {
+        const int removed = last - first + 1;
+        applying_ = true;
+        for (int item = static_cast<int>(shown_.size()) - 1; item >= 0; --item) {
+            if (shown_[item] > last) {
+                shown_[item] -= removed;
+            } else if (shown_[item] >= first) {
+                ListView_DeleteItem(hwnd_, item);
+                shown_.erase(shown_.begin() + item);
+            }
+        }
+        applying_ = false;
+        return;
+    }
     applying_ = true;
     for (int row = last; row >= first; --row) ListView_DeleteItem(hwnd_, row);
     applying_ = false;
 }
 
-void CReportCtrl::cellsChanged(int row, int /*firstColumn*/, int /*lastColumn*/) {
-    writeRow(row);
+void CReportCtrl::cellsChanged(int row, int firstColumn, int lastColumn) {
+    beginBatch();
+    writeRow(row, firstColumn, lastColumn);
 }
 
-void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool text, bool /*background*/) {
+void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool /*text*/, bool /*background*/) {
     if (hwnd_ == nullptr) return;
-    if (text || firstRow != lastRow) {  // the whole list at once
-        InvalidateRect(hwnd_, nullptr, TRUE);
-        UpdateWindow(hwnd_);
+    // Painted with the next WM_PAINT (never synchronously: rows arrive in bursts).
+    if (firstRow < 0 || lastRow < firstRow || lastRow >= list_.RowCount()) {  // every row
+        InvalidateRect(hwnd_, nullptr, FALSE);
         return;
     }
-    ListView_RedrawItems(hwnd_, firstRow, lastRow);
+    const int item = ItemOfRow(firstRow);
+    if (item >= 0) ListView_RedrawItems(hwnd_, item, item);
 }
 
 void CReportCtrl::progressChanged(int row, int column) {
-    if (hwnd_ == nullptr || list_.ColumnCount() < 2) return;
-    RECT bounds = subItemRect(hwnd_, row, column);
+    const int item = ItemOfRow(row);
+    if (hwnd_ == nullptr || list_.ColumnCount() < 2 || item < 0) return;
+    RECT bounds = subItemRect(hwnd_, item, column);
     InflateRect(&bounds, 2, 2);
-    InvalidateRect(hwnd_, &bounds, TRUE);
-    UpdateWindow(hwnd_);
+    InvalidateRect(hwnd_, &bounds, FALSE);
 }
 
 void CReportCtrl::selectionChanged() {
@@ -174,11 +330,14 @@ void CReportCtrl::selectionChanged() {
 }
 
 void CReportCtrl::rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {
-    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row);
+    ShowSortArrow();
+    if (filter_) return rebuildItems();  // the shown rows are others now
+    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row, 0, list_.ColumnCount() - 1);
 }
 
 void CReportCtrl::redrawChanged(bool on) {
-    if (hwnd_ == nullptr) return;
+    listRedraw_ = on;
+    if (hwnd_ == nullptr || batching_) return;  // the batch's end turns drawing back on
     SendMessageW(hwnd_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
     if (on) InvalidateRect(hwnd_, nullptr, TRUE);
 }
@@ -190,7 +349,8 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
         case CDDS_ITEMPREPAINT:
             return CDRF_NOTIFYSUBITEMDRAW;
         case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
-            const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+            const int item = static_cast<int>(draw->nmcd.dwItemSpec);
+            const int row = RowOfItem(item);
             const int column = draw->iSubItem;
             const ListRow* data = list_.Row(row);
             if (data == nullptr) return CDRF_DODEFAULT;
@@ -198,7 +358,7 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
             draw->clrTextBk = cellColor(list_.GetCellBackColor(row, column), COLOR_WINDOW);
             const PROGRESS_DATA* progress = list_.CellProgress(row, column);
             if (progress == nullptr || progress->inUse == 0) return CDRF_NEWFONT;
-            const RECT cell = subItemRect(hwnd_, row, column);
+            const RECT cell = subItemRect(hwnd_, item, column);
             const ProgressCellDrawing drawing =
                 progressCellDrawing(CellRect{cell.left, cell.top, cell.right, cell.bottom}, *progress);
             HDC dc = draw->nmcd.hdc;
@@ -228,9 +388,18 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
     }
 }
 
+bool CReportCtrl::OnItemChanging(const NMLISTVIEW* change) const {
+    if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
+    const UINT checkMask = LVIS_STATEIMAGEMASK;
+    const UINT oldCheck = ListView_GetItemState(hwnd_, change->iItem, checkMask);
+    return (change->uNewState & checkMask) != 0 && (change->uNewState & checkMask) != oldCheck &&
+           oldCheck != 0 && list_.IsRowCheckLocked(change->iItem);
+}
+
 bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
     if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
-    const int row = change->iItem;
+    const int row = RowOfItem(change->iItem);
+    if (row < 0) return false;
     const UINT checkMask = LVIS_STATEIMAGEMASK;
     if (((change->uNewState ^ change->uOldState) & checkMask) != 0 && (change->uOldState & checkMask) != 0) {
         const bool nowChecked = ((change->uNewState & checkMask) >> 12) == 2;
@@ -242,13 +411,13 @@ bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
         return false;
     }
     if (((change->uNewState ^ change->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED)) != 0) {
-        // The operator's selection: into the list (without echoing back).
+        // The operator's selection: into the list (without echoing back). Hidden rows are not selected.
         std::vector<int> selected;
         for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i >= 0;
              i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED)) {
-            selected.push_back(i);
+            selected.push_back(RowOfItem(i));
         }
-        const int focused = ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED);
+        const int focused = RowOfItem(ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED));
         applying_ = true;
         list_.SetSelection(selected, focused);
         applying_ = false;
@@ -266,7 +435,7 @@ void CReportCtrl::updateTip(LPARAM pointerPosition) {
     LVHITTESTINFO hit{};
     hit.pt = POINT{GET_X_LPARAM(pointerPosition), GET_Y_LPARAM(pointerPosition)};
     const int found = ListView_SubItemHitTest(hwnd_, &hit);
-    const int row = (found >= 0 && hit.iSubItem == DEVICE_LIST_STATUS_COLUMN) ? hit.iItem : -1;
+    const int row = (found >= 0 && hit.iSubItem == DEVICE_LIST_STATUS_COLUMN) ? RowOfItem(hit.iItem) : -1;
     if (row == tipRow_) return;
     tipRow_ = row;
     SendMessageW(tooltip_, TTM_POP, 0, 0);  // the next show asks for the new cell's text
@@ -282,6 +451,12 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
             break;
         case WM_MOUSEMOVE:
             self->updateTip(lParam);
+            break;
+        case WM_TIMER:
+            if (wParam == kBatchTimer) {
+                self->endBatch();
+                return 0;
+            }
             break;
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lParam);
@@ -302,6 +477,7 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, &CReportCtrl::SubclassProc, kSubclassId);
             self->hwnd_ = nullptr;
+            self->batching_ = false;   // its timer went with it
             self->tooltip_ = nullptr;  // owned by the list, destroyed with it
             break;
         default:

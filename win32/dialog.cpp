@@ -1,6 +1,8 @@
 // Dialog; see dialog.h.
 #include "win32/dialog.h"
 
+#include "win32/dialog_fit.h"
+
 Dialog::~Dialog() {
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
@@ -8,10 +10,9 @@ Dialog::~Dialog() {
 INT_PTR Dialog::RunModal(HWND owner) {
     ended_ = false;
     result_ = 0;
-    if (CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(resourceId_), owner, &Dialog::Procedure,
-                           reinterpret_cast<LPARAM>(this)) == nullptr) {
-        return -1;
-    }
+    const RECT area = workAreaFor(owner);
+    if (Create(owner, area) == nullptr) return -1;
+    if (!ended_ && hwnd_ != nullptr) centreWindow(hwnd_, owner, area);
     const bool ownerWasEnabled = owner != nullptr && IsWindowEnabled(owner);
     if (ownerWasEnabled) EnableWindow(owner, FALSE);
     if (!ended_) {
@@ -37,6 +38,20 @@ INT_PTR Dialog::RunModal(HWND owner) {
         DestroyWindow(hwnd_);
     }
     return result_;
+}
+
+HWND Dialog::Create(HWND owner, const RECT& area) {
+    const auto self = reinterpret_cast<LPARAM>(this);
+    if (fitToWorkArea_) {
+        if (const auto fitted = fitDialogTemplate(ResourceModule(), resourceId_, area, monitorDpi(area))) {
+            fontScale_ = fitted->factor();
+            return CreateDialogIndirectParamW(ResourceModule(),
+                                              reinterpret_cast<LPCDLGTEMPLATEW>(fitted->bytes.data()), owner,
+                                              &Dialog::Procedure, self);
+        }
+    }
+    return CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(resourceId_), owner, &Dialog::Procedure,
+                              self);
 }
 
 void Dialog::EndModal(INT_PTR result) {

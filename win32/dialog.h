@@ -2,6 +2,10 @@
 // WM_INITDIALOG and routes to virtual OnInit / OnCommand / OnNotify / OnTimer / OnMessage;
 // SetMsgResult hands a notification's result back through DWLP_MSGRESULT.
 //
+// Every dialog opens centred over its owner (the main window centred in its monitor's work area);
+// one made with FitToWorkArea first shrinks its template's font to fit that work area
+// (win32/dialog_fit.h).
+//
 // RunModal runs the dialog in the caller's own modal loop (the owner disabled meanwhile), in which a
 // key-down of Enter or Escape addressed to any window of the dialog is swallowed, so neither key
 // presses a button or closes the box. The loop dispatches every message of the thread, so posted
@@ -26,6 +30,8 @@ class Dialog {
     bool IsModalRunning() const { return running_; }
 
     HWND hwnd() const { return hwnd_; }
+    // The fitted point size over the designed one (1 when the dialog fitted as designed).
+    double FontScale() const { return fontScale_; }
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
 
     // The module whose resources the dialogs come from (the running program).
@@ -45,6 +51,8 @@ class Dialog {
     virtual void OnDestroy() {}
 
     void SetMsgResult(LRESULT result) { SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result); }
+    // Shrink the template's font to the work area before creating the window (call before RunModal).
+    void FitToWorkArea() { fitToWorkArea_ = true; }
 
   private:
     static INT_PTR CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -53,6 +61,10 @@ class Dialog {
 
     int resourceId_;
     bool swallowEnterEscape_;
+    bool fitToWorkArea_ = false;
+    double fontScale_ = 1.0;
+    HWND Create(HWND owner, const RECT& area);
+
     HWND hwnd_ = nullptr;
     bool running_ = false;  // guard: the dialog's thread
     bool ended_ = false;

@@ -2,18 +2,23 @@
 #include "win32/quenta_upgradeDlg.h"
 
 #include "engine/device_list.h"
+#include "engine/device_status.h"
 #include "engine/failure_reason.h"
+#include "engine/file_filter.h"
+#include "engine/list_glance.h"
 #include "engine/list_menu.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
 #include "win32/CHelpDlg.h"
 #include "win32/CProgressDlg.h"
 #include "win32/CReportCtrl.h"
+#include "win32/dialog_fit.h"
 #include "win32/resource.h"
 #include "win32/win32_text.h"
 
@@ -21,6 +26,9 @@ namespace {
 
 constexpr COLORREF kTint = 0xF8F3F1;
 constexpr int kListId = 1001;
+// The status line's repaint timer: an id no row's timer has (those are device addresses, and
+// 0.0.0.240 is none).
+constexpr UINT_PTR kGlanceTimerId = 0xF0000000u;
 
 // Buttons, check boxes and radios the state names (texts, enabled, checked).
 constexpr int kButtonIds[] = {
@@ -29,6 +37,16 @@ constexpr int kButtonIds[] = {
 constexpr int kCheckIds[] = {IDC_SELECT_ALL,   IDC_MODELS_ALL,  IDC_VERSION_DIFF, IDC_SHOW_FAILED,
                              IDC_RADIO_SINGLE, IDC_RADIO_BATCH, IDC_VERIFY,       IDC_STAGES};
 constexpr int kOtherIds[] = {IDC_PATH_BOX, IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP, IDC_PACKAGE_LABEL};
+
+void setEnabled(HWND control, bool enabled) {
+    if ((IsWindowEnabled(control) != FALSE) != enabled) EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+void setChecked(HWND button, bool checked) {
+    const WPARAM wanted = checked ? BST_CHECKED : BST_UNCHECKED;
+    if (static_cast<WPARAM>(SendMessageW(button, BM_GETCHECK, 0, 0)) != wanted)
+        SendMessageW(button, BM_SETCHECK, wanted, 0);
+}
 
 UINT boxIconStyle(BoxIcon icon) {
     switch (icon) {
@@ -56,9 +74,13 @@ void Cquenta_upgradeDlg::setOpenedHook(std::function<void(Cquenta_upgradeDlg&)> 
 }
 
 Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
+    FitToWorkArea();
     flow_ = std::make_unique<UpgradeFlow>(*this);
     report_ = std::make_unique<CReportCtrl>(flow_->list());
-    report_->SetTipProvider([this](int row) { return failureReasonText(flow_->rowReason(row)); });
+    report_->SetTipProvider([this](int row) { return failureReasonTip(flow_->rowReason(row)); });
+    flow_->glance().setOnCountsChanged([this] { scheduleGlance(); });
+    flow_->glance().setOnVisibilityChanged(
+        [this](int first, int last) { report_->RowVisibilityChanged(first, last); });
     HINSTANCE module = ResourceModule();
     bigIcon_ = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -68,6 +90,8 @@ Cquenta_upgradeDlg::Cquenta_upgradeDlg() : Dialog(IDD_QUENTA_UPGRADE_DIALOG) {
 }
 
 Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
+    flow_->glance().setOnCountsChanged({});
+    flow_->glance().setOnVisibilityChanged({});
     endFlow(*flow_);
     if (wake_) wake_->detach();
     if (hwnd() != nullptr) DestroyWindow(hwnd());
@@ -79,8 +103,8 @@ Cquenta_upgradeDlg::~Cquenta_upgradeDlg() {
     if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
 }
 
-void Cquenta_upgradeDlg::Run() {
-    RunModal(nullptr);
+bool Cquenta_upgradeDlg::Run() {
+    return RunModal(nullptr) != -1;
 }
 
 bool Cquenta_upgradeDlg::OnInit() {
@@ -91,14 +115,14 @@ bool Cquenta_upgradeDlg::OnInit() {
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
     tint_ = CreateSolidBrush(kTint);
-    HDC screen = GetDC(hwnd());
-    modelBoxFont_ = CreateFontW(-MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
-                                FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
-    ReleaseDC(hwnd(), screen);
+    applyDpi(windowDpi(hwnd()));  // also the IP address fields' font
     report_->Attach(Item(kListId));
+    report_->SetRowFilter([this](int row) { return flow_->glance().rowVisible(row); });
+    SendMessageW(Item(IDC_GLANCE_SEARCH), EM_SETCUEBANNER, TRUE,
+                 reinterpret_cast<LPARAM>(win32_widen(glancetext::kSearchHint).c_str()));
     if (!flow_->OnInitDialog()) return true;  // closeWindow already ended the loop
     syncFromState();
+    refreshGlance();
     if (openedHookSlot()) {
         // Runs inside the modal loop, once the window is up.
         PostMessageW(hwnd(), WM_APP + 2, 0, 0);
@@ -110,6 +134,8 @@ void Cquenta_upgradeDlg::OnDestroy() {
     if (wake_) wake_->detach();
     for (std::uint32_t id : timers_) KillTimer(hwnd(), id);
     timers_.clear();
+    KillTimer(hwnd(), kGlanceTimerId);
+    glanceDue_ = false;
     endFlow(*flow_);
     report_->Detach();
 }
@@ -149,29 +175,57 @@ void Cquenta_upgradeDlg::syncFromState(unsigned what) {
     DialogState& state = flow_->state();
     if ((what & kRebuiltModelBoxes) != 0 || modelBoxes_.size() != state.modelBoxes.size())
         rebuildModelBoxes();
+    // Only what differs is written: a sync runs on every change of the flow's state.
     for (int id : kButtonIds) {
-        HWND control = Item(id);
         const ControlState& wanted = state.control(id);
-        EnableWindow(control, wanted.enabled ? TRUE : FALSE);
-        const std::wstring text = win32_widen(wanted.text);
-        wchar_t current[128] = {};
-        GetWindowTextW(control, current, 128);
-        if (!wanted.text.empty() && text != current) SetWindowTextW(control, text.c_str());
+        setEnabled(Item(id), wanted.enabled);
+        if (!wanted.text.empty()) setItemText(id, wanted.text);
     }
-    for (int id : kCheckIds)
-        SendMessageW(Item(id), BM_SETCHECK, state.checked(id) ? BST_CHECKED : BST_UNCHECKED, 0);
-    for (int id : kOtherIds) EnableWindow(Item(id), state.enabled(id) ? TRUE : FALSE);
+    for (int id : kCheckIds) setChecked(Item(id), state.checked(id));
+    for (int id : kOtherIds) setEnabled(Item(id), state.enabled(id));
     for (const ModelBox& model : state.modelBoxes) {
         auto found = modelBoxes_.find(model.id);
         if (found == modelBoxes_.end()) continue;
-        SendMessageW(found->second, BM_SETCHECK, model.checked ? BST_CHECKED : BST_UNCHECKED, 0);
-        EnableWindow(found->second, model.enabled ? TRUE : FALSE);
+        setChecked(found->second, model.checked);
+        setEnabled(found->second, model.enabled);
     }
-    SetDlgItemTextW(hwnd(), IDC_PATH_BOX, win32_widen(state.text(IDC_PATH_BOX)).c_str());
-    SetDlgItemTextW(hwnd(), IDC_PACKAGE_LABEL, win32_widen(state.text(IDC_PACKAGE_LABEL)).c_str());
+    setItemText(IDC_PATH_BOX, state.text(IDC_PATH_BOX));
+    setItemText(IDC_PACKAGE_LABEL, state.text(IDC_PACKAGE_LABEL));
     if (readIp(IDC_ADDRESS_BOX_IP) != state.addressBoxIp) setIp(IDC_ADDRESS_BOX_IP, state.addressBoxIp);
     if (readIp(IDC_SINGLE_IP) != state.singleIp) setIp(IDC_SINGLE_IP, state.singleIp);
     syncing_ = false;
+}
+
+void Cquenta_upgradeDlg::applyDpi(int dpi) {
+    dpi_ = dpi;
+    // 8 pt, shrunk by the factor the dialog's font was shrunk to fit the screen.
+    const int height = -std::max(1, static_cast<int>(MulDiv(8, dpi, 72) * FontScale()));
+    HFONT font =
+        CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
+    if (font != nullptr) {
+        for (const auto& [id, box] : modelBoxes_)
+            SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        if (modelBoxFont_ != nullptr) DeleteObject(modelBoxFont_);
+        modelBoxFont_ = font;
+    }
+    report_->SetDpi(dpi);
+    const auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+    for (int id : {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP}) setChildrenFont(Item(id), dialogFont);
+    if (!modelBoxes_.empty()) {
+        rebuildModelBoxes();
+        syncFromState(kTickedModelBoxes);
+    }
+}
+
+void Cquenta_upgradeDlg::setItemText(int id, const std::string& utf8) {
+    // Unchanged texts are left alone (no repaint, no caret reset).
+    const std::wstring text = win32_widen(utf8);
+    HWND control = Item(id);
+    const int length = GetWindowTextLengthW(control);
+    std::wstring current(static_cast<std::size_t>(length) + 1, L'\0');
+    current.resize(static_cast<std::size_t>(GetWindowTextW(control, current.data(), length + 1)));
+    if (current != text) SetWindowTextW(control, text.c_str());
 }
 
 void Cquenta_upgradeDlg::rebuildModelBoxes() {
@@ -191,6 +245,77 @@ void Cquenta_upgradeDlg::rebuildModelBoxes() {
         SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         modelBoxes_[model.id] = box;
     }
+}
+
+// --- the status line ----------------------------------------------------------------------------
+
+HWND Cquenta_upgradeDlg::countWindow(int code) const {
+    for (size_t i = 0; i < countCodes_.size() && i < countWindows_.size(); ++i)
+        if (countCodes_[i] == code && IsWindowVisible(countWindows_[i])) return countWindows_[i];
+    return nullptr;
+}
+
+void Cquenta_upgradeDlg::scheduleGlance() {
+    // At most one repaint per 200 ms however many rows change; the run line's estimate ticks on it.
+    if (glanceDue_ || hwnd() == nullptr) return;
+    glanceDue_ = SetTimer(hwnd(), kGlanceTimerId, 200, nullptr) != 0;
+}
+
+void Cquenta_upgradeDlg::refreshGlance() {
+    if (hwnd() == nullptr || !flow_) return;
+    const ListGlance& glance = flow_->glance();
+    // The counts in the free stretch of the bottom row, left of the search field, one static each.
+    RECT area{60, 451, 626, 459};
+    MapDialogRect(hwnd(), &area);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+    HDC dc = GetDC(hwnd());
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    const std::vector<StatusCount> counts = glance.counts();
+    countCodes_.clear();
+    int x = area.left;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        std::wstring text = win32_widen(counts[i].text + " " + std::to_string(counts[i].count));
+        if (glance.filtering() && counts[i].code < 0 && glance.filter().status < 0)
+            text += L" (" + std::to_wstring(glance.visibleCount()) + L")";
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        if (i == countWindows_.size()) {
+            HWND created =
+                CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_NOTIFY | SS_LEFT, 0, 0, 0, 0, hwnd(),
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GLANCE_COUNT + i)),
+                                ResourceModule(), nullptr);
+            if (created == nullptr) break;
+            SendMessageW(created, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            countWindows_.push_back(created);
+        }
+        HWND window = countWindows_[i];
+        SetWindowTextW(window, text.c_str());
+        const int width = std::min<int>(size.cx + 2, std::max<int>(0, area.right - x));
+        SetWindowPos(window, nullptr, x, area.top, width, area.bottom - area.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        InvalidateRect(window, nullptr, TRUE);
+        countCodes_.push_back(counts[i].code);
+        x += width + size.cy;  // a gap of about one character
+    }
+    for (size_t i = countCodes_.size(); i < countWindows_.size(); ++i) ShowWindow(countWindows_[i], SW_HIDE);
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd(), dc);
+    const std::string run = glance.running() ? runLineText(glance.runLine()) : std::string();
+    SetDlgItemTextW(hwnd(), IDC_GLANCE_RUN, win32_widen(run).c_str());
+    if (glance.running()) scheduleGlance();
+}
+
+void Cquenta_upgradeDlg::showStatus(int code) {
+    ListFilter filter = flow_->glance().filter();
+    filter.status = code >= 0 ? code : -1;
+    if (code < 0 && !filter.search.empty()) {
+        filter.search.clear();
+        syncing_ = true;
+        SetDlgItemTextW(hwnd(), IDC_GLANCE_SEARCH, L"");
+        syncing_ = false;
+    }
+    flow_->glance().setFilter(filter);
+    refreshGlance();
 }
 
 // --- controls -> flow -------------------------------------------------------------------------
@@ -220,6 +345,21 @@ bool Cquenta_upgradeDlg::OnCommand(int id, int code, HWND control) {
         if (code == STN_CLICKED) showAbout();
         return true;
     }
+    if (id == IDC_GLANCE_SEARCH) {
+        if (code == EN_CHANGE) {
+            ListFilter filter = flow_->glance().filter();
+            std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+            text.resize(
+                static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+            filter.search = win32_narrow(text);
+            flow_->glance().setFilter(filter);
+        }
+        return true;
+    }
+    if (id >= IDC_GLANCE_COUNT && id < IDC_GLANCE_COUNT + static_cast<int>(countCodes_.size())) {
+        if (code == STN_CLICKED) showStatus(countCodes_[id - IDC_GLANCE_COUNT]);
+        return true;
+    }
     if (id == kAboutCommand) {
         showAbout();
         return true;
@@ -236,6 +376,10 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
         case NM_CUSTOMDRAW:
             SetMsgResult(report_->OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(header)));
             return true;
+        case LVN_ITEMCHANGING:
+            // A locked row's check box does not move at all (no flip and back).
+            SetMsgResult(report_->OnItemChanging(reinterpret_cast<NMLISTVIEW*>(header)) ? TRUE : FALSE);
+            return true;
         case LVN_ITEMCHANGED:
             if (report_->OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header)))
                 syncFromState(kChangedControls);
@@ -249,6 +393,12 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
 }
 
 bool Cquenta_upgradeDlg::OnTimer(UINT_PTR id) {
+    if (id == kGlanceTimerId) {
+        KillTimer(hwnd(), kGlanceTimerId);
+        glanceDue_ = false;
+        if (!flowEnded()) refreshGlance();
+        return true;
+    }
     const auto key = static_cast<std::uint32_t>(id);
     if (timers_.count(key) == 0 || flowEnded()) return false;
     flow_->OnTimer(key);
@@ -273,8 +423,21 @@ INT_PTR Cquenta_upgradeDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_APP + 2:
             if (auto& hook = openedHookSlot()) hook(*this);
             return TRUE;
-        case WM_CTLCOLORDLG:
+        case WM_DPICHANGED:
+            // The dialog manager moves and rescales the dialog first (handled stays false).
+            PostMessageW(hwnd(), WM_DPI_RELAYOUT, HIWORD(wParam), 0);
+            handled = false;
+            return 0;
+        case WM_DPI_RELAYOUT:
+            if (!flowEnded() && wParam > 0) applyDpi(static_cast<int>(wParam));
+            return TRUE;
         case WM_CTLCOLORSTATIC:
+            // The count the list is filtered by reads blue.
+            if (reinterpret_cast<HWND>(lParam) == countWindow(flow_->glance().filter().status))
+                SetTextColor(reinterpret_cast<HDC>(wParam), RGB(0, 0, 255));
+            SetBkColor(reinterpret_cast<HDC>(wParam), kTint);
+            return reinterpret_cast<INT_PTR>(tint_);
+        case WM_CTLCOLORDLG:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLOREDIT:
             SetBkColor(reinterpret_cast<HDC>(wParam), kTint);
@@ -326,6 +489,13 @@ void Cquenta_upgradeDlg::showAbout() {
 
 // --- FlowUi -----------------------------------------------------------------------------------
 
+void Cquenta_upgradeDlg::beforeMessageBox() {
+    // A progress box whose task returned (e.g. "正在取消…" when the run's end arrives first) is
+    // gone before the next box appears.
+    if (openProgress_ != nullptr && openProgress_->TaskDone() && openProgress_->hwnd() != nullptr)
+        ShowWindow(openProgress_->hwnd(), SW_HIDE);
+}
+
 int Cquenta_upgradeDlg::showMessageBox(const ShownBox& box) {
     const UINT style = boxIconStyle(box.icon) | (asksYesNo(box.buttons) ? MB_YESNO : MB_OK) |
                        (box.buttons == BoxButtons::yesNoDefaultNo ? MB_DEFBUTTON2 : 0);
@@ -361,7 +531,7 @@ void Cquenta_upgradeDlg::progressFailed(int total, int done) {
 std::wstring Cquenta_upgradeDlg::toDialogFilter(const FileFilters& filters) {
     std::wstring filter;
     for (const FileFilter& entry : filters) {
-        filter += win32_widen(entry.name) + L'\0';
+        filter += win32_widen(nameWithPatterns(entry)) + L'\0';
         filter += win32_widen(joinedPatterns(entry, ";")) + L'\0';
     }
     filter.push_back(L'\0');
@@ -381,6 +551,14 @@ OPENFILENAMEW fileDialog(HWND owner, const std::wstring& filter, std::wstring& p
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
     return dialog;
+}
+
+// The extension of filter `index` without its dot ("csv" of "*.csv"); empty for "*.*".
+std::wstring defaultExtension(const FileFilters& filters, std::size_t index) {
+    if (index >= filters.size() || filters[index].patterns.empty()) return {};
+    const std::string& pattern = filters[index].patterns.front();
+    if (pattern.size() < 3 || pattern.compare(0, 2, "*.") != 0 || pattern == "*.*") return {};
+    return win32_widen(pattern.substr(2));
 }
 
 }  // namespace
@@ -403,6 +581,10 @@ std::optional<std::string> Cquenta_upgradeDlg::showSaveFile(const FileFilters& f
     dialog.lpstrTitle = caption.c_str();
     dialog.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    // The overwrite prompt checks the name with the chosen filter's extension ("report" ->
+    // "report.csv"); the dialog switches it when the operator picks another filter.
+    const std::wstring extension = defaultExtension(filters, 0);
+    if (!extension.empty()) dialog.lpstrDefExt = extension.c_str();
     if (!GetSaveFileNameW(&dialog)) return std::nullopt;
     path.resize(wcsnlen(path.c_str(), path.size()));
     chosen = dialog.nFilterIndex > 0 ? dialog.nFilterIndex - 1 : 0;

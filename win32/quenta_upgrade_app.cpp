@@ -44,7 +44,11 @@ bool Cquenta_upgradeApp::InitInstance() {
     // 6. The main window, run modally.
     {
         Cquenta_upgradeDlg dialog;
-        dialog.Run();
+        if (!dialog.Run()) {
+            MessageBoxW(nullptr, win32_widen(flowtext::kWindowFailed).c_str(),
+                        win32_widen(flowtext::kErrorTitle).c_str(), MB_OK | MB_ICONSTOP);
+            exitCode_ = 1;
+        }
     }
 
     // 7. Log off (harmless when it never started); the event goes with `instance`.

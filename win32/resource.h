@@ -19,6 +19,12 @@
 // The banner picture of dialog 102 (opens the about box).
 #define IDC_BANNER 1038
 
+// The bottom row's status line of dialog 102: the run line, the search field, and one clickable
+// count per status (created at run time from IDC_GLANCE_COUNT up).
+#define IDC_GLANCE_RUN 1051
+#define IDC_GLANCE_SEARCH 1052
+#define IDC_GLANCE_COUNT 1060
+
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

@@ -7,6 +7,9 @@ Target amd64-unicode
 
 !define PRODUCT_NAME "产品升级工具"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\quenta-upgrade"
+; The inbound firewall rule of both programs: device answers come to the tool's UDP listener
+; (5360-5459) and to its private ports, so a dismissed firewall prompt would leave the list empty.
+!define FIREWALL_RULE "产品升级工具 (quenta-upgrade)"
 
 Name "${PRODUCT_NAME} ${VERSION}"
 OutFile "${OUT_FILE}"
@@ -42,6 +45,7 @@ Section "${PRODUCT_NAME}"
     File "${STAGE}\quenta-upgrade-cli.exe"
     File "${STAGE}\说明.txt"
     File "${STAGE}\LICENSE.txt"
+    File "${STAGE}\THIRD-PARTY-NOTICES.txt"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
     CreateDirectory "$SMPROGRAMS\${PRODUCT_NAME}"
@@ -57,6 +61,15 @@ Section "${PRODUCT_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+    ; Private and domain networks only; a reinstall replaces the rules instead of adding copies.
+    ; A failing netsh (no firewall service) does not stop the installation: 说明.txt says what to allow.
+    nsExec::ExecToLog 'netsh advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+    Pop $0
+    nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\quenta-upgrade.exe" enable=yes profile=private,domain'
+    Pop $0
+    nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\quenta-upgrade-cli.exe" enable=yes profile=private,domain'
+    Pop $0
 SectionEnd
 
 Section "Uninstall"
@@ -64,6 +77,9 @@ Section "Uninstall"
     Delete "$INSTDIR\quenta-upgrade-cli.exe"
     Delete "$INSTDIR\说明.txt"
     Delete "$INSTDIR\LICENSE.txt"
+    Delete "$INSTDIR\THIRD-PARTY-NOTICES.txt"
+    nsExec::ExecToLog 'netsh advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+    Pop $0
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     Delete "$SMPROGRAMS\${PRODUCT_NAME}\${PRODUCT_NAME}.lnk"

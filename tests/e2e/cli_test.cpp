@@ -11,8 +11,12 @@
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <vector>
 
+#include "engine/flow_text.h"
+#include "protocol/ss_pair.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/netns.h"
@@ -130,18 +134,38 @@ TEST_F(CliTest, UpgradeVerifiesRetriesAndWritesTheReport) {
                   countOf(r.out, "\"reason\": \"no_verdict\""),
               countOf(r.out, "\"reason\": \"tcp_not_supported\""));
     EXPECT_EQ(2, countOf(r.out, "\"reasonText\": \"设备拒绝了升级包：存储空间不足\""));
-    // Every failed device was tried twice (the run and one retry).
+    // Failures worth retrying were tried twice (the run and one retry); those that need a person on
+    // site once, and the retry said how many it left out.
+    std::map<std::string, std::string> reasons;
+    for (const auto& row : nlohmann::json::parse(r.out)) reasons[row["ip"]] = row["reason"];
     SimRecord record = site->record();
-    for (const auto& d : mixed.devices)
-        if (d.expect == Expect::uploadFails && d.tcp) {
-            EXPECT_EQ(2, record.countReceived(d.ip, "StartUploadService")) << d.ip;
+    int retried = 0, leftOut = 0;
+    for (const auto& d : mixed.devices) {
+        if (d.expect != Expect::uploadFails) continue;
+        const bool onSite = reasons[d.ip] == "tcp_not_supported" || reasons[d.ip] == "no_upload_port" ||
+                            reasons[d.ip] == "device_error";
+        (onSite ? leftOut : retried)++;
+        if (d.tcp) {
+            EXPECT_EQ(onSite ? 1 : 2, record.countReceived(d.ip, "StartUploadService")) << d.ip;
         }
+    }
+    EXPECT_NE(std::string::npos, r.err.find(formatString(flowtext::kRetryLeftOut, retried, leftOut)))
+        << r.err;
     const std::string written = quenta_test::readWholeFile(report);
     EXPECT_NE(std::string::npos, written.find("\"toolVersion\": \"1.0\"")) << written.substr(0, 400);
-    // The report also names the devices that answered without the keys a row needs.
-    EXPECT_EQ(countOf(r.out, "\"ip\": ") + mixed.count(Expect::noRow), countOf(written, "\"ip\": "));
+    EXPECT_EQ(leftOut + mixed.count(Expect::noRow), countOf(written, "\"reasonKind\": \"on_site\""));
+    // The report also names the devices that answered without the keys a row needs, and those that
+    // never answered (no 连接失败 rows without --show-failed), and ends with the counts.
+    const int silent = mixed.count(Expect::silent) + static_cast<int>(mixed.phantoms.size());
+    EXPECT_EQ(countOf(r.out, "\"ip\": ") + mixed.count(Expect::noRow) + silent, countOf(written, "\"ip\": "));
     EXPECT_EQ(mixed.count(Expect::noRow), countOf(written, "\"reason\": \"missing_keys\""));
+    EXPECT_EQ(silent, countOf(written, "\"reason\": \"never_answered\""));
+    EXPECT_NE(std::string::npos,
+              written.find("\"outcome\": \"连接失败\",\n      \"count\": " + std::to_string(silent)));
     EXPECT_NE(std::string::npos, r.err.find("报告已保存：" + report + "\n")) << r.err;
+    // Each run saved its own report as well, in the work folder's reports, and its summary names it.
+    const std::string reports = drive.path() + "/C/Work/quenta/reports/";
+    EXPECT_EQ(2, countOf(r.err, "报告已保存：" + reports + mixed.addressBoxIp + "_")) << r.err;
 
     // A report that cannot be written: exit 1 with the reason.
     r = run("query --package " + shellQuoted(package) + " --address-box " + mixed.addressBoxIp +
@@ -153,6 +177,43 @@ TEST_F(CliTest, UpgradeVerifiesRetriesAndWritesTheReport) {
                 bad);
         EXPECT_EQ(1, r.exitCode) << bad;
     }
+}
+
+// Ctrl+C during a run cancels it as "取消" does: the summary says so and counts what never started,
+// the list and the reports follow, every address the address box named is in the report, exit 130. A
+// second Ctrl+C ends the program at once.
+TEST_F(CliTest, CtrlCCancelsTheRunAndStillWritesTheReport) {
+    int named = static_cast<int>(mixed.phantoms.size());
+    for (const auto& d : mixed.devices)
+        if (d.expect != Expect::notAsked) ++named;
+    const std::string report = folder.file("cancelled.csv");
+    const std::string upgrade = "upgrade --package " + shellQuoted(package) + " --address-box " +
+                                mixed.addressBoxIp +
+                                " --models QN-H200,QN-S210,QN-D310 --format csv --report ";
+    CliRun r = quenta_test::runCliInterrupted(quenta_test::shellWords(upgrade + shellQuoted(report)), folder,
+                                              " 正在升级", 1);
+    EXPECT_EQ(130, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("已按 Ctrl+C")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("升级已取消\n成功：")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("\n未升级：")) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("升级完成！")) << r.err;
+    EXPECT_EQ(0, countOf(r.out, ",正在升级,") + countOf(r.out, ",等待升级,")) << "every job ended";
+    // Both reports (the run's own and --report) list every named address and end with the counts.
+    const std::string written = quenta_test::readWholeFile(report);
+    EXPECT_EQ(named, countOf(written, "\r\n192.0.2.")) << written;
+    EXPECT_NE(std::string::npos, written.find("\r\n合计," + std::to_string(named) + "\r\n"));
+    const std::string reports = drive.path() + "/C/Work/quenta/reports/";
+    const size_t saved = r.err.find("报告已保存：" + reports);
+    ASSERT_NE(std::string::npos, saved) << r.err;
+    const size_t nameStart = saved + std::string("报告已保存：").size();
+    const std::string own =
+        quenta_test::readWholeFile(r.err.substr(nameStart, r.err.find('\n', nameStart) - nameStart));
+    EXPECT_EQ(named, countOf(own, "\r\n192.0.2."));
+
+    r = quenta_test::runCliInterrupted(quenta_test::shellWords(upgrade + shellQuoted(report)), folder,
+                                       " 正在升级", 2);
+    EXPECT_EQ(130, r.exitCode) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("升级已取消")) << "ended at once, without the summary";
 }
 
 TEST_F(CliTest, SingleIpUpgradeSucceeds) {
@@ -172,7 +233,7 @@ TEST_F(CliTest, RefusalsPrintTheWindowsMessageAndExitOne) {
         std::string arguments, message;
     } cases[] = {
         {"query --package " + shellQuoted(package) + " --address-box " + mixed.phantoms[0],
-         "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！"},
+         "地址盒无应答，请检查IP地址和网络连接"},
         {"query --package " + shellQuoted(package) + " --address-box 192.0.2.999", "非法地址盒IP"},
         {"query --package " + shellQuoted(folder.file("missing.quenta")) + " --address-box " +
              mixed.addressBoxIp,

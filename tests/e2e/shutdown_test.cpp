@@ -50,9 +50,24 @@ TEST_F(ShutdownTest, ExitDuringAnUpgradeCancelsThenClosesRepeatedly) {
         rig.ui.serveUntil([&] { return rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADING) > 0; });
         rig.flow->click(IDC_EXIT);  // disabled while upgrading: nothing
         EXPECT_FALSE(rig.ui.closeRequested);
-        rig.flow->OnBnClickedCancel();  // the close box: cancel, wait for transfers, close
+        if (round == 0) {
+            // The close box asks first; "否" leaves the window and the run as they are.
+            const auto meant = rig.ui.answer;
+            rig.ui.answer = [](const ShownBox& box) {
+                return box.buttons == BoxButtons::yesNo ? IDNO : IDOK;
+            };
+            rig.flow->OnBnClickedCancel();
+            EXPECT_EQ(flowtext::kConfirmClose, rig.ui.boxes.back().text);
+            EXPECT_FALSE(rig.ui.closeRequested);
+            EXPECT_TRUE(rig.flow->isUpgrading());
+            rig.ui.answer = meant;
+        }
+        rig.flow->OnBnClickedCancel();  // the close box, "是": cancel, wait for transfers, close
         EXPECT_TRUE(rig.ui.closeRequested);
         rig.flow->OnDestroy();
+        // A run ended by closing saved its report all the same.
+        ASSERT_FALSE(rig.flow->lastReportPath().empty()) << rig.flow->lastReportError();
+        EXPECT_EQ(0u, quenta_test::readWholeFile(rig.flow->lastReportPath()).find("\xEF\xBB\xBF升级包,"));
         SimRecord record = rig.site->record();
         for (const auto& u : record.uploads) {
             bool faulty = false;

@@ -127,12 +127,28 @@ TEST_F(UpgradeTest, CancelReturnsWaitingRowsAndStillEndsTheRun) {
     for (int row = 0; row < list.RowCount(); ++row) {
         int code = rowStatus(list, row);
         if (code == DEVICE_STATUS_CONNECTED && list.GetCheck(row)) ++back;
-        if (code == DEVICE_STATUS_UPGRADE_DONE || code == DEVICE_STATUS_UPGRADE_FAILED) ++ended;
+        if (code == DEVICE_STATUS_UPGRADE_DONE || code == DEVICE_STATUS_UPGRADE_FAILED ||
+            code == DEVICE_STATUS_UNVERIFIED)
+            ++ended;
     }
     EXPECT_GT(back, 0) << "waiting rows return to 已连接, ticked";
     EXPECT_GT(ended, 0) << "started jobs finish";
     EXPECT_EQ(selected, back + ended);
-    EXPECT_EQ(0u, rig.ui.boxes.back().text.find("升级完成！\n"));
+    // The end box says the run was cancelled, counts what never started and names the run's own
+    // report, which lists every address the address box named (silent ones too).
+    const std::string& summary = rig.ui.boxes.back().text;
+    EXPECT_EQ(0u, summary.find("升级已取消\n")) << summary;
+    EXPECT_NE(std::string::npos, summary.find("\n未升级：" + std::to_string(back) + " 台")) << summary;
+    ASSERT_FALSE(rig.flow->lastReportPath().empty()) << rig.flow->lastReportError();
+    EXPECT_NE(std::string::npos, summary.find("报告已保存：" + rig.flow->lastReportPath()));
+    int named = static_cast<int>(site.phantoms.size());
+    for (const auto& d : site.devices)
+        if (d.expect != Expect::notAsked) ++named;
+    const std::string own = quenta_test::readWholeFile(rig.flow->lastReportPath());
+    int lines = 0;
+    for (size_t at = own.find("\r\n192.0.2."); at != std::string::npos; at = own.find("\r\n192.0.2.", at + 1))
+        ++lines;
+    EXPECT_EQ(named, lines) << own;
     // Transfers that ran were not cut short.
     SimRecord record = rig.site->record();
     for (const auto& u : record.uploads) {

@@ -93,6 +93,7 @@ TEST_F(VerifyTest, EveryRowEndsVerifiedOrFailedWithItsReason) {
     int verifyingSeen = 0;
     int unsettledAtEnd = -1;
     rig.ui.answer = [&](const ShownBox& box) {
+        if (box.buttons == BoxButtons::yesNo) return box.text == flowtext::kConfirmCancel ? IDYES : IDNO;
         if (box.text.rfind("升级完成！", 0) == 0)
             unsettledAtEnd = rig.flow->rowsWithStatus(DEVICE_STATUS_VERIFYING) +
                              rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADING) +
@@ -239,12 +240,23 @@ TEST_F(VerifyTest, CancelStopsTheWatchingAndSaysTheRowsAreNotVerified) {
     rig.flow->OnBnClickedOk();
     rig.ui.serveUntil([&] { return rig.flow->rowsWithStatus(DEVICE_STATUS_VERIFYING) == 1; });
     EXPECT_FALSE(rig.flow->runEnded()) << "a watched device holds the run open";
-    rig.flow->OnBnClickedOk();  // "取消"
+    // "取消" asks first; "否" leaves the run going.
+    const auto meant = rig.ui.answer;
+    rig.ui.answer = [](const ShownBox& box) { return box.buttons == BoxButtons::yesNo ? IDNO : IDOK; };
+    rig.flow->OnBnClickedOk();
+    EXPECT_EQ(flowtext::kConfirmCancel, rig.ui.boxes.back().text);
+    EXPECT_TRUE(rig.flow->isUpgrading());
+    rig.ui.answer = meant;
+    rig.flow->OnBnClickedOk();  // "取消", "是"
     rig.ui.serveUntil([&] { return rig.flow->runFinished(); });
+    // Took the package, never seen with the new version: 未验证, the version column as it was.
     const std::string ip = quenta_test::siteAddress(1);
-    EXPECT_EQ("升级完成", rig.status(ip));
+    EXPECT_EQ("未验证", rig.status(ip));
+    EXPECT_EQ("2.3.9", rig.cell(ip, DEVICE_COLUMN_SOFT_VERSION));
     EXPECT_EQ(FailureReason::notVerified, reasonOf(rig, ip).reason);
-    EXPECT_EQ(0u, rig.ui.boxes.back().text.find("升级完成！\n成功：0 台\n失败：0 台\n未验证：1 台"));
+    EXPECT_EQ(0u,
+              rig.ui.boxes.back().text.find("升级已取消\n成功：0 台\n失败：0 台\n未验证：1 台\n未升级：0 台"))
+        << rig.ui.boxes.back().text;
 }
 
 TEST_F(VerifyTest, WithoutVerificationTheRowEndsAtTheRebootAsBefore) {
@@ -279,13 +291,20 @@ TEST_F(VerifyTest, RetryTurnsADeviceThatFailedOnceIntoSuccess) {
     rig.upgradeAndWait();
     ASSERT_EQ("升级失败", rig.status(ip));
     EXPECT_EQ("设备拒绝了升级包：写入失败", failureReasonText(reasonOf(rig, ip)));
-    ASSERT_TRUE(rig.flow->canRetry());
-    ASSERT_TRUE(rig.flow->retryFailed());
+    // A refused package needs a person on site: "重试失败的设备" leaves it out; the operator who
+    // selects the row retries it all the same.
+    EXPECT_FALSE(rig.flow->canRetry());
+    EXPECT_FALSE(rig.flow->retryFailed());
+    rig.flow->list().SetSelected(rig.rowOf(ip), true);
+    rig.flow->list().SetSelected(rig.rowOf(quenta_test::siteAddress(2)), true);
+    ASSERT_TRUE(rig.flow->canRetrySelected());
+    ASSERT_TRUE(rig.flow->retrySelected());
     rig.ui.serveUntil([&] { return rig.flow->runFinished(); });
     EXPECT_EQ("升级完成", rig.status(ip));
     EXPECT_EQ("2.4.1", rig.cell(ip, DEVICE_COLUMN_SOFT_VERSION));
     EXPECT_EQ(FailureReason::none, reasonOf(rig, ip).reason);
-    EXPECT_EQ("已连接", rig.status(quenta_test::siteAddress(2))) << "only failed rows run again";
+    EXPECT_EQ("已连接", rig.status(quenta_test::siteAddress(2)))
+        << "only failed (or unverified) rows run again";
     EXPECT_EQ(2u, rig.site->record().uploadsTo(ip).size());
     EXPECT_TRUE(rig.site->record().uploadsTo(quenta_test::siteAddress(2)).empty());
     EXPECT_EQ(0u, rig.ui.boxes.back().text.find("升级完成！\n成功：1 台\n失败：0 台"));
@@ -321,8 +340,8 @@ TEST_F(VerifyTest, AJobWithoutAPortEndsFailed) {
     EXPECT_EQ(FailureReason::noFreePort, reasonOf(rig, quenta_test::siteAddress(1)).reason);
 }
 
-// No port for the verifier: the device took the package, so 升级完成, but its reason says why it was
-// not verified (nothing was cancelled) and the summary counts it apart.
+// No port for the verifier: the device took the package but was never seen again: 未验证, its reason
+// says why (nothing was cancelled) and the summary counts it apart.
 TEST_F(VerifyTest, NoPortForTheVerifierSaysSoAndIsNotACancel) {
     FlowRig rig(siteWith({device(1)}));
     ASSERT_TRUE(rig.ok) << rig.error;
@@ -330,7 +349,7 @@ TEST_F(VerifyTest, NoPortForTheVerifierSaysSoAndIsNotACancel) {
     // The job takes the next port of the counter, the verifier the one after: hold that one.
     upgradeWithPortHeld(rig, nextJobPort() + 2);
     const std::string ip = quenta_test::siteAddress(1);
-    EXPECT_EQ("升级完成", rig.status(ip));
+    EXPECT_EQ("未验证", rig.status(ip));
     EXPECT_EQ(FailureReason::noVerifyPort, reasonOf(rig, ip).reason);
     EXPECT_EQ("无法验证版本：没有可用的端口", failureReasonText(reasonOf(rig, ip)));
     EXPECT_EQ(1, rig.flow->lastRunSummary().notVerified);
@@ -351,6 +370,7 @@ TEST_F(VerifyTest, TheRunAndTheCancelEndOnlyWhenEveryJobHasFinished) {
     rig.flow->click(IDC_VERIFY);  // the old end of run: no watching to hold it open
     int busyAtEnd = -1;
     rig.ui.answer = [&](const ShownBox& box) {
+        if (box.buttons == BoxButtons::yesNo) return box.text == flowtext::kConfirmCancel ? IDYES : IDNO;
         if (box.text.rfind("升级完成！", 0) == 0)
             busyAtEnd = rig.flow->rowsWithStatus(DEVICE_STATUS_UPGRADING) +
                         rig.flow->rowsWithStatus(DEVICE_STATUS_WAIT_UPGRADE);

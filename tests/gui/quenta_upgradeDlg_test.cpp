@@ -7,6 +7,7 @@
 // "升级" right after a cancel without blocking the window.
 #include "engine/device_list.h"
 #include "engine/device_status.h"
+#include "engine/list_glance.h"
 #include "engine/model_box_layout.h"
 #include "engine/upgrade_flow.h"
 #include "package/package_load.h"
@@ -23,6 +24,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -42,7 +44,8 @@
 #include "ui/qt_translation.h"
 #include "ui/quenta_upgradeDlg.h"
 
-QUENTA_TEST_IN_PRIVATE_NAMESPACE(20);
+// The status line's picture needs a 700-device site (QUENTA_TEST_SCREENSHOT_700 set).
+QUENTA_TEST_IN_PRIVATE_NAMESPACE(std::getenv("QUENTA_TEST_SCREENSHOT_700") != nullptr ? 759 : 20);
 
 namespace {
 
@@ -214,6 +217,8 @@ class QuentaUpgradeDlgTest : public QObject {
     void aboutBox();
     void fileDialogFilter();
     void verifyBoxReasonMenuAndReport();
+    void statusLineFilterSearchAndSortArrow();
+    void statusLineOn700DeviceSite();
 
   private:
     std::string makePackage(const std::string& fileName, const std::string& models,
@@ -692,11 +697,21 @@ void QuentaUpgradeDlgTest::closingDuringUpgradeCancelsFirst() {
     clickControl(dlg, IDC_UPGRADE);
     QVERIFY(dlg.flow().isUpgrading());
     QVERIFY(!dlg.control(IDC_EXIT)->isEnabled());
-    dlg.close();  // the close box: cancel, wait for running transfers, then close
+    // The close box asks first; "否" keeps the window and the run.
+    script().queueAnswer(IDNO);
+    dlg.close();
+    QCOMPARE(lastBoxText(dlg), QStringLiteral("升级正在进行，确定退出吗？"));
+    QVERIFY(dlg.isVisible());
+    QVERIFY(cancelLine.isEmpty());
+    script().queueAnswer(IDYES);
+    dlg.close();  // the close box, "是": cancel, wait for running transfers, then close
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 60000);
     QVERIFY(dlg.closedByFlow());
     QCOMPARE(cancelLine, QStringLiteral("正在取消，请等待当前文件传输完成..."));
     QVERIFY(!dlg.flow().isUpgrading());
+    // The run ended by closing saved its report all the same.
+    QVERIFY2(!dlg.flow().lastReportPath().empty(), dlg.flow().lastReportError().c_str());
+    QVERIFY(!quenta_test::readWholeFile(dlg.flow().lastReportPath()).empty());
 }
 
 void QuentaUpgradeDlgTest::aboutBox() {
@@ -757,12 +772,14 @@ void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
 
     // Before a query: no recovery, no retry.
     std::unique_ptr<QMenu> menu(dlg.buildListMenu(&dlg));
-    QCOMPARE(menu->actions().size(), 4);  // three actions and a separator
+    QCOMPARE(menu->actions().size(), 5);  // four actions and a separator
     QCOMPARE(menu->actions()[0]->text(), QStringLiteral("重试失败的设备"));
-    QCOMPARE(menu->actions()[1]->text(), QStringLiteral("重新连接失败的设备"));
-    QCOMPARE(menu->actions()[3]->text(), QStringLiteral("导出报告..."));
+    QCOMPARE(menu->actions()[1]->text(), QStringLiteral("重试选中的设备"));
+    QCOMPARE(menu->actions()[2]->text(), QStringLiteral("重新连接失败的设备"));
+    QCOMPARE(menu->actions()[4]->text(), QStringLiteral("导出报告..."));
     QVERIFY(!menu->actions()[0]->isEnabled());
     QVERIFY(!menu->actions()[1]->isEnabled());
+    QVERIFY(!menu->actions()[2]->isEnabled());
 
     loadPackage(dlg, generalPackage_);
     typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(0)));
@@ -773,33 +790,34 @@ void QuentaUpgradeDlgTest::verifyBoxReasonMenuAndReport() {
     const int silent = findRow(dlg, siteAddress(5));
     QVERIFY(silent >= 0);
     QCOMPARE(rowText(dlg, silent, 1), QStringLiteral("连接失败"));
-    // The status cell's tooltip says why.
+    // The status cell's tooltip says why, and whether another try may help.
     auto* report = qobject_cast<CReportCtrl*>(dlg.control(1001));
     QVERIFY(report != nullptr);
     DeviceListModel* model = report->listModel();
     QCOMPARE(model->data(model->index(silent, 1), Qt::ToolTipRole).toString(),
-             QStringLiteral("设备从未应答"));
+             QStringLiteral("设备从未应答（可重试）"));
     QVERIFY(!model->data(model->index(silent, 4), Qt::ToolTipRole).isValid());
 
     menu.reset(dlg.buildListMenu(&dlg));
     QVERIFY(!menu->actions()[0]->isEnabled());
-    QVERIFY(menu->actions()[1]->isEnabled());
-    QVERIFY(menu->actions()[3]->isEnabled());
+    QVERIFY(!menu->actions()[1]->isEnabled());
+    QVERIFY(menu->actions()[2]->isEnabled());
+    QVERIFY(menu->actions()[4]->isEnabled());
     script().queueAnswer(IDOK);
-    menu->actions()[1]->trigger();
+    menu->actions()[2]->trigger();
     QCOMPARE(lastBoxText(dlg), QStringLiteral("重新连接完成：找回0台设备，仍有1台设备没有应答"));
 
     // The report: written where the save dialog says; a failed write is an error box.
     const std::string csv = dir_->file("报告.csv");
     script().setNextSaveFile(csv);
-    menu->actions()[3]->trigger();
+    menu->actions()[4]->trigger();
     const std::string written = quenta_test::readWholeFile(csv);
     QVERIFY(written.rfind("\xEF\xBB\xBF", 0) == 0);
     QVERIFY(written.find(siteAddress(5) + ",,,,,,,连接失败,never_answered,设备从未应答") !=
             std::string::npos);
     script().setNextSaveFile(dir_->file("missing/r.json"));
     script().queueAnswer(IDOK);
-    menu->actions()[3]->trigger();
+    menu->actions()[4]->trigger();
     QVERIFY(lastBoxText(dlg).startsWith(QStringLiteral("无法写入报告文件：")));
     QCOMPARE(QString::fromStdString(script().shownBoxes().back().title), QStringLiteral("错误提示"));
 }
@@ -941,11 +959,12 @@ void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
     script().clearShownBoxes();
     clickControl(dlg, IDC_UPGRADE);
     QVERIFY(dlg.flow().isUpgrading());
+    script().queueAnswer(IDYES);     // "升级正在进行，确定取消吗？"
     clickControl(dlg, IDC_UPGRADE);  // "取消": returns once no transfer runs
     QVERIFY(!dlg.flow().isUpgrading());
     QCOMPARE(qobject_cast<QPushButton*>(dlg.control(IDC_UPGRADE))->text(), QStringLiteral("升级"));
     QVERIFY(dlg.control(IDC_EXIT)->isEnabled());
-    const bool endedAlready = boxShown(dlg, QStringLiteral("升级完成！"));
+    const bool endedAlready = boxShown(dlg, QStringLiteral("升级已取消"));
     QCOMPARE(dlg.flow().runActive(), !endedAlready);
     for (int id : {IDC_UPGRADE, IDC_QUERY, IDC_CLEAR, IDC_ADDRESS_BOX_IP})
         QVERIFY2(dlg.control(id)->isEnabled() == endedAlready, qPrintable(QString::number(id)));
@@ -953,15 +972,149 @@ void QuentaUpgradeDlgTest::upgradeRightAfterCancelDoesNotBlock() {
     dlg.flow().list().SetCheck(0, true);
     dlg.flow().OnBnClickedOk();
     if (!endedAlready) {
-        QVERIFY2(!boxShown(dlg, QStringLiteral("升级完成！")), "the window waited for the cancelled run");
+        QVERIFY2(!boxShown(dlg, QStringLiteral("升级已取消")), "the window waited for the cancelled run");
         QVERIFY(dlg.flow().startPending());
         QVERIFY(!dlg.control(IDC_UPGRADE)->isEnabled());
     }
     // The cancelled run ends, then the new one runs and ends.
-    QTRY_VERIFY_WITH_TIMEOUT(boxesShown(dlg, QStringLiteral("升级完成！")) == 2, 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(boxesShown(dlg, QStringLiteral("升级完成！")) == 1, 120000);
+    QCOMPARE(boxesShown(dlg, QStringLiteral("升级已取消")), 1);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().runFinished(), 60000);
     QVERIFY(!dlg.flow().startPending());
     QVERIFY(dlg.control(IDC_UPGRADE)->isEnabled());
+
+    // The list holds the runs' results: an address box IP edit asks first; "否" puts the field back.
+    const QString typed = dlg.addressBoxIp()->text();
+    const int rows = dlg.flow().list().RowCount();
+    script().queueAnswer(IDNO);
+    dlg.addressBoxIp()->setText(QStringLiteral("192.0.2.77"));
+    dlg.OnIpFieldChangedAddressBox();
+    QCOMPARE(lastBoxText(dlg), QStringLiteral("设备列表中有升级结果，确定清空吗？"));
+    QCOMPARE(dlg.addressBoxIp()->text(), typed);
+    QCOMPARE(dlg.flow().list().RowCount(), rows);
+    script().queueAnswer(IDYES);
+    dlg.addressBoxIp()->setText(QStringLiteral("192.0.2.77"));
+    dlg.OnIpFieldChangedAddressBox();
+    QCOMPARE(dlg.flow().list().RowCount(), 0);
+    QCOMPARE(dlg.addressBoxIp()->text(), QStringLiteral("192.0.2.77"));
+}
+
+// The status line counts per status and filters on a click, the search field finds an IP or serial
+// number, neither changes a check; the header shows the chosen sort's arrow.
+void QuentaUpgradeDlgTest::statusLineFilterSearchAndSortArrow() {
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    DeviceList& list = dlg.flow().list();
+    auto* view = qobject_cast<CReportCtrl*>(dlg.deviceListWidget());
+    QVERIFY(view != nullptr);
+    for (int i = 0; i < 40; ++i) {
+        const int row = list.InsertRow(list.RowCount());
+        list.SetCellText(row, DEVICE_COLUMN_IP, "127.0.3." + std::to_string(i + 1));
+        list.SetCellText(row, DEVICE_COLUMN_SERIAL, "QNSER" + std::to_string(1000 + i));
+        list.SetOwnerKey(row, 127u | 3u << 16 | static_cast<uint32_t>(i + 1) << 24);
+        setRowStatus(list, row, i % 10 == 3 ? DEVICE_STATUS_UPGRADE_FAILED : DEVICE_STATUS_CONNECTED);
+        list.SetCheck(row, i % 2 == 0);
+    }
+    const int ticked = list.CountRows(RC_ITEM_CHECKED);
+    dlg.refreshGlance();
+    const QString line = dlg.statusLine()->text();
+    QVERIFY2(line.contains(QStringLiteral("全部 40")), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("已连接 36")), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("升级失败 4")), qPrintable(line));
+    // The status line and the search field sit in the bottom row between 1029 and 1, clear of both.
+    const QRect clear = dlg.control(IDC_CLEAR)->geometry(), upgrade = dlg.control(IDC_UPGRADE)->geometry();
+    for (QWidget* w : {static_cast<QWidget*>(dlg.statusLine()), static_cast<QWidget*>(dlg.searchField())}) {
+        QVERIFY(w->geometry().left() > clear.right() && w->geometry().right() < upgrade.left());
+        QVERIFY(w->geometry().top() >= dlg.deviceListWidget()->geometry().bottom());
+    }
+
+    auto shown = [&] {
+        int n = 0;
+        for (int row = 0; row < list.RowCount(); ++row) n += view->isRowHidden(row) ? 0 : 1;
+        return n;
+    };
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s%1").arg(DEVICE_STATUS_UPGRADE_FAILED));
+    QCOMPARE(shown(), 4);
+    // A row that fails later joins the filtered view.
+    setRowStatus(list, 0, DEVICE_STATUS_UPGRADE_FAILED);
+    QCOMPARE(shown(), 5);
+    dlg.searchField()->setText(QStringLiteral("qnser1013"));
+    QCOMPARE(shown(), 1);
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s-1"));  // 全部: everything again
+    QCOMPARE(shown(), 40);
+    QVERIFY(dlg.searchField()->text().isEmpty());
+    dlg.searchField()->setText(QStringLiteral("127.0.3.2"));  // .2 and .20 .. .29
+    QCOMPARE(shown(), 11);
+    QCOMPARE(list.CountRows(RC_ITEM_CHECKED), ticked);
+
+    // The sort arrow follows the chosen sort; ties stay in numeric IP order; the filter follows rows.
+    QHeaderView* header = view->horizontalHeader();
+    QVERIFY(!header->isSortIndicatorShown());
+    const int statusX = header->sectionViewportPosition(DEVICE_COLUMN_STATUS) + 5;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(statusX, header->height() / 2));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(statusX, header->height() / 2));
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), static_cast<int>(DEVICE_COLUMN_STATUS));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(shown(), 11);
+    for (int row = 0; row < list.RowCount(); ++row)
+        QCOMPARE(view->isRowHidden(row), !QString::fromStdString(list.GetItemText(row, DEVICE_COLUMN_IP))
+                                              .contains(QStringLiteral("127.0.3.2")));
+    QCOMPARE(QString::fromStdString(list.GetItemText(0, DEVICE_COLUMN_IP)), QStringLiteral("127.0.3.2"));
+    QCOMPARE(list.CountRows(RC_ITEM_CHECKED), ticked);
+}
+
+// The picture of the status line during a run on a 700-device site (gui-screenshots/
+// screenshot-status-line.png): only with QUENTA_TEST_SCREENSHOT_700 set (scripts/glance-screenshots.sh).
+void QuentaUpgradeDlgTest::statusLineOn700DeviceSite() {
+    if (std::getenv("QUENTA_TEST_SCREENSHOT_700") == nullptr) QSKIP("QUENTA_TEST_SCREENSHOT_700 not set");
+    SimConfig config;
+    SimAddressBoxConfig box;
+    box.device.ip = siteAddress(700);
+    box.device.model = "QN-AB100";
+    box.device.platform = "A20";
+    box.device.serialNum = "QNT0AB10001";
+    box.device.softVersion = "1.8.0";
+    config.addressBox = box;
+    for (int n = 0; n < 700; ++n) {
+        SimDeviceConfig d;
+        d.ip = siteAddress(n);
+        d.model = n % 3 == 0 ? "QN-S210" : "QN-H200";
+        d.platform = "hi3516a";
+        d.master = 1 + n / 100;
+        d.slave = n % 100;
+        d.hardVersion = "HW-1.0";
+        d.kernelVersion = "3.10.108";
+        d.softVersion = n % 50 == 7 ? "2.4.1" : "2.3.9";
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "QNT2H2%05d", n);
+        d.serialNum = serial;
+        if (n % 40 == 11) d.faults.tcpErrorText = "存储空间不足";
+        if (n % 97 == 5) d.faults.silent = true;
+        config.devices.push_back(d);
+    }
+    SimSite big(config);
+    std::string error;
+    QVERIFY2(big.open(error) == 0, error.c_str());
+    QCOMPARE(big.start(), 0);
+    Cquenta_upgradeDlg& dlg = *dlg_;
+    loadPackage(dlg, generalPackage_);
+    typeIp(dlg.addressBoxIp(), QString::fromStdString(siteAddress(700)));
+    script().queueAnswer(IDNO);
+    clickControl(dlg, IDC_QUERY);
+    QVERIFY(dlg.flow().list().RowCount() > 600);
+    clickControl(dlg, IDC_UPGRADE);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.flow().glance().runLine().finished >= 120, 300000);
+    dlg.refreshGlance();
+    QTest::qWait(300);
+    QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-status-line.png"))));
+    // Only the failed rows, as a click on their count shows them.
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s%1").arg(DEVICE_STATUS_UPGRADE_FAILED));
+    QTest::qWait(300);
+    QVERIFY(dlg.grab().save(screenshotPath(QStringLiteral("screenshot-status-filter.png"))));
+    emit dlg.statusLine()->linkActivated(QStringLiteral("s-1"));
+    clickControl(dlg, IDC_UPGRADE);  // 取消
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.flow().runActive(), 300000);
+    big.stop();
 }
 
 QTEST_MAIN(QuentaUpgradeDlgTest)

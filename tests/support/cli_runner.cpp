@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -21,7 +23,10 @@ bool cliBuilt() {
     return !path.empty() && std::filesystem::exists(path);
 }
 
-CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder, int stdoutDescriptor) {
+namespace {
+
+// Starts the program with its output in the folder's files; -1 when it did not start.
+pid_t spawnCli(const std::vector<std::string>& arguments, const TempDir& folder, int stdoutDescriptor) {
     const std::string program = cliPath();
     const std::string outPath = folder.file("cli.out"), errPath = folder.file("cli.err");
     posix_spawn_file_actions_t actions;
@@ -35,15 +40,44 @@ CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder, 
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
-    CliRun run;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
+    return spawned == 0 ? pid : -1;
+}
+
+CliRun finishCli(pid_t pid, const TempDir& folder, int stdoutDescriptor) {
+    CliRun run;
+    if (pid < 0) return run;
+    const std::string outPath = folder.file("cli.out"), errPath = folder.file("cli.err");
     int status = 0;
     if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
     if (stdoutDescriptor < 0) run.out = readWholeFile(outPath);
     run.err = readWholeFile(errPath);
     return run;
+}
+
+}  // namespace
+
+CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder, int stdoutDescriptor) {
+    return finishCli(spawnCli(arguments, folder, stdoutDescriptor), folder, stdoutDescriptor);
+}
+
+CliRun runCliInterrupted(const std::vector<std::string>& arguments, const TempDir& folder,
+                         const std::string& errMarker, int interrupts) {
+    const pid_t pid = spawnCli(arguments, folder, -1);
+    if (pid < 0) return {};
+    for (int waited = 0; waited < 6000; ++waited) {
+        if (readWholeFile(folder.file("cli.err")).find(errMarker) != std::string::npos) {
+            for (int i = 0; i < interrupts; ++i) {
+                if (i > 0) usleep(100 * 1000);
+                kill(pid, SIGINT);
+            }
+            break;
+        }
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return {};  // ended before the marker
+        usleep(10 * 1000);
+    }
+    return finishCli(pid, folder, -1);
 }
 
 std::vector<std::string> shellWords(const std::string& line) {

@@ -20,6 +20,10 @@ bool cliBuilt();
 // stdoutDescriptor >= 0: the program's standard output is that descriptor (a pipe, a device) instead
 // of a file; `out` is then empty.
 CliRun runCli(const std::vector<std::string>& arguments, const TempDir& folder, int stdoutDescriptor = -1);
+// The same, interrupted as Ctrl+C does: once `errMarker` shows on its standard error, SIGINT is sent
+// `interrupts` times, 100 ms apart. No marker within 60 s: no signal, the run goes on to its end.
+CliRun runCliInterrupted(const std::vector<std::string>& arguments, const TempDir& folder,
+                         const std::string& errMarker, int interrupts);
 
 // A shell-like command line split into words: blanks separate, '…' quotes (with '\'' for a quote).
 std::vector<std::string> shellWords(const std::string& line);

@@ -166,7 +166,12 @@ FlowRig::FlowRig(const SimConfig& config, std::FILE* progress, bool stages) : ui
     if (site->open(error) != 0 || site->start() != 0) return;
     flow = std::make_unique<UpgradeFlow>(ui);
     ui.attach(flow.get());
-    ui.answer = [](const ShownBox& box) { return asksYesNo(box.buttons) ? IDNO : IDOK; };
+    // "No" to the version prompt and the first-failure question; "取消" and closing during a run are meant
+    // ("升级正在进行，确定…？").
+    ui.answer = [](const ShownBox& box) {
+        if (!asksYesNo(box.buttons)) return IDOK;
+        return box.text == flowtext::kConfirmCancel || box.text == flowtext::kConfirmClose ? IDYES : IDNO;
+    };
     ok = flow->OnInitDialog();
     if (ok) flow->setStages(stages);
 }

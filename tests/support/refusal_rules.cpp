@@ -21,7 +21,7 @@ std::vector<Refusal> queryRefusals(const SiteAddresses& site) {
         {.name = "silent address box",
          .press = Press::query,
          .typedIp = site.silent,
-         .message = "不能从指定的地址盒IP获得系统信息，或许它的软件版本太老！"},
+         .message = "地址盒无应答，请检查IP地址和网络连接"},
         {.name = "not an address box",
          .press = Press::query,
          .typedIp = site.device,

@@ -446,6 +446,7 @@ TEST(DeviceStatus, TableAndRowStatus) {
         {6, "升级完成", 0x000000, 0x00FF00},     {7, "连接失败", 0x7F7F7F, 0xFFFFFF},
         {8, "升级失败", 0xFFFFFF, 0x0000FF},     {9, "非法型号", 0x0000FF, 0xF2F2F2},
         {10, "平台不匹配", 0x7F7F7F, 0xF2F2F2},  {11, "正在验证", 0x000000, 0x99FFFF},
+        {12, "未验证", 0x000000, 0x80C0FF},
     };
     DeviceList list;
     fillDeviceColumns(list);
@@ -463,7 +464,7 @@ TEST(DeviceStatus, TableAndRowStatus) {
         EXPECT_EQ(list.GetCellTextColor(1, 10), c.textColor);
         EXPECT_EQ(list.GetCellBackColor(1, 0), c.backColor);
     }
-    EXPECT_EQ(deviceStatusEntry(12), nullptr);
+    EXPECT_EQ(deviceStatusEntry(DEVICE_STATUS_COUNT), nullptr);
     EXPECT_EQ(rowStatusCode(list, 0), -1);
     // A row outside the list must not recolour every row through the colour operations.
     setRowStatus(list, 5, DEVICE_STATUS_UPGRADE_FAILED);

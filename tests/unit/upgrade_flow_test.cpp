@@ -9,6 +9,7 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/headless_ui.h"
+#include "engine/list_menu.h"
 #include "engine/model_box_layout.h"
 #include "engine/upgrade_flow.h"
 #include "engine/upgrade_report.h"
@@ -249,28 +250,25 @@ TEST_F(FlowTest, VersionRuleTicksOnlyConnectedRowsWithAnotherVersion) {
     EXPECT_EQ(BoxButtons::yesNo, ui.boxes.back().buttons);
 }
 
-TEST_F(FlowTest, AFailedLoadLeavesNoPackageToJudgeAgainst) {
-    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
+// Picking a file that is not a package keeps the package, its model boxes and the list.
+TEST_F(FlowTest, AFileThatIsNotAPackageKeepsTheLoadedOne) {
+    const std::string good = package("QN通用升级包-2.4.1.quenta", "QN-H200,QN-S210", "2.4.1");
+    ASSERT_EQ(0, flow->loadPackageFile(good));
     flow->UpdateIPList(device("192.0.2.10", "QN-H200"), false);
+    const LoadedPackage* loaded = flow->package();
+    const std::string label = flow->state().text(IDC_PACKAGE_LABEL);
     // A package whose name has no version: refused at step 8.
     std::string noVersion = package("QN通用升级包.quenta", "QN-X", "");
     ASSERT_NE(0, flow->loadPackageFile(noVersion));
     EXPECT_EQ("不能获得版本信息!", ui.boxes.back().text);
-    EXPECT_EQ(nullptr, flow->package());
-    EXPECT_EQ(0, list().RowCount());
-    EXPECT_TRUE(flow->state().text(IDC_PATH_BOX).empty());
+    EXPECT_EQ(loaded, flow->package());
+    EXPECT_EQ(good, flow->state().text(IDC_PATH_BOX));
+    EXPECT_EQ(label, flow->state().text(IDC_PACKAGE_LABEL));
+    EXPECT_EQ(2u, flow->state().modelBoxes.size());
+    EXPECT_EQ(1, list().RowCount());
     flow->UpdateIPList(device("192.0.2.11", "QN-H200"), false);
-    EXPECT_EQ(0, list().RowCount()) << "never judged against an absent package";
-    flow->setAddressBoxIp("192.0.2.2");
-    size_t mark = ui.boxes.size();
-    flow->OnBnClickedButtonQuery();
-    ASSERT_TRUE(ui.errorSince(mark));
-    // No package leaves no model box: the query's first check refuses it (one package check, in its
-    // place after the model and address box checks).
-    EXPECT_TRUE(flow->state().modelBoxes.empty());
-    EXPECT_EQ("至少一个型号必须选择！", ui.errorSince(mark)->text);
-    // The same path can be loaded again (the path box no longer shows it).
-    EXPECT_NE(0, flow->loadPackageFile(noVersion));
+    EXPECT_EQ("已连接", list().GetItemText(row("192.0.2.11"), DEVICE_COLUMN_STATUS))
+        << "judged against the kept one";
 }
 
 // The refusals no window can reach (an address text of the wrong length, "升级" without a package);
@@ -409,6 +407,82 @@ TEST_F(FlowTest, UploadTimersAreIdentifiedByOwnerKey) {
     flow->OnUploadFinish(0, key, 0);
     EXPECT_EQ(0, ui.timersRunning());
     EXPECT_EQ("升级完成", list().GetItemText(row("192.0.2.10"), DEVICE_COLUMN_STATUS));
+}
+
+// A run played through the engine's reports (no network): rows taken, started and finished with the
+// given outcomes, then the run's end.
+void playRun(UpgradeFlow& flow, const std::vector<std::pair<std::string, UploadOutcome>>& jobs, int result) {
+    DeviceList& list = flow.list();
+    flow.upgrading = 1;
+    for (const auto& [ip, outcome] : jobs) {
+        for (int r = 0; r < list.RowCount(); ++r) {
+            if (list.GetItemText(r, DEVICE_COLUMN_IP) != ip) continue;
+            UploadJobTarget target;
+            ASSERT_TRUE(flow.takeRowForUpgrade(r, list.GetOwnerKey(r), target)) << ip;
+            flow.OnUploadStart(target.row, target.ownerKey);
+            flow.OnUploadFinish(target.row, target.ownerKey, result, outcome);
+        }
+    }
+    flow.upgrading = 0;
+    flow.OnUpgradingEnd();
+}
+
+UploadOutcome failedWith(FailureReason reason) {
+    UploadOutcome outcome;
+    outcome.reason.reason = reason;
+    return outcome;
+}
+
+// Every run saves its own report where the end box says; the report names the silent addresses of
+// the query too; an address box IP edit that would clear a run's results asks first.
+TEST_F(FlowTest, ARunSavesItsReportAndItsResultsAreNotClearedUnasked) {
+    ASSERT_EQ(0, flow->loadPackageFile(package("QN通用升级包-2.4.1.quenta", "QN-H200", "2.4.1")));
+    flow->setAddressBoxIp("192.0.2.2");
+    for (const char* ip : {"192.0.2.10", "192.0.2.11"}) flow->UpdateIPList(device(ip, "QN-H200"), false);
+    addIpRecord(flow->server(), "192.0.2.10");
+    addIpRecord(flow->server(), "192.0.2.11");
+    addIpRecord(flow->server(), "192.0.2.12");  // named, never answered, no row
+    ASSERT_EQ(0, markIpAnswered(flow->server(), "192.0.2.10"));
+    ASSERT_EQ(0, markIpAnswered(flow->server(), "192.0.2.11"));
+    playRun(*flow, {{"192.0.2.10", failedWith(FailureReason::tcpNotSupported)}}, -1);
+    const std::string summary = ui.boxes.back().text;
+    EXPECT_NE(std::string::npos, summary.find("1 台失败的设备需要现场处理。")) << summary;
+    EXPECT_EQ(std::string::npos, summary.find("再次升级")) << "nothing worth retrying";
+    ASSERT_FALSE(flow->lastReportPath().empty()) << flow->lastReportError();
+    EXPECT_NE(std::string::npos, summary.find("报告已保存：" + flow->lastReportPath()));
+    EXPECT_EQ(0u, flow->lastReportPath().find(drive.path() + "/C/Work/quenta/reports/192.0.2.2_"))
+        << flow->lastReportPath() << " " << drive.path();
+    const std::string own = quenta_test::readWholeFile(flow->lastReportPath());
+    EXPECT_NE(std::string::npos,
+              own.find("\r\n192.0.2.12,,,,,,,连接失败,never_answered,设备从未应答,retry,可重试,"));
+    EXPECT_NE(std::string::npos, own.find(",tcp_not_supported,设备不支持TCP上传,on_site,需现场处理,"));
+    EXPECT_NE(std::string::npos, own.find("\r\n已连接,1\r\n连接失败,1\r\n升级失败,1\r\n合计,3\r\n"));
+    // Only a failure that needs a person on site: "重试失败的设备" has nothing to take; the row can
+    // still be retried when the operator selects it.
+    EXPECT_FALSE(flow->canRetry());
+    EXPECT_FALSE(flow->canRetrySelected());
+    list().SetSelected(row("192.0.2.10"), true);
+    EXPECT_TRUE(flow->canRetrySelected());
+    const std::vector<ListMenuEntry> menu = listMenuEntries(*flow);
+    ASSERT_GE(menu.size(), 2u);
+    EXPECT_STREQ("重试选中的设备", menu[1].utf8Text);
+    EXPECT_TRUE(menu[1].enabled);
+    EXPECT_FALSE(menu[0].enabled);
+
+    // The address box IP edited: "否" keeps the list and the field, "是" clears the list.
+    ui.answer = [](const ShownBox& box) { return box.buttons == BoxButtons::yesNo ? IDNO : IDOK; };
+    flow->setAddressBoxIp("192.0.2.3");
+    EXPECT_EQ("设备列表中有升级结果，确定清空吗？", ui.boxes.back().text);
+    EXPECT_EQ("192.0.2.2", flow->state().addressBoxIp);
+    EXPECT_EQ(2, list().RowCount());
+    ui.answer = [](const ShownBox& box) { return box.buttons == BoxButtons::yesNo ? IDYES : IDOK; };
+    flow->setAddressBoxIp("192.0.2.3");
+    EXPECT_EQ("192.0.2.3", flow->state().addressBoxIp);
+    EXPECT_EQ(0, list().RowCount());
+    // An empty list (or one without results) changes without a question.
+    const size_t boxes = ui.boxes.size();
+    flow->setAddressBoxIp("192.0.2.4");
+    EXPECT_EQ(boxes, ui.boxes.size());
 }
 
 }  // namespace

@@ -58,13 +58,16 @@ TEST(UpgradeReportTest, CsvStartsWithABomAndQuotesWhatNeedsIt) {
     EXPECT_NE(std::string::npos,
               csv.find("\r\nIP地址,产品型号,序列号,主机号,分机号,升级前版本,升级后版本,状态,reason,原因,"));
     EXPECT_NE(std::string::npos,
-              csv.find("192.0.2.10,QN-H200,QNT2H200001,1,0,2.3.9,2.4.1,升级完成,,,2026-12-08 10:00:01,"
+              csv.find("192.0.2.10,QN-H200,QNT2H200001,1,0,2.3.9,2.4.1,升级完成,,,,,2026-12-08 10:00:01,"
                        "2026-12-08 10:01:00,65536,false,\r\n"));
     // The run did not stop; nothing names first devices or devices not started.
     EXPECT_NE(std::string::npos, csv.find("\r\n运行停止,否\r\n"));
     // A comma, a quote and a line feed stay inside one quoted field.
     EXPECT_NE(std::string::npos, csv.find("192.0.2.11,\"QN,\"\"S\"\"\n210\",SN,N/A,N/A,"));
-    EXPECT_NE(std::string::npos, csv.find(",device_error,设备拒绝了升级包：存储空间不足,,,0,false,\r\n"));
+    EXPECT_NE(std::string::npos, csv.find(",device_error,设备拒绝了升级包：存储空间不足,,,,,0,false,\r\n"));
+    // The counts per outcome close the file.
+    const std::string tail = "\r\n结果,台数\r\n升级完成,1\r\n升级失败,1\r\n合计,2\r\n";
+    EXPECT_EQ(csv.size() - tail.size(), csv.rfind(tail)) << csv;
 }
 
 // Cells a spreadsheet would run as formulas get a leading apostrophe in the CSV; numbers stay
@@ -116,6 +119,11 @@ TEST(UpgradeReportTest, JsonCarriesEveryFieldAndSurvivesBadBytes) {
     EXPECT_EQ("QN,\"S\"\n210", j["devices"][1]["model"]);
     EXPECT_EQ("device_error", j["devices"][1]["reason"]);
     EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", j["devices"][1]["serial"]);
+    // The counts per outcome, in the status table's order, and the total.
+    ASSERT_EQ(2u, j["counts"].size());
+    EXPECT_EQ("升级完成", j["counts"][0]["outcome"]);
+    EXPECT_EQ(1, j["counts"][1]["count"]);
+    EXPECT_EQ(2, j["total"]);
 }
 
 // The JSON written row by row is byte for byte the document the whole tree would give.
@@ -170,6 +178,44 @@ TEST(UpgradeReportTest, SummaryKeepsTheFirstLineAndHintsAtRetryOnlyAfterFailures
     const std::string failed = runSummaryText(RunSummary{1, 2, 0});
     EXPECT_EQ(0u, failed.find("升级完成！\n成功：1 台\n失败：2 台\n未验证：0 台\n"));
     EXPECT_NE(std::string::npos, failed.find("重试失败的设备"));
+    // Only failures that need a person on site: no retry hint, their count instead.
+    RunSummary onSite{0, 2, 0};
+    onSite.onSite = 2;
+    EXPECT_EQ("升级完成！\n成功：0 台\n失败：2 台\n未验证：0 台\n2 台失败的设备需要现场处理。",
+              runSummaryText(onSite));
+    // A cancelled run says so, counts the devices it never started and names its report.
+    RunSummary cancelled{1, 0, 1};
+    cancelled.cancelled = true;
+    cancelled.notStarted = 5;
+    cancelled.reportPath = "/r/192.0.2.2_20261208_100000.csv";
+    EXPECT_EQ(
+        "升级已取消\n成功：1 台\n失败：0 台\n未验证：1 台\n未升级：5 "
+        "台\n报告已保存：/r/192.0.2.2_20261208_100000.csv",
+        runSummaryText(cancelled));
+    cancelled.reportPath.clear();
+    cancelled.reportError = "磁盘已满";
+    EXPECT_NE(std::string::npos, runSummaryText(cancelled).find("\n报告未能保存：磁盘已满"));
+}
+
+// A run's own report: named by the address box and the start time, never replacing an earlier one.
+TEST(UpgradeReportTest, ARunSavesItsOwnReportUnderAFreeName) {
+    EXPECT_EQ("192.0.2.2_20261208_100000.csv", runReportFileName("192.0.2.2", "2026-12-08 10:00:00"));
+    EXPECT_EQ("report.csv", runReportFileName("", ""));
+    EXPECT_EQ("a_b_c_20261208_100000.csv", runReportFileName("a/b\\c", "2026-12-08 10:00:00"));
+    quenta_test::TempDir folder{"own-report-"};
+    const std::string reports = folder.path() + "/work/reports";  // made when missing
+    std::string first, second, error;
+    ASSERT_EQ(0, saveRunReport(sampleReport(), reportRowsOf(sampleReport()), reports, first, error)) << error;
+    ASSERT_EQ(0, saveRunReport(sampleReport(), reportRowsOf(sampleReport()), reports, second, error))
+        << error;
+    EXPECT_EQ(reports + "/192.0.2.2_20261208_100000.csv", first);
+    EXPECT_EQ(reports + "/192.0.2.2_20261208_100000_2.csv", second);
+    EXPECT_EQ(0u, quenta_test::readWholeFile(first).find("\xEF\xBB\xBF升级包,"));
+    // A file where the folder should be: refused with a message.
+    const std::string blocked = folder.file("blocked");
+    quenta_test::writeWholeFile(blocked, "x");
+    EXPECT_EQ(-1, saveRunReport(sampleReport(), reportRowsOf(sampleReport()), blocked, first, error));
+    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

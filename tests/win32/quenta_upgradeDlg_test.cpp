@@ -13,6 +13,9 @@
 #include "engine/device_list.h"
 #include "engine/device_status.h"
 #include "engine/failure_reason.h"
+#include "engine/list_glance.h"
+#include "win32/CReportCtrl.h"
+#include "win32/resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -27,6 +30,9 @@
 
 #include "tests/support/box_script.h"
 #include "tests/support/refusal_rules.h"
+#include "win32/CProgressDlg.h"
+#include "win32/CReportCtrl.h"
+#include "win32/dialog_fit.h"
 #include "win32/quenta_upgrade_app.h"
 #include "win32/win32_text.h"
 
@@ -66,6 +72,8 @@ void pumpFor(int ms) {
 
 // The boxes of the window withWindow opened: answered, recorded, file dialogs given.
 quenta_test::BoxScript* g_script = nullptr;
+// Called with every box of withWindow's window before it is answered.
+std::function<void(const ShownBox&)> g_boxWatcher;
 quenta_test::BoxScript& script() {
     return *g_script;
 }
@@ -73,7 +81,10 @@ quenta_test::BoxScript& script() {
 // Opens the window, runs `script` inside its modal loop, then presses "退出" if the window is still up.
 void withWindow(const std::function<void(Cquenta_upgradeDlg&)>& script) {
     quenta_test::BoxScript boxes([](const ShownBox& box) -> std::optional<int> {
-        return box.buttons == BoxButtons::yesNo ? IDNO : IDOK;  // the version prompt: not yet
+        if (g_boxWatcher) g_boxWatcher(box);
+        if (box.buttons != BoxButtons::yesNo) return IDOK;
+        // "取消" and closing during a run are meant; the version prompt: not yet.
+        return box.text == flowtext::kConfirmCancel || box.text == flowtext::kConfirmClose ? IDYES : IDNO;
     });
     g_script = &boxes;
     Cquenta_upgradeDlg::setOpenedHook([&script](Cquenta_upgradeDlg& dialog) {
@@ -87,6 +98,7 @@ void withWindow(const std::function<void(Cquenta_upgradeDlg&)>& script) {
     }
     Cquenta_upgradeDlg::setOpenedHook({});
     g_script = nullptr;
+    g_boxWatcher = nullptr;
 }
 
 std::wstring windowText(HWND window) {
@@ -218,6 +230,7 @@ HWND ownedWindow(HWND owner, const wchar_t* klass) {
 struct AboutSeen {
     HWND owner = nullptr;
     std::wstring title;
+    RECT rect{};
     bool ownerDisabled = false;
     int depth = 0;
     Cquenta_upgradeDlg* dialog = nullptr;
@@ -229,6 +242,7 @@ void CALLBACK closeAbout(HWND, UINT, UINT_PTR timer, DWORD) {
     if (about == nullptr) return;
     KillTimer(nullptr, timer);
     aboutSeen.title = windowText(about);
+    GetWindowRect(about, &aboutSeen.rect);
     aboutSeen.ownerDisabled = !IsWindowEnabled(aboutSeen.owner);
     aboutSeen.depth = aboutSeen.dialog->modalDepth();
     PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -265,7 +279,7 @@ void CALLBACK driveMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     PostMessageW(popup, WM_CHAR, L'\r', 0);
 }
 
-constexpr UINT kRetryItem = 40001, kRecoverItem = 40002, kExportItem = 40003;
+constexpr UINT kRetryItem = 40001, kRecoverItem = 40002, kExportItem = 40003, kRetrySelectedItem = 40004;
 
 // Opens the list's context menu (as a right click on the list does) and picks `item`.
 void chooseFromListMenu(Cquenta_upgradeDlg& dialog, UINT item) {
@@ -337,6 +351,28 @@ void setAddressBoxFromEnv(Cquenta_upgradeDlg& dialog) {
     setIpControl(dialog, IDC_ADDRESS_BOX_IP, BYTE(a), BYTE(b), BYTE(c), BYTE(d));
 }
 
+RECT monitorWorkArea(HWND window) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+    return info.rcWork;
+}
+
+// A box's rectangle centred over the window (to a pixel), unless the work area pushed it.
+void expectCentredOver(const RECT& box, HWND window) {
+    RECT over{};
+    GetWindowRect(window, &over);
+    const RECT area = monitorWorkArea(window);
+    EXPECT_GE(box.left, area.left);
+    EXPECT_GE(box.top, area.top);
+    EXPECT_LE(box.right, area.right);
+    EXPECT_LE(box.bottom, area.bottom);
+    if (box.left > area.left && box.right < area.right)
+        EXPECT_NEAR((box.left + box.right) / 2.0, (over.left + over.right) / 2.0, 1.0);
+    if (box.top > area.top && box.bottom < area.bottom)
+        EXPECT_NEAR((box.top + box.bottom) / 2.0, (over.top + over.bottom) / 2.0, 1.0);
+}
+
 #define REQUIRE_DISPLAY() \
     if (!haveDisplay()) GTEST_SKIP() << "no X display for wine"
 #define REQUIRE_SITE()                                                                \
@@ -399,11 +435,117 @@ TEST(Win32Window, LayoutControlsAndInitialStates) {
         column.cchTextMax = 64;
         SendMessageW(list, LVM_GETCOLUMNW, 4, reinterpret_cast<LPARAM>(&column));
         EXPECT_EQ(win32_narrow(heading), "IP地址");
-        EXPECT_EQ(column.cx, 150);
+        EXPECT_EQ(column.cx, MulDiv(150, dialog.dpi(), 96));  // 96-DPI pixels at the window's DPI
         EXPECT_NE(ListView_GetExtendedListViewStyle(list) & LVS_EX_CHECKBOXES, 0u);
         // Disabled buttons do nothing when pressed.
         click(dialog, IDC_QUERY);
         EXPECT_TRUE(script().shownBoxes().empty());
+    });
+}
+
+// The status line's counts filter the list on a click, the search field finds an IP or serial
+// number, neither changes a check; the header shows the chosen sort's arrow.
+TEST(Win32Window, StatusLineFilterSearchAndSortArrow) {
+    REQUIRE_DISPLAY();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        DeviceList& list = dialog.flow().list();
+        for (int i = 0; i < 40; ++i) {
+            const int row = list.InsertRow(list.RowCount());
+            list.SetCellText(row, DEVICE_COLUMN_IP, "127.0.3." + std::to_string(i + 1));
+            list.SetCellText(row, DEVICE_COLUMN_SERIAL, "QNSER" + std::to_string(1000 + i));
+            list.SetOwnerKey(row, 127u | 3u << 16 | static_cast<uint32_t>(i + 1) << 24);
+            setRowStatus(list, row, i % 10 == 3 ? DEVICE_STATUS_UPGRADE_FAILED : DEVICE_STATUS_CONNECTED);
+            list.SetCheck(row, i % 2 == 0);
+        }
+        const int ticked = list.CountRows(RC_ITEM_CHECKED);
+        dialog.refreshGlance();
+        ASSERT_NE(dialog.countWindow(-1), nullptr);
+        EXPECT_EQ(win32_narrow(windowText(dialog.countWindow(-1))), "全部 40");
+        EXPECT_EQ(win32_narrow(windowText(dialog.countWindow(DEVICE_STATUS_CONNECTED))), "已连接 36");
+        HWND failed = dialog.countWindow(DEVICE_STATUS_UPGRADE_FAILED);
+        ASSERT_NE(failed, nullptr);
+        EXPECT_EQ(win32_narrow(windowText(failed)), "升级失败 4");
+        // In the bottom row, between "  清空列表" and "升级", clear of both.
+        RECT clear{}, upgrade{}, count{}, search{};
+        GetWindowRect(dialog.Item(IDC_CLEAR), &clear);
+        GetWindowRect(dialog.Item(IDC_UPGRADE), &upgrade);
+        GetWindowRect(failed, &count);
+        GetWindowRect(dialog.Item(IDC_GLANCE_SEARCH), &search);
+        EXPECT_GT(count.left, clear.right);
+        EXPECT_LT(search.right, upgrade.left);
+        RECT listBox{};
+        GetWindowRect(dialog.Item(1001), &listBox);
+        EXPECT_GE(count.top, listBox.bottom);
+
+        HWND view = dialog.Item(1001);
+        SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(failed), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(failed));
+        EXPECT_EQ(ListView_GetItemCount(view), 4);
+        setRowStatus(list, 0, DEVICE_STATUS_UPGRADE_FAILED);  // a row failing later joins the view
+        EXPECT_EQ(ListView_GetItemCount(view), 5);
+        EXPECT_EQ(cellText(view, 0, DEVICE_COLUMN_IP), "127.0.3.1");
+        SetDlgItemTextW(dialog.hwnd(), IDC_GLANCE_SEARCH, L"qnser1013");
+        EXPECT_EQ(ListView_GetItemCount(view), 1);
+        EXPECT_EQ(cellText(view, 0, DEVICE_COLUMN_IP), "127.0.3.14");
+        HWND all = dialog.countWindow(-1);
+        SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(all), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(all));
+        EXPECT_EQ(ListView_GetItemCount(view), 40);
+        SetDlgItemTextW(dialog.hwnd(), IDC_GLANCE_SEARCH, L"127.0.3.2");  // .2 and .20 .. .29
+        EXPECT_EQ(ListView_GetItemCount(view), 11);
+        EXPECT_EQ(list.CountRows(RC_ITEM_CHECKED), ticked);
+
+        // Two clicks on 状态: descending, with its arrow; the items follow the sorted rows.
+        dialog.report().OnColumnClick(DEVICE_COLUMN_STATUS);
+        dialog.report().OnColumnClick(DEVICE_COLUMN_STATUS);
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        ASSERT_TRUE(Header_GetItem(ListView_GetHeader(view), DEVICE_COLUMN_STATUS, &item));
+        EXPECT_NE(item.fmt & HDF_SORTDOWN, 0);
+        EXPECT_EQ(item.fmt & HDF_SORTUP, 0);
+        EXPECT_EQ(ListView_GetItemCount(view), 11);
+        EXPECT_EQ(cellText(view, 0, DEVICE_COLUMN_IP), "127.0.3.2");  // 已连接 first, ties by IP
+        for (int i = 0; i < ListView_GetItemCount(view); ++i)
+            EXPECT_EQ(cellText(view, i, DEVICE_COLUMN_IP),
+                      list.GetItemText(dialog.report().RowOfItem(i), DEVICE_COLUMN_IP));
+        EXPECT_EQ(list.CountRows(RC_ITEM_CHECKED), ticked);
+    });
+}
+
+// The picture of the status line during a run on a 700-device site (status-line.bmp): only when
+// scripts/windows-gui-test.sh --screenshots runs it against its 700-device site.
+TEST(Win32Window, StatusLineOn700DeviceSite) {
+    REQUIRE_SITE();
+    if (env("QUENTA_TEST_SITE_700") != "1") GTEST_SKIP() << "not the 700-device site";
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        loadTestPackage(dialog);
+        setAddressBoxFromEnv(dialog);
+        click(dialog, IDC_QUERY);
+        ASSERT_GT(dialog.flow().list().RowCount(), 600);
+        click(dialog, IDC_UPGRADE);
+        // The predicate after every message: under load the queue is never empty for long.
+        const auto end = Clock::now() + std::chrono::minutes(10);
+        while (dialog.flow().glance().runLine().finished < 120 && Clock::now() < end) {
+            MSG message;
+            if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            } else {
+                Sleep(5);
+            }
+        }
+        ASSERT_GE(dialog.flow().glance().runLine().finished, 120);
+        dialog.refreshGlance();
+        screenshot(dialog.hwnd(), "status-line");
+        HWND failed = dialog.countWindow(DEVICE_STATUS_UPGRADE_FAILED);
+        if (failed != nullptr) {
+            SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(failed), STN_CLICKED),
+                         reinterpret_cast<LPARAM>(failed));
+            screenshot(dialog.hwnd(), "status-filter");
+            dialog.showStatus(-1);
+        }
+        click(dialog, IDC_UPGRADE);  // 取消
+        EXPECT_TRUE(pumpUntil([&] { return !dialog.flow().runActive(); }, 600000));
     });
 }
 
@@ -642,10 +784,11 @@ TEST(Win32Window, SingleIpAddAndTheAboutBox) {
         EXPECT_EQ(ListView_GetItemCount(list), dialog.flow().list().RowCount());
 
         // The about box (dialog 132) runs modally over the window and closes with 确定.
-        aboutSeen = AboutSeen{dialog.hwnd(), L"", false, 0, &dialog};
+        aboutSeen = AboutSeen{dialog.hwnd(), L"", {}, false, 0, &dialog};
         SetTimer(nullptr, 0, 50, &closeAbout);
         SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(kAboutCommand, 0), 0);
         EXPECT_EQ(win32_narrow(aboutSeen.title), "关于产品升级工具");
+        expectCentredOver(aboutSeen.rect, dialog.hwnd());
         EXPECT_TRUE(aboutSeen.ownerDisabled);
         EXPECT_EQ(aboutSeen.depth, 1);
         EXPECT_EQ(dialog.modalDepth(), 0);
@@ -657,6 +800,13 @@ TEST(Win32Window, SingleIpAddAndTheAboutBox) {
 TEST(Win32Window, CancelDuringARunEndsItAndUpgradeComesBack) {
     REQUIRE_SITE();
     withWindow([](Cquenta_upgradeDlg& dialog) {
+        // No box appears over a progress box whose task has returned ("正在取消…").
+        std::vector<std::string> overFinishedProgress;
+        g_boxWatcher = [&dialog, &overFinishedProgress](const ShownBox& box) {
+            CProgressDlg* progress = dialog.openProgress();
+            if (progress != nullptr && progress->TaskDone() && IsWindowVisible(progress->hwnd()))
+                overFinishedProgress.push_back(box.text);
+        };
         loadTestPackage(dialog);
         setAddressBoxFromEnv(dialog);
         click(dialog, IDC_QUERY);
@@ -678,6 +828,7 @@ TEST(Win32Window, CancelDuringARunEndsItAndUpgradeComesBack) {
         HWND list = dialog.Item(1001);
         for (int row = 0; row < ListView_GetItemCount(list); ++row)
             EXPECT_EQ(cellText(list, row, 1), dialog.flow().list().GetItemText(row, 1)) << row;
+        EXPECT_TRUE(overFinishedProgress.empty()) << overFinishedProgress.front();
     });
 }
 
@@ -694,8 +845,16 @@ TEST(Win32Window, CloseDuringARunCancelsAndCloses) {
         ASSERT_GT(dialog.flow().list().CountRows(RC_ITEM_CHECKED), 0);
         click(dialog, IDC_UPGRADE);
         ASSERT_TRUE(dialog.flow().isUpgrading());
-        SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);  // the close box
+        // The close box asks first; "否" keeps the window and the run.
+        script().queueAnswer(IDNO);
+        SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(script().shownBoxes().back().text, flowtext::kConfirmClose);
+        EXPECT_FALSE(dialog.destroyed());
+        EXPECT_TRUE(dialog.flow().isUpgrading() || dialog.flow().runEnded());
+        SendMessageW(dialog.hwnd(), WM_CLOSE, 0, 0);  // the close box, "是"
         closed = pumpUntil([&dialog] { return dialog.destroyed(); }, 120000);
+        // The run ended by closing saved its report all the same.
+        EXPECT_FALSE(dialog.flow().lastReportPath().empty()) << dialog.flow().lastReportError();
     });
     EXPECT_TRUE(closed);
 }
@@ -725,23 +884,253 @@ TEST(Win32Window, FailedRowShowsItsReasonAndIsRetriedFromTheListMenu) {
         ASSERT_TRUE(pumpUntil([&dialog] { return dialog.flow().runFinished(); }, 120000));
         pumpFor(200);
         EXPECT_EQ(cellText(list, faulty, 1), "升级失败");
-        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足");
+        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足（需现场处理）");
         EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED), 1);
 
-        // "重试失败的设备" runs the failed row again as a new run, which ends with its own box.
-        const size_t boxes = script().shownBoxes().size();
+        // A refused package needs a person on site: "重试失败的设备" stays grayed; the row selected in
+        // the list runs again with "重试选中的设备", as a new run that ends with its own box.
         chooseFromListMenu(dialog, kRetryItem);
-        EXPECT_TRUE(menuPlan.enabled[kRetryItem]);
+        EXPECT_FALSE(menuPlan.enabled[kRetryItem]);
+        ListView_SetItemState(list, faulty, LVIS_SELECTED, LVIS_SELECTED);
+        const size_t boxes = script().shownBoxes().size();
+        chooseFromListMenu(dialog, kRetrySelectedItem);
+        EXPECT_TRUE(menuPlan.enabled[kRetrySelectedItem]);
         EXPECT_TRUE(menuPlan.enabled[kExportItem]);
         ASSERT_TRUE(pumpUntil(
             [&dialog, boxes] { return script().shownBoxes().size() > boxes && dialog.flow().runFinished(); },
             120000));
         pumpFor(200);
         EXPECT_EQ(cellText(list, faulty, 1), "升级失败");
-        EXPECT_EQ(tipAt(list, faulty, 1), "设备拒绝了升级包：存储空间不足");
         EXPECT_EQ(dialog.flow().rowsWithStatus(DEVICE_STATUS_UPGRADE_FAILED), 1);
         EXPECT_EQ(win32_narrow(windowText(dialog.Item(IDC_UPGRADE))), "升级");
+
+        // The list holds the run's results: an address box IP edit asks first; "否" puts it back.
+        const int rowsNow = ListView_GetItemCount(list);
+        const std::string typed = dialog.flow().state().addressBoxIp;
+        script().queueAnswer(IDNO);
+        typeIp(dialog, IDC_ADDRESS_BOX_IP, "192.0.2.77");
+        EXPECT_EQ(script().shownBoxes().back().text, flowtext::kConfirmClearResults);
+        EXPECT_EQ(dialog.flow().state().addressBoxIp, typed);
+        EXPECT_EQ(ListView_GetItemCount(list), rowsNow);
+        script().queueAnswer(IDYES);
+        typeIp(dialog, IDC_ADDRESS_BOX_IP, "192.0.2.77");
+        EXPECT_EQ(ListView_GetItemCount(list), 0);
     });
 }
 
 }  // namespace
+
+// --- fit to the screen and scale (scripts/windows-gui-test.sh runs these at 1366 x 768 and
+// 1920 x 1080 with wine's DPI at 96, 120 and 144) ---
+
+bool hasStyle(HWND window, LONG_PTR mask, LONG_PTR value) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & mask) == value;
+}
+
+// The dialog's own visible controls (not the pieces inside an IP address control or the list).
+std::vector<HWND> dialogControls(HWND dialog) {
+    std::vector<HWND> controls;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        if (IsWindowVisible(child)) controls.push_back(child);
+    return controls;
+}
+
+std::string describe(HWND control) {
+    return std::to_string(GetDlgCtrlID(control)) + " \"" + win32_narrow(windowText(control)) + "\"";
+}
+
+// The room a control leaves its text: a check box or radio gives some to its box.
+SIZE textRoom(HWND control, int dpi) {
+    RECT client{};
+    GetClientRect(control, &client);
+    SIZE room{client.right, client.bottom};
+    if (className(control) == "Button") {
+        const LONG_PTR type = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
+        if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
+            type == BS_AUTORADIOBUTTON)
+            room.cx -= MulDiv(16, dpi, 96);
+        else
+            room.cx -= 4;  // a push button's edges
+    }
+    return room;
+}
+
+SIZE textExtent(HWND control) {
+    const std::wstring text = windowText(control);
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    extent.cy = metrics.tmHeight;
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return extent;
+}
+
+bool inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+void expectLaidOutInside(Cquenta_upgradeDlg& dialog, const char* when) {
+    SCOPED_TRACE(when);
+    HWND window = dialog.hwnd();
+    const RECT area = monitorWorkArea(window);
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    std::printf("[fit] %s: work area %ldx%ld, %d DPI: window %ldx%ld at (%ld,%ld), font x%.3f\n", when,
+                area.right - area.left, area.bottom - area.top, dialog.dpi(), frame.right - frame.left,
+                frame.bottom - frame.top, frame.left, frame.top, dialog.FontScale());
+    EXPECT_TRUE(inside(frame, area));
+    EXPECT_NEAR(frame.left - area.left, area.right - frame.right, 1);  // centred
+    EXPECT_NEAR(frame.top - area.top, area.bottom - frame.bottom, 1);
+    // The bottom row and the controls at the right end.
+    for (int id : {IDC_UPGRADE, IDC_EXIT, IDC_CLEAR, IDC_ADD, IDC_SELECT_ALL, IDC_SINGLE_IP}) {
+        RECT control{};
+        GetWindowRect(dialog.Item(id), &control);
+        EXPECT_TRUE(inside(control, area)) << describe(dialog.Item(id));
+        EXPECT_TRUE(inside(control, frame)) << describe(dialog.Item(id));
+    }
+    // The IP address fields hold "255" in the dialog's font.
+    for (int id : {IDC_ADDRESS_BOX_IP, IDC_SINGLE_IP}) {
+        int fields = 0;
+        for (HWND field = GetWindow(dialog.Item(id), GW_CHILD); field != nullptr;
+             field = GetWindow(field, GW_HWNDNEXT), ++fields) {
+            SetWindowTextW(field, L"255");
+            RECT client{};
+            GetClientRect(field, &client);
+            EXPECT_LE(textExtent(field).cx, client.right) << describe(dialog.Item(id)) << " field " << fields;
+            SetWindowTextW(field, L"");
+        }
+        EXPECT_EQ(fields, 4) << describe(dialog.Item(id));
+    }
+    // Nothing overlaps (the group box frames the model boxes); no text is cut.
+    const std::vector<HWND> controls = dialogControls(window);
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (hasStyle(controls[i], BS_TYPEMASK, BS_GROUPBOX) && className(controls[i]) == "Button") continue;
+        RECT a{};
+        GetWindowRect(controls[i], &a);
+        for (std::size_t j = i + 1; j < controls.size(); ++j) {
+            if (hasStyle(controls[j], BS_TYPEMASK, BS_GROUPBOX) && className(controls[j]) == "Button")
+                continue;
+            RECT b{}, both{};
+            GetWindowRect(controls[j], &b);
+            // Neighbours that touch in dialog units may share a pixel after rounding.
+            const bool overlap =
+                IntersectRect(&both, &a, &b) && both.right - both.left > 1 && both.bottom - both.top > 1;
+            EXPECT_FALSE(overlap) << describe(controls[i]) << " / " << describe(controls[j]);
+        }
+        const std::string klass = className(controls[i]);
+        if ((klass != "Button" && klass != "Static") || windowText(controls[i]).empty()) continue;
+        if (hasStyle(controls[i], SS_TYPEMASK, SS_BITMAP) && klass == "Static") continue;
+        const SIZE text = textExtent(controls[i]);
+        const SIZE room = textRoom(controls[i], dialog.dpi());
+        EXPECT_LE(text.cx, room.cx) << describe(controls[i]);
+        EXPECT_LE(text.cy, room.cy) << describe(controls[i]);
+    }
+}
+
+TEST(Win32Fit, TheWindowFitsItsWorkAreaCentredWithoutOverlapsOrCutTexts) {
+    REQUIRE_DISPLAY();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        expectLaidOutInside(dialog, "empty");
+        // With a package: the model boxes in the group box, in the model-box font.
+        if (!env("QUENTA_TEST_PACKAGE").empty()) {
+            loadTestPackage(dialog);
+            ASSERT_FALSE(dialog.modelBoxWindows().empty());
+            for (HWND box : dialog.modelBoxWindows())
+                EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)),
+                          dialog.modelBoxFont());
+            expectLaidOutInside(dialog, "package");
+        }
+        const std::string shot = env("QUENTA_TEST_FIT_SHOT");
+        if (!shot.empty()) screenshot(dialog.hwnd(), shot);
+    });
+}
+
+TEST(Win32Fit, ProgressBoxOpensCentredOverTheWindowWithAThinBorder) {
+    REQUIRE_DISPLAY();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        RECT box{};
+        LONG_PTR style = 0;
+        dialog.runProgress(
+            "正在搜索网路......",
+            [&dialog, &box, &style] {
+                // On the box's worker: wait until the box is shown.
+                for (int i = 0; i < 400; ++i) {
+                    CProgressDlg* progress = dialog.openProgress();
+                    if (progress != nullptr && progress->hwnd() != nullptr &&
+                        IsWindowVisible(progress->hwnd())) {
+                        GetWindowRect(progress->hwnd(), &box);
+                        style = GetWindowLongPtrW(progress->hwnd(), GWL_STYLE);
+                        break;
+                    }
+                    Sleep(10);
+                }
+                return 0;
+            },
+            false);
+        ASSERT_NE(box.right, 0);
+        expectCentredOver(box, dialog.hwnd());
+        EXPECT_EQ(style & DS_MODALFRAME, 0);
+        EXPECT_EQ(style & WS_CAPTION, WS_BORDER);
+    });
+}
+
+TEST(Win32Fit, ColumnsAndModelBoxFontFollowTheWindowsDpi) {
+    REQUIRE_DISPLAY();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        HWND list = dialog.Item(1001);
+        const int dpi = dialog.dpi();
+        EXPECT_EQ(ListView_GetColumnWidth(list, 4), MulDiv(150, dpi, 96));
+        LOGFONTW font{};
+        GetObjectW(dialog.modelBoxFont(), sizeof font, &font);
+        EXPECT_NEAR(-font.lfHeight, MulDiv(8, dpi, 72) * dialog.FontScale(), 1.0);
+        // Moved to a monitor of twice the DPI: re-laid out once the dialog manager is done.
+        RECT frame{};
+        GetWindowRect(dialog.hwnd(), &frame);
+        SendMessageW(dialog.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi * 2, dpi * 2),
+                     reinterpret_cast<LPARAM>(&frame));
+        pumpFor(100);
+        EXPECT_EQ(dialog.dpi(), dpi * 2);
+        EXPECT_EQ(ListView_GetColumnWidth(list, 4), MulDiv(150, dpi * 2, 96));
+        GetObjectW(dialog.modelBoxFont(), sizeof font, &font);
+        EXPECT_NEAR(-font.lfHeight, MulDiv(8, dpi * 2, 72) * dialog.FontScale(), 1.0);
+        SendMessageW(dialog.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        pumpFor(100);
+        EXPECT_EQ(ListView_GetColumnWidth(list, 4), MulDiv(150, dpi, 96));
+    });
+}
+
+TEST(Win32Window, LockedCheckBoxDoesNotMoveAndSyncsKeepUnchangedTexts) {
+    REQUIRE_DISPLAY();
+    withWindow([](Cquenta_upgradeDlg& dialog) {
+        DeviceList& rows = dialog.flow().list();
+        HWND list = dialog.Item(1001);
+        ASSERT_EQ(rows.InsertRow(0), 0);
+        ASSERT_EQ(rows.InsertRow(1), 1);
+        rows.SetCellText(0, 4, "192.0.2.10");
+        rows.SetCellText(1, 4, "192.0.2.11");
+        rows.LockRowCheck(0);
+        // The operator's click arrives as a state-image change of the item.
+        const int before = ListView_GetCheckState(list, 0);
+        ListView_SetCheckState(list, 0, before == 0);
+        EXPECT_EQ(ListView_GetCheckState(list, 0), before) << "a locked box does not flip";
+        EXPECT_EQ(rows.GetCheck(0), before != 0);
+        ListView_SetCheckState(list, 1, TRUE);
+        EXPECT_TRUE(ListView_GetCheckState(list, 1));
+        EXPECT_TRUE(rows.GetCheck(1));
+        // A sync with the same texts leaves the path box's caret where the operator put it.
+        HWND path = dialog.Item(IDC_PATH_BOX);
+        dialog.flow().state().setText(IDC_PATH_BOX, "C:\\升级包.quenta");
+        dialog.stateChanged(kChangedControls);
+        EXPECT_EQ(win32_narrow(windowText(path)), "C:\\升级包.quenta");
+        SendMessageW(path, EM_SETSEL, 3, 3);
+        dialog.stateChanged(kChangedControls);
+        DWORD from = 0, to = 0;
+        SendMessageW(path, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+        EXPECT_EQ(from, 3u);
+    });
+}
