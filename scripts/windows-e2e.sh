@@ -153,7 +153,11 @@ late_linux=$(late_rows "$work/upgrade-linux.json")
 late_windows=$(late_rows "$work/upgrade-windows.json")
 if [[ "$late_linux" == "$late_windows" ]]; then
     for system in linux windows; do
-        crlf_to_lf <"$work/upgrade-$system.err" >"$work/upgrade-$system.summary"
+        # Each run's own report: its folder differs by system and its name by the start time, so
+        # only its file name's shape is compared (the address box IP and a time stamp).
+        crlf_to_lf <"$work/upgrade-$system.err" |
+            sed -E 's#^(报告已保存：).*[/\\]([0-9.]+)_[0-9]{8}_[0-9]{6}(_[0-9]+)?\.csv$#\1\2_DATE_TIME.csv#' \
+                >"$work/upgrade-$system.summary"
     done
     same "upgrade summary" "$work/upgrade-linux.summary" "$work/upgrade-windows.summary"
 else

@@ -218,7 +218,10 @@ TEST_F(StagesTest, UpgradeAgainResumesTheDevicesAStopLeftBehind) {
     EXPECT_EQ(8, rig->flow->rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE));
     EXPECT_EQ("升级失败", rig->status(site.ips[kS210.name][0])) << "unticked, so not taken again";
     EXPECT_TRUE(rig->flow->runStopText().empty());
-    ASSERT_TRUE(rig->flow->retryFailed());
+    // A refused package needs a person on site: only the operator's own choice retries it.
+    EXPECT_FALSE(rig->flow->canRetry());
+    rig->flow->list().SetSelected(rig->rowOf(site.ips[kS210.name][0]), true);
+    ASSERT_TRUE(rig->flow->retrySelected());
     rig->ui.serveUntil([&] { return rig->flow->runFinished(); });
     EXPECT_EQ(9, rig->flow->rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE));
 }
@@ -253,8 +256,10 @@ TEST_F(StagesTest, TheCommandLineStopsResumesAndContinuesOnRequest) {
     ASSERT_EQ(0, sim->open(error)) << error;
     ASSERT_EQ(0, sim->start());
     r = run(" --retry 1");
-    EXPECT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ(9, count(r.out, ",升级完成,")) << r.out;
+    // The retry resumes the devices the stop left; the refused package needs a person on site.
+    EXPECT_EQ(2, r.exitCode) << r.err;
+    EXPECT_EQ(8, count(r.out, ",升级完成,")) << r.out;
+    EXPECT_EQ(1, count(r.out, ",device_error,")) << r.out;
 
     StagedSite bad = stagedSite(2, 3, 0);
     badFor(bad, kS210.name, SimAfterBadPackage::neverBack);
