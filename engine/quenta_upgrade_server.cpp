@@ -65,6 +65,18 @@ void sleepUntilMessage(QuentaUpgradeServer* server, int ms) {
         ss_platform_sleepMs(ms - waited < 20 ? ms - waited : 20);
 }
 
+// The listener's receive wait (its wait timeout) in 20 ms steps: true once a datagram can be read,
+// false after the whole wait or as soon as the server stops, so a stopped query's dispatcher ends
+// within a step instead of a whole wait.
+bool datagramWithin(QuentaUpgradeServer* server, int ms) {
+    for (int waited = 0; server->running.load(); waited += 20) {
+        if (SS_Socket_waitReadableFor(server->listener.get(), ms - waited < 20 ? ms - waited : 20))
+            return true;
+        if (waited + 20 >= ms) break;
+    }
+    return false;
+}
+
 void setUploadDecryptorOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -236,7 +248,8 @@ int _messageDispatcherProc(void* arg) {
     QuentaUpgradeServer* server = host.server();
     while (server->running.load()) {
         std::optional<std::string> text;
-        SS_Socket_receive_plain(server->listener.get(), text);
+        if (datagramWithin(server, server->listener->waitTimeoutMs))
+            SS_Socket_receive_plain(server->listener.get(), text);
         if (!text || text->empty()) {
             sleepWhileRunning(server, 200);
             continue;

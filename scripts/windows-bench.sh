@@ -55,6 +55,9 @@ for face in 宋体 SimSun "MS Shell Dlg" "MS Shell Dlg 2" Tahoma; do
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f \
         >/dev/null 2>&1
 done
+# Xvfb runs no window manager: wine would wait 2 s for one whenever a managed window (the progress
+# box) is hidden or destroyed, a stall no desktop has. Unmanaged windows are placed by wine itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 package=$(windows_path "$work/packages/QN通用升级包-2.4.1.quenta")
 unset QUENTA_DRIVE_ROOT

@@ -227,6 +227,10 @@ SS_SocketPtr SS_Socket_newUdpServerSocket(int port) {
 }
 
 int _SS_Socket_waitReadable(SS_Socket* socket) {
+    return socket == nullptr ? 0 : SS_Socket_waitReadableFor(socket, socket->waitTimeoutMs);
+}
+
+int SS_Socket_waitReadableFor(SS_Socket* socket, int milliseconds) {
     if (socket == nullptr) return 0;
     if (!ss_platform_selectable(socket->descriptor)) {
         socket->state = -1;
@@ -235,7 +239,8 @@ int _SS_Socket_waitReadable(SS_Socket* socket) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(socket->descriptor, &set);
-    timeval timeout{socket->waitTimeoutMs / 1000, (socket->waitTimeoutMs % 1000) * 1000};
+    const int wait = milliseconds > 0 ? milliseconds : 0;
+    timeval timeout{wait / 1000, (wait % 1000) * 1000};
     const int result = ::select(socket->descriptor + 1, &set, nullptr, nullptr, &timeout);
     if (result == 1) return 1;
     if (result < 0) socket->state = -1;

@@ -89,6 +89,8 @@ SS_SocketPtr SS_Socket_newUdpServerSocket(int port);
 
 // 1 when data can be read within the record's wait timeout, else 0 (an error sets state -1).
 int _SS_Socket_waitReadable(SS_Socket* socket);
+// The same within `milliseconds` (0: a look without waiting).
+int SS_Socket_waitReadableFor(SS_Socket* socket, int milliseconds);
 
 // Receives one datagram of at most 6144 bytes when one arrives within the wait. `data` gets its bytes
 // (std::string keeps a zero byte after them) and `length` their count; the sender goes into the

@@ -11,8 +11,11 @@
 #include "engine/headless_ui.h"
 #include "engine/list_menu.h"
 #include "engine/model_box_layout.h"
+#include "engine/quenta_upgrade_server.h"
 #include "engine/upgrade_flow.h"
 #include "engine/upgrade_report.h"
+#include "ss/ss_platform.h"
+#include "ss/ss_thread.h"
 #include "tests/support/engine_site.h"
 #include "tests/support/temp_dir.h"
 
@@ -486,3 +489,27 @@ TEST_F(FlowTest, ARunSavesItsReportAndItsResultsAreNotClearedUnasked) {
 }
 
 }  // namespace
+
+// A stopped query's dispatcher ends within a step of its receive wait: the window thread joins it
+// after every query. With a receive wait of ten minutes, a dispatcher that looked at `running` only
+// between receives would keep this join waiting out the whole wait.
+TEST_F(FlowTest, StoppedDispatcherEndsWithoutWaitingOutItsReceive) {
+    QuentaUpgradeServer* server = flow->server();
+    ASSERT_NE(nullptr, server);
+    const int wait = server->listener->waitTimeoutMs;
+    server->listener->waitTimeoutMs = 600000;
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->running = 1;
+    }
+    ss_thread_ptr dispatcher;
+    ASSERT_EQ(0, ss_thread_create(dispatcher, _messageDispatcherProc, static_cast<FlowHost*>(flow.get())));
+    ss_platform_sleepMs(100);  // into its receive wait (silence: no datagram comes)
+    EXPECT_FALSE(ss_thread_finished(dispatcher));
+    {
+        ss_mutex_guard guard(server->lock.get());
+        server->running = 0;
+    }
+    ss_thread_join(dispatcher);
+    server->listener->waitTimeoutMs = wait;
+}
