@@ -203,7 +203,7 @@ TEST(UpgradeReportTest, ARunSavesItsOwnReportUnderAFreeName) {
     EXPECT_EQ("report.csv", runReportFileName("", ""));
     EXPECT_EQ("a_b_c_20261208_100000.csv", runReportFileName("a/b\\c", "2026-12-08 10:00:00"));
     quenta_test::TempDir folder{"own-report-"};
-    const std::string reports = folder.path() + "/work/reports";  // made when missing
+    const std::string reports = folder.path() + "/tool/reports";  // made when missing
     std::string first, second, error;
     ASSERT_EQ(0, saveRunReport(sampleReport(), reportRowsOf(sampleReport()), reports, first, error)) << error;
     ASSERT_EQ(0, saveRunReport(sampleReport(), reportRowsOf(sampleReport()), reports, second, error))
