@@ -367,10 +367,12 @@ void expectCentredOver(const RECT& box, HWND window) {
     EXPECT_GE(box.top, area.top);
     EXPECT_LE(box.right, area.right);
     EXPECT_LE(box.bottom, area.bottom);
-    if (box.left > area.left && box.right < area.right)
+    if (box.left > area.left && box.right < area.right) {
         EXPECT_NEAR((box.left + box.right) / 2.0, (over.left + over.right) / 2.0, 1.0);
-    if (box.top > area.top && box.bottom < area.bottom)
+    }
+    if (box.top > area.top && box.bottom < area.bottom) {
         EXPECT_NEAR((box.top + box.bottom) / 2.0, (over.top + over.bottom) / 2.0, 1.0);
+    }
 }
 
 #define REQUIRE_DISPLAY() \
