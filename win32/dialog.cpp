@@ -20,7 +20,7 @@ INT_PTR Dialog::RunModal(HWND owner) {
         running_ = true;
         MSG message;
         while (!ended_) {
-            const BOOL got = NextMessage(message);
+            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
             if (got <= 0) {  // WM_QUIT: give it back to the outer loop
                 if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
                 break;
@@ -38,17 +38,6 @@ INT_PTR Dialog::RunModal(HWND owner) {
         DestroyWindow(hwnd_);
     }
     return result_;
-}
-
-BOOL Dialog::NextMessage(MSG& message) {
-    for (;;) {
-        // Everything but the wake-ups first (input, painting and timers included), then a wake-up.
-        if (PeekMessageW(&message, nullptr, 0, WM_FLOW_WAKE - 1, PM_REMOVE) ||
-            PeekMessageW(&message, nullptr, WM_FLOW_WAKE + 1, 0xFFFFFFFFu, PM_REMOVE) ||
-            PeekMessageW(&message, nullptr, WM_FLOW_WAKE, WM_FLOW_WAKE, PM_REMOVE))
-            return message.message == WM_QUIT ? 0 : 1;
-        if (!WaitMessage()) return GetMessageW(&message, nullptr, 0, 0);
-    }
 }
 
 HWND Dialog::Create(HWND owner, const RECT& area) {

@@ -10,16 +10,9 @@
 // key-down of Enter or Escape addressed to any window of the dialog is swallowed, so neither key
 // presses a button or closes the box. The loop dispatches every message of the thread, so posted
 // wake-ups for other windows of the thread are served while it runs. EndModal ends it.
-//
-// The flow's wake-ups (WM_FLOW_WAKE) are served after input, painting and timers: Windows hands out
-// posted messages first, so rows arriving one wake-up after another would otherwise keep clicks,
-// keys and the progress bar waiting for the whole burst.
 #pragma once
 
 #include <windows.h>
-
-// Posted to the main window by the flow dispatcher's wake-up hook; drains the flow's queue.
-inline constexpr UINT WM_FLOW_WAKE = WM_APP + 1;
 
 class Dialog {
   public:
@@ -65,8 +58,6 @@ class Dialog {
     static INT_PTR CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam);
     bool SwallowKey(const MSG& message) const;
-    // The next message as GetMessageW returns it, a flow wake-up only when nothing else is queued.
-    static BOOL NextMessage(MSG& message);
 
     int resourceId_;
     bool swallowEnterEscape_;

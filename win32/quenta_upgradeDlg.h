@@ -26,6 +26,8 @@
 class CReportCtrl;
 class CProgressDlg;
 
+// Posted to the window by the dispatcher's wake-up hook; drains the flow's queue.
+inline constexpr UINT WM_FLOW_WAKE = WM_APP + 1;
 // Posted on WM_DPICHANGED: lays the DPI-dependent parts out again once the dialog has been rescaled.
 inline constexpr UINT WM_DPI_RELAYOUT = WM_APP + 3;
 
