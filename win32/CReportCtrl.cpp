@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/progress_cell.h"
 #include "win32/win32_text.h"
@@ -11,7 +12,7 @@
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
-// Rows that arrive in a burst are drawn together: the view redraws at most this often meanwhile.
+// Rows that arrive in a burst are drawn together: the view is drawn at most this often meanwhile.
 constexpr UINT_PTR kBatchTimer = 0x5151;
 constexpr UINT kBatchMs = 100;
 
@@ -48,11 +49,13 @@ void CReportCtrl::Attach(HWND listView) {
     hwnd_ = listView;
     // Report view with both scroll bars, no label editing; extended styles: full-row selection and
     // sub-item images, then grid lines and check boxes as the dialog adds them.
+    // LVS_OWNERDATA cannot be switched on here: the dialog template gives it.
     LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_STYLE);
     style = (style & ~(LVS_TYPEMASK | LVS_EDITLABELS | LVS_NOSCROLL)) | LVS_REPORT | WS_HSCROLL | WS_VSCROLL;
     SetWindowLongPtrW(hwnd_, GWL_STYLE, style);
     ListView_SetExtendedListViewStyle(
         hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES);
+    ListView_SetCallbackMask(hwnd_, LVIS_STATEIMAGEMASK);  // check boxes come from the list
     SetWindowSubclass(hwnd_, &CReportCtrl::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 
     tooltip_ = CreateWindowExW(
@@ -104,34 +107,27 @@ void CReportCtrl::rebuild() {
     ShowSortArrow();
 }
 
-void CReportCtrl::insertItem(int item) {
+void CReportCtrl::setItemCount() {
+    const int count = filter_ ? static_cast<int>(shown_.size()) : list_.RowCount();
     applying_ = true;
-    LVITEMW lvi{};
-    lvi.mask = LVIF_TEXT;
-    lvi.iItem = item;
-    lvi.pszText = const_cast<wchar_t*>(L"");
-    SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lvi));
+    SendMessageW(hwnd_, LVM_SETITEMCOUNT, count, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
     applying_ = false;
+}
+
+void CReportCtrl::writeStates(int firstItem) {
+    const int count = filter_ ? static_cast<int>(shown_.size()) : list_.RowCount();
+    for (int item = std::max(firstItem, 0); item < count; ++item) writeState(RowOfItem(item));
 }
 
 void CReportCtrl::rebuildItems() {
     if (hwnd_ == nullptr) return;
-    SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
-    applying_ = true;
-    ListView_DeleteAllItems(hwnd_);
-    applying_ = false;
     shown_.clear();
-    for (int row = 0; row < list_.RowCount(); ++row) {
-        if (filter_ && !filter_(row)) continue;
-        const int item = filter_ ? static_cast<int>(shown_.size()) : row;
-        if (filter_) shown_.push_back(row);
-        insertItem(item);
-        writeRow(row);
-    }
-    if (list_.RedrawEnabled() && !batching_) {  // a batch's end turns drawing back on
-        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(hwnd_, nullptr, TRUE);
-    }
+    if (filter_)
+        for (int row = 0; row < list_.RowCount(); ++row)
+            if (filter_(row)) shown_.push_back(row);
+    setItemCount();
+    writeStates(0);
+    invalidateAll();
 }
 
 int CReportCtrl::ItemOfRow(int row) const {
@@ -152,7 +148,8 @@ void CReportCtrl::SetRowFilter(std::function<bool(int row)> visible) {
 
 void CReportCtrl::RowVisibilityChanged(int first, int last) {
     if (hwnd_ == nullptr || !filter_) return;
-    if (last - first > 64) return rebuildItems();  // a new filter: build the items once
+    if (last - first > 64) return rebuildItems();  // a new filter: the items once
+    int firstMoved = INT_MAX;  // the first item that now shows another row
     for (int row = first; row <= last; ++row) {
         const bool visible = filter_(row);
         auto at = std::lower_bound(shown_.begin(), shown_.end(), row);
@@ -160,14 +157,19 @@ void CReportCtrl::RowVisibilityChanged(int first, int last) {
         const bool present = at != shown_.end() && *at == row;
         if (visible && !present) {
             shown_.insert(at, row);
-            insertItem(item);
-            writeRow(row);
+            firstMoved = std::min(firstMoved, item);
         } else if (!visible && present) {
             shown_.erase(at);
-            applying_ = true;
-            ListView_DeleteItem(hwnd_, item);
-            applying_ = false;
+            firstMoved = std::min(firstMoved, item);
         }
+    }
+    if (firstMoved == INT_MAX) return;
+    setItemCount();
+    if (firstMoved + 1 < static_cast<int>(shown_.size())) {  // not just a row at the end
+        writeStates(firstMoved);
+        invalidateAll();
+    } else {
+        writeRow(RowOfItem(firstMoved));
     }
 }
 
@@ -195,54 +197,56 @@ void CReportCtrl::SetDpi(int dpi) {
     applying_ = false;
 }
 
-void CReportCtrl::writeRow(int row, int firstColumn, int lastColumn) {
-    const ListRow* data = list_.Row(row);
-    const int view = ItemOfRow(row);
-    if (hwnd_ == nullptr || data == nullptr || view < 0) return;
-    applying_ = true;
-    const int last =
-        std::min({lastColumn, list_.ColumnCount() - 1, static_cast<int>(data->texts.size()) - 1});
-    wchar_t shown[256];
-    for (int c = std::max(firstColumn, 0); c <= last; ++c) {
-        std::wstring text = win32_widen(data->texts[c]);
-        // An unchanged cell is not written (each write invalidates the row).
-        LVITEMW item{};
-        item.iSubItem = c;
-        item.pszText = shown;
-        item.cchTextMax = 256;
-        const auto length = static_cast<std::size_t>(
-            SendMessageW(hwnd_, LVM_GETITEMTEXTW, view, reinterpret_cast<LPARAM>(&item)));
-        if (text.size() < 255 && length == text.size() && text.compare(0, length, shown, length) == 0)
-            continue;
-        item.pszText = text.data();
-        SendMessageW(hwnd_, LVM_SETITEMTEXTW, view, reinterpret_cast<LPARAM>(&item));
+void CReportCtrl::writeRow(int row) {
+    // The view asks for texts and check box when it paints the row (LVN_GETDISPINFO); during a burst
+    // the whole view is painted at its end.
+    invalidateItem(ItemOfRow(row));
+}
+
+void CReportCtrl::invalidateItem(int item) {
+    if (hwnd_ == nullptr || item < 0) return;
+    if (batching_) {
+        dirtyFirst_ = std::min(dirtyFirst_, item);
+        dirtyLast_ = std::max(dirtyLast_, item);
+    } else if (listRedraw_) {
+        ListView_RedrawItems(hwnd_, item, item);
     }
-    applying_ = false;
-    if (firstColumn <= 0) writeState(row);
 }
 
-void CReportCtrl::writeState(int row) {
-    const ListRow* data = list_.Row(row);
-    const int view = ItemOfRow(row);
-    if (hwnd_ == nullptr || data == nullptr || view < 0) return;
-    const UINT mask = LVIS_STATEIMAGEMASK | LVIS_SELECTED | LVIS_FOCUSED;
-    const UINT wanted = INDEXTOSTATEIMAGEMASK(data->checked ? 2 : 1) | (data->selected ? LVIS_SELECTED : 0) |
-                        (data->focused ? LVIS_FOCUSED : 0);
-    if (ListView_GetItemState(hwnd_, view, mask) == wanted) return;  // no change, no notifications
-    applying_ = true;
-    ListView_SetItemState(hwnd_, view, wanted, mask);
-    applying_ = false;
-}
-
-void CReportCtrl::listReset() {
-    rebuild();
+void CReportCtrl::invalidateAll() {
+    if (hwnd_ == nullptr) return;
+    if (batching_)
+        dirtyAll_ = true;
+    else if (listRedraw_)
+        InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 void CReportCtrl::beginBatch() {
     if (batching_ || hwnd_ == nullptr) return;
     if (SetTimer(hwnd_, kBatchTimer, kBatchMs, nullptr) == 0) return;
     batching_ = true;
+    dirtyFirst_ = INT_MAX;
+    dirtyLast_ = -1;
+    dirtyAll_ = false;
+    // Drawing off: an item count or a cell then costs no scroll bar or invalidation work (under wine
+    // both take longer the more rows there are).
     if (listRedraw_) SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+}
+
+void CReportCtrl::keepUnpainted() {
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    if (region == nullptr) {
+        dirtyAll_ = true;
+        return;
+    }
+    const int kind = GetUpdateRgn(hwnd_, region, FALSE);
+    if (kind == ERROR) {
+        dirtyAll_ = true;
+    } else if (kind != NULLREGION) {
+        if (unpainted_ == nullptr) unpainted_ = CreateRectRgn(0, 0, 0, 0);
+        if (unpainted_ == nullptr || CombineRgn(unpainted_, unpainted_, region, RGN_OR) == ERROR) dirtyAll_ = true;
+    }
+    DeleteObject(region);
 }
 
 void CReportCtrl::endBatch() {
@@ -250,10 +254,65 @@ void CReportCtrl::endBatch() {
     batching_ = false;
     if (hwnd_ == nullptr) return;
     KillTimer(hwnd_, kBatchTimer);
-    if (listRedraw_) {
-        SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(hwnd_, nullptr, FALSE);
+    HRGN unpainted = std::exchange(unpainted_, nullptr);
+    if (!listRedraw_) {  // the list's own SetRedraw(true) repaints all
+        if (unpainted != nullptr) DeleteObject(unpainted);
+        return;
     }
+    // Turning drawing on invalidates the whole view (wine's list view does, apps expect it); painting a
+    // full view takes over 100 ms under wine. Only what was invalid before and the changed rows in
+    // view are painted.
+    HRGN pending = CreateRectRgn(0, 0, 0, 0);
+    const int pendingKind = pending != nullptr ? GetUpdateRgn(hwnd_, pending, FALSE) : ERROR;
+    SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+    if (dirtyAll_ || pendingKind == ERROR) {
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    } else {
+        ValidateRect(hwnd_, nullptr);
+        if (pendingKind != NULLREGION) InvalidateRgn(hwnd_, pending, FALSE);
+        if (unpainted != nullptr) InvalidateRgn(hwnd_, unpainted, FALSE);
+        const int top = ListView_GetTopIndex(hwnd_);
+        const int first = std::max(dirtyFirst_, top);
+        const int last = std::min(dirtyLast_, top + ListView_GetCountPerPage(hwnd_));
+        if (first <= last) ListView_RedrawItems(hwnd_, first, last);
+    }
+    if (pending != nullptr) DeleteObject(pending);
+    if (unpainted != nullptr) DeleteObject(unpainted);
+}
+
+void CReportCtrl::writeState(int row) {
+    const ListRow* data = list_.Row(row);
+    const int item = ItemOfRow(row);
+    if (hwnd_ == nullptr || data == nullptr || item < 0) return;
+    const UINT mask = LVIS_SELECTED | LVIS_FOCUSED;
+    const UINT wanted = (data->selected ? LVIS_SELECTED : 0) | (data->focused ? LVIS_FOCUSED : 0);
+    if ((ListView_GetItemState(hwnd_, item, mask) & mask) == wanted) return;  // no notifications
+    applying_ = true;
+    ListView_SetItemState(hwnd_, item, wanted, mask);
+    applying_ = false;
+    if (batching_) invalidateItem(item);  // drawn at the batch's end
+}
+
+void CReportCtrl::OnGetDispInfo(NMLVDISPINFOW* info) const {
+    LVITEMW& item = info->item;
+    const int row = RowOfItem(item.iItem);
+    const ListRow* data = list_.Row(row);
+    if (data == nullptr) return;
+    if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+        const std::wstring text = item.iSubItem >= 0 && item.iSubItem < static_cast<int>(data->texts.size())
+                                      ? win32_widen(data->texts[item.iSubItem])
+                                      : std::wstring();
+        const std::size_t length = std::min<std::size_t>(text.size(), item.cchTextMax - 1);
+        text.copy(item.pszText, length);
+        item.pszText[length] = L'\0';
+    }
+    if ((item.mask & LVIF_STATE) != 0 && (item.stateMask & LVIS_STATEIMAGEMASK) != 0 && item.iSubItem == 0) {
+        item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(data->checked ? 2 : 1);
+    }
+}
+
+void CReportCtrl::listReset() {
+    rebuild();
 }
 
 void CReportCtrl::rowsInserted(int first, int last) {
@@ -266,73 +325,56 @@ void CReportCtrl::rowsInserted(int first, int last) {
         RowVisibilityChanged(first, last);
         return;
     }
-    for (int row = first; row <= last; ++row) {
-        applying_ = true;
-        LVITEMW item{};
-        item.mask = LVIF_TEXT | LVIF_STATE;
-        item.iItem = row;
-        item.pszText = const_cast<wchar_t*>(L"");
-        item.stateMask = LVIS_STATEIMAGEMASK;
-        item.state = INDEXTOSTATEIMAGEMASK(1);
-        SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        applying_ = false;
-        writeRow(row, 0, list_.ColumnCount() - 1);
-    }
+    setItemCount();
+    writeStates(first);
+    if (last + 1 < list_.RowCount()) return invalidateAll();
+    for (int row = first; row <= last; ++row) writeRow(row);
 }
 
 void CReportCtrl::rowsRemoved(int first, int last) {
     if (hwnd_ == nullptr) return;
+    int firstMoved = first;
     if (filter_) {
         const int removed = last - first + 1;
-        applying_ = true;
-        for (int item = static_cast<int>(shown_.size()) - 1; item >= 0; --item) {
-            if (shown_[item] > last) {
-                shown_[item] -= removed;
-            } else if (shown_[item] >= first) {
-                ListView_DeleteItem(hwnd_, item);
-                shown_.erase(shown_.begin() + item);
-            }
-        }
-        applying_ = false;
-        return;
+        auto from = std::lower_bound(shown_.begin(), shown_.end(), first);
+        auto to = std::upper_bound(from, shown_.end(), last);
+        firstMoved = static_cast<int>(from - shown_.begin());
+        for (auto at = shown_.erase(from, to); at != shown_.end(); ++at) *at -= removed;
     }
-    applying_ = true;
-    for (int row = last; row >= first; --row) ListView_DeleteItem(hwnd_, row);
-    applying_ = false;
+    setItemCount();
+    writeStates(firstMoved);
+    invalidateAll();
 }
 
-void CReportCtrl::cellsChanged(int row, int firstColumn, int lastColumn) {
+void CReportCtrl::cellsChanged(int row, int /*firstColumn*/, int /*lastColumn*/) {
     beginBatch();
-    writeRow(row, firstColumn, lastColumn);
+    writeRow(row);
 }
 
 void CReportCtrl::colorsChanged(int firstRow, int lastRow, bool /*text*/, bool /*background*/) {
-    if (hwnd_ == nullptr) return;
     // Painted with the next WM_PAINT (never synchronously: rows arrive in bursts).
-    if (firstRow < 0 || lastRow < firstRow || lastRow >= list_.RowCount()) {  // every row
-        InvalidateRect(hwnd_, nullptr, FALSE);
-        return;
-    }
-    const int item = ItemOfRow(firstRow);
-    if (item >= 0) ListView_RedrawItems(hwnd_, item, item);
+    if (firstRow < 0 || lastRow < firstRow || lastRow >= list_.RowCount()) return invalidateAll();
+    for (int row = firstRow; row <= lastRow; ++row) invalidateItem(ItemOfRow(row));
 }
 
 void CReportCtrl::progressChanged(int row, int column) {
     const int item = ItemOfRow(row);
     if (hwnd_ == nullptr || list_.ColumnCount() < 2 || item < 0) return;
+    if (batching_) return invalidateItem(item);
     RECT bounds = subItemRect(hwnd_, item, column);
     InflateRect(&bounds, 2, 2);
     InvalidateRect(hwnd_, &bounds, FALSE);
 }
 
 void CReportCtrl::selectionChanged() {
-    for (int row = 0; row < list_.RowCount(); ++row) writeState(row);
+    writeStates(0);
 }
 
 void CReportCtrl::rowsSorted(int /*column*/, bool /*ascending*/, const std::vector<int>& /*newToOld*/) {
     ShowSortArrow();
     if (filter_) return rebuildItems();  // the shown rows are others now
-    for (int row = 0; row < list_.RowCount(); ++row) writeRow(row, 0, list_.ColumnCount() - 1);
+    writeStates(0);
+    invalidateAll();
 }
 
 void CReportCtrl::redrawChanged(bool on) {
@@ -389,41 +431,64 @@ LRESULT CReportCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
 }
 
 bool CReportCtrl::OnItemChanging(const NMLISTVIEW* change) const {
+    // Only a check box set from outside (a virtual view keeps none): vetoed on a locked row, which
+    // OnItemChanged would flip back otherwise.
     if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
-    const UINT checkMask = LVIS_STATEIMAGEMASK;
-    const UINT oldCheck = ListView_GetItemState(hwnd_, change->iItem, checkMask);
-    return (change->uNewState & checkMask) != 0 && (change->uNewState & checkMask) != oldCheck &&
-           oldCheck != 0 && list_.IsRowCheckLocked(change->iItem);
+    const UINT wanted = change->uNewState & LVIS_STATEIMAGEMASK;
+    const int row = RowOfItem(change->iItem);
+    return wanted != 0 && row >= 0 && (wanted >> 12 == 2) != list_.GetCheck(row) && list_.IsRowCheckLocked(row);
 }
 
 bool CReportCtrl::OnItemChanged(const NMLISTVIEW* change) {
-    if (applying_ || change->iItem < 0 || (change->uChanged & LVIF_STATE) == 0) return false;
-    const int row = RowOfItem(change->iItem);
-    if (row < 0) return false;
+    if (applying_ || (change->uChanged & LVIF_STATE) == 0) return false;
     const UINT checkMask = LVIS_STATEIMAGEMASK;
-    if (((change->uNewState ^ change->uOldState) & checkMask) != 0 && (change->uOldState & checkMask) != 0) {
+    if (change->iItem >= 0 && (change->uNewState & checkMask) != 0) {
+        const int row = RowOfItem(change->iItem);
         const bool nowChecked = ((change->uNewState & checkMask) >> 12) == 2;
-        if (nowChecked != list_.GetCheck(row)) {
-            // The operator clicked the check box: the list decides (a locked row flips back).
-            if (list_.ClickCheck(row) == 0) writeState(row);
+        if (row >= 0 && nowChecked != list_.GetCheck(row)) {
+            // A check box set from outside, as the operator's click: the list decides.
+            list_.ClickCheck(row);
+            writeRow(row);  // a locked row: the box it keeps
             return true;
         }
-        return false;
     }
     if (((change->uNewState ^ change->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED)) != 0) {
-        // The operator's selection: into the list (without echoing back). Hidden rows are not selected.
-        std::vector<int> selected;
-        for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i >= 0;
-             i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED)) {
-            selected.push_back(RowOfItem(i));
-        }
-        const int focused = RowOfItem(ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED));
-        applying_ = true;
-        list_.SetSelection(selected, focused);
-        applying_ = false;
+        readSelection();  // item -1: every item
         return true;
     }
     return false;
+}
+
+bool CReportCtrl::OnSelectionRange() {
+    if (applying_) return false;
+    readSelection();
+    return true;
+}
+
+void CReportCtrl::readSelection() {
+    // The operator's selection: into the list (without echoing back). Hidden rows are not selected.
+    std::vector<int> selected;
+    for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i >= 0;
+         i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED)) {
+        if (const int row = RowOfItem(i); row >= 0) selected.push_back(row);
+    }
+    const int focused = RowOfItem(ListView_GetNextItem(hwnd_, -1, LVNI_FOCUSED));
+    applying_ = true;
+    list_.SetSelection(selected, focused);
+    applying_ = false;
+}
+
+bool CReportCtrl::clickCheckBox(LPARAM pointerPosition) {
+    LVHITTESTINFO hit{};
+    hit.pt = POINT{GET_X_LPARAM(pointerPosition), GET_Y_LPARAM(pointerPosition)};
+    if (ListView_SubItemHitTest(hwnd_, &hit) < 0 || hit.iSubItem != 0 || (hit.flags & LVHT_ONITEMSTATEICON) == 0)
+        return false;
+    const int row = RowOfItem(hit.iItem);
+    if (row < 0) return false;
+    list_.ClickCheck(row);  // a locked row keeps its box
+    writeRow(row);
+    if (operatorChanged_) operatorChanged_();
+    return true;
 }
 
 void CReportCtrl::OnColumnClick(int column) {
@@ -458,6 +523,15 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
                 return 0;
             }
             break;
+        case WM_PAINT:
+            // While drawing is off the view validates what it is asked to paint (rows of the last
+            // batch, a box closed over it): kept for the batch's end.
+            if (self->batching_) self->keepUnpainted();
+            break;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            if (self->clickCheckBox(lParam)) return 0;  // the box only: no selection, no drag
+            break;
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lParam);
             if (header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINTRACKA ||
@@ -477,8 +551,9 @@ LRESULT CALLBACK CReportCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, &CReportCtrl::SubclassProc, kSubclassId);
             self->hwnd_ = nullptr;
-            self->batching_ = false;   // its timer went with it
             self->tooltip_ = nullptr;  // owned by the list, destroyed with it
+            self->batching_ = false;   // its timer went with it
+            if (self->unpainted_ != nullptr) DeleteObject(std::exchange(self->unpainted_, nullptr));
             break;
         default:
             break;

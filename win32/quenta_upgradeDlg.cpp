@@ -117,6 +117,7 @@ bool Cquenta_upgradeDlg::OnInit() {
     tint_ = CreateSolidBrush(kTint);
     applyDpi(windowDpi(hwnd()));  // also the IP address fields' font
     report_->Attach(Item(kListId));
+    report_->SetOperatorChangeHook([this] { syncFromState(kChangedControls); });
     report_->SetRowFilter([this](int row) { return flow_->glance().rowVisible(row); });
     SendMessageW(Item(IDC_GLANCE_SEARCH), EM_SETCUEBANNER, TRUE,
                  reinterpret_cast<LPARAM>(win32_widen(glancetext::kSearchHint).c_str()));
@@ -383,6 +384,12 @@ bool Cquenta_upgradeDlg::OnNotify(NMHDR* header) {
         case LVN_ITEMCHANGED:
             if (report_->OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header)))
                 syncFromState(kChangedControls);
+            return true;
+        case LVN_GETDISPINFOW:
+            report_->OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(header));
+            return true;
+        case LVN_ODSTATECHANGED:
+            if (report_->OnSelectionRange()) syncFromState(kChangedControls);
             return true;
         case LVN_COLUMNCLICK:
             report_->OnColumnClick(reinterpret_cast<NMLISTVIEW*>(header)->iSubItem);

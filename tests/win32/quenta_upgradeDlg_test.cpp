@@ -123,6 +123,30 @@ std::string cellText(HWND list, int row, int column) {
     return win32_narrow(text);
 }
 
+// The operator's click on an item's check box (the view is virtual: it keeps no check state of its
+// own, so a state set with LVM_SETITEMSTATE would not be a click). false when no box was found.
+bool clickCheckBox(HWND list, int item) {
+    ListView_EnsureVisible(list, item, FALSE);
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    if (!SendMessageW(list, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&row))) return false;
+    for (int x = row.left; x < row.left + 64; ++x) {
+        LVHITTESTINFO hit{};
+        hit.pt = POINT{x, (row.top + row.bottom) / 2};
+        if (ListView_SubItemHitTest(list, &hit) != item || (hit.flags & LVHT_ONITEMSTATEICON) == 0) continue;
+        const LPARAM at = MAKELPARAM(hit.pt.x, hit.pt.y);
+        SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(list, WM_LBUTTONUP, 0, at);
+        return true;
+    }
+    return false;
+}
+
+// Ticks or clears an item's box as the operator would: a click when it differs.
+bool setCheckByClick(HWND list, int item, bool on) {
+    return (ListView_GetCheckState(list, item) != 0) == on || clickCheckBox(list, item);
+}
+
 bool checked(HWND button) {
     return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -619,9 +643,9 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
         SendMessageW(list, WM_CHAR, L' ', 0);
         EXPECT_EQ(ListView_GetCheckState(list, 0) != 0, before);
-        // Check-box clicks reach the list through LVN_ITEMCHANGED: a locked row flips back, an
-        // unlocked one follows and becomes the only selected row; rows written by code did not count
-        // as clicks (nothing was selected by the query).
+        // A click on a check box goes to the list: a locked row keeps its box, an unlocked one follows
+        // and becomes the only selected row; rows written by code did not count as clicks (nothing
+        // was selected by the query).
         DeviceList& rowsOf = dialog.flow().list();
         EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 0);
         int locked = -1, free = -1;
@@ -632,15 +656,17 @@ TEST(Win32Window, QueryTickAndUpgradeToTheEnd) {
         }
         ASSERT_GE(free, 0);
         rowsOf.LockRowCheck(locked);
-        ListView_SetCheckState(list, locked, TRUE);  // as the operator's click would
+        ASSERT_TRUE(clickCheckBox(list, locked));
         EXPECT_FALSE(ListView_GetCheckState(list, locked));
         EXPECT_FALSE(rowsOf.GetCheck(locked));
         EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 0);
-        ListView_SetCheckState(list, free, TRUE);
+        ASSERT_TRUE(clickCheckBox(list, free));
         EXPECT_TRUE(rowsOf.GetCheck(free));
+        EXPECT_TRUE(ListView_GetCheckState(list, free));
         EXPECT_TRUE(rowsOf.IsSelected(free));
         EXPECT_EQ(rowsOf.CountRows(RC_ITEM_SELECTED), 1);
-        ListView_SetCheckState(list, free, FALSE);
+        EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), free) << "the view shows the list's selection";
+        ASSERT_TRUE(clickCheckBox(list, free));
         EXPECT_FALSE(rowsOf.GetCheck(free));
 
         // A header click sorts through the list (ascending first).
@@ -873,7 +899,7 @@ TEST(Win32Window, FailedRowShowsItsReasonAndIsRetriedFromTheListMenu) {
         for (int row = 0; row < rows; ++row)
             if (cellText(list, row, 4) == "192.0.2.30") faulty = row;
         ASSERT_GE(faulty, 0);
-        for (int row = 0; row < rows; ++row) ListView_SetCheckState(list, row, row == faulty);
+        for (int row = 0; row < rows; ++row) ASSERT_TRUE(setCheckByClick(list, row, row == faulty));
         ASSERT_EQ(dialog.flow().list().CountRows(RC_ITEM_CHECKED), 1);
         ASSERT_TRUE(dialog.flow().list().GetCheck(faulty));
 
@@ -1116,14 +1142,29 @@ TEST(Win32Window, LockedCheckBoxDoesNotMoveAndSyncsKeepUnchangedTexts) {
         rows.SetCellText(0, 4, "192.0.2.10");
         rows.SetCellText(1, 4, "192.0.2.11");
         rows.LockRowCheck(0);
-        // The operator's click arrives as a state-image change of the item.
+        // The view is virtual: texts and boxes come from the list.
+        EXPECT_NE(GetWindowLongPtrW(list, GWL_STYLE) & LVS_OWNERDATA, 0);
+        EXPECT_EQ(ListView_GetItemCount(list), 2);
+        EXPECT_EQ(cellText(list, 1, 4), "192.0.2.11");
         const int before = ListView_GetCheckState(list, 0);
-        ListView_SetCheckState(list, 0, before == 0);
+        ASSERT_TRUE(clickCheckBox(list, 0));
         EXPECT_EQ(ListView_GetCheckState(list, 0), before) << "a locked box does not flip";
         EXPECT_EQ(rows.GetCheck(0), before != 0);
-        ListView_SetCheckState(list, 1, TRUE);
+        // A state set from outside counts as a click where the view reports it; never on a locked row.
+        ListView_SetCheckState(list, 0, before == 0);
+        EXPECT_EQ(rows.GetCheck(0), before != 0);
+        ASSERT_TRUE(setCheckByClick(list, 1, true));
         EXPECT_TRUE(ListView_GetCheckState(list, 1));
         EXPECT_TRUE(rows.GetCheck(1));
+        // A row inserted above moves the selection with its row.
+        rows.SetSelection({1}, 1);
+        EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), 1);
+        ASSERT_EQ(rows.InsertRow(0), 0);
+        EXPECT_EQ(ListView_GetItemCount(list), 3);
+        EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), 2);
+        EXPECT_EQ(cellText(list, 2, 4), "192.0.2.11");
+        ASSERT_TRUE(rows.DeleteRow(0));
+        EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), 1);
         // A sync with the same texts leaves the path box's caret where the operator put it.
         HWND path = dialog.Item(IDC_PATH_BOX);
         dialog.flow().state().setText(IDC_PATH_BOX, "C:\\升级包.quenta");
