@@ -10,7 +10,9 @@
 #include "win32/win32_text.h"
 
 CProgressDlg::CProgressDlg(std::string utf8Line1, std::function<int()> task)
-    : Dialog(IDD_PROGRESS_DIALOG), lines_{std::move(utf8Line1), {}}, task_(std::move(task)) {}
+    : Dialog(IDD_PROGRESS_DIALOG), lines_{std::move(utf8Line1), {}}, task_(std::move(task)) {
+    ShowAfter(kShowDelayMs);
+}
 
 CProgressDlg::~CProgressDlg() {
     if (worker_.joinable()) worker_.join();

@@ -2,7 +2,7 @@
 // WM_PROGRESS_TASK_DONE when the task returned; the box then closes itself. Lines 1 and 2 follow the
 // flow's reports; the bar sweeps on timer 1 (step 5 every 100 ms, back to 0 after 100). The operator
 // cannot close it: no caption, the cancel button hidden, Enter / Escape swallowed (Dialog), close
-// requests ignored.
+// requests ignored. It shows only once its task has run kShowDelayMs.
 #pragma once
 
 #include <atomic>
@@ -19,6 +19,10 @@ inline constexpr UINT WM_PROGRESS_TASK_DONE = WM_USER + 1;
 
 class CProgressDlg : public Dialog {
   public:
+    // The box appears only when its task runs longer than this: checking one device, the usual
+    // short task, never flashes a box up (the owner is disabled from the start all the same).
+    static constexpr UINT kShowDelayMs = 400;
+
     CProgressDlg(std::string utf8Line1, std::function<int()> task);
     ~CProgressDlg() override;
 

@@ -3,6 +3,10 @@
 
 #include "win32/dialog_fit.h"
 
+namespace {
+constexpr UINT_PTR kShowTimerId = 0x5348;  // ShowAfter's timer; subclasses use small ids
+}  // namespace
+
 Dialog::~Dialog() {
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
@@ -16,7 +20,8 @@ INT_PTR Dialog::RunModal(HWND owner) {
     const bool ownerWasEnabled = owner != nullptr && IsWindowEnabled(owner);
     if (ownerWasEnabled) EnableWindow(owner, FALSE);
     if (!ended_) {
-        ShowWindow(hwnd_, SW_SHOW);
+        if (showDelayMs_ == 0 || SetTimer(hwnd_, kShowTimerId, showDelayMs_, nullptr) == 0)
+            ShowWindow(hwnd_, SW_SHOW);
         running_ = true;
         MSG message;
         while (!ended_) {
@@ -95,6 +100,11 @@ INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_NOTIFY:
             return OnNotify(reinterpret_cast<NMHDR*>(lParam)) ? TRUE : FALSE;
         case WM_TIMER:
+            if (wParam == kShowTimerId) {
+                KillTimer(hwnd_, kShowTimerId);
+                ShowWindow(hwnd_, SW_SHOW);
+                return TRUE;
+            }
             return OnTimer(wParam) ? TRUE : FALSE;
         case WM_CLOSE:
             return OnClose() ? TRUE : FALSE;

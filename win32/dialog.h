@@ -53,6 +53,9 @@ class Dialog {
     void SetMsgResult(LRESULT result) { SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result); }
     // Shrink the template's font to the work area before creating the window (call before RunModal).
     void FitToWorkArea() { fitToWorkArea_ = true; }
+    // The window appears only once the loop has run this long (a box for a task that ends sooner
+    // never flashes up); the owner is disabled from the start all the same. Call before RunModal.
+    void ShowAfter(UINT milliseconds) { showDelayMs_ = milliseconds; }
 
   private:
     static INT_PTR CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -62,6 +65,7 @@ class Dialog {
     int resourceId_;
     bool swallowEnterEscape_;
     bool fitToWorkArea_ = false;
+    UINT showDelayMs_ = 0;
     double fontScale_ = 1.0;
     HWND Create(HWND owner, const RECT& area);
 

@@ -94,6 +94,15 @@ int wmain(int argc, wchar_t** argv) {
         SendMessageW(box, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
         SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_ADDRESS_BOX_IP, EN_CHANGE),
                      reinterpret_cast<LPARAM>(box));
+        // The operator presses the button on a window that has painted the package's model boxes.
+        for (const auto settleEnd = Clock::now() + std::chrono::milliseconds(300); Clock::now() < settleEnd;) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
         listView = dialog.Item(1001);
         window = &dialog;
         started = lastTick = Clock::now();
