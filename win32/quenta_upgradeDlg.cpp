@@ -290,19 +290,33 @@ void Cquenta_upgradeDlg::refreshGlance() {
             countWindows_.push_back(created);
         }
         HWND window = countWindows_[i];
-        SetWindowTextW(window, text.c_str());
+        // Only what changed is written: under wine each text or move costs milliseconds, and the
+        // line is refreshed five times a second during a run.
+        countTexts_.resize(countWindows_.size());
+        countPlaces_.resize(countWindows_.size(), RECT{-1, -1, -1, -1});
         const int width = std::min<int>(size.cx + 2, std::max<int>(0, area.right - x));
-        SetWindowPos(window, nullptr, x, area.top, width, area.bottom - area.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
-        InvalidateRect(window, nullptr, TRUE);
+        const RECT place{x, area.top, x + width, area.bottom};
+        const bool moved = !EqualRect(&place, &countPlaces_[i]) || !IsWindowVisible(window);
+        if (countTexts_[i] != text) {
+            SetWindowTextW(window, text.c_str());
+            countTexts_[i] = text;
+            if (!moved) InvalidateRect(window, nullptr, TRUE);
+        }
+        if (moved) {
+            SetWindowPos(window, nullptr, place.left, place.top, width, place.bottom - place.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+            InvalidateRect(window, nullptr, TRUE);
+            countPlaces_[i] = place;
+        }
         countCodes_.push_back(counts[i].code);
         x += width + size.cy;  // a gap of about one character
     }
-    for (size_t i = countCodes_.size(); i < countWindows_.size(); ++i) ShowWindow(countWindows_[i], SW_HIDE);
+    for (size_t i = countCodes_.size(); i < countWindows_.size(); ++i)
+        if (IsWindowVisible(countWindows_[i])) ShowWindow(countWindows_[i], SW_HIDE);
     SelectObject(dc, oldFont);
     ReleaseDC(hwnd(), dc);
     const std::string run = glance.running() ? runLineText(glance.runLine()) : std::string();
-    SetDlgItemTextW(hwnd(), IDC_GLANCE_RUN, win32_widen(run).c_str());
+    setItemText(IDC_GLANCE_RUN, run);
     if (glance.running()) scheduleGlance();
 }
 

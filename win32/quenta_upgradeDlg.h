@@ -111,6 +111,8 @@ class Cquenta_upgradeDlg : public Dialog, public WindowFlowUi {
     CProgressDlg* openProgress_ = nullptr;  // any progress box being shown
     bool syncing_ = false;                  // controls are being written from the state: no handlers
     std::vector<HWND> countWindows_;        // guard: UI thread; the status line's counts, by position
+    std::vector<std::wstring> countTexts_;  // guard: UI thread; what each count window shows
+    std::vector<RECT> countPlaces_;         // guard: UI thread; where each count window is
     std::vector<int> countCodes_;           // guard: UI thread; the status each shows (-1: 全部)
     bool glanceDue_ = false;                // guard: UI thread; the status line's timer runs
 };
