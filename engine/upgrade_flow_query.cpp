@@ -29,6 +29,11 @@ void UpgradeFlow::OnBnClickedButtonClear() {
     queried_ = false;
 }
 
+namespace {
+// The pause between starting the three query threads and asking the address box.
+constexpr int kThreadsStartPauseMs = 50;
+}  // namespace
+
 void UpgradeFlow::serveFor(int milliseconds) {
     int64_t until = ss_platform_monotonicMs() + milliseconds;
     dispatcher_.waitWhileServing([until] { return ss_platform_monotonicMs() >= until; });
@@ -101,17 +106,25 @@ void UpgradeFlow::askAddressBox(const std::string& account) {
     std::string request = buildGetModelIPList(auth ? auth->c_str() : "", account.c_str());
     DLG_LOG(SS_LOG_DEBUG, 1398, "OnBnClickedButtonQuery", "Send QNACTION_GET_MODEL_IP_LIST command.\n%s\n",
             request.c_str());
-    SS_Socket_sendTo(addressBox.c_str(), QN_PORT_ADDRESS_BOX, request.c_str(), server_->listener.get());
-
+    const SS_Socket* listener = server_->listener.get();
     if (package_->kind == PACKAGE_KIND_ADDRESS_BOX || package_->kind == PACKAGE_KIND_MANAGEMENT_SERVER) {
+        serveFor(kThreadsStartPauseMs);
+        SS_Socket_sendTo(addressBox.c_str(), QN_PORT_ADDRESS_BOX, request.c_str(), listener);
         DeviceInfo info;
         if (askDevice(flowtext::kProgressAddressBox, addressBox, info) == 0 && !destroyed_)
             UpdateIPList(info, true);
         return;
     }
     int64_t started = ss_platform_monotonicMs();
+    // The threads' pause and the request go under the progress box, off the window's thread.
     runTask(
-        flowtext::kProgressQuery, [this] { return waitConnectDone(); }, true);
+        flowtext::kProgressQuery,
+        [this, addressBox, request, listener] {
+            ss_platform_sleepMs(kThreadsStartPauseMs);
+            SS_Socket_sendTo(addressBox.c_str(), QN_PORT_ADDRESS_BOX, request.c_str(), listener);
+            return waitConnectDone();
+        },
+        true);
     if (destroyed_) return;
     static const std::string format = gbk("测试连接 %d ms\n");
     DLG_LOG(SS_LOG_DEBUG, 1415, "OnBnClickedButtonQuery", format.c_str(),
@@ -123,8 +136,7 @@ void UpgradeFlow::OnBnClickedButtonQuery() {
     OnBnClickedButtonClear();
     const std::string account = queryAccount();
     if (!queryAccepted(account)) return;
-    startDiscoveryThreads();
-    serveFor(50);
+    startDiscoveryThreads();  // the request follows kThreadsStartPauseMs later (askAddressBox)
     setPhase(FlowPhase::querying);
     applyStep(EnablingStep::querying);
     notify(kChangedControls);
