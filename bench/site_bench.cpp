@@ -11,9 +11,13 @@
 //   (d) the peak memory (ru_maxrss of the child) of quenta-upgrade-cli querying 700 devices;
 //   (e) with --stages only: 200 devices that take 20 s to reboot, upgraded in one go and in stages
 //       (first device, then the growing cap), against the goal: staged <= one go + 5 x (one device's
-//       exchanges, transfer, reboot and first verification question).
-// Usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH] [--stages]   (defaults 16, 100, the build's
-// CLI; --stages runs (e) alone)
+//       exchanges, transfer, reboot and first verification question);
+//   (f) with --wine-cli EXE only: the batch upgrade of 40 devices by the command-line programs, the
+//       build's quenta-upgrade-cli and EXE (quenta-upgrade-cli.exe) under wine, each as a whole
+//       process against the floor of (c); wine's own start (a run of --version) is printed beside.
+//       Wine runs with a WINEPREFIX made inside the namespace and ends with `wineserver -k`.
+// Usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH] [--stages | --wine-cli EXE]   (defaults 16,
+// 100, the build's CLI)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -50,6 +54,7 @@ struct Options {
     int rateMbit = 100;
     std::string cli;      // empty: quenta-upgrade-cli of this build
     bool stages = false;  // (e) alone
+    std::string wineCli;  // (f) alone when set
 };
 
 // A fixed wait of a query, as the tool keeps it.
@@ -220,6 +225,15 @@ void lossFigures(const std::string& package) {
     }
 }
 
+// The least a batch upgrade of `devices` ticked devices can take: the query's floor, then waves of
+// kUploadSlotCount jobs, each its two exchanges' first pauses (StartUploadService and Reboot each
+// pause 200 ms before their first look) plus the transfer at the link rate, then the verifier's
+// first question one interval after the last RebootOK.
+double batchFloorMs(int devices, double transferMs) {
+    const int waves = (devices + kUploadSlotCount - 1) / kUploadSlotCount;
+    return sumOf(queryWaits(devices)) + waves * (2 * 200.0 + transferMs) + kVerifyIntervalDefaultMs;
+}
+
 void upgradeFigures(const std::string& package, const Options& options) {
     struct stat info {};
     if (stat(package.c_str(), &info) != 0) return;
@@ -254,8 +268,7 @@ void upgradeFigures(const std::string& package, const Options& options) {
         flow.OnBnClickedOk();
         bench.ui().serveUntil([&] { return flow.runFinished(); });
         const int64_t runMs = ss_platform_monotonicMs() - started;
-        const int waves = (ticked + kUploadSlotCount - 1) / kUploadSlotCount;
-        const double floor = sumOf(queryWaits(n)) + waves * (exchangesMs + transferMs) + verifyMs;
+        const double floor = batchFloorMs(ticked, transferMs);
         const int64_t total = queryMs + runMs;
         const double ratio = total / floor;
         const int done = flow.rowsWithStatus(DEVICE_STATUS_UPGRADE_DONE);
@@ -352,6 +365,122 @@ void memoryFigure(const std::string& package, const std::string& cli) {
                 usage.ru_maxrss, verdict(exitCode == 0 && peakMiB < 20));
 }
 
+// Runs `args` (the program looked up in PATH) with stdout into `output` and stderr into `output`.err
+// (empty: both to /dev/null); its wall milliseconds, or -1 when it could not be started. `exitCode`:
+// its status.
+int64_t runTimed(const std::vector<std::string>& args, const std::string& output, int& exitCode) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    // Opened before the fork: the child of a threaded process only calls what is safe there.
+    const std::string errors = output.empty() ? "/dev/null" : output + ".err";
+    const int out = open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int64_t started = ss_platform_monotonicMs();
+    const pid_t pid = out >= 0 && err >= 0 ? fork() : -1;
+    if (pid == 0) {
+        dup2(out, 1);
+        dup2(err, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    if (out >= 0) close(out);
+    if (err >= 0) close(err);
+    if (pid < 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ss_platform_monotonicMs() - started;
+}
+
+// How often `needle` occurs in the file at `path`.
+int countInFile(const std::string& path, const std::string& needle) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return 0;
+    std::string text;
+    char buffer[65536];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
+    std::fclose(file);
+    int count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        ++count;
+    return count;
+}
+
+void cliUpgradeFigures(const std::string& folder, const std::string& package, const Options& options) {
+    struct stat info {};
+    if (stat(package.c_str(), &info) != 0) return;
+    constexpr int kDevices = 40;
+    const double transferMs = static_cast<double>(info.st_size) * 8 / (options.rateMbit * 1e6) * 1000;
+    const double floor = batchFloorMs(kDevices, transferMs);
+    std::printf(
+        "\n(f) batch upgrade of %d devices by the command-line programs over %d Mbit/s links, package %.2f "
+        "MiB: query, then the run in one go, verification on; the whole process against the floor of (c), "
+        "%.0f ms\n",
+        kDevices, options.rateMbit, info.st_size / kMiB, floor);
+    std::printf("    %-26s %10s %10s %7s %16s %-10s %s\n", "program", "total ms", "start ms", "ratio",
+                "ratio w/o start", "goal", "rows 升级完成");
+    // Wine's server and prefix belong to this namespace: made here, ended here.
+    const std::string prefix = folder + "/wineprefix";
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    std::string windowsPackage = "Z:" + package;
+    std::replace(windowsPackage.begin(), windowsPackage.end(), '/', '\\');
+    const std::string box = *simSiteAddress(0);
+    const std::string output = folder + "/cli-upgrade.json";
+    struct Program {
+        const char* name;
+        std::vector<std::string> command;  // up to the verb
+        std::string package;
+    };
+    const std::vector<Program> programs{
+        {"quenta-upgrade-cli (Linux)", {options.cli}, package},
+        {"quenta-upgrade-cli.exe (wine)", {"wine", options.wineCli}, windowsPackage},
+    };
+    for (const Program& program : programs) {
+        int64_t startMs = 0;
+        int exitCode = 0;
+        if (program.command.front() == "wine") {
+            std::vector<std::string> version = program.command;
+            version.push_back("--version");
+            if (runTimed(version, "", exitCode) < 0 || exitCode != 0) {  // makes the prefix
+                std::printf("    %-26s could not be run under wine\n", program.name);
+                allMet = false;
+                continue;
+            }
+            startMs = runTimed(version, "", exitCode);
+        }
+        // The Windows program keeps its report and work files on its own (wine's) drive C:.
+        const std::string driveRoot = std::getenv("QUENTA_DRIVE_ROOT") ? std::getenv("QUENTA_DRIVE_ROOT") : "";
+        if (program.command.front() == "wine") unsetenv("QUENTA_DRIVE_ROOT");
+        Bench bench(siteOf(kDevices), package);  // a fresh site; the tool here stays idle
+        if (!bench.ok()) return;
+        std::vector<std::string> command = program.command;
+        for (const char* arg : {"upgrade", "--package"}) command.emplace_back(arg);
+        command.push_back(program.package);
+        for (const std::string& arg : {std::string("--address-box"), box, std::string("--all"),
+                                       std::string("--no-stages"), std::string("--quiet"),
+                                       std::string("--format"), std::string("json")})
+            command.push_back(arg);
+        const int64_t total = runTimed(command, output, exitCode);
+        if (!driveRoot.empty()) setenv("QUENTA_DRIVE_ROOT", driveRoot.c_str(), 1);
+        const int done = countInFile(output, "升级完成");
+        const double ratio = total / floor;
+        const double withoutStart = (total - startMs) / floor;
+        std::printf("    %-26s %10lld %10lld %7.3f %16.3f %-10s %d of %d, exit %d %s\n", program.name,
+                    static_cast<long long>(total), static_cast<long long>(startMs), ratio, withoutStart,
+                    "<= 1.10 x", done, kDevices, exitCode,
+                    verdict(total > 0 && withoutStart <= 1.10 && done == kDevices && exitCode == 0));
+        std::fflush(stdout);
+        if (done != kDevices) {  // the failures' reasons, counted
+            const std::string reasons = "grep -h -o '\"reason\": \"[^\"]*' '" + output + "' | sort | uniq -c | head -5";
+            if (std::system(reasons.c_str()) != 0) std::printf("      (no rows)\n");
+        }
+    }
+    // Not 0 when no server is left to end (wine never ran): nothing to do then.
+    [[maybe_unused]] const int ended = std::system("wineserver -k >/dev/null 2>&1");
+}
+
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -363,6 +492,8 @@ bool parse(int argc, char** argv, Options& options) {
         const std::string value = argv[++i];
         if (arg == "--cli") {
             options.cli = value;
+        } else if (arg == "--wine-cli") {
+            options.wineCli = value;
         } else if (arg == "--size" || arg == "--rate") {
             const int number = std::atoi(value.c_str());
             if (number <= 0 || number > 4096) return false;
@@ -379,7 +510,8 @@ bool parse(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH] [--stages]\n");
+        std::fprintf(stderr,
+                     "usage: site_bench [--size MIB] [--rate MBIT] [--cli PATH] [--stages | --wine-cli EXE]\n");
         return 1;
     }
     // Everything below runs inside a private namespace with shaped links, or not at all.
@@ -407,6 +539,8 @@ int main(int argc, char** argv) {
                 rate.c_str(), options.sizeMiB);
     if (options.stages) {
         stagesFigures(package, options);
+    } else if (!options.wineCli.empty()) {
+        cliUpgradeFigures(folder, package, options);
     } else {
         queryFigures(package);
         lossFigures(package);
