@@ -339,36 +339,11 @@ std::string defaultCli() {
     return path + "/cli/quenta-upgrade-cli";
 }
 
-void memoryFigure(const std::string& package, const std::string& cli) {
-    std::printf("\n(d) peak memory of quenta-upgrade-cli querying %d devices (%s)\n", kMostDevices,
-                cli.c_str());
-    Bench bench(siteOf(kMostDevices), package);  // the site; the tool here stays idle
-    if (!bench.ok()) return;
-    const std::string box = *simSiteAddress(0);
-    std::vector<const char*> args{cli.c_str(), "query",    "--package", package.c_str(), "--address-box",
-                                  box.c_str(), "--format", "json",      "--quiet",       nullptr};
-    const pid_t pid = fork();
-    if (pid < 0) return;
-    if (pid == 0) {
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        execv(cli.c_str(), const_cast<char* const*>(args.data()));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) return;
-    const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const double peakMiB = usage.ru_maxrss / 1024.0;  // ru_maxrss is in KiB: the child's VmHWM
-    std::printf("    exit %d, peak memory %.1f MiB (%ld KiB), goal < 20 MiB: %s\n", exitCode, peakMiB,
-                usage.ru_maxrss, verdict(exitCode == 0 && peakMiB < 20));
-}
-
 // Runs `args` (the program looked up in PATH) with stdout into `output` and stderr into `output`.err
 // (empty: both to /dev/null); its wall milliseconds, or -1 when it could not be started. `exitCode`:
-// its status.
-int64_t runTimed(const std::vector<std::string>& args, const std::string& output, int& exitCode) {
+// its status; `usage`, when given, what the child used.
+int64_t runTimed(const std::vector<std::string>& args, const std::string& output, int& exitCode,
+                 rusage* usage = nullptr) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -388,9 +363,25 @@ int64_t runTimed(const std::vector<std::string>& args, const std::string& output
     if (err >= 0) close(err);
     if (pid < 0) return -1;
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
+    if (wait4(pid, &status, 0, usage) != pid) return -1;
     exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return ss_platform_monotonicMs() - started;
+}
+
+void memoryFigure(const std::string& package, const std::string& cli) {
+    std::printf("\n(d) peak memory of quenta-upgrade-cli querying %d devices (%s)\n", kMostDevices,
+                cli.c_str());
+    Bench bench(siteOf(kMostDevices), package);  // the site; the tool here stays idle
+    if (!bench.ok()) return;
+    const std::string box = *simSiteAddress(0);
+    rusage usage{};
+    int exitCode = -1;
+    if (runTimed({cli, "query", "--package", package, "--address-box", box, "--format", "json", "--quiet"}, "",
+                 exitCode, &usage) < 0)
+        return;
+    const double peakMiB = usage.ru_maxrss / 1024.0;  // ru_maxrss is in KiB: the child's VmHWM
+    std::printf("    exit %d, peak memory %.1f MiB (%ld KiB), goal < 20 MiB: %s\n", exitCode, peakMiB,
+                usage.ru_maxrss, verdict(exitCode == 0 && peakMiB < 20));
 }
 
 // How often `needle` occurs in the file at `path`.
@@ -432,15 +423,16 @@ void cliUpgradeFigures(const std::string& folder, const std::string& package, co
         const char* name;
         std::vector<std::string> command;  // up to the verb
         std::string package;
+        bool underWine;
     };
     const std::vector<Program> programs{
-        {"quenta-upgrade-cli (Linux)", {options.cli}, package},
-        {"quenta-upgrade-cli.exe (wine)", {"wine", options.wineCli}, windowsPackage},
+        {"quenta-upgrade-cli (Linux)", {options.cli}, package, false},
+        {"quenta-upgrade-cli.exe (wine)", {"wine", options.wineCli}, windowsPackage, true},
     };
     for (const Program& program : programs) {
         int64_t startMs = 0;
         int exitCode = 0;
-        if (program.command.front() == "wine") {
+        if (program.underWine) {
             std::vector<std::string> version = program.command;
             version.push_back("--version");
             if (runTimed(version, "", exitCode) < 0 || exitCode != 0) {  // makes the prefix
@@ -452,7 +444,7 @@ void cliUpgradeFigures(const std::string& folder, const std::string& package, co
         }
         // The Windows program keeps its report and work files on its own (wine's) drive C:.
         const std::string driveRoot = std::getenv("QUENTA_DRIVE_ROOT") ? std::getenv("QUENTA_DRIVE_ROOT") : "";
-        if (program.command.front() == "wine") unsetenv("QUENTA_DRIVE_ROOT");
+        if (program.underWine) unsetenv("QUENTA_DRIVE_ROOT");
         Bench bench(siteOf(kDevices), package);  // a fresh site; the tool here stays idle
         if (!bench.ok()) return;
         std::vector<std::string> command = program.command;
