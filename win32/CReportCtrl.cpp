@@ -169,7 +169,7 @@ void CReportCtrl::RowVisibilityChanged(int first, int last) {
         writeStates(firstMoved);
         invalidateAll();
     } else {
-        writeRow(RowOfItem(firstMoved));
+        invalidateItem(firstMoved);
     }
 }
 
